@@ -1,0 +1,53 @@
+# Build helpers shared by every folder of the project.
+
+set(CORVANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
+
+# corvane_library(NAME STATIC|SHARED SOURCES... [LINK libs...])
+# A library of our own code, warnings as errors.
+function(corvane_library name kind)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  add_library(${name} ${kind} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${CORVANE_WARNINGS})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  if(ARG_LINK)
+    target_link_libraries(${name} PUBLIC ${ARG_LINK})
+  endif()
+endfunction()
+
+# corvane_component(NAME SOURCES... [LINK libs...])
+# An in-process component library (libNAME.so) that registers its classes in
+# the build's registry once it is built.
+function(corvane_component name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  corvane_library(${name} SHARED SOURCES ${ARG_SOURCES} LINK frame ${ARG_LINK})
+  if(TARGET corvane)
+    add_dependencies(${name} corvane)
+  endif()
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${CORVANE_BIN_DIR}/corvane register $<TARGET_FILE:${name}>
+    COMMENT "Registering the classes of ${name}")
+endfunction()
+
+# corvane_tests(NAME SOURCES... [LINK libs...])
+# One GoogleTest program for a folder's unit tests, every case known to ctest.
+function(corvane_tests name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${CORVANE_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest_main GTest::gmock)
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR}")
+endfunction()
+
+# corvane_script_test(NAME FILE)
+# An end-to-end test written with Python's standard unittest module; it finds
+# the built programs through CORVANE_BIN.
+function(corvane_script_test name file)
+  add_test(NAME ${name}
+    COMMAND /usr/bin/python3 -m unittest -v ${file}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR};PYTHONDONTWRITEBYTECODE=1"
+    TIMEOUT 600)
+endfunction()

@@ -1,0 +1,25 @@
+// The last-error triple every component keeps: number, source and
+// description of its last recorded failure. Nothing clears it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Failure.h"
+
+namespace corvane {
+
+struct ErrorTriple {
+  int32_t number = 0;
+  std::string source;
+  std::string description;
+
+  // Copies the failure being handled into the triple.
+  void Save(const Failure& failure) {
+    number = failure.number;
+    source = failure.source;
+    description = failure.description;
+  }
+};
+
+}  // namespace corvane

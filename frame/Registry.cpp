@@ -1,0 +1,194 @@
+#include "frame/Registry.h"
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "frame/Text.h"
+#include "platform/FileSystem.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
+
+namespace corvane {
+namespace {
+
+const char kSource[] = "Corvane";
+
+using EntryPoint = int32_t (*)(const char*, ClassFactory**);
+
+void WriteRegistry(const std::string& path,
+                   const std::vector<RegisteredClass>& classes) {
+  std::string text;
+  for (const auto& entry : classes) {
+    text += entry.progid + '\t' + entry.clsid + '\t' + entry.library + '\n';
+  }
+  auto& files = platform::Files();
+  std::string temporary = path + ".new";
+  auto writer = files.OpenWriter(temporary, platform::WriteMode::kCreate);
+  writer->Write(text);
+  writer->Close();
+  files.Rename(temporary, path);
+}
+
+template <class Keep>
+void RewriteRegistry(const std::string& path, Keep keep,
+                     const std::vector<RegisteredClass>& added) {
+  platform::FileLock lock(path + ".lock");
+  std::vector<RegisteredClass> classes;
+  for (auto& entry : ReadRegistry(path)) {
+    if (keep(entry)) classes.push_back(std::move(entry));
+  }
+  classes.insert(classes.end(), added.begin(), added.end());
+  WriteRegistry(path, classes);
+}
+
+Failure CreateFailure(int32_t number, const std::string& description) {
+  return Failure(number, kSource, description);
+}
+
+}  // namespace
+
+std::string RegistryPath() {
+  if (auto path = platform::EnvironmentVariable("CORVANE_REGISTRY")) {
+    if (!path->empty()) return *path;
+  }
+  return platform::DirectoryOf(platform::ProgramPath()) + "corvane.registry";
+}
+
+std::vector<RegisteredClass> ReadRegistry(const std::string& path) {
+  std::vector<RegisteredClass> classes;
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line)) {
+    std::istringstream fields(line);
+    RegisteredClass entry;
+    if (std::getline(fields, entry.progid, '\t') &&
+        std::getline(fields, entry.clsid, '\t') &&
+        std::getline(fields, entry.library)) {
+      classes.push_back(std::move(entry));
+    }
+  }
+  return classes;
+}
+
+void RegisterLibrary(const std::string& path, const std::string& library,
+                     const std::vector<RegisteredClass>& classes) {
+  RewriteRegistry(
+      path,
+      [&](const RegisteredClass& entry) {
+        if (entry.library == library) return false;
+        for (const auto& added : classes) {
+          if (EqualsIgnoringCase(added.progid, entry.progid)) return false;
+        }
+        return true;
+      },
+      classes);
+}
+
+void UnregisterLibrary(const std::string& path, const std::string& library) {
+  RewriteRegistry(
+      path,
+      [&](const RegisteredClass& entry) { return entry.library != library; },
+      {});
+}
+
+std::shared_ptr<Dispatch> CreateObject(std::string_view progid) {
+  for (const auto& entry : ReadRegistry(RegistryPath())) {
+    if (!EqualsIgnoringCase(entry.progid, progid)) continue;
+    std::string error;
+    void* library = platform::LoadLibrary(entry.library, &error);
+    if (library == nullptr) {
+      throw CreateFailure(kFileNotFound, "File not found: " + entry.library);
+    }
+    auto get_class_object = reinterpret_cast<EntryPoint>(
+        platform::FindExport(library, "DllGetClassObject", &error));
+    if (get_class_object == nullptr) {
+      throw CreateFailure(kDllFunctionNotFound,
+                          StandardErrorText(kDllFunctionNotFound));
+    }
+    ClassFactory* factory = nullptr;
+    if (get_class_object(entry.clsid.c_str(), &factory) != kSucceeded ||
+        factory == nullptr) {
+      break;
+    }
+    return factory->CreateInstance();
+  }
+  throw CreateFailure(kCannotCreateObject, "Cannot create object: " +
+                                               std::string(progid) +
+                                               " is not registered");
+}
+
+class ComponentLibrary::Factory : public ClassFactory {
+ public:
+  Factory(const ClassEntry& entry, std::atomic<int>& live)
+      : entry_(entry), live_(live) {}
+
+  // The object's own pointer, whose release also counts it off, so that
+  // the library can tell when it may be unloaded.
+  std::shared_ptr<Dispatch> CreateInstance() override {
+    std::shared_ptr<Dispatch> object = entry_.create();
+    ++live_;
+    Dispatch* raw = object.get();
+    std::atomic<int>* live = &live_;
+    return std::shared_ptr<Dispatch>(
+        raw, [object = std::move(object), live](Dispatch*) mutable {
+          object.reset();
+          --*live;
+        });
+  }
+
+ private:
+  const ClassEntry& entry_;
+  std::atomic<int>& live_;
+};
+
+ComponentLibrary::ComponentLibrary(std::vector<ClassEntry> classes)
+    : classes_(std::move(classes)) {
+  for (const auto& entry : classes_) {
+    factories_.push_back(std::make_unique<Factory>(entry, live_objects_));
+  }
+}
+
+ComponentLibrary::~ComponentLibrary() = default;
+
+int32_t ComponentLibrary::RegisterServer(const void* address_in_library) {
+  try {
+    std::string library = platform::ModulePath(address_in_library);
+    std::vector<RegisteredClass> classes;
+    for (const auto& entry : classes_) {
+      classes.push_back({entry.progid, entry.clsid, library});
+    }
+    RegisterLibrary(RegistryPath(), library, classes);
+    return kSucceeded;
+  } catch (...) {
+    return kRegistrationFailed;
+  }
+}
+
+int32_t ComponentLibrary::UnregisterServer(const void* address_in_library) {
+  try {
+    UnregisterLibrary(RegistryPath(), platform::ModulePath(address_in_library));
+    return kSucceeded;
+  } catch (...) {
+    return kRegistrationFailed;
+  }
+}
+
+int32_t ComponentLibrary::GetClassObject(const char* clsid,
+                                         ClassFactory** factory) {
+  if (factory == nullptr || clsid == nullptr) return kClassNotAvailable;
+  *factory = nullptr;
+  for (size_t i = 0; i < classes_.size(); ++i) {
+    if (EqualsIgnoringCase(classes_[i].clsid, clsid)) {
+      *factory = factories_[i].get();
+      return kSucceeded;
+    }
+  }
+  return kClassNotAvailable;
+}
+
+int32_t ComponentLibrary::CanUnloadNow() const {
+  return live_objects_.load() == 0 ? kSucceeded : kFalse;
+}
+
+}  // namespace corvane

@@ -1,0 +1,51 @@
+// Text helpers shared by the frame and the components. Text is bytes; case
+// is folded for ASCII letters only.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+inline char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
+}
+
+inline std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = UpperAscii(c);
+  return upper;
+}
+
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Position of `needle` in `haystack` from `from`, ignoring case; npos when
+// absent.
+inline size_t FindIgnoringCase(std::string_view haystack,
+                               std::string_view needle, size_t from = 0) {
+  if (needle.size() > haystack.size()) return std::string_view::npos;
+  for (size_t i = from; i + needle.size() <= haystack.size(); ++i) {
+    if (EqualsIgnoringCase(haystack.substr(i, needle.size()), needle)) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace corvane

@@ -1,0 +1,313 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Failure.h"
+
+namespace corvane::platform {
+namespace {
+
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+
+std::string PathText(std::string_view path) { return std::string(path); }
+
+[[noreturn]] void ThrowErrno(std::string_view path) {
+  throw FailureFromErrno(errno, PathText(path));
+}
+
+// Splits a search pattern into the directory to open and the name pattern.
+struct SearchPattern {
+  std::string directory;  // "" means the current directory
+  std::string name;
+};
+
+SearchPattern SplitPattern(std::string_view pattern) {
+  SearchPattern split;
+  size_t slash = pattern.rfind('/');
+  if (slash == std::string_view::npos) {
+    split.name = PathText(pattern);
+  } else {
+    split.directory = PathText(pattern.substr(0, slash + 1));
+    split.name = PathText(pattern.substr(slash + 1));
+  }
+  // A trailing separator lists the directory's contents; "*.*" matches every
+  // name, dotted or not, as find-first does.
+  if (split.name.empty() || split.name == "*.*") split.name = "*";
+  return split;
+}
+
+bool NameMatches(const std::string& pattern, const char* name) {
+  return fnmatch(pattern.c_str(), name, 0) == 0;
+}
+
+uint32_t AttributesOf(const std::string& name, const struct statx& st) {
+  uint32_t attributes = 0;
+  bool directory = S_ISDIR(st.stx_mode);
+  bool regular = S_ISREG(st.stx_mode);
+  if (directory) attributes |= kDirectory;
+  if (regular) attributes |= kArchive;
+  if (!directory && !regular) attributes |= kSystem;
+  if ((st.stx_mode & S_IWUSR) == 0) attributes |= kReadOnly;
+  bool dot_entry = name == "." || name == "..";
+  if (!dot_entry && !name.empty() && name[0] == '.') attributes |= kHidden;
+  return attributes;
+}
+
+int64_t FileTime(const struct statx_timestamp& t) {
+  return FileTimeFromUnix(t.tv_sec, t.tv_nsec);
+}
+
+bool StatPath(const std::string& path, struct statx& st) {
+  return statx(AT_FDCWD, path.c_str(), 0,
+               STATX_BASIC_STATS | STATX_BTIME, &st) == 0;
+}
+
+FileInfo InfoFromStat(std::string name, const struct statx& st) {
+  FileInfo info;
+  info.attributes = AttributesOf(name, st);
+  info.name = std::move(name);
+  info.size = S_ISDIR(st.stx_mode) ? 0 : st.stx_size;
+  bool has_birth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec;
+  info.creation_time = FileTime(has_birth ? st.stx_btime : st.stx_ctime);
+  info.last_access_time = FileTime(st.stx_atime);
+  info.last_write_time = FileTime(st.stx_mtime);
+  return info;
+}
+
+std::string LastComponent(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  size_t slash = path.rfind('/');
+  return PathText(slash == std::string_view::npos || path.size() == 1
+                      ? path
+                      : path.substr(slash + 1));
+}
+
+class PosixReader : public FileReader {
+ public:
+  explicit PosixReader(int fd) : fd_(fd) {}
+  ~PosixReader() override { ::close(fd_); }
+  size_t Read(char* buffer, size_t count) override {
+    ssize_t got;
+    do {
+      got = ::read(fd_, buffer, count);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) throw FailureFromErrno(errno);
+    return static_cast<size_t>(got);
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixWriter : public FileWriter {
+ public:
+  PosixWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixWriter() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  void Write(std::string_view data) override {
+    while (!data.empty()) {
+      ssize_t put = ::write(fd_, data.data(), data.size());
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) ThrowErrno(path_);
+      data.remove_prefix(static_cast<size_t>(put));
+    }
+  }
+  void Close() override {
+    int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0) ThrowErrno(path_);
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+int OpenForReading(std::string_view path) {
+  int fd = ::open(PathText(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowErrno(path);
+  return fd;
+}
+
+FileSystem* current_file_system = nullptr;
+
+}  // namespace
+
+int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
+  return (seconds + kSecondsFrom1601To1970) * 10000000LL + nanoseconds / 100;
+}
+
+std::vector<FileInfo> PosixFileSystem::Find(std::string_view pattern) {
+  SearchPattern split = SplitPattern(pattern);
+  std::string directory = split.directory.empty() ? "./" : split.directory;
+  std::vector<FileInfo> found;
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return found;
+  auto add = [&](const char* name) {
+    struct statx st;
+    if (NameMatches(split.name, name) && StatPath(directory + name, st)) {
+      found.push_back(InfoFromStat(name, st));
+    }
+  };
+  add(".");
+  add("..");
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 ||
+        std::strcmp(entry->d_name, "..") == 0) {
+      continue;
+    }
+    add(entry->d_name);
+  }
+  ::closedir(dir);
+  return found;
+}
+
+std::optional<FileInfo> PosixFileSystem::Stat(std::string_view path) {
+  struct statx st;
+  if (!StatPath(PathText(path), st)) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    ThrowErrno(path);
+  }
+  return InfoFromStat(LastComponent(path), st);
+}
+
+std::string PosixFileSystem::ReadFile(std::string_view path) {
+  int fd = OpenForReading(path);
+  PosixReader reader(fd);
+  std::string content;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    content.reserve(static_cast<size_t>(st.st_size));
+  }
+  char buffer[65536];
+  while (size_t got = reader.Read(buffer, sizeof buffer)) {
+    content.append(buffer, got);
+  }
+  return content;
+}
+
+std::unique_ptr<FileReader> PosixFileSystem::OpenReader(
+    std::string_view path) {
+  return std::make_unique<PosixReader>(OpenForReading(path));
+}
+
+std::unique_ptr<FileWriter> PosixFileSystem::OpenWriter(std::string_view path,
+                                                        WriteMode mode) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  switch (mode) {
+    case WriteMode::kCreate: flags |= O_TRUNC; break;
+    case WriteMode::kCreateNew: flags |= O_EXCL; break;
+    case WriteMode::kAppend: flags |= O_APPEND; break;
+  }
+  int fd = ::open(PathText(path).c_str(), flags, 0666);
+  if (fd < 0) ThrowErrno(path);
+  return std::make_unique<PosixWriter>(fd, PathText(path));
+}
+
+void PosixFileSystem::Rename(std::string_view from, std::string_view to) {
+  if (::rename(PathText(from).c_str(), PathText(to).c_str()) != 0) {
+    ThrowErrno(from);
+  }
+}
+
+void PosixFileSystem::Remove(std::string_view path) {
+  if (::unlink(PathText(path).c_str()) != 0) ThrowErrno(path);
+}
+
+void PosixFileSystem::CreateDirectory(std::string_view path) {
+  if (::mkdir(PathText(path).c_str(), 0777) != 0) ThrowErrno(path);
+}
+
+void PosixFileSystem::RemoveDirectory(std::string_view path) {
+  if (::rmdir(PathText(path).c_str()) != 0) ThrowErrno(path);
+}
+
+void PosixFileSystem::CopyFile(std::string_view from, std::string_view to,
+                               bool fail_if_exists) {
+  PosixReader reader(OpenForReading(from));
+  auto writer = OpenWriter(
+      to, fail_if_exists ? WriteMode::kCreateNew : WriteMode::kCreate);
+  char buffer[65536];
+  while (size_t got = reader.Read(buffer, sizeof buffer)) {
+    writer->Write(std::string_view(buffer, got));
+  }
+  writer->Close();
+}
+
+void PosixFileSystem::SetAttributes(std::string_view path,
+                                    uint32_t attributes) {
+  if ((attributes & ~static_cast<uint32_t>(kReadOnly | kArchive)) != 0) {
+    throw StandardFailure(kInvalidCall);
+  }
+  struct stat st;
+  std::string name = PathText(path);
+  if (::stat(name.c_str(), &st) != 0) ThrowErrno(path);
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & kReadOnly) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                  : (mode | S_IWUSR);
+  if (::chmod(name.c_str(), mode) != 0) ThrowErrno(path);
+}
+
+uint64_t PosixFileSystem::FreeSpace(std::string_view path) {
+  struct statvfs vfs;
+  if (::statvfs(PathText(path).c_str(), &vfs) != 0) ThrowErrno(path);
+  return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+std::string PosixFileSystem::TemporaryName(std::string_view directory,
+                                           std::string_view prefix) {
+  static std::atomic<uint64_t> counter{0};
+  std::string base = PathText(directory);
+  if (!base.empty() && base.back() != '/') base += '/';
+  for (;;) {
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, "%d.%llu.tmp",
+                  static_cast<int>(::getpid()),
+                  static_cast<unsigned long long>(++counter));
+    std::string name = base + PathText(prefix) + suffix;
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) return name;
+  }
+}
+
+FileSystem& Files() {
+  static PosixFileSystem posix;
+  return current_file_system ? *current_file_system : posix;
+}
+
+ScopedFileSystem::ScopedFileSystem(FileSystem& replacement)
+    : previous_(current_file_system) {
+  current_file_system = &replacement;
+}
+
+ScopedFileSystem::~ScopedFileSystem() { current_file_system = previous_; }
+
+namespace {
+bool AnyMatch(std::string_view pattern, uint32_t excluded) {
+  for (const FileInfo& entry : Files().Find(pattern)) {
+    if ((entry.attributes & excluded) == 0) return true;
+  }
+  return false;
+}
+}  // namespace
+
+bool FileMatchExists(std::string_view pattern) {
+  return AnyMatch(pattern, kDirectory | kHidden | kSystem);
+}
+
+bool DirectoryMatchExists(std::string_view pattern) {
+  return AnyMatch(pattern, kHidden | kSystem);
+}
+
+}  // namespace corvane::platform

@@ -1,0 +1,180 @@
+// File-system services of the platform: find-first/find-next enumeration,
+// attributes, times and whole-file and streamed access. Everything goes
+// through the FileSystem interface so that a test can inject a fault.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::platform {
+
+// Attribute bits as the components know them.
+enum Attribute : uint32_t {
+  kReadOnly = 1,
+  kHidden = 2,
+  kSystem = 4,
+  kDirectory = 16,
+  kArchive = 32,
+};
+
+// One entry found by a search, or the state of one path.
+struct FileInfo {
+  std::string name;  // the last component of the path
+  uint32_t attributes = 0;
+  uint64_t size = 0;
+  // 100-nanosecond intervals since 1601-01-01 UTC.
+  int64_t creation_time = 0;
+  int64_t last_access_time = 0;
+  int64_t last_write_time = 0;
+};
+
+// The 100-ns count since 1601 of a time given in seconds and nanoseconds
+// since 1970.
+int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
+
+// A file being written. Write and Close throw Failure; the destructor closes
+// without reporting.
+class FileWriter {
+ public:
+  virtual ~FileWriter() = default;
+  virtual void Write(std::string_view data) = 0;
+  virtual void Close() = 0;
+};
+
+// A file being read. Read returns 0 at the end; it throws Failure.
+class FileReader {
+ public:
+  virtual ~FileReader() = default;
+  virtual size_t Read(char* buffer, size_t count) = 0;
+};
+
+enum class WriteMode { kCreate, kCreateNew, kAppend };
+
+// Every call throws corvane::Failure (number from the errno table, empty
+// source) unless it says otherwise.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Entries matching `pattern`: `*` and `?` in the last component, a
+  // trailing `/` lists the directory's contents; `.` and `..` come first
+  // when they match. An empty result when nothing matches or the directory
+  // cannot be read.
+  virtual std::vector<FileInfo> Find(std::string_view pattern) = 0;
+  // The state of a path (not following a final link's absence); nullopt
+  // when it does not exist.
+  virtual std::optional<FileInfo> Stat(std::string_view path) = 0;
+  virtual std::string ReadFile(std::string_view path) = 0;
+  virtual std::unique_ptr<FileReader> OpenReader(std::string_view path) = 0;
+  virtual std::unique_ptr<FileWriter> OpenWriter(std::string_view path,
+                                                 WriteMode mode) = 0;
+  // Replaces `to` if it exists.
+  virtual void Rename(std::string_view from, std::string_view to) = 0;
+  virtual void Remove(std::string_view path) = 0;
+  virtual void CreateDirectory(std::string_view path) = 0;
+  virtual void RemoveDirectory(std::string_view path) = 0;
+  virtual void CopyFile(std::string_view from, std::string_view to,
+                        bool fail_if_exists) = 0;
+  // Sets or clears read-only; archive is accepted; any other bit fails (5).
+  virtual void SetAttributes(std::string_view path, uint32_t attributes) = 0;
+  // Bytes available to this process on the file system holding `path`.
+  virtual uint64_t FreeSpace(std::string_view path) = 0;
+  // A name for a new file in `directory` that does not exist yet.
+  virtual std::string TemporaryName(std::string_view directory,
+                                    std::string_view prefix) = 0;
+};
+
+// The POSIX file system.
+class PosixFileSystem : public FileSystem {
+ public:
+  std::vector<FileInfo> Find(std::string_view pattern) override;
+  std::optional<FileInfo> Stat(std::string_view path) override;
+  std::string ReadFile(std::string_view path) override;
+  std::unique_ptr<FileReader> OpenReader(std::string_view path) override;
+  std::unique_ptr<FileWriter> OpenWriter(std::string_view path,
+                                         WriteMode mode) override;
+  void Rename(std::string_view from, std::string_view to) override;
+  void Remove(std::string_view path) override;
+  void CreateDirectory(std::string_view path) override;
+  void RemoveDirectory(std::string_view path) override;
+  void CopyFile(std::string_view from, std::string_view to,
+                bool fail_if_exists) override;
+  void SetAttributes(std::string_view path, uint32_t attributes) override;
+  uint64_t FreeSpace(std::string_view path) override;
+  std::string TemporaryName(std::string_view directory,
+                            std::string_view prefix) override;
+};
+
+// Forwards every call to another file system; a test derives from it and
+// overrides only the call it breaks.
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+  std::vector<FileInfo> Find(std::string_view p) override {
+    return inner_.Find(p);
+  }
+  std::optional<FileInfo> Stat(std::string_view p) override {
+    return inner_.Stat(p);
+  }
+  std::string ReadFile(std::string_view p) override {
+    return inner_.ReadFile(p);
+  }
+  std::unique_ptr<FileReader> OpenReader(std::string_view p) override {
+    return inner_.OpenReader(p);
+  }
+  std::unique_ptr<FileWriter> OpenWriter(std::string_view p,
+                                         WriteMode m) override {
+    return inner_.OpenWriter(p, m);
+  }
+  void Rename(std::string_view a, std::string_view b) override {
+    inner_.Rename(a, b);
+  }
+  void Remove(std::string_view p) override { inner_.Remove(p); }
+  void CreateDirectory(std::string_view p) override {
+    inner_.CreateDirectory(p);
+  }
+  void RemoveDirectory(std::string_view p) override {
+    inner_.RemoveDirectory(p);
+  }
+  void CopyFile(std::string_view a, std::string_view b, bool f) override {
+    inner_.CopyFile(a, b, f);
+  }
+  void SetAttributes(std::string_view p, uint32_t a) override {
+    inner_.SetAttributes(p, a);
+  }
+  uint64_t FreeSpace(std::string_view p) override {
+    return inner_.FreeSpace(p);
+  }
+  std::string TemporaryName(std::string_view d, std::string_view p) override {
+    return inner_.TemporaryName(d, p);
+  }
+
+ protected:
+  FileSystem& inner_;
+};
+
+// The file system in use (the POSIX one unless a test installed another).
+FileSystem& Files();
+
+// Installs `replacement` until the returned guard ends.
+class ScopedFileSystem {
+ public:
+  explicit ScopedFileSystem(FileSystem& replacement);
+  ~ScopedFileSystem();
+  ScopedFileSystem(const ScopedFileSystem&) = delete;
+  ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
+
+ private:
+  FileSystem* previous_;
+};
+
+// Whether a path names a plain file (anything but a directory) or a
+// directory; `*` and `?` in the last component match as in Find.
+bool FileMatchExists(std::string_view pattern);
+bool DirectoryMatchExists(std::string_view pattern);
+
+}  // namespace corvane::platform

@@ -1,0 +1,49 @@
+#include "platform/Library.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace corvane::platform {
+
+void* LoadLibrary(const std::string& path, std::string* error) {
+  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr && error != nullptr) {
+    const char* message = ::dlerror();
+    *error = message ? message : "cannot load " + path;
+  }
+  return library;
+}
+
+void* FindExport(void* library, const std::string& name, std::string* error) {
+  ::dlerror();
+  void* address = ::dlsym(library, name.c_str());
+  if (address == nullptr && error != nullptr) {
+    const char* message = ::dlerror();
+    *error = message ? message : "no export " + name;
+  }
+  return address;
+}
+
+std::string ModulePath(const void* address) {
+  Dl_info info;
+  if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+  char resolved[PATH_MAX];
+  if (::realpath(info.dli_fname, resolved) == nullptr) return info.dli_fname;
+  return resolved;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+std::string ProgramPath() {
+  char buffer[PATH_MAX];
+  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return {};
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+}  // namespace corvane::platform

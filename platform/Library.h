@@ -1,0 +1,25 @@
+// Dynamic loading of shared libraries and the paths of the running program
+// and of a loaded library.
+#pragma once
+
+#include <string>
+
+namespace corvane::platform {
+
+// Loads a library; nullptr on failure, with the loader's message in `error`.
+void* LoadLibrary(const std::string& path, std::string* error);
+
+// The address of an export; nullptr on failure, with the loader's message.
+void* FindExport(void* library, const std::string& name, std::string* error);
+
+// The full path of the library (or program) holding `address`; empty when
+// the loader cannot tell.
+std::string ModulePath(const void* address);
+
+// The folder part of a path, with its trailing '/'; "./" for a bare name.
+std::string DirectoryOf(const std::string& path);
+
+// The full path of the running program (/proc/self/exe); empty on failure.
+std::string ProgramPath();
+
+}  // namespace corvane::platform

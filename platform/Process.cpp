@@ -1,0 +1,52 @@
+#include "platform/Process.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/Failure.h"
+
+namespace corvane::platform {
+
+std::optional<std::string> EnvironmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::string ReadStandardInput(size_t count) {
+  std::string data(count, '\0');
+  size_t have = 0;
+  while (have < count) {
+    ssize_t got = ::read(STDIN_FILENO, data.data() + have, count - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw FailureFromErrno(errno);
+    if (got == 0) break;
+    have += static_cast<size_t>(got);
+  }
+  data.resize(have);
+  return data;
+}
+
+void WriteStandardOutput(std::string_view data) {
+  while (!data.empty()) {
+    ssize_t put = ::write(STDOUT_FILENO, data.data(), data.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) throw FailureFromErrno(errno);
+    data.remove_prefix(static_cast<size_t>(put));
+  }
+}
+
+FileLock::FileLock(const std::string& path)
+    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+  if (fd_ < 0) throw FailureFromErrno(errno, path);
+  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+FileLock::~FileLock() { ::close(fd_); }
+
+}  // namespace corvane::platform

@@ -1,0 +1,38 @@
+// The process environment of programs that a web server starts per request:
+// environment variables, standard input and standard output.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvane::platform {
+
+// An environment variable's value; nullopt when it is not set.
+std::optional<std::string> EnvironmentVariable(const std::string& name);
+
+// Reads up to `count` bytes of standard input (fewer at its end); throws
+// Failure on a read error.
+std::string ReadStandardInput(size_t count);
+
+// Writes all of `data` to standard output; throws Failure on a write error.
+void WriteStandardOutput(std::string_view data);
+
+}  // namespace corvane::platform
+
+namespace corvane::platform {
+
+// An exclusive advisory lock on a file, held for the object's life; the file
+// is created when missing. Throws Failure when the file cannot be opened.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+}  // namespace corvane::platform
