@@ -16,10 +16,18 @@ extern "C" {
 #define TALLOWIN_EXPORT
 #endif
 
+/* The length of the text Base64Encode writes for `count` bytes (not an
+ * export; computed here): 4 * ceil(count / 3) characters and a CR LF after
+ * every 54 input bytes except the last run; 0 for a count of 0 or less. */
+static inline int64_t Base64EncodeLength(int64_t count) {
+  if (count <= 0) return 0;
+  return 4 * ((count + 2) / 3) + 2 * ((count - 1) / 54);
+}
+
 /* Writes the Base64 text of `count` bytes of `input` into `output`, with a
  * CR LF after every 72 characters except at the very end; no NUL. The
- * caller sizes `output`: 4 * ceil(count / 3) + 2 * floor((count - 1) / 54)
- * bytes. Writes nothing when `count` is 0 or less or a pointer is null. */
+ * caller sizes `output` with Base64EncodeLength(count). Writes nothing when
+ * `count` is 0 or less or a pointer is null. */
 TALLOWIN_EXPORT void Base64Encode(const unsigned char* input, int32_t count,
                                   char* output);
 

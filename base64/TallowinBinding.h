@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "base64/Tallowin.h"
 #include "platform/Failure.h"
 #include "platform/Library.h"
 
@@ -15,9 +16,9 @@ namespace corvane::tallowin {
 
 inline constexpr const char* kLibraryFileName = "libtallowin.so";
 
-using Base64EncodeFunction = void (*)(const unsigned char*, int32_t, char*);
-using EncodeBase64BufferFunction = char* (*)(const unsigned char*, int32_t);
-using ReleaseBase64BufferFunction = void (*)(char*);
+using Base64EncodeFunction = decltype(&::Base64Encode);
+using EncodeBase64BufferFunction = decltype(&::EncodeBase64Buffer);
+using ReleaseBase64BufferFunction = decltype(&::ReleaseBase64Buffer);
 
 class Binding {
  public:

@@ -1,5 +1,7 @@
 #include "mail/modGlobal.h"
 
+#include "base64/Tallowin.h"
+
 namespace corvane::penrill {
 
 std::string GetFileName(std::string_view path) {
@@ -14,13 +16,6 @@ std::string GetPathExtension(std::string_view path) {
   return std::string(path.substr(dot + 1));
 }
 
-int64_t GetEncodedLength(int64_t count) {
-  if (count <= 0) return 0;
-  // Four characters per started group; a CR LF after every 54 input bytes
-  // except after the last run.
-  int64_t length = 4 * ((count + 2) / 3) + 2 * (count / 54);
-  if (count % 54 == 0) length -= 2;
-  return length;
-}
+int64_t GetEncodedLength(int64_t count) { return Base64EncodeLength(count); }
 
 }  // namespace corvane::penrill
