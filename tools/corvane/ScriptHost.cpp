@@ -92,6 +92,10 @@ void ScriptHost::RunStep(const Json& step) {
     Json answer;
     try {
       answer = (this->*handler)(step);
+    } catch (const MalformedLine&) {
+      throw;
+    } catch (const Json::exception&) {
+      throw;
     } catch (...) {
       Failure failure = CurrentFailure(kSource);
       answer = Json{{"error",
