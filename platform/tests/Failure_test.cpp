@@ -14,11 +14,11 @@ TEST(ErrnoTable, MapsEveryGroupToItsNumber) {
     int error;
     int32_t number;
   };
-  for (Row row : {Row{ENOENT, 53}, {ENOTDIR, 76}, {EACCES, 75}, {EPERM, 75},
-                  {EROFS, 75}, {EISDIR, 75}, {ETXTBSY, 75}, {EBUSY, 75},
-                  {EEXIST, 58}, {ENOSPC, 61}, {EDQUOT, 61}, {EFBIG, 61},
-                  {EIO, 57}, {EMFILE, 67}, {ENFILE, 67}, {EBADF, 52},
-                  {EOVERFLOW, 6}, {ENOMEM, 7}, {EINVAL, 5}, {EXDEV, 5}}) {
+  for (Row row : {Row{ENOENT, 53}, {ENOTDIR, 76}, {EACCES, 75},  {EPERM, 75},
+                  {EROFS, 75},     {EISDIR, 75},  {ETXTBSY, 75}, {EBUSY, 75},
+                  {EEXIST, 58},    {ENOSPC, 61},  {EDQUOT, 61},  {EFBIG, 61},
+                  {EIO, 57},       {EMFILE, 67},  {ENFILE, 67},  {EBADF, 52},
+                  {EOVERFLOW, 6},  {ENOMEM, 7},   {EINVAL, 5},   {EXDEV, 5}}) {
     EXPECT_EQ(ErrorNumberFromErrno(row.error), row.number) << row.error;
   }
 }

@@ -54,9 +54,8 @@ TEST_F(FileSystemTest, WildcardsSelectNamesAndDotEntriesComeFirst) {
   ASSERT_GE(all.size(), 2u);
   EXPECT_EQ(all[0], ".");
   EXPECT_EQ(all[1], "..");
-  EXPECT_EQ(Sorted(all),
-            Sorted({".", "..", "a.txt", "b.log", "readme", ".hidden", "sub",
-                    ".hiddendir"}));
+  EXPECT_EQ(Sorted(all), Sorted({".", "..", "a.txt", "b.log", "readme",
+                                 ".hidden", "sub", ".hiddendir"}));
   EXPECT_EQ(Names("*.txt"), std::vector<std::string>{"a.txt"});
   EXPECT_EQ(Names("?.log"), std::vector<std::string>{"b.log"});
   EXPECT_EQ(Names("??.log"), std::vector<std::string>{});
@@ -88,8 +87,7 @@ TEST_F(FileSystemTest, AttributesMapThePlatformState) {
             uint32_t{kArchive | kHidden});
   EXPECT_EQ(Files().Stat(root_ + "/sub")->attributes, uint32_t{kDirectory});
   EXPECT_EQ(Files().Stat(root_ + "/sub/")->name, "sub");
-  EXPECT_EQ(Files().Stat("/dev/null")->attributes & kSystem,
-            uint32_t{kSystem});
+  EXPECT_EQ(Files().Stat("/dev/null")->attributes & kSystem, uint32_t{kSystem});
   EXPECT_FALSE(Files().Stat(root_ + "/missing"));
 
   Files().SetAttributes(root_ + "/a.txt", kReadOnly | kArchive);

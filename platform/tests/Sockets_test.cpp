@@ -1,8 +1,8 @@
 #include "platform/Sockets.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
