@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace corvane::namewell {
@@ -211,6 +212,7 @@ TEST(ReplyParserTest, MissingMarkersStopTheParseKeepingEarlierFields) {
 // separate heading for every other contact, so each field shows which end
 // marker closed the administrative block and where the parse went on.
 struct SharingCase {
+  const char* name;
   const char* sharers;
   const char* administrative;
   const char* technical;
@@ -218,6 +220,8 @@ struct SharingCase {
   const char* billing;
   const char* updated;
 };
+
+void PrintTo(const SharingCase& c, std::ostream* out) { *out << c.name; }
 
 class SharingListTest : public ::testing::TestWithParam<SharingCase> {};
 
@@ -249,21 +253,26 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, SharingListTest,
     ::testing::Values(
         // None: the block ends at the technical heading.
-        SharingCase{"", "ADMIN", "TECH", "ZONE", "BILL", "01-Oct-98"},
-        SharingCase{", Technical Contact", "ADMIN", "ADMIN", "ZONE", "BILL",
-                    "01-Oct-98"},
+        SharingCase{"None", "", "ADMIN", "TECH", "ZONE", "BILL", "01-Oct-98"},
+        SharingCase{"Technical", ", Technical Contact", "ADMIN", "ADMIN",
+                    "ZONE", "BILL", "01-Oct-98"},
         // Zone without billing: the block runs to the billing heading, and
         // the technical heading is no longer ahead, which stops the parse.
-        SharingCase{", Zone Contact", kUpToBilling, "", kUpToBilling, "", ""},
-        SharingCase{", Technical Contact, Zone Contact", kUpToBilling,
-                    kUpToBilling, kUpToBilling, "BILL", "01-Oct-98"},
-        // Billing among the sharers: the block ends at the empty line.
-        SharingCase{", Billing Contact", "ADMIN", "TECH", "ZONE", "ADMIN",
+        SharingCase{"Zone", ", Zone Contact", kUpToBilling, "", kUpToBilling,
+                    "", ""},
+        SharingCase{"TechnicalZone", ", Technical Contact, Zone Contact",
+                    kUpToBilling, kUpToBilling, kUpToBilling, "BILL",
                     "01-Oct-98"},
-        SharingCase{", Zone Contact, Billing Contact", "ADMIN", "TECH", "ADMIN",
+        // Billing among the sharers: the block ends at the empty line.
+        SharingCase{"Billing", ", Billing Contact", "ADMIN", "TECH", "ZONE",
                     "ADMIN", "01-Oct-98"},
-        SharingCase{", Technical Contact, Zone Contact, Billing Contact",
-                    "ADMIN", "ADMIN", "ADMIN", "ADMIN", "01-Oct-98"}));
+        SharingCase{"ZoneBilling", ", Zone Contact, Billing Contact", "ADMIN",
+                    "TECH", "ADMIN", "ADMIN", "01-Oct-98"},
+        SharingCase{"All", ", Technical Contact, Zone Contact, Billing Contact",
+                    "ADMIN", "ADMIN", "ADMIN", "ADMIN", "01-Oct-98"}),
+    [](const ::testing::TestParamInfo<SharingCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST(ReplyParserTest, TechnicalAndZoneHeadingsShareLikewise) {
   WhoisRecord technical = ParseResponse(

@@ -178,12 +178,17 @@ TEST_F(WhoisQueryTest, ReceiveFailuresFailTheQuery) {
 }
 
 TEST_F(WhoisQueryTest, ReplyBeyondTheBoundFailsTheQuery) {
-  std::string piece(1024 * 1024, 'x');
-  for (int i = 0; i < 8; ++i) peer.chunks.push_back(piece);
+  const std::string piece(1024, 'x');
+  auto deliver_bound = [&] {
+    for (size_t sent = 0; sent < kReplyLimit; sent += piece.size()) {
+      peer.chunks.push_back(piece);
+    }
+  };
+  deliver_bound();
   EXPECT_TRUE(query.SendQuery("exactly.zz"));
   EXPECT_EQ(query.GetResponse().size(), kReplyLimit);
 
-  for (int i = 0; i < 8; ++i) peer.chunks.push_back(piece);
+  deliver_bound();
   peer.chunks.push_back("y");
   peer.chunks.push_back("never read");
   EXPECT_FALSE(query.SendQuery("endless.zz"));
