@@ -121,13 +121,14 @@ class CorvaneRunTest(unittest.TestCase):
 
     def test_items_with_fields_read_each_member(self):
         answers = self.answers([
+            {"create": "Corvane.Test", "as": "holder"},
             {"create": "Corvane.Test", "as": "a"},
             {"create": "Corvane.Test", "as": "b"},
             {"put": "Name", "on": "a", "value": "first"},
             {"put": "Name", "on": "b", "value": "second"},
-            {"call": "AddItem", "on": "a", "args": ["x", {"ref": "a"}]},
-            {"call": "AddItem", "on": "a", "args": ["y", {"ref": "b"}]},
-            {"get": "Items", "on": "a", "as": "list"},
+            {"call": "AddItem", "on": "holder", "args": ["x", {"ref": "a"}]},
+            {"call": "AddItem", "on": "holder", "args": ["y", {"ref": "b"}]},
+            {"get": "Items", "on": "holder", "as": "list"},
             {"items": "list", "fields": ["Name", "Small"]},
         ])
         self.assertEqual(answers[-1], {"value": [
