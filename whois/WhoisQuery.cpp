@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <string>
 
 #include "net/WSKSOCK.h"
 #include "net/modNetwork.h"
@@ -12,12 +13,6 @@ namespace corvane::namewell {
 namespace {
 
 constexpr int32_t kMessageTooLong = 10040;
-
-// A limit in seconds as the milliseconds the socket layer takes (0: none).
-int Milliseconds(int32_t seconds) {
-  return static_cast<int>(
-      std::min<int64_t>(int64_t{seconds} * 1000, INT32_MAX));
-}
 
 [[noreturn]] void Raise(int32_t number, std::string description) {
   throw Failure(number, kSource, std::move(description));
@@ -164,11 +159,19 @@ bool WhoisQuery::ValidateEmail(std::string_view sEmail) const {
   }
 }
 
-void WhoisQuery::Timeout(int32_t seconds) {
-  if (seconds < 0) {
-    throw Failure(kInvalidCall, kSource, StandardErrorText(kInvalidCall));
-  }
-  timeout_seconds_ = seconds;
+int32_t WhoisQuery::Timeout() const {
+  return timeout_seconds_ > 0 ? timeout_seconds_
+                              : net::kDefaultReplyTimeoutMs / 1000;
+}
+
+int WhoisQuery::ConnectTimeoutMs() const {
+  if (timeout_seconds_ <= 0) return net::kDefaultConnectTimeoutMs;
+  return std::min(timeout_seconds_, INT32_MAX / 1000) * 1000;
+}
+
+int WhoisQuery::ReplyTimeoutMs() const {
+  if (timeout_seconds_ <= 0) return net::kDefaultReplyTimeoutMs;
+  return ConnectTimeoutMs();
 }
 
 void WhoisQuery::PrepareQuery() {
@@ -187,9 +190,8 @@ void WhoisQuery::Exchange(std::string_view query) {
   if (socket_ == -1) {
     RaiseSocketFailure(kSocketFailed, "Unable to create a Socket. ");
   }
-  int32_t connect_seconds = std::min(timeout_seconds_, kConnectTimeoutSeconds);
   if (!net::ConnectSocket(socket_, whois_server_, net::kWhoisPort,
-                          Milliseconds(connect_seconds))) {
+                          ConnectTimeoutMs())) {
     RaiseSocketFailure(kConnectFailed,
                        "Unable to establish connection with Whois Server. ");
   }
@@ -200,8 +202,7 @@ void WhoisQuery::Exchange(std::string_view query) {
   }
 
   response_ = net::ReceiveAll(
-      socket_,
-      {.max_bytes = kReplyLimit, .timeout_ms = Milliseconds(timeout_seconds_)});
+      socket_, {.max_bytes = kReplyLimit, .timeout_ms = ReplyTimeoutMs()});
   if (int32_t error = net::LastSocketError(); error != 0) {
     if (error == kMessageTooLong) {
       Raise(kReadFailed,

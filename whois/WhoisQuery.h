@@ -31,11 +31,6 @@ inline constexpr int32_t kWriteFailed = kComponentErrorBase + 6;
 // Largest reply accepted; a longer one fails the query (kReadFailed).
 inline constexpr size_t kReplyLimit = 8 * 1024 * 1024;
 
-// Default time limits in seconds: the whole reply, and the connection
-// (never longer than the Timeout property).
-inline constexpr int32_t kDefaultTimeoutSeconds = 60;
-inline constexpr int32_t kConnectTimeoutSeconds = 30;
-
 class WhoisQuery : public DispatchClass<WhoisQuery> {
  public:
   static ClassInfo Members();
@@ -88,10 +83,11 @@ class WhoisQuery : public DispatchClass<WhoisQuery> {
   // Whether the text passes the address check; false, never a failure.
   bool ValidateEmail(std::string_view sEmail) const;
 
-  // Time limit in seconds for the whole reply and (at most 30) for the
-  // connection; 0 means none. Setting a negative value raises 5.
-  int32_t Timeout() const { return timeout_seconds_; }
-  void Timeout(int32_t seconds);
+  // Seconds allowed for the connection and for the whole reply; 0 or below
+  // restores the defaults (30 s to connect, 60 s for the reply), and the
+  // property then reads 60.
+  int32_t Timeout() const;
+  void Timeout(int32_t seconds) { timeout_seconds_ = seconds; }
 
  private:
   void PrepareQuery();
@@ -102,6 +98,8 @@ class WhoisQuery : public DispatchClass<WhoisQuery> {
     corvane::WriteToPage(context_, text);
   }
   void CloseConnection();
+  int ConnectTimeoutMs() const;
+  int ReplyTimeoutMs() const;
   std::string FirstEmail(const std::string& contact) const;
 
   std::shared_ptr<ScriptingContext> context_;
@@ -111,7 +109,7 @@ class WhoisQuery : public DispatchClass<WhoisQuery> {
   WhoisRecord record_;
   std::string response_;
   ErrorTriple last_error_;
-  int32_t timeout_seconds_ = kDefaultTimeoutSeconds;
+  int32_t timeout_seconds_ = 0;
 };
 
 }  // namespace corvane::namewell

@@ -114,8 +114,8 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
                       "The whois server, HOST or HOST:PORT");
   command
       ->add_option("--timeout", options->timeout,
-                   "Time limit in seconds (0: none)")
-      ->check(CLI::NonNegativeNumber);
+                   "Seconds allowed for the connection and the reply")
+      ->check(CLI::PositiveNumber);
   command->add_flag("--json", options->json, "Print one JSON object");
   command->callback(
       [options, &exit_status] { exit_status = RunWhois(*options); });

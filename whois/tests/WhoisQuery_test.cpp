@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "frame/MemoryHost.h"
 #include "net/WSKSOCK.h"
 #include "net/tests/FakeSockets.h"
@@ -79,20 +81,28 @@ TEST_F(WhoisQueryTest, ServerTextMayNameThePort) {
 }
 
 TEST_F(WhoisQueryTest, TimeoutBoundsConnectionAndReply) {
+  EXPECT_EQ(query.Timeout(), 60);
   EXPECT_TRUE(query.SendQuery("a"));
   EXPECT_EQ(peer.connect_timeout, 30000);
   EXPECT_LE(peer.receive_timeouts.back(), 60000);
   EXPECT_GT(peer.receive_timeouts.back(), 50000);
   query.Timeout(5);
+  EXPECT_EQ(query.Timeout(), 5);
   EXPECT_TRUE(query.SendQuery("a"));
   EXPECT_EQ(peer.connect_timeout, 5000);
   EXPECT_LE(peer.receive_timeouts.back(), 5000);
-  query.Timeout(0);
+  EXPECT_GT(peer.receive_timeouts.back(), 0);
+  // Very long limits stay positive; none means the defaults again.
+  query.Timeout(INT32_MAX);
   EXPECT_TRUE(query.SendQuery("a"));
-  EXPECT_EQ(peer.connect_timeout, 0);
-  EXPECT_EQ(peer.receive_timeouts.back(), 0);
-  EXPECT_THROW(query.Timeout(-1), Failure);
-  EXPECT_EQ(query.Timeout(), 0);
+  EXPECT_GT(peer.connect_timeout, 0);
+  query.Timeout(0);
+  EXPECT_EQ(query.Timeout(), 60);
+  EXPECT_TRUE(query.SendQuery("a"));
+  EXPECT_EQ(peer.connect_timeout, 30000);
+  query.Timeout(-1);
+  EXPECT_TRUE(query.SendQuery("a"));
+  EXPECT_GT(peer.receive_timeouts.back(), 50000);
 }
 
 TEST_F(WhoisQueryTest, RefusedConnectionTakesTheFailurePath) {
