@@ -209,13 +209,25 @@ TEST_F(WhoisQueryTest, ReplyBeyondTheBoundFailsTheQuery) {
   EXPECT_EQ(peer.chunks.size(), 1u);
 }
 
-TEST_F(WhoisQueryTest, DefaultServerIsUsedAndKept) {
-  WhoisQuery fresh;
-  EXPECT_FALSE(fresh.SendQuery("widget.zz"));  // the fake knows no names
-  EXPECT_EQ(fresh.GetLastErrDescription(),
+// A peer that also records the names it is asked to resolve.
+struct NamingPeer : FakeSockets {
+  uint32_t Lookup(std::string_view name) override {
+    names.emplace_back(name);
+    return FakeSockets::Lookup(name);
+  }
+  std::vector<std::string> names;
+};
+
+TEST(WhoisQueryDefaultTest, DefaultServerIsUsedAndKept) {
+  NamingPeer peer;
+  WhoisQuery query;
+  EXPECT_FALSE(query.SendQuery("widget.zz"));  // the fake knows no names
+  EXPECT_EQ(query.GetLastErrDescription(),
             "Unable to establish connection with Whois Server. "
             "Host not found.");
-  EXPECT_EQ(peer.lookups, 1);
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(peer.names, (std::vector<std::string>{kDefaultWhoisServer,
+                                                  kDefaultWhoisServer}));
 }
 
 TEST_F(WhoisQueryTest, PageLifecycle) {
