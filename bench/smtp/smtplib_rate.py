@@ -1,5 +1,6 @@
 """Messages per second that Python's smtplib sends to the same server: the
-same 1 KiB body and headers, one connection per message."""
+same 1 KiB body and headers, one connection per message. Prints the rate
+and the client's CPU microseconds per message."""
 
 import smtplib
 import sys
@@ -22,13 +23,15 @@ def main():
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 3.0
     mail = message()
     sent = 0
+    cpu = time.process_time()
     start = time.perf_counter()
     while time.perf_counter() - start < seconds:
         with smtplib.SMTP(host, int(port)) as client:
             client.send_message(mail)
         sent += 1
     elapsed = time.perf_counter() - start
-    print("%.1f" % (sent / elapsed))
+    cpu = time.process_time() - cpu
+    print("%.1f %.1f" % (sent / elapsed, cpu * 1e6 / sent))
 
 
 if __name__ == "__main__":
