@@ -46,6 +46,7 @@ class Binding {
     return reinterpret_cast<F>(address);
   }
 
+  // The Base64Encode export; throws as Export does.
   Base64EncodeFunction Base64Encode() {
     return Export<Base64EncodeFunction>("Base64Encode");
   }

@@ -33,6 +33,7 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
   // 0 when the file is missing. For reserving space; never fails.
   uint64_t ExpectedContentLength() const;
 
+  // The part's classification, as ContentPath set it. Never fail.
   const std::string& ContentType() const { return content_type_; }
   const std::string& TransferEncoding() const { return transfer_encoding_; }
   const std::string& Disposition() const { return disposition_; }

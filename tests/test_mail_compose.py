@@ -12,9 +12,10 @@ import subprocess
 import tempfile
 import unittest
 
-BIN = os.environ.get("CORVANE_BIN", "../build/default/bin")
-COMPOSE = os.path.join(BIN, "compose_message")
-CORVANE = os.path.join(BIN, "corvane")
+from support.programs import program
+
+COMPOSE = program("compose_message")
+CORVANE = program("corvane")
 
 
 def compose(*args, env=None, program=COMPOSE):

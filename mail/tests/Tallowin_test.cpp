@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mail/modGlobal.h"
+#include "platform/tests/Caught.h"
 
 namespace corvane::penrill {
 namespace {
@@ -20,26 +21,20 @@ TEST(TallowinBinding, LoadsTheLibraryBesideTheMailCode) {
 TEST(TallowinBinding, AMissingLibraryIsFileNotFound) {
   tallowin::Binding binding("/nonexistent/", "libtallowin-missing.so",
                             kPenrillSource);
-  try {
-    binding.Base64Encode();
-    FAIL() << "no failure";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, 53);
-    EXPECT_EQ(failure.source, "Penrill");
-    EXPECT_EQ(failure.description, "File not found: libtallowin-missing.so");
-  }
+  auto failure = CaughtFailure([&] { binding.Base64Encode(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, 53);
+  EXPECT_EQ(failure->source, "Penrill");
+  EXPECT_EQ(failure->description, "File not found: libtallowin-missing.so");
 }
 
 TEST(TallowinBinding, ALibraryWithoutTheExportIs453) {
   // The C library loads everywhere and has no such export.
   tallowin::Binding binding("", "libc.so.6", kPenrillSource);
-  try {
-    binding.Base64Encode();
-    FAIL() << "no failure";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, 453);
-    EXPECT_EQ(failure.description, "Specified DLL function not found");
-  }
+  auto failure = CaughtFailure([&] { binding.Base64Encode(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, 453);
+  EXPECT_EQ(failure->description, "Specified DLL function not found");
 }
 
 }  // namespace

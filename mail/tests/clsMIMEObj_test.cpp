@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/FileSystem.h"
+#include "platform/tests/Caught.h"
 
 namespace corvane::penrill {
 namespace {
@@ -168,13 +169,10 @@ TEST_F(clsMIMEObjTest, AFileThatVanishedIsFileNotFound) {
   part.ContentPath(path);
   fs::remove(path);
   EXPECT_EQ(part.ExpectedContentLength(), 0u);
-  try {
-    part.MimeContent();
-    FAIL() << "no failure";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, 53);
-    EXPECT_EQ(failure.source, "Penrill");
-  }
+  auto failure = CaughtFailure([&] { part.MimeContent(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, 53);
+  EXPECT_EQ(failure->source, "Penrill");
 }
 
 // A file system whose files cannot be opened, or fail halfway through.
@@ -201,13 +199,10 @@ TEST_F(clsMIMEObjTest, FilesThatCannotBeReadPassTheirError) {
   for (auto [fail_open, number] : {std::pair{true, 75}, std::pair{false, 57}}) {
     BrokenFiles broken(fail_open);
     platform::ScopedFileSystem use(broken);
-    try {
-      part.MimeContent();
-      FAIL() << "no failure";
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.number, number);
-      EXPECT_EQ(failure.source, "Penrill");
-    }
+    auto failure = CaughtFailure([&] { part.MimeContent(); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, number);
+    EXPECT_EQ(failure->source, "Penrill");
   }
 }
 

@@ -7,6 +7,8 @@
 #include <random>
 #include <regex>
 
+#include "platform/tests/Caught.h"
+
 namespace corvane::penrill {
 namespace {
 
@@ -133,15 +135,12 @@ TEST_F(clsMailTest, CurrentRecipentAloneInTheToLine) {
 
 TEST_F(clsMailTest, NoFirstRecipientIsAFailure) {
   mail_.MailTo(Collection::New());
-  try {
-    mail_.GetMailBody();
-    FAIL() << "no failure";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, 9);
-    EXPECT_EQ(failure.source, "Penrill");
-  }
+  auto failure = CaughtFailure([&] { mail_.GetMailBody(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, 9);
+  EXPECT_EQ(failure->source, "Penrill");
   mail_.MailTo(nullptr);
-  EXPECT_THROW(mail_.GetMailBody(), Failure);
+  EXPECT_EQ(FailureNumber([&] { mail_.GetMailBody(); }), 9);
   mail_.CurrentRecipent("only@example.org");
   EXPECT_NO_THROW(mail_.GetMailBody());
 }
@@ -215,12 +214,7 @@ TEST_F(clsMailTest, AnAttachmentThatVanishedFailsTheMessage) {
   std::string path = Write("report.pdf", "x");
   mail_.Attach(ListOf({path}));
   fs::remove(path);
-  try {
-    mail_.GetMailBody();
-    FAIL() << "no failure";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, 53);
-  }
+  EXPECT_EQ(FailureNumber([&] { mail_.GetMailBody(); }), 53);
 }
 
 TEST(clsMailParse, ParseEmailAddress) {
