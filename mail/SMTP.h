@@ -41,6 +41,7 @@ class SMTP : public DispatchClass<SMTP> {
   SMTP(const SMTP&) = delete;
   SMTP& operator=(const SMTP&) = delete;
 
+  // The set-only properties store or append their value and never fail.
   // The "SMTP" property (a member cannot carry its class's name in C++):
   // server name or dotted address, optionally followed by ":port".
   void SMTPServer(std::string_view value) { server_ = value; }
@@ -63,6 +64,8 @@ class SMTP : public DispatchClass<SMTP> {
   void SlowMode(bool value) { slow_mode_ = value; }
   void LogEvent(bool value) { log_event_ = value; }
 
+  // The last recorded failure (0 and empty texts before the first); never
+  // fail.
   int32_t GetLastErrNum() const { return last_error_.number; }
   std::string GetLastErrSource() const { return last_error_.source; }
   std::string GetLastErrDescription() const { return last_error_.description; }
