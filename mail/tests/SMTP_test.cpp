@@ -214,30 +214,6 @@ TEST_F(SmtpTest, LineBreaksAndNulAreRefusedInEveryValue) {
   EXPECT_TRUE(smtp_.SendMail());
 }
 
-TEST_F(SmtpTest, DialogueBytesWithDotStuffing) {
-  FakeSockets peer;
-  peer.chunks = HealthyReplies(2);
-  Settle();
-  smtp_.MailCc("cc@example.org");
-  smtp_.MailContent(".hidden line");
-  smtp_.MailContent(".");
-  ASSERT_TRUE(smtp_.SendMail()) << smtp_.GetLastErrDescription();
-  std::string sent = peer.Sent();
-  const std::string host = net::GetLocalHostName();
-  std::string head = "HELO " + host +
-                     "\r\nMAIL FROM: from@example.org\r\n"
-                     "RCPT TO: to@example.org\r\nRCPT TO: cc@example.org\r\n"
-                     "DATA\r\nDate: ";
-  EXPECT_EQ(sent.substr(0, head.size()), head);
-  EXPECT_NE(sent.find("\r\n\r\nFirst line\r\n..hidden line\r\n..\r\n"),
-            std::string::npos);
-  std::string tail = "\r\n.\r\nMAIL FROM: from@example.org\r\nQUIT\r\n";
-  EXPECT_EQ(sent.substr(sent.size() - tail.size()), tail);
-  EXPECT_EQ(peer.closed, std::vector<int32_t>{7});
-  EXPECT_FALSE(net::WinsockStarted());
-  EXPECT_EQ(page_->Output(), "");
-}
-
 // Accepts every send but the first one whose bytes begin with `prefix`, of
 // which it takes only half.
 class ShortSending : public FakeSockets {
