@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -173,6 +174,11 @@ int32_t SocketErrorFromResolver(int result) {
 int32_t PosixSockets::Create() {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return FailWithErrno();
+  // The components speak in commands and replies: a short write (a command,
+  // the end of a message) must leave at once rather than wait for the peer
+  // to acknowledge the previous one.
+  int on = 1;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return s;
 }
 

@@ -1,0 +1,38 @@
+"""Messages per second that Python's smtplib sends to the same server: the
+same 1 KiB body and headers, one connection per message. Prints the rate
+and the client's CPU microseconds per message."""
+
+import smtplib
+import sys
+import time
+
+from email.message import EmailMessage
+
+
+def message():
+    mail = EmailMessage()
+    mail["From"] = "Bench Sender <bench@example.org>"
+    mail["To"] = "Reader <reader@example.org>"
+    mail["Subject"] = "Benchmark message"
+    mail.set_content(("b" * 62 + "\r\n") * 16)
+    return mail
+
+
+def main():
+    host, port = sys.argv[1].rsplit(":", 1)
+    seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 3.0
+    mail = message()
+    sent = 0
+    cpu = time.process_time()
+    start = time.perf_counter()
+    while time.perf_counter() - start < seconds:
+        with smtplib.SMTP(host, int(port)) as client:
+            client.send_message(mail)
+        sent += 1
+    elapsed = time.perf_counter() - start
+    cpu = time.process_time() - cpu
+    print("%.1f %.1f" % (sent / elapsed, cpu * 1e6 / sent))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,384 @@
+#include "mail/SMTP.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "mail/SendLog.h"
+#include "mail/clsMail.h"
+#include "net/WSKSOCK.h"
+#include "net/modNetwork.h"
+#include "platform/FileSystem.h"
+
+namespace corvane::penrill {
+namespace {
+
+constexpr int kMillisecondsPerSecond = 1000;
+constexpr int32_t kDefaultTimeoutSeconds = net::kDefaultReplyTimeoutMs / 1000;
+
+[[noreturn]] void Fail(SendStep step, std::string description) {
+  throw Failure(kComponentErrorBase + step, std::string(kSmtpSource),
+                std::move(description));
+}
+
+// The message text of the last socket error.
+std::string SocketErrorText() {
+  return net::GetSocketErrorText(net::LastSocketError());
+}
+
+std::string TrimSpaces(std::string_view text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+bool HoldsLineBreakOrNul(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) !=
+         std::string_view::npos;
+}
+
+// Whether a directory search for the path finds an ordinary file: neither
+// a directory, nor hidden, nor a system file.
+bool OrdinaryFileFound(const std::string& path) {
+  try {
+    constexpr uint32_t kNotOrdinary =
+        platform::kDirectory | platform::kHidden | platform::kSystem;
+    for (const auto& entry : platform::Files().Find(path)) {
+      if ((entry.attributes & kNotOrdinary) == 0) return true;
+    }
+  } catch (...) {
+  }
+  return false;
+}
+
+std::vector<std::string> Texts(const Collection& list) {
+  std::vector<std::string> texts;
+  for (const auto& item : list.Items()) texts.push_back(item.ToText());
+  return texts;
+}
+
+}  // namespace
+
+std::string DotStuffed(std::string text) {
+  size_t extra = text.starts_with('.') ? 1 : 0;
+  for (size_t at = text.find("\r\n."); at != std::string::npos;
+       at = text.find("\r\n.", at + 3)) {
+    ++extra;
+  }
+  if (extra == 0) return text;
+  std::string stuffed;
+  stuffed.reserve(text.size() + extra);
+  if (text.starts_with('.')) stuffed += '.';
+  size_t start = 0;
+  for (size_t at = text.find("\r\n."); at != std::string::npos;
+       at = text.find("\r\n.", at + 3)) {
+    stuffed.append(text, start, at + 2 - start);
+    stuffed += '.';
+    start = at + 2;
+  }
+  stuffed.append(text, start);
+  return stuffed;
+}
+
+ClassInfo SMTP::Members() {
+  using T = SMTP;
+  using V = std::string_view;
+  return ClassBuilder<T>("SMTP")
+      .Let("SMTP", [](T& o, V v) { o.SMTPServer(v); })
+      .Let("MailFrom", [](T& o, V v) { o.MailFrom(v); })
+      .Let("MailTo", [](T& o, V v) { o.MailTo(v); })
+      .Let("MailReplyTo", [](T& o, V v) { o.MailReplyTo(v); })
+      .Let("MailErrorsTo", [](T& o, V v) { o.MailErrorsTo(v); })
+      .Let("MailPrecedence", [](T& o, V v) { o.MailPrecedence(v); })
+      .Let("MailSubject", [](T& o, V v) { o.MailSubject(v); })
+      .Let("MailCc", [](T& o, V v) { o.MailCc(v); })
+      .Let("MailBcc", [](T& o, V v) { o.MailBcc(v); })
+      .Let("MailContent", [](T& o, V v) { o.MailContent(v); })
+      .Let("MailContenttype", [](T& o, V v) { o.MailContenttype(v); })
+      .Let("MailContentcharset", [](T& o, V v) { o.MailContentcharset(v); })
+      .Let("MailContentEncode", [](T& o, V v) { o.MailContentEncode(v); })
+      .Let("Attach", [](T& o, V v) { o.Attach(v); })
+      .Let("SlowMode", [](T& o, bool v) { o.SlowMode(v); })
+      .Let("LogEvent", [](T& o, bool v) { o.LogEvent(v); })
+      .Get("GetLastErrNum", [](T& o) { return o.GetLastErrNum(); })
+      .Get("GetLastErrSource", [](T& o) { return o.GetLastErrSource(); })
+      .Get("GetLastErrDescription",
+           [](T& o) { return o.GetLastErrDescription(); })
+      .Method("OnStartPage",
+              [](T& o, const Variant& context) { o.OnStartPage(context); })
+      .Method("OnEndPage", [](T& o) { o.OnEndPage(); })
+      .Method("ReadFile", [](T& o, V path) { return o.ReadFile(path); })
+      .Method("SendMail", [](T& o) { return o.SendMail(); })
+      .Property(
+          "Timeout", [](T& o) { return o.Timeout(); },
+          [](T& o, int32_t v) { o.Timeout(v); })
+      .Build();
+}
+
+SMTP::SMTP()
+    : mail_to_(Collection::New()),
+      mail_cc_(Collection::New()),
+      mail_bcc_(Collection::New()),
+      attach_(Collection::New()) {}
+
+SMTP::~SMTP() { OnEndPage(); }
+
+void SMTP::MailTo(std::string_view value) { mail_to_->Add(Variant(value)); }
+void SMTP::MailCc(std::string_view value) { mail_cc_->Add(Variant(value)); }
+void SMTP::MailBcc(std::string_view value) { mail_bcc_->Add(Variant(value)); }
+void SMTP::Attach(std::string_view value) { attach_->Add(Variant(value)); }
+
+int32_t SMTP::Timeout() const {
+  return timeout_seconds_ > 0 ? timeout_seconds_ : kDefaultTimeoutSeconds;
+}
+
+int SMTP::ConnectTimeoutMs() const {
+  if (timeout_seconds_ <= 0) return net::kDefaultConnectTimeoutMs;
+  return std::min(timeout_seconds_, INT32_MAX / kMillisecondsPerSecond) *
+         kMillisecondsPerSecond;
+}
+
+int SMTP::ReplyTimeoutMs() const {
+  if (timeout_seconds_ <= 0) return net::kDefaultReplyTimeoutMs;
+  return ConnectTimeoutMs();
+}
+
+void SMTP::OnStartPage(const Variant& theScriptingContext) {
+  try {
+    context_ = ContextFrom(theScriptingContext);
+  } catch (...) {
+  }
+}
+
+void SMTP::OnEndPage() {
+  try {
+    CloseConnection();
+  } catch (...) {
+  }
+  context_.reset();
+  try {
+    ResetLists();
+  } catch (...) {
+  }
+}
+
+std::string SMTP::ReadFile(std::string_view vsPathName) {
+  try {
+    return platform::Files().ReadFile(vsPathName);
+  } catch (...) {
+    SaveLastError(CurrentFailure(std::string(kPenrillSource)));
+    return {};
+  }
+}
+
+bool SMTP::ValidateSend(std::string& message) const {
+  if (server_.empty()) {
+    message = "SMTP Error: Please specify SMTP's IP address.";
+    return false;
+  }
+  if (TrimSpaces(mail_from_).empty()) {
+    message = "SMTP Error: Please specify sender.";
+    return false;
+  }
+  if (mail_to_->Count() == 0) {
+    message = "SMTP Error: Please specify recipent.";
+    return false;
+  }
+  for (const auto& path : Texts(*attach_)) {
+    if (!OrdinaryFileFound(path)) {
+      message = "Attachment-" + path + " not found.";
+      return false;
+    }
+  }
+  // A line break or NUL in any value that reaches a command or a header
+  // would let whoever supplied it add commands or headers of their own.
+  const std::pair<std::string_view, std::vector<std::string>> values[] = {
+      {"MailFrom", {mail_from_}},
+      {"MailTo", Texts(*mail_to_)},
+      {"MailReplyTo", {mail_reply_to_}},
+      {"MailErrorsTo", {mail_errors_to_}},
+      {"MailPrecedence", {mail_precedence_}},
+      {"MailSubject", {mail_subject_}},
+      {"MailCc", Texts(*mail_cc_)},
+      {"MailBcc", Texts(*mail_bcc_)},
+      {"MailContenttype", {content_type_}},
+      {"MailContentcharset", {content_charset_}},
+      {"MailContentEncode", {content_encode_}},
+      {"Attach", Texts(*attach_)},
+  };
+  for (const auto& [name, texts] : values) {
+    if (std::any_of(texts.begin(), texts.end(), HoldsLineBreakOrNul)) {
+      message = "SMTP Error: " + std::string(name) +
+                " must not contain line breaks or NUL characters.";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::shared_ptr<clsMail> SMTP::NewMessage() const {
+  auto message = std::make_shared<clsMail>();
+  message->MailFrom(mail_from_);
+  message->MailTo(mail_to_);
+  message->MailCc(mail_cc_);
+  message->MailBcc(mail_bcc_);
+  message->Attach(attach_);
+  message->MailReplyTo(mail_reply_to_);
+  message->MailPrecedence(mail_precedence_);
+  message->MailErrorsTo(mail_errors_to_);
+  message->MailSubject(mail_subject_);
+  if (!content_charset_.empty()) message->MailContentcharset(content_charset_);
+  if (!content_encode_.empty()) message->MailContentEncode(content_encode_);
+  if (!content_type_.empty()) message->MailContenttype(content_type_);
+  size_t length = 0;
+  for (const auto& line : content_) length += line.size() + 2;
+  std::string body;
+  body.reserve(length);
+  for (const auto& line : content_) body.append(line).append("\r\n");
+  message->MailContent(std::move(body));
+  return message;
+}
+
+bool SMTP::SendMail() {
+  std::shared_ptr<clsMail> message;
+  try {
+    started_winsock_ = false;
+    std::string reason;
+    if (!ValidateSend(reason)) Fail(kSettingsCheck, reason);
+    message = NewMessage();
+    RunDialogue(*message);
+    status_ = "Successful.";
+    WriteSendLog();
+    ResetLists();
+    return true;
+  } catch (...) {
+    Failure failure = CurrentFailure(std::string(kPenrillSource));
+    SaveLastError(failure);
+    status_ = failure.description;
+    WriteToPage(status_);
+    WriteSendLog();
+    CloseConnection();
+    return false;
+  }
+}
+
+void SMTP::RunDialogue(clsMail& message) {
+  std::string description;
+  started_winsock_ = net::StartWinsock(description);
+  if (!started_winsock_) Fail(kWinsockStartUp, "Unable to start up Winsock.");
+  socket_ = net::CreateSocket();
+  if (socket_ == -1) {
+    Fail(kSocketCreation, "Unable to create a Socket. " + SocketErrorText());
+  }
+  if (!net::ConnectSocket(socket_, server_, net::kSmtpPort,
+                          ConnectTimeoutMs())) {
+    Fail(kConnection, "Unable to establish connection with SMTP Server. " +
+                          SocketErrorText());
+  }
+  ExpectReply({220});
+  SendCommand("HELO " + net::GetLocalHostName() + "\r\n");
+  ExpectReply({250});
+  SendCommand(MailFromCommand(message));
+  ExpectReply({250});
+  bool pending = false;
+  SendRecipients(message, *mail_to_, true, pending);
+  SendRecipients(message, *mail_cc_, false, pending);
+  SendRecipients(message, *mail_bcc_, false, pending);
+  if (pending) SendMessageData(socket_, message);
+  SendCommand("QUIT\r\n");
+  net::ReceiveReply(socket_, ReplyTimeoutMs());
+  CloseConnection();
+}
+
+void SMTP::SendRecipients(clsMail& message, const Collection& list,
+                          bool to_list, bool& pending) {
+  const int32_t count = list.Count();
+  for (int32_t position = 1; position <= count; ++position) {
+    std::string entry =
+        list.Items()[static_cast<size_t>(position - 1)].ToText();
+    SendCommand("RCPT TO: " + message.ParseEmailAddress(entry) + "\r\n");
+    Reply reply = ExpectReply({250, 251, 552});
+    bool full = reply.code == 552;
+    // A 552 asks for the recipients so far to be delivered first; with none
+    // accepted since the last message, giving the entry again cannot help
+    // and would repeat for ever.
+    if (full && !pending)
+      Fail(kReplyCheck, "Unexpected response: " + reply.text);
+    pending = true;
+    if (to_list && slow_mode_) message.CurrentRecipent(entry);
+    if (full) --position;
+    if (full || (to_list && slow_mode_)) {
+      SendMessageData(socket_, message);
+      pending = false;
+    }
+  }
+}
+
+bool SMTP::SendMessageData(int32_t socket, clsMail& message) {
+  SendCommand("DATA\r\n");
+  ExpectReply({354});
+  net::SendData(socket, DotStuffed(message.GetMailBody()));
+  SendCommand("\r\n.\r\n");
+  ExpectReply({250});
+  SendCommand(MailFromCommand(message));
+  ExpectReply({250});
+  return true;
+}
+
+std::string SMTP::MailFromCommand(const clsMail& message) const {
+  return "MAIL FROM: " + message.ParseEmailAddress(mail_from_) + "\r\n";
+}
+
+void SMTP::SendCommand(const std::string& command) {
+  if (net::SendData(socket_, command) != static_cast<int32_t>(command.size())) {
+    Fail(kShortSend, "Network Error: " + command);
+  }
+}
+
+SMTP::Reply SMTP::ExpectReply(std::initializer_list<int16_t> accepted) {
+  std::string text = net::ReceiveReply(socket_, ReplyTimeoutMs());
+  int16_t code = net::GetReplyCode(text);
+  if (std::find(accepted.begin(), accepted.end(), code) == accepted.end()) {
+    // A receive that failed (a time-out, say) has no reply text to show;
+    // its socket error tells what happened instead.
+    std::string shown = text.empty() ? SocketErrorText() : text;
+    Fail(kReplyCheck, "Unexpected response: " + shown);
+  }
+  return {code, std::move(text)};
+}
+
+void SMTP::CloseConnection() {
+  if (socket_ != -1) {
+    net::CloseSocket(socket_);
+    socket_ = -1;
+  }
+  if (started_winsock_) {
+    net::EndWinsock();
+    started_winsock_ = false;
+  }
+}
+
+void SMTP::WriteToPage(std::string_view text) const {
+  corvane::WriteToPage(context_, text);
+}
+
+void SMTP::ResetLists() {
+  mail_to_ = Collection::New();
+  mail_cc_ = Collection::New();
+  mail_bcc_ = Collection::New();
+  content_.clear();
+  attach_ = Collection::New();
+}
+
+void SMTP::WriteSendLog() {
+  if (!log_event_) return;
+  try {
+    std::string first_to =
+        mail_to_->Count() > 0 ? mail_to_->Items().front().ToText() : "";
+    AppendSendLog(first_to, mail_from_, mail_subject_, status_);
+  } catch (...) {
+    WriteToPage(CurrentFailure(std::string(kPenrillSource)).description);
+  }
+}
+
+}  // namespace corvane::penrill

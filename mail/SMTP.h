@@ -1,0 +1,138 @@
+// Penrill's public class SMTP (Corvane.SMTP): a page sets the server, the
+// sender, recipients, subject, body lines and attachments, and SendMail
+// delivers the message over SMTP and reports the outcome.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/Collection.h"
+#include "frame/ErrorTriple.h"
+#include "frame/Host.h"
+
+namespace corvane::penrill {
+
+class clsMail;
+
+// Source of every failure SendMail raises itself.
+inline constexpr std::string_view kSmtpSource = "Penrill.SMTP";
+// Source of platform failures (files) the component records.
+inline constexpr std::string_view kPenrillSource = "Penrill";
+
+// Step numbers added to the component error base.
+enum SendStep : int32_t {
+  kSettingsCheck = 1,
+  kWinsockStartUp = 2,
+  kSocketCreation = 3,
+  kConnection = 4,
+  kReplyCheck = 5,
+  kShortSend = 6,
+};
+
+class SMTP : public DispatchClass<SMTP> {
+ public:
+  static ClassInfo Members();
+  SMTP();
+  ~SMTP() override;
+  SMTP(const SMTP&) = delete;
+  SMTP& operator=(const SMTP&) = delete;
+
+  // The set-only properties store or append their value and never fail.
+  // The "SMTP" property (a member cannot carry its class's name in C++):
+  // server name or dotted address, optionally followed by ":port".
+  void SMTPServer(std::string_view value) { server_ = value; }
+  void MailFrom(std::string_view value) { mail_from_ = value; }
+  // Each assignment appends one entry, unsplit and unchecked.
+  void MailTo(std::string_view value);
+  void MailReplyTo(std::string_view value) { mail_reply_to_ = value; }
+  void MailErrorsTo(std::string_view value) { mail_errors_to_ = value; }
+  void MailPrecedence(std::string_view value) { mail_precedence_ = value; }
+  void MailSubject(std::string_view value) { mail_subject_ = value; }
+  void MailCc(std::string_view value);
+  void MailBcc(std::string_view value);
+  // Appends one body line.
+  void MailContent(std::string_view value) { content_.emplace_back(value); }
+  void MailContenttype(std::string_view value) { content_type_ = value; }
+  void MailContentcharset(std::string_view value) { content_charset_ = value; }
+  void MailContentEncode(std::string_view value) { content_encode_ = value; }
+  // Appends one attachment file path.
+  void Attach(std::string_view value);
+  void SlowMode(bool value) { slow_mode_ = value; }
+  void LogEvent(bool value) { log_event_ = value; }
+
+  // The last recorded failure (0 and empty texts before the first); never
+  // fail.
+  int32_t GetLastErrNum() const { return last_error_.number; }
+  std::string GetLastErrSource() const { return last_error_.source; }
+  std::string GetLastErrDescription() const { return last_error_.description; }
+
+  // Keeps the page's context; never fails.
+  void OnStartPage(const Variant& theScriptingContext);
+  // Closes what a send left open, drops the context, empties the lists;
+  // never fails.
+  void OnEndPage();
+  // The whole file as text; empty text on failure (the triple records it).
+  std::string ReadFile(std::string_view vsPathName);
+  // Sends the message; false on any failure (triple, page and log tell).
+  bool SendMail();
+
+  // Seconds allowed for the connection and for each reply; 0 or below
+  // restores the defaults (30 s to connect, 60 s per reply). Reads 60 then.
+  int32_t Timeout() const;
+  void Timeout(int32_t seconds) { timeout_seconds_ = seconds; }
+
+ private:
+  bool ValidateSend(std::string& message) const;
+  std::shared_ptr<clsMail> NewMessage() const;
+  void RunDialogue(clsMail& message);
+  void SendRecipients(clsMail& message, const Collection& list, bool to_list,
+                      bool& pending);
+  bool SendMessageData(int32_t socket, clsMail& message);
+  std::string MailFromCommand(const clsMail& message) const;
+  void SendCommand(const std::string& command);
+  struct Reply {
+    int16_t code;
+    std::string text;
+  };
+  Reply ExpectReply(std::initializer_list<int16_t> accepted);
+  void CloseConnection();
+  void SaveLastError(const Failure& failure) { last_error_.Save(failure); }
+  void WriteToPage(std::string_view text) const;
+  void ResetLists();
+  void WriteSendLog();
+  int ConnectTimeoutMs() const;
+  int ReplyTimeoutMs() const;
+
+  std::string server_;
+  std::string mail_from_;
+  std::string mail_reply_to_;
+  std::string mail_errors_to_;
+  std::string mail_precedence_;
+  std::string mail_subject_;
+  std::string content_type_;
+  std::string content_charset_;
+  std::string content_encode_;
+  std::shared_ptr<Collection> mail_to_;
+  std::shared_ptr<Collection> mail_cc_;
+  std::shared_ptr<Collection> mail_bcc_;
+  std::vector<std::string> content_;
+  std::shared_ptr<Collection> attach_;
+  bool slow_mode_ = false;
+  bool log_event_ = false;
+  int32_t timeout_seconds_ = 0;
+  std::shared_ptr<ScriptingContext> context_;
+  int32_t socket_ = -1;
+  bool started_winsock_ = false;
+  std::string status_;
+  ErrorTriple last_error_;
+};
+
+// The text with an extra "." before every line that begins with "." (the
+// mail transfer's transparency rule), lines being ended by CR LF.
+std::string DotStuffed(std::string text);
+
+}  // namespace corvane::penrill

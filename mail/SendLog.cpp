@@ -1,0 +1,57 @@
+#include "mail/SendLog.h"
+
+#include <cstdio>
+
+#include "platform/FileSystem.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
+
+namespace corvane::penrill {
+
+std::string SendLogPath() {
+  auto directory = platform::EnvironmentVariable("CORVANE_LOG_DIR");
+  std::string folder;
+  if (directory && !directory->empty()) {
+    folder = *directory;
+    if (folder.back() != '/') folder += '/';
+  } else {
+    folder = platform::DirectoryOf(
+        platform::ModulePath(reinterpret_cast<const void*>(&SendLogPath)));
+  }
+  return folder + std::string(kSendLogName);
+}
+
+std::string LogTimestamp(const std::tm& local) {
+  int hour = local.tm_hour % 12;
+  if (hour == 0) hour = 12;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d %s",
+                local.tm_mon + 1, local.tm_mday, local.tm_year % 100, hour,
+                local.tm_min, local.tm_sec, local.tm_hour < 12 ? "AM" : "PM");
+  return text;
+}
+
+std::string SendLogEntry(const std::tm& local, std::string_view first_to,
+                         std::string_view from, std::string_view subject,
+                         std::string_view status) {
+  std::string entry = LogTimestamp(local);
+  entry.append("\r\nTo: ").append(first_to);
+  entry.append("\r\nFrom: ").append(from);
+  entry.append("\r\nSubject: ").append(subject);
+  entry.append("\r\nStatus: ").append(status);
+  entry.append("\r\n \r\n");
+  return entry;
+}
+
+void AppendSendLog(std::string_view first_to, std::string_view from,
+                   std::string_view subject, std::string_view status) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  auto writer =
+      platform::Files().OpenWriter(SendLogPath(), platform::WriteMode::kAppend);
+  writer->Write(SendLogEntry(local, first_to, from, subject, status));
+  writer->Close();
+}
+
+}  // namespace corvane::penrill

@@ -1,0 +1,32 @@
+// The mail component's send log "SendMail.log": where it lives and the
+// six-line entry that each SendMail appends when LogEvent is on.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace corvane::penrill {
+
+// The log's name.
+inline constexpr std::string_view kSendLogName = "SendMail.log";
+
+// The log's full path: in $CORVANE_LOG_DIR when it is set and not empty,
+// else beside libpenrill.so (or the program holding this code). Never fails.
+std::string SendLogPath();
+
+// "mm/dd/yy hh:mm:ss AM" of a local time.
+std::string LogTimestamp(const std::tm& local);
+
+// The six lines of one entry, each ended by CR LF: time stamp, "To: ",
+// "From: ", "Subject: ", "Status: " and a single space.
+std::string SendLogEntry(const std::tm& local, std::string_view first_to,
+                         std::string_view from, std::string_view subject,
+                         std::string_view status);
+
+// Appends one entry stamped with the present local time; throws Failure
+// when the log cannot be opened or written.
+void AppendSendLog(std::string_view first_to, std::string_view from,
+                   std::string_view subject, std::string_view status);
+
+}  // namespace corvane::penrill

@@ -1,0 +1,162 @@
+"""SMTP peers on loopback for the mail component's tests: a scripted server
+that records every byte and answers from a script, and Debian's aiosmtpd as
+the real server, storing every message it accepts."""
+
+import socket
+import threading
+import time
+
+# Actions a script may give instead of a reply.
+CLOSE = object()   # close the connection without answering
+SILENT = object()  # never answer (the connection stays open)
+
+DEFAULT_REPLIES = {
+    "GREETING": b"220 scripted.test ready\r\n",
+    "HELO": b"250 scripted.test\r\n",
+    "MAIL": b"250 sender ok\r\n",
+    "RCPT": b"250 recipient ok\r\n",
+    "DATA": b"354 end with <CRLF>.<CRLF>\r\n",
+    "DOT": b"250 queued\r\n",
+    "QUIT": b"221 bye\r\n",
+}
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class ScriptedSmtpServer:
+    """Serves one connection at a time. `script(event, count)` may answer an
+    event ("GREETING", "HELO", "MAIL", "RCPT", "DATA", "DOT" for the end of
+    the message, "QUIT") with bytes, a list of byte pieces sent apart (a
+    CLOSE among them closes there), CLOSE or SILENT; None keeps the default
+    reply. `count` numbers the events of
+    one kind from 1 within a connection."""
+
+    def __init__(self, script=None):
+        self.script = script or (lambda event, count: None)
+        self.received = b""
+        self.messages = []
+        self.connections = 0
+        self._listener = socket.socket()
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(5)
+        self._listener.settimeout(0.2)
+        self.port = self._listener.getsockname()[1]
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+
+    @property
+    def address(self):
+        return "127.0.0.1:%d" % self.port
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._listener.close()
+        self._thread.join(timeout=10)
+
+    def _serve(self):
+        while not self._stop.is_set():
+            try:
+                connection, _ = self._listener.accept()
+            except (socket.timeout, OSError):
+                continue
+            self.connections += 1
+            with connection:
+                try:
+                    self._converse(connection)
+                except OSError:
+                    pass
+
+    def _answer(self, connection, event, counts):
+        counts[event] = counts.get(event, 0) + 1
+        reply = self.script(event, counts[event])
+        if reply is None:
+            reply = DEFAULT_REPLIES[event]
+        if reply is CLOSE:
+            return False
+        if reply is SILENT:
+            while not self._stop.is_set():
+                time.sleep(0.05)
+            return False
+        pieces = reply if isinstance(reply, list) else [reply]
+        for index, piece in enumerate(pieces):
+            if piece is CLOSE:
+                return False
+            if index:
+                time.sleep(0.1)
+            connection.sendall(piece)
+        return not (event == "QUIT")
+
+    def _converse(self, connection):
+        connection.settimeout(30)
+        counts = {}
+        if not self._answer(connection, "GREETING", counts):
+            return
+        pending = b""
+        in_data = False
+        while not self._stop.is_set():
+            chunk = connection.recv(65536)
+            if not chunk:
+                return
+            self.received += chunk
+            pending += chunk
+            while True:
+                if in_data:
+                    end = pending.find(b"\r\n.\r\n")
+                    if end < 0:
+                        break
+                    self.messages.append(pending[:end + 2])
+                    pending = pending[end + 5:]
+                    in_data = False
+                    event = "DOT"
+                else:
+                    end = pending.find(b"\r\n")
+                    if end < 0:
+                        break
+                    line, pending = pending[:end], pending[end + 2:]
+                    event = line.split(b" ", 1)[0].split(b":", 1)[0]
+                    event = event.decode("latin-1").upper()
+                    if event not in DEFAULT_REPLIES:
+                        connection.sendall(b"500 unknown command\r\n")
+                        continue
+                    if event == "DATA":
+                        in_data = True
+                if not self._answer(connection, event, counts):
+                    if event == "DATA":
+                        in_data = False
+                    return
+
+
+class RealSmtpServer:
+    """aiosmtpd on a loopback port, keeping every accepted envelope."""
+
+    def __init__(self):
+        from aiosmtpd.controller import Controller
+
+        self.envelopes = []
+        self.port = free_port()
+        self._controller = Controller(self, hostname="127.0.0.1",
+                                      port=self.port)
+
+    @property
+    def address(self):
+        return "127.0.0.1:%d" % self.port
+
+    async def handle_DATA(self, server, session, envelope):
+        self.envelopes.append(envelope)
+        return "250 Message accepted for delivery"
+
+    def __enter__(self):
+        self._controller.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._controller.stop()
