@@ -59,25 +59,36 @@ std::vector<std::string> Texts(const Collection& list) {
 
 }  // namespace
 
-std::string DotStuffed(std::string text) {
-  size_t extra = text.starts_with('.') ? 1 : 0;
-  for (size_t at = text.find("\r\n."); at != std::string::npos;
-       at = text.find("\r\n.", at + 3)) {
-    ++extra;
+namespace {
+
+// Whether the text already goes on the wire as it stands: every line break
+// is CR LF and no line begins with ".".
+bool IsWireReady(std::string_view text) {
+  if (text.starts_with('.')) return false;
+  for (size_t at = text.find_first_of("\r\n"); at != std::string_view::npos;
+       at = text.find_first_of("\r\n", at + 2)) {
+    if (text.substr(at, 2) != "\r\n") return false;
+    if (text.substr(at + 2, 1) == ".") return false;
   }
-  if (extra == 0) return text;
-  std::string stuffed;
-  stuffed.reserve(text.size() + extra);
-  if (text.starts_with('.')) stuffed += '.';
-  size_t start = 0;
-  for (size_t at = text.find("\r\n."); at != std::string::npos;
-       at = text.find("\r\n.", at + 3)) {
-    stuffed.append(text, start, at + 2 - start);
-    stuffed += '.';
-    start = at + 2;
+  return true;
+}
+
+}  // namespace
+
+std::string DataText(std::string text) {
+  if (IsWireReady(text)) return text;
+  std::string_view rest = text;
+  std::string wire;
+  wire.reserve(text.size() + text.size() / 64 + 2);
+  for (;;) {
+    if (rest.starts_with('.')) wire += '.';
+    size_t end = rest.find_first_of("\r\n");
+    wire.append(rest.substr(0, end));
+    if (end == std::string_view::npos) break;
+    wire += "\r\n";
+    rest.remove_prefix(rest.substr(end, 2) == "\r\n" ? end + 2 : end + 1);
   }
-  stuffed.append(text, start);
-  return stuffed;
+  return wire;
 }
 
 ClassInfo SMTP::Members() {
@@ -317,7 +328,7 @@ void SMTP::SendRecipients(clsMail& message, const Collection& list,
 bool SMTP::SendMessageData(int32_t socket, clsMail& message) {
   SendCommand("DATA\r\n");
   ExpectReply({354});
-  net::SendData(socket, DotStuffed(message.GetMailBody()));
+  net::SendData(socket, DataText(message.GetMailBody()));
   SendCommand("\r\n.\r\n");
   ExpectReply({250});
   SendCommand(MailFromCommand(message));

@@ -131,8 +131,10 @@ class SMTP : public DispatchClass<SMTP> {
   ErrorTriple last_error_;
 };
 
-// The text with an extra "." before every line that begins with "." (the
-// mail transfer's transparency rule), lines being ended by CR LF.
-std::string DotStuffed(std::string text);
+// The message text as DATA sends it: every line break written as CR LF (a
+// bare CR or LF could let a lenient server end the data early and read the
+// rest as commands) and an extra "." before every line that begins with "."
+// (the mail transfer's transparency rule). Never fails.
+std::string DataText(std::string text);
 
 }  // namespace corvane::penrill

@@ -387,14 +387,23 @@ TEST_F(SmtpTest, UnwritableLogIsReportedOnThePageOnly) {
   EXPECT_NE(page_->Output().find("<br>"), std::string::npos);
 }
 
-TEST(DotStuffed, DoublesOnlyLeadingDots) {
-  EXPECT_EQ(DotStuffed(""), "");
-  EXPECT_EQ(DotStuffed("plain\r\ntext\r\n"), "plain\r\ntext\r\n");
-  EXPECT_EQ(DotStuffed(".start"), "..start");
-  EXPECT_EQ(DotStuffed("a\r\n.\r\nb"), "a\r\n..\r\nb");
-  EXPECT_EQ(DotStuffed("a\r\n..x\r\n.y"), "a\r\n...x\r\n..y");
-  EXPECT_EQ(DotStuffed("a.b\r\nc. d"), "a.b\r\nc. d");
-  EXPECT_EQ(DotStuffed("\r\n.\r\n.\r\n"), "\r\n..\r\n..\r\n");
+TEST(DataText, DoublesOnlyLeadingDots) {
+  EXPECT_EQ(DataText(""), "");
+  EXPECT_EQ(DataText("plain\r\ntext\r\n"), "plain\r\ntext\r\n");
+  EXPECT_EQ(DataText(".start"), "..start");
+  EXPECT_EQ(DataText("a\r\n.\r\nb"), "a\r\n..\r\nb");
+  EXPECT_EQ(DataText("a\r\n..x\r\n.y"), "a\r\n...x\r\n..y");
+  EXPECT_EQ(DataText("a.b\r\nc. d"), "a.b\r\nc. d");
+  EXPECT_EQ(DataText("\r\n.\r\n.\r\n"), "\r\n..\r\n..\r\n");
+}
+
+// A bare LF or CR followed by "." would end the data early at a lenient
+// server, which would then read the rest of the body as commands.
+TEST(DataText, WritesBareLineBreaksAsCrLf) {
+  EXPECT_EQ(DataText("a\n.\nRCPT TO: <x@y>"), "a\r\n..\r\nRCPT TO: <x@y>");
+  EXPECT_EQ(DataText("a\r.\rb"), "a\r\n..\r\nb");
+  EXPECT_EQ(DataText("x\n\r\n.y"), "x\r\n\r\n..y");
+  EXPECT_EQ(DataText("a\r\r\nb\n"), "a\r\n\r\nb\r\n");
 }
 
 }  // namespace
