@@ -11,7 +11,8 @@ import unittest
 
 from support.penrill import send_mail
 from support.programs import program
-from support.smtp_servers import RealSmtpServer, free_port
+from support.ports import free_port
+from support.smtp_servers import RealSmtpServer
 
 
 def parse(envelope):

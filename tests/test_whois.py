@@ -9,7 +9,8 @@ import unittest
 from support.programs import program
 from support.whois_fixtures import (DOMAIN_FIELDS, DOMAIN_REPLY, HOST_REPLY,
                                     JAN, NO_MATCH_REPLY)
-from support.whois_server import WhoisServer, free_port
+from support.ports import free_port
+from support.whois_server import WhoisServer
 
 CONNECT_FAILED = -2147221500
 READ_FAILED = -2147221499

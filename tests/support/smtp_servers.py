@@ -6,6 +6,8 @@ import socket
 import threading
 import time
 
+from support.ports import free_port
+
 # Actions a script may give instead of a reply.
 CLOSE = object()   # close the connection without answering
 SILENT = object()  # never answer (the connection stays open)
@@ -20,11 +22,6 @@ DEFAULT_REPLIES = {
     "QUIT": b"221 bye\r\n",
 }
 
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 class ScriptedSmtpServer:

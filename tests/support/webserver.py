@@ -15,13 +15,10 @@ import subprocess
 import tempfile
 import time
 
+from support.ports import free_port
+
 LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 class LighttpdServer:

@@ -6,6 +6,8 @@ import socket
 import threading
 import time
 
+from support.ports import free_port
+
 
 class WhoisServer:
     """Serves every connection with the same script until stopped.
@@ -89,9 +91,3 @@ class WhoisServer:
             connection.sendall(block)
             self.flooded += len(block)
 
-
-def free_port():
-    """A loopback port on which nothing listens (a refused connection)."""
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
