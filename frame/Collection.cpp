@@ -7,19 +7,17 @@ namespace corvane {
 ClassInfo Collection::Members() {
   return ClassBuilder<Collection>("Collection")
       .Get("Count", [](Collection& c) { return c.Count(); })
-      .Get("Item", [](Collection& c, const Variant& index) {
-        return c.Item(index);
-      })
-      .Method("Add",
-              [](Collection& c, const Variant& item,
-                 std::optional<std::string> key) { c.Add(item, key); })
+      .Get("Item",
+           [](Collection& c, const Variant& index) { return c.Item(index); })
+      .Method("Add", [](Collection& c, const Variant& item,
+                        std::optional<std::string> key) { c.Add(item, key); })
       .Build();
 }
 
 void Collection::Add(Variant item, std::optional<std::string> key) {
   if (key) {
-    auto [where, added] = positions_by_key_.emplace(LowerCase(*key),
-                                                    items_.size());
+    auto [where, added] =
+        positions_by_key_.emplace(LowerCase(*key), items_.size());
     if (!added) throw StandardFailure(kDuplicateKey);
   }
   items_.push_back(std::move(item));

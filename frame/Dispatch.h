@@ -166,7 +166,7 @@ struct Holder<const P&> : Holder<P> {
 template <class T, class F, class R, class Self, class... P>
 Variant Apply(F& f, T& self, Arguments& args, std::tuple<Self, P...>*) {
   if (args.size() > sizeof...(P)) ThrowWrongArguments();
-  return [&]<size_t... I>(std::index_sequence<I...>) -> Variant {
+  return [&]<size_t... I>(std::index_sequence<I...>)->Variant {
     std::tuple<Holder<P>...> holders{Holder<P>(args, I)...};
     if constexpr (std::is_void_v<R>) {
       f(self, std::get<I>(holders).get()...);
@@ -174,7 +174,8 @@ Variant Apply(F& f, T& self, Arguments& args, std::tuple<Self, P...>*) {
     } else {
       return Variant(f(self, std::get<I>(holders).get()...));
     }
-  }(std::index_sequence_for<P...>{});
+  }
+  (std::index_sequence_for<P...>{});
 }
 
 template <class T, class F>

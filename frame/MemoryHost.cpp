@@ -12,8 +12,7 @@ class MemoryRequest : public Request {
   explicit MemoryRequest(MemoryRequestData data) : data_(std::move(data)) {}
 
   int32_t TotalBytes() override {
-    return static_cast<int32_t>(
-        std::min<size_t>(data_.body.size(), INT32_MAX));
+    return static_cast<int32_t>(std::min<size_t>(data_.body.size(), INT32_MAX));
   }
 
   Variant BinaryRead(Variant& count) override {

@@ -113,9 +113,9 @@ std::shared_ptr<Dispatch> CreateObject(std::string_view progid) {
     }
     return factory->CreateInstance();
   }
-  throw CreateFailure(kCannotCreateObject, "Cannot create object: " +
-                                               std::string(progid) +
-                                               " is not registered");
+  throw CreateFailure(
+      kCannotCreateObject,
+      "Cannot create object: " + std::string(progid) + " is not registered");
 }
 
 class ComponentLibrary::Factory : public ClassFactory {

@@ -19,7 +19,7 @@ namespace corvane {
 // Results of the entry points.
 inline constexpr int32_t kSucceeded = 0;
 inline constexpr int32_t kFalse = 1;
-inline constexpr int32_t kClassNotAvailable = -2147221231;  // 0x80040111
+inline constexpr int32_t kClassNotAvailable = -2147221231;   // 0x80040111
 inline constexpr int32_t kRegistrationFailed = -2147220991;  // 0x80040201
 
 class ClassFactory {
@@ -90,23 +90,23 @@ class ComponentLibrary {
 // Declares a component library's classes and exports its entry points:
 //   CORVANE_COMPONENT_LIBRARY(
 //       corvane::Creatable<SMTP>("Corvane.SMTP", "{475A2558-...}"))
-#define CORVANE_COMPONENT_LIBRARY(...)                                      \
-  static corvane::ComponentLibrary& CorvaneComponentLibrary() {            \
-    static corvane::ComponentLibrary library({__VA_ARGS__});               \
-    return library;                                                        \
-  }                                                                        \
-  extern "C" int32_t DllRegisterServer() {                                 \
-    return CorvaneComponentLibrary().RegisterServer(                       \
-        reinterpret_cast<const void*>(&DllRegisterServer));                \
-  }                                                                        \
-  extern "C" int32_t DllUnregisterServer() {                               \
-    return CorvaneComponentLibrary().UnregisterServer(                     \
-        reinterpret_cast<const void*>(&DllUnregisterServer));              \
-  }                                                                        \
-  extern "C" int32_t DllGetClassObject(const char* clsid,                  \
-                                       corvane::ClassFactory** factory) {  \
-    return CorvaneComponentLibrary().GetClassObject(clsid, factory);       \
-  }                                                                        \
-  extern "C" int32_t DllCanUnloadNow() {                                   \
-    return CorvaneComponentLibrary().CanUnloadNow();                       \
+#define CORVANE_COMPONENT_LIBRARY(...)                                    \
+  static corvane::ComponentLibrary& CorvaneComponentLibrary() {           \
+    static corvane::ComponentLibrary library({__VA_ARGS__});              \
+    return library;                                                       \
+  }                                                                       \
+  extern "C" int32_t DllRegisterServer() {                                \
+    return CorvaneComponentLibrary().RegisterServer(                      \
+        reinterpret_cast<const void*>(&DllRegisterServer));               \
+  }                                                                       \
+  extern "C" int32_t DllUnregisterServer() {                              \
+    return CorvaneComponentLibrary().UnregisterServer(                    \
+        reinterpret_cast<const void*>(&DllUnregisterServer));             \
+  }                                                                       \
+  extern "C" int32_t DllGetClassObject(const char* clsid,                 \
+                                       corvane::ClassFactory** factory) { \
+    return CorvaneComponentLibrary().GetClassObject(clsid, factory);      \
+  }                                                                       \
+  extern "C" int32_t DllCanUnloadNow() {                                  \
+    return CorvaneComponentLibrary().CanUnloadNow();                      \
   }

@@ -52,8 +52,8 @@ class Variant {
   Variant(Bytes v) : value_(std::move(v)) {}
   Variant(Object v) : value_(std::move(v)) {}
   template <class T>
-    requires std::is_base_of_v<Dispatch, T>
-  Variant(std::shared_ptr<T> v) : value_(Object(std::move(v))) {}
+  requires std::is_base_of_v<Dispatch, T> Variant(std::shared_ptr<T> v)
+      : value_(Object(std::move(v))) {}
 
   const Value& value() const { return value_; }
   template <class T>

@@ -7,29 +7,47 @@ namespace corvane {
 
 std::string StandardErrorText(int32_t number) {
   switch (number) {
-    case kInvalidCall: return "Invalid procedure call or argument";
-    case kOverflow: return "Overflow";
-    case kOutOfMemory: return "Out of memory";
-    case kSubscriptOutOfRange: return "Subscript out of range";
-    case kTypeMismatch: return "Type mismatch";
-    case kBadFileName: return "Bad file name or number";
-    case kFileNotFound: return "File not found";
-    case kDeviceIoError: return "Device I/O error";
-    case kFileAlreadyExists: return "File already exists";
-    case kDiskFull: return "Disk full";
-    case kTooManyFiles: return "Too many files";
-    case kPathFileAccessError: return "Path/File access error";
-    case kPathNotFound: return "Path not found";
-    case kObjectRequired: return "Object required";
-    case kCannotCreateObject: return "Cannot create object";
-    case kNoSuchMember: return "Object doesn't support this property or method";
+    case kInvalidCall:
+      return "Invalid procedure call or argument";
+    case kOverflow:
+      return "Overflow";
+    case kOutOfMemory:
+      return "Out of memory";
+    case kSubscriptOutOfRange:
+      return "Subscript out of range";
+    case kTypeMismatch:
+      return "Type mismatch";
+    case kBadFileName:
+      return "Bad file name or number";
+    case kFileNotFound:
+      return "File not found";
+    case kDeviceIoError:
+      return "Device I/O error";
+    case kFileAlreadyExists:
+      return "File already exists";
+    case kDiskFull:
+      return "Disk full";
+    case kTooManyFiles:
+      return "Too many files";
+    case kPathFileAccessError:
+      return "Path/File access error";
+    case kPathNotFound:
+      return "Path not found";
+    case kObjectRequired:
+      return "Object required";
+    case kCannotCreateObject:
+      return "Cannot create object";
+    case kNoSuchMember:
+      return "Object doesn't support this property or method";
     case kWrongArguments:
       return "Wrong number of arguments or invalid property assignment";
-    case kDllFunctionNotFound: return "Specified DLL function not found";
+    case kDllFunctionNotFound:
+      return "Specified DLL function not found";
     case kDuplicateKey:
       return "This key is already associated with an element of this "
              "collection";
-    default: return "Application-defined or object-defined error";
+    default:
+      return "Application-defined or object-defined error";
   }
 }
 
@@ -39,28 +57,39 @@ Failure StandardFailure(int32_t number) {
 
 int32_t ErrorNumberFromErrno(int error) {
   switch (error) {
-    case ENOENT: return kFileNotFound;
-    case ENOTDIR: return kPathNotFound;
+    case ENOENT:
+      return kFileNotFound;
+    case ENOTDIR:
+      return kPathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
     case ETXTBSY:
     case EBUSY:
-    case ENOTEMPTY: return kPathFileAccessError;
-    case EEXIST: return kFileAlreadyExists;
+    case ENOTEMPTY:
+      return kPathFileAccessError;
+    case EEXIST:
+      return kFileAlreadyExists;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return kDiskFull;
-    case EIO: return kDeviceIoError;
+    case EFBIG:
+      return kDiskFull;
+    case EIO:
+      return kDeviceIoError;
     case EMFILE:
-    case ENFILE: return kTooManyFiles;
+    case ENFILE:
+      return kTooManyFiles;
     case EBADF:
     case ENAMETOOLONG:
-    case ELOOP: return kBadFileName;
-    case EOVERFLOW: return kOverflow;
-    case ENOMEM: return kOutOfMemory;
-    default: return kInvalidCall;
+    case ELOOP:
+      return kBadFileName;
+    case EOVERFLOW:
+      return kOverflow;
+    case ENOMEM:
+      return kOutOfMemory;
+    default:
+      return kInvalidCall;
   }
 }
 

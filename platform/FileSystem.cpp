@@ -68,8 +68,8 @@ int64_t FileTime(const struct statx_timestamp& t) {
 }
 
 bool StatPath(const std::string& path, struct statx& st) {
-  return statx(AT_FDCWD, path.c_str(), 0,
-               STATX_BASIC_STATS | STATX_BTIME, &st) == 0;
+  return statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME,
+               &st) == 0;
 }
 
 FileInfo InfoFromStat(std::string name, const struct statx& st) {
@@ -197,8 +197,7 @@ std::string PosixFileSystem::ReadFile(std::string_view path) {
   return content;
 }
 
-std::unique_ptr<FileReader> PosixFileSystem::OpenReader(
-    std::string_view path) {
+std::unique_ptr<FileReader> PosixFileSystem::OpenReader(std::string_view path) {
   return std::make_unique<PosixReader>(OpenForReading(path));
 }
 
@@ -206,9 +205,15 @@ std::unique_ptr<FileWriter> PosixFileSystem::OpenWriter(std::string_view path,
                                                         WriteMode mode) {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
   switch (mode) {
-    case WriteMode::kCreate: flags |= O_TRUNC; break;
-    case WriteMode::kCreateNew: flags |= O_EXCL; break;
-    case WriteMode::kAppend: flags |= O_APPEND; break;
+    case WriteMode::kCreate:
+      flags |= O_TRUNC;
+      break;
+    case WriteMode::kCreateNew:
+      flags |= O_EXCL;
+      break;
+    case WriteMode::kAppend:
+      flags |= O_APPEND;
+      break;
   }
   int fd = ::open(PathText(path).c_str(), flags, 0666);
   if (fd < 0) ThrowErrno(path);

@@ -1,1 +1,208 @@
+#include "platform/FileSystem.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Failure.h"
+
+namespace corvane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/corvane-fs-XXXXXX";
+    root_ = mkdtemp(pattern);
+    Write("a.txt", "alpha");
+    Write("b.log", "bee");
+    Write("readme", "no dot");
+    Write(".hidden", "secret");
+    fs::create_directory(root_ + "/sub");
+    fs::create_directory(root_ + "/.hiddendir");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(root_ + "/" + name) << text;
+  }
+
+  std::vector<std::string> Names(const std::string& pattern) {
+    std::vector<std::string> names;
+    for (const auto& entry : Files().Find(root_ + "/" + pattern)) {
+      names.push_back(entry.name);
+    }
+    return names;
+  }
+
+  static std::vector<std::string> Sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string root_;
+};
+
+TEST_F(FileSystemTest, WildcardsSelectNamesAndDotEntriesComeFirst) {
+  auto all = Names("*");
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[0], ".");
+  EXPECT_EQ(all[1], "..");
+  EXPECT_EQ(Sorted(all), Sorted({".", "..", "a.txt", "b.log", "readme",
+                                 ".hidden", "sub", ".hiddendir"}));
+  EXPECT_EQ(Names("*.txt"), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(Names("?.log"), std::vector<std::string>{"b.log"});
+  EXPECT_EQ(Names("??.log"), std::vector<std::string>{});
+  // "*.*" matches every name, with a dot or without, as find-first does.
+  EXPECT_EQ(Sorted(Names("*.*")), Sorted(all));
+  EXPECT_EQ(Names("readme"), std::vector<std::string>{"readme"});
+  EXPECT_TRUE(Names("missing*").empty());
+  EXPECT_TRUE(Files().Find(root_ + "/nodir/*").empty());
+}
+
+TEST_F(FileSystemTest, TrailingSlashListsTheDirectoryContents) {
+  EXPECT_EQ(Sorted(Names("")), Sorted(Names("*")));
+  auto sub = Files().Find(root_ + "/sub/");
+  ASSERT_EQ(sub.size(), 2u);
+  EXPECT_EQ(sub[0].name, ".");
+  EXPECT_EQ(sub[0].attributes, uint32_t{kDirectory});
+  // Without the slash the directory itself is found.
+  auto itself = Files().Find(root_ + "/sub");
+  ASSERT_EQ(itself.size(), 1u);
+  EXPECT_EQ(itself[0].name, "sub");
+}
+
+TEST_F(FileSystemTest, AttributesMapThePlatformState) {
+  auto info = Files().Stat(root_ + "/a.txt");
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->attributes, uint32_t{kArchive});
+  EXPECT_EQ(info->size, 5u);
+  EXPECT_EQ(Files().Stat(root_ + "/.hidden")->attributes,
+            uint32_t{kArchive | kHidden});
+  EXPECT_EQ(Files().Stat(root_ + "/sub")->attributes, uint32_t{kDirectory});
+  EXPECT_EQ(Files().Stat(root_ + "/sub/")->name, "sub");
+  EXPECT_EQ(Files().Stat("/dev/null")->attributes & kSystem, uint32_t{kSystem});
+  EXPECT_FALSE(Files().Stat(root_ + "/missing"));
+
+  Files().SetAttributes(root_ + "/a.txt", kReadOnly | kArchive);
+  EXPECT_EQ(Files().Stat(root_ + "/a.txt")->attributes,
+            uint32_t{kReadOnly | kArchive});
+  Files().SetAttributes(root_ + "/a.txt", kArchive);
+  EXPECT_EQ(Files().Stat(root_ + "/a.txt")->attributes, uint32_t{kArchive});
+  EXPECT_THROW(Files().SetAttributes(root_ + "/a.txt", kHidden), Failure);
+}
+
+TEST_F(FileSystemTest, TimesCountHundredNanosecondsSince1601) {
+  EXPECT_EQ(FileTimeFromUnix(0, 0), 116444736000000000LL);
+  EXPECT_EQ(FileTimeFromUnix(1, 500), 116444736010000005LL);
+  struct stat st;
+  ASSERT_EQ(stat((root_ + "/a.txt").c_str(), &st), 0);
+  auto info = Files().Stat(root_ + "/a.txt");
+  EXPECT_EQ(info->last_write_time,
+            FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+  EXPECT_GT(info->creation_time, FileTimeFromUnix(1700000000, 0));
+}
+
+TEST_F(FileSystemTest, PlainFileAndDirectoryMatchModes) {
+  EXPECT_TRUE(FileMatchExists(root_ + "/a.txt"));
+  EXPECT_TRUE(FileMatchExists(root_ + "/*.log"));
+  // Hidden files and directories are not plain files.
+  EXPECT_FALSE(FileMatchExists(root_ + "/.hidden"));
+  EXPECT_FALSE(FileMatchExists(root_ + "/sub"));
+  EXPECT_FALSE(FileMatchExists(root_ + "/sub/"));
+  // The directory match counts directories and plain files, not hidden ones.
+  EXPECT_TRUE(DirectoryMatchExists(root_ + "/sub"));
+  EXPECT_TRUE(DirectoryMatchExists(root_ + "/sub/"));  // its "." entry
+  EXPECT_TRUE(DirectoryMatchExists(root_ + "/a.txt"));
+  EXPECT_FALSE(DirectoryMatchExists(root_ + "/.hiddendir"));
+  EXPECT_FALSE(DirectoryMatchExists(root_ + "/.hidden"));
+  EXPECT_FALSE(DirectoryMatchExists(root_ + "/missing/"));
+  // Read-only files still count as plain files.
+  Files().SetAttributes(root_ + "/a.txt", kReadOnly);
+  EXPECT_TRUE(FileMatchExists(root_ + "/a.txt"));
+}
+
+TEST_F(FileSystemTest, FailuresCarryTheErrorTable) {
+  try {
+    Files().ReadFile(root_ + "/missing");
+    FAIL();
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.number, kFileNotFound);
+    EXPECT_EQ(failure.description, "File not found: " + root_ + "/missing");
+    EXPECT_EQ(failure.source, "");
+  }
+  try {
+    Files().ReadFile(root_ + "/sub");
+    FAIL();
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.number, kPathFileAccessError);
+  }
+  try {
+    Files().CreateDirectory(root_ + "/sub");
+    FAIL();
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.number, kFileAlreadyExists);
+  }
+  try {
+    Files().OpenWriter(root_ + "/a.txt/x", WriteMode::kCreate);
+    FAIL();
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.number, kPathNotFound);
+  }
+}
+
+TEST_F(FileSystemTest, WritersReadersCopyAndRename) {
+  auto writer = Files().OpenWriter(root_ + "/new.bin", WriteMode::kCreateNew);
+  std::string data("\0\x01\xff binary", 10);
+  writer->Write(data);
+  writer->Close();
+  EXPECT_EQ(Files().ReadFile(root_ + "/new.bin"), data);
+  EXPECT_THROW(Files().OpenWriter(root_ + "/new.bin", WriteMode::kCreateNew),
+               Failure);
+  Files().OpenWriter(root_ + "/new.bin", WriteMode::kAppend)->Write("+");
+  EXPECT_EQ(Files().ReadFile(root_ + "/new.bin"), data + "+");
+
+  Files().CopyFile(root_ + "/new.bin", root_ + "/copy.bin", true);
+  EXPECT_EQ(Files().ReadFile(root_ + "/copy.bin"), data + "+");
+  EXPECT_THROW(Files().CopyFile(root_ + "/a.txt", root_ + "/copy.bin", true),
+               Failure);
+  Files().Rename(root_ + "/copy.bin", root_ + "/a.txt");
+  EXPECT_EQ(Files().ReadFile(root_ + "/a.txt"), data + "+");
+  std::string temporary = Files().TemporaryName(root_, "up");
+  EXPECT_FALSE(Files().Stat(temporary));
+  EXPECT_EQ(temporary.rfind(root_ + "/up", 0), 0u);
+  EXPECT_GT(Files().FreeSpace(root_), 0u);
+}
+
+// A file system whose writes fail as a full disk does.
+class FullDisk : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  std::unique_ptr<FileWriter> OpenWriter(std::string_view, WriteMode) override {
+    throw FailureFromErrno(ENOSPC);
+  }
+};
+
+TEST_F(FileSystemTest, AWrapperInjectsAFaultUntilItsScopeEnds) {
+  FullDisk full(Files());
+  {
+    ScopedFileSystem scope(full);
+    try {
+      Files().OpenWriter(root_ + "/x", WriteMode::kCreate);
+      FAIL();
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kDiskFull);
+    }
+    EXPECT_EQ(Files().ReadFile(root_ + "/b.log"), "bee");
+  }
+  Files().OpenWriter(root_ + "/x", WriteMode::kCreate)->Close();
+}
+
+}  // namespace
+}  // namespace corvane::platform

@@ -57,8 +57,7 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
                    "Remove the classes of a component library"}}) {
     auto* command = app.add_subcommand(name, help);
     auto library = std::make_shared<std::string>();
-    command->add_option("library", *library, "The shared library")
-        ->required();
+    command->add_option("library", *library, "The shared library")->required();
     command->callback([library, entry, &exit_status] {
       exit_status = CallEntryPoint(AbsolutePath(*library), entry);
     });

@@ -24,8 +24,7 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
       "run", "Run a page script (JSON Lines) against the components");
   auto path = std::make_shared<std::string>("-");
   command->add_option("file", *path, "The script; - for standard input");
-  command->callback(
-      [path, &exit_status] { exit_status = RunScript(*path); });
+  command->callback([path, &exit_status] { exit_status = RunScript(*path); });
 });
 
 }  // namespace

@@ -28,7 +28,8 @@ bool IsSkipped(const std::string& line) {
 }
 
 MemoryRequestData RequestFrom(const Json& request) {
-  if (!request.is_object()) throw MalformedLine("\"request\" must be an object");
+  if (!request.is_object())
+    throw MalformedLine("\"request\" must be an object");
   MemoryRequestData data;
   if (request.contains("body")) data.body = TextField(request, "body");
   if (request.contains("body_base64")) {
@@ -42,7 +43,8 @@ MemoryRequestData RequestFrom(const Json& request) {
   if (request.contains("content_type")) {
     data.server_variables["CONTENT_TYPE"] = TextField(request, "content_type");
   }
-  if (request.contains("query")) data.query_string = TextField(request, "query");
+  if (request.contains("query"))
+    data.query_string = TextField(request, "query");
   if (request.contains("server_variables")) {
     const Json& variables = request["server_variables"];
     if (!variables.is_object()) {
@@ -92,6 +94,10 @@ void ScriptHost::RunStep(const Json& step) {
     Json answer;
     try {
       answer = (this->*handler)(step);
+    } catch (const MalformedLine&) {
+      throw;
+    } catch (const Json::exception&) {
+      throw;
     } catch (...) {
       Failure failure = CurrentFailure(kSource);
       answer = Json{{"error",
@@ -125,8 +131,8 @@ Variant::Object ScriptHost::HeldObject(const std::string& name) const {
 }
 
 Variant ScriptHost::ValueOf(const Json& value) const {
-  return VariantFromJson(value,
-                         [this](const std::string& name) { return Held(name); });
+  return VariantFromJson(
+      value, [this](const std::string& name) { return Held(name); });
 }
 
 Arguments ScriptHost::ArgumentsOf(const Json& step) const {
@@ -218,9 +224,9 @@ Json ScriptHost::Output(const Json& step) {
   auto object = HeldObject(TextField(step, "output"));
   auto page = std::dynamic_pointer_cast<MemoryContext>(object);
   if (!page) {
-    throw Failure(kTypeMismatch, kSource,
-                  "Type mismatch: '" + TextField(step, "output") +
-                      "' is not a page");
+    throw Failure(
+        kTypeMismatch, kSource,
+        "Type mismatch: '" + TextField(step, "output") + "' is not a page");
   }
   return Json{{"value", JsonFromVariant(page->Output())}};
 }
