@@ -1,0 +1,116 @@
+// corvane upload: a CGI program that stores the files of a
+// multipart/form-data request with Corvane.upload and answers with JSON.
+#include <iostream>
+#include <sstream>
+
+#include "frame/CgiHost.h"
+#include "frame/Registry.h"
+#include "tools/corvane/Command.h"
+#include "tools/corvane/JsonValues.h"
+
+namespace corvane::tool {
+namespace {
+
+struct UploadSettings {
+  std::string directory;
+  std::optional<std::string> extensions;  // comma-separated; "*" for any
+  int32_t quota = -1;
+  bool allow_empty_extension = false;
+};
+
+Arguments ExtensionArguments(const std::string& list) {
+  Arguments entries;
+  std::stringstream items(list);
+  for (std::string entry; std::getline(items, entry, ',');) {
+    if (!entry.empty()) entries.emplace_back(entry);
+  }
+  return entries;
+}
+
+Json ErrorJson(int32_t number, const Variant& source,
+               const Variant& description) {
+  return Json{{"number", number},
+              {"source", JsonFromVariant(source)},
+              {"description", JsonFromVariant(description)}};
+}
+
+// The records of a collection, each with the listed members renamed.
+Json RecordsJson(
+    Dispatch& collection,
+    const std::vector<std::pair<const char*, const char*>>& fields) {
+  Json records = Json::array();
+  for (const Variant& item : collection.Enumerate()) {
+    Json record = Json::object();
+    auto object = item.ToObject();
+    for (const auto& [key, member] : fields) {
+      record[key] = JsonFromVariant(object->Get(member));
+    }
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+Json RunUpload(const UploadSettings& settings,
+               const std::shared_ptr<CgiContext>& page) {
+  auto component = CreateObject("Corvane.upload");
+  component->Call("OnStartPage", {Variant(page)});
+  component->Put("UpLoadPath", settings.directory);
+  component->Put("UserDiskQuota", settings.quota);
+  component->Put("RejectEmptyExtension", !settings.allow_empty_extension);
+  if (settings.extensions) {
+    component->Call("FileExtensionList",
+                    ExtensionArguments(*settings.extensions));
+  }
+  int16_t code = component->Call("upload").ToInt16();
+  Json answer{{"code", code}};
+  answer["files"] = RecordsJson(
+      *component->Get("UploadedFiles").ToObject(),
+      {{"name", "FileName"}, {"field", "FormName"}, {"length", "FileLen"}});
+  answer["form"] = RecordsJson(*component->Get("FormItems").ToObject(),
+                               {{"name", "Name"}, {"value", "Value"}});
+  if (code < 0) {
+    answer["error"] = ErrorJson(component->Get("GetLastErrNum").ToInt32(),
+                                component->Get("GetLastErrSource"),
+                                component->Get("GetLastErrDescription"));
+  }
+  component->Call("OnEndPage");
+  return answer;
+}
+
+int Upload(const UploadSettings& settings) {
+  auto page = CgiContext::New("application/json");
+  int status = 0;
+  Json answer;
+  try {
+    answer = RunUpload(settings, page);
+  } catch (const Failure& failure) {
+    answer = Json{{"error", ErrorJson(failure.number, failure.source,
+                                      failure.description)}};
+    status = 1;
+  }
+  page->Response()->Write(answer.dump() + "\n");
+  return status;
+}
+
+CommandRegistration registration([](CLI::App& app, int& exit_status) {
+  auto settings = std::make_shared<UploadSettings>();
+  auto* command = app.add_subcommand(
+      "upload",
+      "CGI program: store the files of a multipart/form-data request with "
+      "Corvane.upload and answer with JSON");
+  command->add_option("--dir", settings->directory, "The upload directory")
+      ->required();
+  command->add_option("--ext", settings->extensions,
+                      "Allowed extensions, comma-separated (gif,jpg), or * "
+                      "for any; without it no file with an extension is "
+                      "stored");
+  command->add_option("--quota", settings->quota,
+                      "Bytes the directory may hold; 0 or less for none");
+  command->add_flag("--allow-empty-extension", settings->allow_empty_extension,
+                    "Store files whose names have no extension");
+  command->callback(
+      [settings, &exit_status] { exit_status = Upload(*settings); });
+});
+
+}  // namespace
+}  // namespace corvane::tool
