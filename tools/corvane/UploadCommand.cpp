@@ -2,6 +2,7 @@
 // multipart/form-data request with Corvane.upload and answers with JSON.
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 #include "frame/CgiHost.h"
 #include "frame/Registry.h"
@@ -34,23 +35,47 @@ Json ErrorJson(int32_t number, const Variant& source,
               {"description", JsonFromVariant(description)}};
 }
 
-// The records of a collection, each with the listed members renamed.
-Json RecordsJson(
-    Dispatch& collection,
+// The answer goes out in pieces of up to 64 KiB, so that a form of many
+// fields never holds a second copy of itself as one JSON document.
+class AnswerWriter {
+ public:
+  explicit AnswerWriter(Response& response) : response_(response) {}
+  ~AnswerWriter() { Flush(); }
+  void Add(std::string_view text) {
+    buffer_ += text;
+    if (buffer_.size() >= kPiece) Flush();
+  }
+  void Flush() {
+    if (!buffer_.empty()) response_.Write(std::exchange(buffer_, {}));
+  }
+
+ private:
+  static constexpr size_t kPiece = 64 * 1024;
+  Response& response_;
+  std::string buffer_;
+};
+
+// Writes `"key":[...]` with one object per record of the collection, the
+// listed members renamed.
+void WriteRecords(
+    AnswerWriter& out, const char* key, Dispatch& collection,
     const std::vector<std::pair<const char*, const char*>>& fields) {
-  Json records = Json::array();
+  out.Add(",\"" + std::string(key) + "\":[");
+  bool first = true;
   for (const Variant& item : collection.Enumerate()) {
     Json record = Json::object();
     auto object = item.ToObject();
-    for (const auto& [key, member] : fields) {
-      record[key] = JsonFromVariant(object->Get(member));
+    for (const auto& [name, member] : fields) {
+      record[name] = JsonFromVariant(object->Get(member));
     }
-    records.push_back(std::move(record));
+    out.Add(first ? "" : ",");
+    out.Add(record.dump());
+    first = false;
   }
-  return records;
+  out.Add("]");
 }
 
-Json RunUpload(const UploadSettings& settings,
+void RunUpload(const UploadSettings& settings,
                const std::shared_ptr<CgiContext>& page) {
   auto component = CreateObject("Corvane.upload");
   component->Call("OnStartPage", {Variant(page)});
@@ -62,34 +87,36 @@ Json RunUpload(const UploadSettings& settings,
                     ExtensionArguments(*settings.extensions));
   }
   int16_t code = component->Call("upload").ToInt16();
-  Json answer{{"code", code}};
-  answer["files"] = RecordsJson(
-      *component->Get("UploadedFiles").ToObject(),
+  AnswerWriter out(*page->Response());
+  out.Add("{\"code\":" + std::to_string(code));
+  WriteRecords(
+      out, "files", *component->Get("UploadedFiles").ToObject(),
       {{"name", "FileName"}, {"field", "FormName"}, {"length", "FileLen"}});
-  answer["form"] = RecordsJson(*component->Get("FormItems").ToObject(),
-                               {{"name", "Name"}, {"value", "Value"}});
+  WriteRecords(out, "form", *component->Get("FormItems").ToObject(),
+               {{"name", "Name"}, {"value", "Value"}});
   if (code < 0) {
-    answer["error"] = ErrorJson(component->Get("GetLastErrNum").ToInt32(),
-                                component->Get("GetLastErrSource"),
-                                component->Get("GetLastErrDescription"));
+    Json error = ErrorJson(component->Get("GetLastErrNum").ToInt32(),
+                           component->Get("GetLastErrSource"),
+                           component->Get("GetLastErrDescription"));
+    out.Add(",\"error\":" + error.dump());
   }
+  out.Add("}\n");
   component->Call("OnEndPage");
-  return answer;
 }
 
 int Upload(const UploadSettings& settings) {
   auto page = CgiContext::New("application/json");
-  int status = 0;
-  Json answer;
   try {
-    answer = RunUpload(settings, page);
+    RunUpload(settings, page);
+    return 0;
   } catch (const Failure& failure) {
-    answer = Json{{"error", ErrorJson(failure.number, failure.source,
-                                      failure.description)}};
-    status = 1;
+    // Only a failure before the answer began can land here (the component
+    // itself never raises from upload).
+    Json answer{{"error", ErrorJson(failure.number, failure.source,
+                                    failure.description)}};
+    page->Response()->Write(answer.dump() + "\n");
+    return 1;
   }
-  page->Response()->Write(answer.dump() + "\n");
-  return status;
 }
 
 CommandRegistration registration([](CLI::App& app, int& exit_status) {
