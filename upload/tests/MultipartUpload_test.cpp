@@ -48,6 +48,7 @@ TEST(UploadPreparation, BoundaryIsTakenVerbatimAfterBoundaryEquals) {
   EXPECT_EQ(Page(dir.Path()).Run(body), 1);
   Page capital(dir.Path());
   EXPECT_EQ(capital.Run(body, {}, "multipart/form-data; Boundary=AaB03x"), -9);
+  EXPECT_EQ(dir.Names(), Names{"a.txt"});  // from the first run only
   for (const char* type : {"multipart/form-data; boundary=\"AaB03x\"",
                            "multipart/form-data; boundary=AaB03x; x=1"}) {
     Page page(dir.Path());
@@ -336,6 +337,7 @@ TEST(UploadBroken, HeaderWithoutBlankLineEndsWithTheCodeSoFar) {
                      "--AaB03x\r\nContent-Disposition: form-data; name=\"t\"";
   EXPECT_EQ(page.Run(body), -6);
   EXPECT_EQ(page.object->GetLastErrNum(), 0);
+  EXPECT_TRUE(dir.Names().empty());
   EXPECT_EQ(Page(dir.Path()).Run(TextPart("t", "v") + "--AaB03x"), -7);
 }
 
@@ -346,12 +348,14 @@ TEST(UploadBroken, UnclosedQuoteInAHeader) {
       "--AaB03x\r\nContent-Disposition: form-data; name=\"f; "
       "filename=\"a.txt\"\r\n\r\nx\r\n" +
       kClosing;
-  EXPECT_EQ(Page(dir.Path()).Run(body), 1);  // the quote after f= closes it
+  // The quote left open after name= is closed by the one of filename=.
+  EXPECT_EQ(Page(dir.Path()).Run(body), 1);
   std::string unclosed =
       "--AaB03x\r\nContent-Disposition: form-data; name=\"f\r\n\r\nx\r\n" +
       kClosing;
   EXPECT_EQ(page.Run(unclosed), -7);
   EXPECT_EQ(page.object->GetLastErrNum(), kInvalidCall);
+  EXPECT_EQ(dir.Names(), Names{"a.txt"});  // from the first body
 }
 
 TEST(UploadBroken, DelimiterInsideTheHeaderBreaksThePartStructure) {
