@@ -6,6 +6,7 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "upload/tests/FileFaults.h"
 #include "upload/tests/TestDirectory.h"
 #include "upload/tests/UploadPage.h"
 
@@ -13,8 +14,12 @@ namespace corvane::cargane {
 namespace {
 
 using testing::FilePart;
+using testing::FillingDisk;
+using testing::HugeFileSystem;
 using testing::kClosing;
 using testing::Page;
+using testing::RefusingRename;
+using testing::RefusingWrites;
 using testing::StoredRecord;
 using testing::TestDirectory;
 using testing::TextPart;
@@ -272,17 +277,6 @@ TEST(UploadQuota, NoQuotaMeansNoAccounting) {
   }
 }
 
-// Makes one file of the upload directory look 3 GB large.
-class HugeFileSystem : public platform::ForwardingFileSystem {
- public:
-  using ForwardingFileSystem::ForwardingFileSystem;
-  std::optional<platform::FileInfo> Stat(std::string_view path) override {
-    auto info = inner_.Stat(path);
-    if (info && path.ends_with("big.bin")) info->size = 3'000'000'000ULL;
-    return info;
-  }
-};
-
 TEST(UploadQuota, DirectoryBeyondTwoGigabytesStillRefuses) {
   TestDirectory dir;
   dir.Put("big.bin", "x");
@@ -411,37 +405,6 @@ TEST(UploadNames, TraversalInTheBrowserNameIsCutToItsLastComponent) {
 
 // --- Faults injected through the file system ----------------------------
 
-// Lets the first writes through and fails a write once `budget` bytes have
-// gone out, as a disk that fills up does.
-class FillingDisk : public platform::ForwardingFileSystem {
- public:
-  FillingDisk(FileSystem& inner, size_t budget)
-      : ForwardingFileSystem(inner), budget_(budget) {}
-  std::unique_ptr<platform::FileWriter> OpenWriter(
-      std::string_view path, platform::WriteMode mode) override {
-    class Writer : public platform::FileWriter {
-     public:
-      Writer(std::unique_ptr<platform::FileWriter> inner, size_t& budget)
-          : inner_(std::move(inner)), budget_(budget) {}
-      void Write(std::string_view data) override {
-        size_t fits = std::min(data.size(), budget_);
-        inner_->Write(data.substr(0, fits));
-        budget_ -= fits;
-        if (fits < data.size()) throw FailureFromErrno(ENOSPC);
-      }
-      void Close() override { inner_->Close(); }
-
-     private:
-      std::unique_ptr<platform::FileWriter> inner_;
-      size_t& budget_;
-    };
-    return std::make_unique<Writer>(inner_.OpenWriter(path, mode), budget_);
-  }
-
- private:
-  size_t budget_;
-};
-
 TEST(UploadFaults, DiskFullDuringAWriteKeepsTheEarlierFile) {
   TestDirectory dir;
   dir.Put("a.txt", "previous");
@@ -458,19 +421,10 @@ TEST(UploadFaults, DiskFullDuringAWriteKeepsTheEarlierFile) {
   EXPECT_EQ(dir.Names(), (Names{"a.txt", "b.txt"}));
 }
 
-class Refusing : public platform::ForwardingFileSystem {
- public:
-  using ForwardingFileSystem::ForwardingFileSystem;
-  std::unique_ptr<platform::FileWriter> OpenWriter(
-      std::string_view, platform::WriteMode) override {
-    throw FailureFromErrno(EACCES);
-  }
-};
-
 TEST(UploadFaults, AccessFailureGivesMinusEightWith75) {
   TestDirectory dir;
   dir.Put("a.txt", "previous");
-  Refusing refusing(platform::Files());
+  RefusingWrites refusing(platform::Files());
   platform::ScopedFileSystem scope(refusing);
   Page page(dir.Path());
   EXPECT_EQ(page.Run(FilePart("f", "a.txt", "new") + kClosing), -8);
@@ -479,14 +433,6 @@ TEST(UploadFaults, AccessFailureGivesMinusEightWith75) {
   EXPECT_EQ(dir.Read("a.txt"), "previous");
   EXPECT_EQ(dir.Names(), (Names{"a.txt"}));
 }
-
-class RefusingRename : public platform::ForwardingFileSystem {
- public:
-  using ForwardingFileSystem::ForwardingFileSystem;
-  void Rename(std::string_view, std::string_view to) override {
-    throw FailureFromErrno(EACCES, std::string(to));
-  }
-};
 
 TEST(UploadFaults, OldFileThatCannotBeReplacedStaysAndNoTemporaryRemains) {
   TestDirectory dir;

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/FileSystem.h"
+#include "upload/tests/FileFaults.h"
 #include "upload/tests/TestDirectory.h"
 
 namespace corvane::cargane {
 namespace {
 
+using testing::HugeFileSystem;
 using testing::TestDirectory;
 
 TEST(AddBackslash, AppendsOnlyWhenMissingAndWritesBack) {
@@ -63,17 +65,6 @@ TEST(GetDirectorySize, CountsFilesDirectlyInsideHiddenIncluded) {
   EXPECT_EQ(DirectoryBytes(without_separator), 120);
   EXPECT_EQ(DirectoryBytes(dir.Path() + "missing"), std::nullopt);
 }
-
-// Reports a huge size for one file, as a directory over 2 GiB would.
-class HugeFileSystem : public platform::ForwardingFileSystem {
- public:
-  using ForwardingFileSystem::ForwardingFileSystem;
-  std::optional<platform::FileInfo> Stat(std::string_view path) override {
-    auto info = inner_.Stat(path);
-    if (info && path.ends_with("big.bin")) info->size = 3'000'000'000ULL;
-    return info;
-  }
-};
 
 TEST(GetDirectorySize, BeyondThirtyTwoBitsIsMinusOneButCountsIn64Bits) {
   TestDirectory dir;
