@@ -2,7 +2,12 @@
 """Runs upload_bench and busboy on the same three bodies, measures the peak
 memory of `corvane upload` on each body, and prints MB/s, the ratios to
 busboy with their targets, and the peak memory over the body size.
-Usage: compare.py BIN BODIES"""
+Usage: compare.py BIN BODIES
+
+The files go to a scratch directory under /tmp, or under $CARGANE_BENCH_ROOT
+when set (a tmpfs, say: on ext4 without a journal every file creation steps
+over the inodes deleted in the last minutes, which can dwarf the rest of the
+small-files case)."""
 
 import json
 import os
@@ -70,7 +75,9 @@ def cargane_peaks(bin_dir, bodies, scratch):
 def main(bin_dir, bodies):
     # Nothing is deleted until both are done: ext4 slows the creation of
     # files right after many deletions.
-    scratch = tempfile.mkdtemp(prefix="cargane-bench-", dir="/tmp")
+    scratch = tempfile.mkdtemp(prefix="cargane-bench-",
+                               dir=os.environ.get("CARGANE_BENCH_ROOT", "/tmp"))
+
     try:
         ours = cargane_rates(bin_dir, bodies, scratch)
         theirs = busboy_rates(bodies, scratch)
