@@ -147,8 +147,13 @@ void MultipartUpload::BeginFilePart(std::string_view header,
     code_ = kExtensionRefused;
     return;
   }
+  if (temporary_base_.empty()) {
+    temporary_base_ = PendingFile::TemporaryBase(owner_.upload_path_);
+  }
   output_file_ = std::make_unique<PendingFile>(
-      owner_.upload_path_, owner_.upload_path_ + stored_name_);
+      owner_.upload_path_,
+      temporary_base_ + "." + std::to_string(++temporary_count_),
+      owner_.upload_path_ + stored_name_);
 }
 
 void MultipartUpload::EndPart(std::string_view part_body) {

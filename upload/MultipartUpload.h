@@ -58,6 +58,8 @@ class MultipartUpload {
   int16_t code_;
   int16_t file_part_counter_ = 0;
   std::unique_ptr<PendingFile> output_file_;
+  std::string temporary_base_;
+  int32_t temporary_count_ = 0;
   std::string stored_name_;
   std::string file_field_name_;
   std::shared_ptr<clsFormItem> pending_form_item_;

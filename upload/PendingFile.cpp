@@ -1,5 +1,7 @@
 #include "upload/PendingFile.h"
 
+#include "platform/Failure.h"
+
 namespace corvane::cargane {
 namespace {
 
@@ -10,11 +12,23 @@ constexpr std::string_view kTemporaryPrefix = ".cargane-";
 
 }  // namespace
 
-PendingFile::PendingFile(std::string directory, std::string full_path)
+std::string PendingFile::TemporaryBase(const std::string& directory) {
+  return Files().TemporaryName(directory, kTemporaryPrefix);
+}
+
+PendingFile::PendingFile(const std::string& directory,
+                         std::string temporary_path, std::string full_path)
     : full_path_(std::move(full_path)),
-      temporary_path_(Files().TemporaryName(directory, kTemporaryPrefix)) {
-  writer_ =
-      Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+      temporary_path_(std::move(temporary_path)) {
+  try {
+    writer_ =
+        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+  } catch (const Failure& failure) {
+    if (failure.number != kFileAlreadyExists) throw;
+    temporary_path_ = TemporaryBase(directory);
+    writer_ =
+        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+  }
 }
 
 PendingFile::~PendingFile() {

@@ -14,9 +14,16 @@ namespace corvane::cargane {
 
 class PendingFile {
  public:
-  // Creates the temporary file beside `full_path`; throws Failure (75 for an
+  // A fresh name for a temporary file in `directory`; one upload numbers its
+  // file parts after it, which spares a test for existence per part. Throws
+  // Failure when the directory cannot be read.
+  static std::string TemporaryBase(const std::string& directory);
+
+  // Creates the temporary file `temporary_path` (another fresh name in
+  // `directory` when that one exists already); throws Failure (75 for an
   // access failure) when it cannot be created.
-  PendingFile(std::string directory, std::string full_path);
+  PendingFile(const std::string& directory, std::string temporary_path,
+              std::string full_path);
   // Removes the temporary file unless it was put in place.
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
