@@ -35,10 +35,14 @@ bool Contains(std::string_view text, std::string_view part) {
 }  // namespace
 
 std::string GetHeaderParam(std::string_view header, std::string_view name) {
-  std::string opening = std::string(name) + "=\"";
-  size_t start = header.find(opening);
+  constexpr std::string_view kOpening = "=\"";
+  size_t start = header.find(name);
+  while (start != std::string_view::npos &&
+         header.substr(start + name.size(), kOpening.size()) != kOpening) {
+    start = header.find(name, start + 1);
+  }
   if (start == std::string_view::npos) return {};
-  start += opening.size();
+  start += name.size() + kOpening.size();
   size_t end = header.find('"', start);
   if (end == std::string_view::npos) throw StandardFailure(kInvalidCall);
   return std::string(header.substr(start, end - start));
@@ -113,14 +117,14 @@ int16_t MultipartUpload::Run() {
 }
 
 void MultipartUpload::BeginPart(std::string_view header) {
-  bool has_file_name = Contains(header, kFileNameParameter);
-  if (has_file_name) Increment(file_part_counter_);
-  std::string file_name = GetHeaderParam(header, "filename");
-  if (!file_name.empty()) {
-    BeginFilePart(header, file_name);
+  // Without "filename=" there is no quoted filename either.
+  if (Contains(header, kFileNameParameter)) {
+    Increment(file_part_counter_);
+    std::string file_name = GetHeaderParam(header, "filename");
+    // A file input left empty creates nothing.
+    if (!file_name.empty()) BeginFilePart(header, file_name);
     return;
   }
-  if (has_file_name) return;  // a file input left empty
   std::string field_name = GetHeaderParam(header, "name");
   if (field_name.empty()) return;
   pending_form_item_ = clsFormItem::New();
