@@ -20,9 +20,7 @@ endfunction()
 function(corvane_component name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
   corvane_library(${name} SHARED SOURCES ${ARG_SOURCES} LINK frame ${ARG_LINK})
-  if(TARGET corvane)
-    add_dependencies(${name} corvane)
-  endif()
+  add_dependencies(${name} corvane)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${CORVANE_BIN_DIR}/corvane register $<TARGET_FILE:${name}>
     COMMENT "Registering the classes of ${name}")

@@ -2,17 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/tests/Caught.h"
+
 namespace corvane {
 namespace {
-
-int32_t NumberOf(auto call) {
-  try {
-    call();
-  } catch (const Failure& failure) {
-    return failure.number;
-  }
-  return 0;
-}
 
 TEST(Collection, PositionsFromOneKeysWithoutRegardToCase) {
   auto list = Collection::New();
@@ -25,15 +18,17 @@ TEST(Collection, PositionsFromOneKeysWithoutRegardToCase) {
   EXPECT_EQ(list->Item("FIRST").ToText(), "one");
   EXPECT_EQ(list->Item("Third").ToInt32(), 3);
   EXPECT_EQ(list->Items().size(), 3u);
-  EXPECT_EQ(NumberOf([&] { list->Item(int32_t{0}); }), kSubscriptOutOfRange);
-  EXPECT_EQ(NumberOf([&] { list->Item(int32_t{4}); }), kSubscriptOutOfRange);
-  EXPECT_EQ(NumberOf([&] { list->Item("fourth"); }), kInvalidCall);
+  EXPECT_EQ(FailureNumber([&] { list->Item(int32_t{0}); }),
+            kSubscriptOutOfRange);
+  EXPECT_EQ(FailureNumber([&] { list->Item(int32_t{4}); }),
+            kSubscriptOutOfRange);
+  EXPECT_EQ(FailureNumber([&] { list->Item("fourth"); }), kInvalidCall);
 }
 
 TEST(Collection, DuplicateKeyIs457AndAddsNothing) {
   auto list = Collection::New();
   list->Add("a", "Key");
-  EXPECT_EQ(NumberOf([&] { list->Add("b", "KEY"); }), kDuplicateKey);
+  EXPECT_EQ(FailureNumber([&] { list->Add("b", "KEY"); }), kDuplicateKey);
   EXPECT_EQ(list->Count(), 1);
   list->Add("c");
   EXPECT_EQ(list->Enumerate(), (std::vector<Variant>{"a", "c"}));
@@ -46,7 +41,10 @@ TEST(Collection, ScriptsReachItThroughItsMembers) {
   EXPECT_EQ(list->Get("Count").ToInt32(), 2);
   EXPECT_EQ(list->Get("Item", {"K"}).ToText(), "x");
   EXPECT_EQ(list->Get("item", {int32_t{2}}).ToText(), "y");
-  EXPECT_EQ(NumberOf([&] { list->Call("Add", {"z", "k"}); }), kDuplicateKey);
+  EXPECT_EQ(FailureNumber([&] {
+              list->Call("Add", {"z", "k"});
+            }),
+            kDuplicateKey);
 }
 
 }  // namespace

@@ -3,20 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "frame/tests/TestComponent.h"
+#include "platform/tests/Caught.h"
 
 namespace corvane {
 namespace {
 
 using testing::TestObject;
-
-int32_t NumberOf(auto call) {
-  try {
-    call();
-  } catch (const Failure& failure) {
-    return failure.number;
-  }
-  return 0;
-}
 
 TEST(Dispatch, MembersByNameWithoutRegardToCaseAndByPosition) {
   TestObject object;
@@ -47,15 +39,19 @@ TEST(Dispatch, ArgumentsAreCoercedOrRefused) {
   TestObject object;
   object.Put("Small", "300");
   EXPECT_EQ(object.Small(), 300);
-  EXPECT_EQ(NumberOf([&] { object.Put("Small", int32_t{70000}); }), kOverflow);
-  EXPECT_EQ(NumberOf([&] { object.Put("Small", "many"); }), kTypeMismatch);
+  EXPECT_EQ(FailureNumber([&] { object.Put("Small", int32_t{70000}); }),
+            kOverflow);
+  EXPECT_EQ(FailureNumber([&] { object.Put("Small", "many"); }), kTypeMismatch);
   EXPECT_EQ(object.Small(), 300);
-  EXPECT_EQ(NumberOf([&] { object.Call("Raise", {int32_t{1}}); }),
+  EXPECT_EQ(FailureNumber([&] { object.Call("Raise", {int32_t{1}}); }),
             kWrongArguments);
-  EXPECT_EQ(NumberOf([&] { object.Call("Say", {"a", "b"}); }), kWrongArguments);
-  EXPECT_EQ(NumberOf([&] { object.Put("Items", int32_t{1}); }),
+  EXPECT_EQ(FailureNumber([&] {
+              object.Call("Say", {"a", "b"});
+            }),
             kWrongArguments);
-  EXPECT_EQ(NumberOf([&] { object.Call("Missing"); }), kNoSuchMember);
+  EXPECT_EQ(FailureNumber([&] { object.Put("Items", int32_t{1}); }),
+            kWrongArguments);
+  EXPECT_EQ(FailureNumber([&] { object.Call("Missing"); }), kNoSuchMember);
 }
 
 TEST(Dispatch, FailuresOfMembersPassThroughUnchanged) {
@@ -75,9 +71,9 @@ TEST(Dispatch, ObjectsTravelInVariants) {
   Variant items = object->Get("Items");
   ASSERT_TRUE(items.IsObject());
   EXPECT_EQ(items.ToObject()->Class().name(), "Collection");
-  EXPECT_EQ(NumberOf([&] { object->Call("OnStartPage", {items}); }),
+  EXPECT_EQ(FailureNumber([&] { object->Call("OnStartPage", {items}); }),
             kTypeMismatch);
-  EXPECT_EQ(NumberOf([&] { object->Enumerate(); }), kNoSuchMember);
+  EXPECT_EQ(FailureNumber([&] { object->Enumerate(); }), kNoSuchMember);
 }
 
 }  // namespace

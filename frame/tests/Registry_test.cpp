@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/Library.h"
+#include "platform/tests/Caught.h"
 
 namespace corvane {
 namespace {
@@ -60,29 +61,26 @@ TEST_F(RegistryTest, RegisteredLibrariesCreateObjectsByProgId) {
 }
 
 TEST_F(RegistryTest, CreationFailuresSayWhatIsMissing) {
-  try {
-    CreateObject("Corvane.Test");
-    FAIL();
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kCannotCreateObject);
+  {
+    auto failure = CaughtFailure([&] { CreateObject("Corvane.Test"); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kCannotCreateObject);
   }
   RegisterLibrary(registry_, "/nonexistent/libgone.so",
                   {{"Corvane.Gone", "{1}", "/nonexistent/libgone.so"}});
-  try {
-    CreateObject("Corvane.Gone");
-    FAIL();
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kFileNotFound);
-    EXPECT_EQ(failure.description, "File not found: /nonexistent/libgone.so");
+  {
+    auto failure = CaughtFailure([&] { CreateObject("Corvane.Gone"); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kFileNotFound);
+    EXPECT_EQ(failure->description, "File not found: /nonexistent/libgone.so");
   }
   RegisterLibrary(registry_, "libc.so.6",
                   {{"Corvane.Libc", "{2}", "libc.so.6"}});
-  try {
-    CreateObject("Corvane.Libc");
-    FAIL();
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kDllFunctionNotFound);
-    EXPECT_EQ(failure.description, "Specified DLL function not found");
+  {
+    auto failure = CaughtFailure([&] { CreateObject("Corvane.Libc"); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kDllFunctionNotFound);
+    EXPECT_EQ(failure->description, "Specified DLL function not found");
   }
 }
 

@@ -3,18 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/Failure.h"
+#include "platform/tests/Caught.h"
 
 namespace corvane {
 namespace {
-
-int32_t NumberOf(auto convert) {
-  try {
-    convert();
-  } catch (const Failure& failure) {
-    return failure.number;
-  }
-  return 0;
-}
 
 TEST(Variant, TextConvertsToNumbersLikeTheScriptHost) {
   EXPECT_EQ(Variant(" 42 ").ToInt32(), 42);
@@ -25,17 +17,19 @@ TEST(Variant, TextConvertsToNumbersLikeTheScriptHost) {
   EXPECT_EQ(Variant("2.5").ToInt32(), 2);  // half to even
   EXPECT_EQ(Variant("3.5").ToInt32(), 4);
   EXPECT_EQ(Variant(-2.5).ToInt16(), -2);
-  EXPECT_EQ(NumberOf([] { Variant("abc").ToInt32(); }), kTypeMismatch);
-  EXPECT_EQ(NumberOf([] { Variant("").ToInt32(); }), kTypeMismatch);
-  EXPECT_EQ(NumberOf([] { Variant("0x10").ToInt32(); }), kTypeMismatch);
-  EXPECT_EQ(NumberOf([] { Variant(Bytes{"1"}).ToInt32(); }), kTypeMismatch);
+  EXPECT_EQ(FailureNumber([] { Variant("abc").ToInt32(); }), kTypeMismatch);
+  EXPECT_EQ(FailureNumber([] { Variant("").ToInt32(); }), kTypeMismatch);
+  EXPECT_EQ(FailureNumber([] { Variant("0x10").ToInt32(); }), kTypeMismatch);
+  EXPECT_EQ(FailureNumber([] { Variant(Bytes{"1"}).ToInt32(); }),
+            kTypeMismatch);
 }
 
 TEST(Variant, OutOfRangeIsOverflow) {
-  EXPECT_EQ(NumberOf([] { Variant(int32_t{32768}).ToInt16(); }), kOverflow);
-  EXPECT_EQ(NumberOf([] { Variant("-32769").ToInt16(); }), kOverflow);
-  EXPECT_EQ(NumberOf([] { Variant(3e9).ToInt32(); }), kOverflow);
-  EXPECT_EQ(NumberOf([] { Variant("1e400").ToDouble(); }), kOverflow);
+  EXPECT_EQ(FailureNumber([] { Variant(int32_t{32768}).ToInt16(); }),
+            kOverflow);
+  EXPECT_EQ(FailureNumber([] { Variant("-32769").ToInt16(); }), kOverflow);
+  EXPECT_EQ(FailureNumber([] { Variant(3e9).ToInt32(); }), kOverflow);
+  EXPECT_EQ(FailureNumber([] { Variant("1e400").ToDouble(); }), kOverflow);
   EXPECT_EQ(Variant(int32_t{-32768}).ToInt16(), -32768);
   EXPECT_EQ(Variant(Currency{-21474836480000}).ToInt32(), INT32_MIN);
 }
@@ -48,7 +42,7 @@ TEST(Variant, BooleansAndEmpty) {
   EXPECT_FALSE(Variant(" false").ToBool());
   EXPECT_TRUE(Variant("-1").ToBool());
   EXPECT_FALSE(Variant(int16_t{0}).ToBool());
-  EXPECT_EQ(NumberOf([] { Variant("yes").ToBool(); }), kTypeMismatch);
+  EXPECT_EQ(FailureNumber([] { Variant("yes").ToBool(); }), kTypeMismatch);
   EXPECT_EQ(Variant().ToText(), "");
   EXPECT_EQ(Variant().ToInt32(), 0);
   EXPECT_FALSE(Variant().ToBool());
@@ -73,8 +67,9 @@ TEST(Variant, BytesAndTextShareTheirBytes) {
   EXPECT_EQ(Variant(binary).ToBytes().data, binary);
   Variant movable(Bytes{binary});
   EXPECT_EQ(movable.TakeText(), binary);
-  EXPECT_EQ(NumberOf([] { Variant(int32_t{1}).ToBytes(); }), kTypeMismatch);
-  EXPECT_EQ(NumberOf([] { Variant(1.0).ToObject(); }), kTypeMismatch);
+  EXPECT_EQ(FailureNumber([] { Variant(int32_t{1}).ToBytes(); }),
+            kTypeMismatch);
+  EXPECT_EQ(FailureNumber([] { Variant(1.0).ToObject(); }), kTypeMismatch);
   EXPECT_EQ(Variant().ToObject(), nullptr);
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/Failure.h"
+#include "platform/tests/Caught.h"
 
 namespace corvane::platform {
 namespace {
@@ -129,31 +130,29 @@ TEST_F(FileSystemTest, PlainFileAndDirectoryMatchModes) {
 }
 
 TEST_F(FileSystemTest, FailuresCarryTheErrorTable) {
-  try {
-    Files().ReadFile(root_ + "/missing");
-    FAIL();
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kFileNotFound);
-    EXPECT_EQ(failure.description, "File not found: " + root_ + "/missing");
-    EXPECT_EQ(failure.source, "");
+  {
+    auto failure = CaughtFailure([&] { Files().ReadFile(root_ + "/missing"); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kFileNotFound);
+    EXPECT_EQ(failure->description, "File not found: " + root_ + "/missing");
+    EXPECT_EQ(failure->source, "");
   }
-  try {
-    Files().ReadFile(root_ + "/sub");
-    FAIL();
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kPathFileAccessError);
+  {
+    auto failure = CaughtFailure([&] { Files().ReadFile(root_ + "/sub"); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kPathFileAccessError);
   }
-  try {
-    Files().CreateDirectory(root_ + "/sub");
-    FAIL();
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kFileAlreadyExists);
+  {
+    auto failure =
+        CaughtFailure([&] { Files().CreateDirectory(root_ + "/sub"); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kFileAlreadyExists);
   }
-  try {
-    Files().OpenWriter(root_ + "/a.txt/x", WriteMode::kCreate);
-    FAIL();
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kPathNotFound);
+  {
+    auto failure = CaughtFailure(
+        [&] { Files().OpenWriter(root_ + "/a.txt/x", WriteMode::kCreate); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kPathNotFound);
   }
 }
 
@@ -193,11 +192,11 @@ TEST_F(FileSystemTest, AWrapperInjectsAFaultUntilItsScopeEnds) {
   FullDisk full(Files());
   {
     ScopedFileSystem scope(full);
-    try {
-      Files().OpenWriter(root_ + "/x", WriteMode::kCreate);
-      FAIL();
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.number, kDiskFull);
+    {
+      auto failure = CaughtFailure(
+          [&] { Files().OpenWriter(root_ + "/x", WriteMode::kCreate); });
+      ASSERT_TRUE(failure);
+      EXPECT_EQ(failure->number, kDiskFull);
     }
     EXPECT_EQ(Files().ReadFile(root_ + "/b.log"), "bee");
   }

@@ -1,0 +1,52 @@
+// The Base64 encoders behind Tallowin's exports: a portable path and a
+// vectorised path, chosen at run time from the processor's features. Every
+// path writes the same bytes; the tests hold them to that.
+#pragma once
+
+#include <cstddef>
+
+namespace corvane::tallowin {
+
+// Input bytes per line of the line-broken text (72 characters).
+inline constexpr size_t kLineInput = 54;
+inline constexpr size_t kLineOutput = 72;
+
+// One way of encoding. Neither function fails or allocates.
+struct EncoderPath {
+  const char* name;
+  // Writes the Base64 text of `count` bytes with CR LF after every 72
+  // characters except at the end.
+  void (*lines)(const unsigned char* input, size_t count, char* output);
+  // Writes the Base64 text on one line; returns the end of what it wrote.
+  char* (*unbroken)(const unsigned char* input, size_t count, char* output);
+};
+
+const EncoderPath& PortablePath();
+// The AVX2 path; nullptr when the processor (or the build's target) lacks it.
+const EncoderPath* Avx2Path();
+// The fastest path this processor runs, chosen once.
+const EncoderPath& SelectedPath();
+
+// Portable: the text of `count` bytes on one line, whole groups first, then
+// the padded final group; returns the end of what it wrote.
+char* EncodeTail(const unsigned char* input, size_t count, char* output);
+
+// The line layout every path shares: `full_line` encodes exactly 54 bytes
+// into 72 characters; the last line, full or not, goes through EncodeTail
+// so that the text never ends with a line break.
+template <class FullLine>
+inline void EncodeLinesWith(FullLine full_line, const unsigned char* input,
+                            size_t count, char* output) {
+  while (count > kLineInput) {
+    full_line(input, output);
+    output += kLineOutput;
+    output[0] = '\r';
+    output[1] = '\n';
+    output += 2;
+    input += kLineInput;
+    count -= kLineInput;
+  }
+  EncodeTail(input, count, output);
+}
+
+}  // namespace corvane::tallowin

@@ -1,0 +1,87 @@
+#include "base64/Encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base64/Tallowin.h"
+
+namespace corvane::tallowin {
+namespace {
+
+std::string Lines(const EncoderPath& path, const std::string& input,
+                  size_t length) {
+  // One guard byte past the expected end shows any write beyond it.
+  std::string output(length + 1, '#');
+  path.lines(reinterpret_cast<const unsigned char*>(input.data()), input.size(),
+             output.data());
+  EXPECT_EQ(output.back(), '#') << "wrote past the end";
+  output.pop_back();
+  return output;
+}
+
+std::string Unbroken(const EncoderPath& path, const std::string& input) {
+  std::string output(input.size() / 3 * 4 + 8, '#');
+  char* end =
+      path.unbroken(reinterpret_cast<const unsigned char*>(input.data()),
+                    input.size(), output.data());
+  output.resize(static_cast<size_t>(end - output.data()));
+  return output;
+}
+
+size_t LinesLength(size_t n) {
+  return static_cast<size_t>(Base64EncodeLength(static_cast<int64_t>(n)));
+}
+
+std::vector<const EncoderPath*> Paths() {
+  std::vector<const EncoderPath*> paths{&PortablePath()};
+  if (Avx2Path() != nullptr) paths.push_back(Avx2Path());
+  return paths;
+}
+
+TEST(Encoder, Rfc4648VectorsOnEveryPath) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"}};
+  for (const EncoderPath* path : Paths()) {
+    for (const auto& [input, expected] : vectors) {
+      EXPECT_EQ(Lines(*path, input, expected.size()), expected) << path->name;
+      EXPECT_EQ(Unbroken(*path, input), expected) << path->name;
+    }
+  }
+}
+
+// The vectorised path against the portable one on random data of every
+// length up to several lines, at every alignment of the input.
+TEST(Encoder, VectorisedPathMatchesPortable) {
+  const EncoderPath* avx2 = Avx2Path();
+  if (avx2 == nullptr) GTEST_SKIP() << "this processor lacks AVX2";
+  std::mt19937 random(20261207);
+  std::string data(600 + 32, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  for (size_t offset = 0; offset < 32; offset += 7) {
+    for (size_t n = 0; n <= 600; ++n) {
+      std::string input = data.substr(offset, n);
+      ASSERT_EQ(Lines(*avx2, input, LinesLength(n)),
+                Lines(PortablePath(), input, LinesLength(n)))
+          << "n=" << n;
+      ASSERT_EQ(Unbroken(*avx2, input), Unbroken(PortablePath(), input))
+          << "n=" << n;
+    }
+  }
+}
+
+TEST(Encoder, SelectsTheVectorisedPathWhenTheProcessorHasIt) {
+  EXPECT_EQ(&SelectedPath(),
+            Avx2Path() != nullptr ? Avx2Path() : &PortablePath());
+}
+
+}  // namespace
+}  // namespace corvane::tallowin

@@ -1,0 +1,141 @@
+// Calls libtallowin.so as an outside caller does: loaded with dlopen from
+// the folder of this program, exports found by their plain names.
+#include "base64/Tallowin.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "platform/Library.h"
+
+namespace {
+
+struct Exports {
+  decltype(&Base64Encode) encode = nullptr;
+  decltype(&EncodeBase64Buffer) buffer = nullptr;
+  decltype(&ReleaseBase64Buffer) release = nullptr;
+};
+
+const Exports& Library() {
+  static const Exports exports = [] {
+    using corvane::platform::FindExport;
+    std::string error;
+    std::string path =
+        corvane::platform::DirectoryOf(corvane::platform::ProgramPath()) +
+        "libtallowin.so";
+    void* library = corvane::platform::LoadLibrary(path, &error);
+    if (library == nullptr) throw std::runtime_error(error);
+    Exports found;
+    found.encode = reinterpret_cast<decltype(found.encode)>(
+        FindExport(library, "Base64Encode", &error));
+    found.buffer = reinterpret_cast<decltype(found.buffer)>(
+        FindExport(library, "EncodeBase64Buffer", &error));
+    found.release = reinterpret_cast<decltype(found.release)>(
+        FindExport(library, "ReleaseBase64Buffer", &error));
+    return found;
+  }();
+  return exports;
+}
+
+const unsigned char* Bytes(const std::string& s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+// Base64Encode into a buffer with guard bytes; returns what it wrote
+// (everything up to the first untouched guard byte).
+std::string Encode(const std::string& input, int32_t count, size_t room) {
+  std::string output(room + 8, '\xAA');
+  Library().encode(Bytes(input), count, output.data());
+  return output.substr(0, output.find('\xAA'));
+}
+
+std::string Buffer(const std::string& input) {
+  char* text =
+      Library().buffer(Bytes(input), static_cast<int32_t>(input.size()));
+  EXPECT_NE(text, nullptr);
+  std::string copy = text ? text : "";
+  Library().release(text);
+  return copy;
+}
+
+TEST(TallowinExports, AllThreeAreFound) {
+  EXPECT_NE(Library().encode, nullptr);
+  EXPECT_NE(Library().buffer, nullptr);
+  EXPECT_NE(Library().release, nullptr);
+}
+
+TEST(TallowinExports, Rfc4648Vectors) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"}};
+  for (const auto& [input, expected] : vectors) {
+    EXPECT_EQ(Encode(input, static_cast<int32_t>(input.size()), 16), expected);
+    EXPECT_EQ(Buffer(input), expected);
+  }
+}
+
+TEST(TallowinExports, Base64EncodeLengthsAndLineBreaks) {
+  struct Case {
+    int32_t count;
+    size_t length;
+    size_t breaks;
+  };
+  for (Case c : {Case{1, 4, 0}, Case{2, 4, 0}, Case{3, 4, 0}, Case{54, 72, 0},
+                 Case{55, 78, 1}, Case{56, 78, 1}, Case{57, 78, 1},
+                 Case{108, 146, 1}, Case{109, 152, 2}}) {
+    std::string input(static_cast<size_t>(c.count), '\x01');
+    std::string text = Encode(input, c.count, 200);
+    EXPECT_EQ(text.size(), c.length) << c.count;
+    size_t breaks = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos;
+         at = text.find("\r\n", at + 1)) {
+      EXPECT_EQ((at + 2) % 74, 0u) << "break at " << at;
+      ++breaks;
+    }
+    EXPECT_EQ(breaks, c.breaks) << c.count;
+  }
+}
+
+TEST(TallowinExports, CountsOfZeroAndBelowWriteNothing) {
+  std::string input = "foobar";
+  for (int32_t count : {0, -1, -3, INT32_MIN}) {
+    EXPECT_EQ(Encode(input, count, 16), "") << count;
+  }
+  char* empty = Library().buffer(Bytes(input), 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty[0], '\0');
+  Library().release(empty);
+  // A negative count has no sound buffer size: no buffer at all.
+  EXPECT_EQ(Library().buffer(Bytes(input), -1), nullptr);
+}
+
+TEST(TallowinExports, HighBitBytesAreUnsigned) {
+  std::string input("\xff\xfe\xfd\x80\x81\x82", 6);
+  EXPECT_EQ(Encode(input, 6, 16), "//79gIGC");
+  EXPECT_EQ(Buffer(input), "//79gIGC");
+}
+
+TEST(TallowinExports, EncodeBase64BufferNeverBreaksLines) {
+  std::string input(1000, '\x5a');
+  std::string text = Buffer(input);
+  EXPECT_EQ(text.size(), 1336u);
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
+  // Same characters as the line-broken text without its breaks.
+  std::string lines = Encode(input, 1000, 1400);
+  std::string joined;
+  for (char c : lines) {
+    if (c != '\r' && c != '\n') joined += c;
+  }
+  EXPECT_EQ(text, joined);
+}
+
+TEST(TallowinExports, ReleaseAcceptsNull) { Library().release(nullptr); }
+
+}  // namespace

@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# Whois reply parsing, e-mail extraction and gathering a reply at its bound.
+set -euo pipefail
+"$1/bench_whois" --benchmark_counters_tabular=true

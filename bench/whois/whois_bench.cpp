@@ -1,0 +1,80 @@
+// Speed of the whois component's text work: parsing replies of growing
+// size, extracting addresses from long contact texts, and a whole query
+// whose reply is gathered up to the 8 MiB bound.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "net/tests/FakeSockets.h"
+#include "whois/EmailAddresses.h"
+#include "whois/ReplyParser.h"
+#include "whois/WhoisQuery.h"
+
+namespace corvane::namewell {
+namespace {
+
+const std::string kDomainReply =
+    "Registrant:\nWidget Works (WIDGET-DOM)\n   1 Main Street\n\n"
+    "   Domain Name: WIDGET.ZZ\n\n"
+    "   Administrative Contact, Technical Contact, Zone Contact:\n"
+    "      Doe, Jan  (JD1)  jan@widget.zz\n      555 0100\n"
+    "   Billing Contact:\n      Roe, Kim  (KR2)  kim@widget.zz\n\n"
+    "   Record last updated on 01-Oct-98.\n"
+    "   Record created on 15-Mar-95.\n"
+    "   Database last updated on 5-Dec-98 15:40:41 EST.\n\n"
+    "   Domain servers in listed order:\n\n"
+    "   NS1.WIDGET.ZZ   10.0.0.1\n   NS2.WIDGET.ZZ   10.0.0.2\n\n";
+
+// A domain reply whose registrant block is padded to about `size` bytes.
+std::string LargeReply(size_t size) {
+  std::string reply = "Registrant:\n";
+  while (reply.size() < size) reply += "   a line of the registrant block\n";
+  return reply + kDomainReply.substr(kDomainReply.find("\n\n"));
+}
+
+void BM_ParseDomainReply(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(ParseResponse(kDomainReply));
+  state.SetBytesProcessed(state.iterations() * kDomainReply.size());
+}
+BENCHMARK(BM_ParseDomainReply);
+
+void BM_ParseLargeReply(benchmark::State& state) {
+  std::string reply = LargeReply(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(ParseResponse(reply));
+  state.SetBytesProcessed(state.iterations() * reply.size());
+}
+BENCHMARK(BM_ParseLargeReply)->Range(64 << 10, 8 << 20);
+
+void BM_ExtractEmail(benchmark::State& state) {
+  std::string text;
+  while (text.size() < static_cast<size_t>(state.range(0))) {
+    text += "Doe, Jan (JD1) jan.doe@widget.zz, 555 0100 (x@y) ";
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(ExtractEmail(text));
+  state.SetBytesProcessed(state.iterations() * text.size());
+}
+BENCHMARK(BM_ExtractEmail)->Range(1 << 10, 1 << 20);
+
+// A whole query against an in-process peer that sends 8 MiB in 1024-byte
+// pieces: the cost of gathering a reply at the bound.
+void BM_QueryAtTheBound(benchmark::State& state) {
+  const std::string piece(1024, 'x');
+  for (auto _ : state) {
+    state.PauseTiming();
+    net::testing::FakeSockets peer;
+    for (size_t sent = 0; sent < kReplyLimit; sent += piece.size()) {
+      peer.chunks.push_back(piece);
+    }
+    WhoisQuery query;
+    query.WhoisServer("127.0.0.1");
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(query.SendQuery("widget.zz"));
+  }
+  state.SetBytesProcessed(state.iterations() * kReplyLimit);
+}
+BENCHMARK(BM_QueryAtTheBound)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace corvane::namewell
+
+BENCHMARK_MAIN();

@@ -1,0 +1,162 @@
+#include "mail/clsMIMEObj.h"
+
+#include <array>
+#include <optional>
+
+#include "frame/Text.h"
+#include "mail/Tallowin.h"
+#include "mail/modGlobal.h"
+#include "platform/FileSystem.h"
+
+namespace corvane::penrill {
+namespace {
+
+struct PartType {
+  std::string_view extensions;  // separated by single spaces
+  std::string_view content_type;
+  std::string_view encoding;
+  std::string_view disposition;
+};
+
+// Searched top to bottom; the last row stands for every other extension.
+constexpr std::array kPartTypes = {
+    PartType{"zip", "application/x-zip-compressed", "base64", "attachment"},
+    PartType{"gif", "image/gif", "base64", "attachment"},
+    PartType{"jpeg jpg jpe jfif pjpeg pjp", "image/jpeg", "base64",
+             "attachment"},
+    PartType{"png", "image/x-png", "base64", "attachment"},
+    PartType{"tiff tif", "image/tiff", "base64", "attachment"},
+    PartType{"doc", "application/msword", "base64", "attachment"},
+    PartType{"exe bin dll com", "application/octet-stream", "base64",
+             "attachment"},
+    PartType{"txt text", "text/plain", "7bit", "inline"},
+    PartType{"html htm", "text/html", "7bit", "inline"},
+    PartType{"xml", "text/xml", "7bit", "inline"},
+    PartType{"rtf", "application/rtf", "base64", "attachment"},
+    PartType{"pdf", "application/pdf", "base64", "attachment"},
+    PartType{"au snd", "audio/basic", "base64", "attachment"},
+    PartType{"wav", "audio/x-wav", "base64", "attachment"},
+    PartType{"mp2 mpa abs mpega", "audio/x-mpeg", "base64", "attachment"},
+    PartType{"aif aiff aifc", "audio/x-aiff", "base64", "attachment"},
+    PartType{"ra ram", "audio/x-pn-realaudio", "base64", "attachment"},
+    PartType{"avi", "video/x-msvideo", "base64", "attachment"},
+    PartType{"mpeg mpg mpe mpv vbs mpegv", "video/mpeg", "base64",
+             "attachment"},
+    PartType{"pl", "application/x-perl", "7bit", "attachment"},
+    PartType{"uu uue", "application/x-uuencode", "7bit", "attachment"},
+    PartType{"js mocha", "application/x-javascript", "7bit", "inline"},
+    PartType{"", "application/octet-stream", "base64", "attachment"},
+};
+
+bool ListHolds(std::string_view list, std::string_view extension) {
+  while (!list.empty()) {
+    size_t space = list.find(' ');
+    if (list.substr(0, space) == extension) return true;
+    if (space == std::string_view::npos) break;
+    list.remove_prefix(space + 1);
+  }
+  return false;
+}
+
+const PartType& PartTypeOf(std::string_view extension) {
+  for (const PartType& row : kPartTypes) {
+    if (ListHolds(row.extensions, extension)) return row;
+  }
+  return kPartTypes.back();
+}
+
+// Appends the whole file: its length first, then one read of that many
+// bytes straight into `out` (fewer if the file shrank meanwhile).
+void AppendFileBytes(const std::string& path, std::string& out) {
+  platform::FileSystem& files = platform::Files();
+  auto reader = files.OpenReader(path);
+  auto info = files.Stat(path);
+  size_t length = info ? static_cast<size_t>(info->size) : 0;
+  size_t start = out.size();
+  out.resize(start + length);
+  size_t got = 0;
+  while (got < length) {
+    size_t read = reader->Read(out.data() + start + got, length - got);
+    if (read == 0) break;
+    got += read;
+  }
+  out.resize(start + got);
+}
+
+}  // namespace
+
+ClassInfo clsMIMEObj::Members() {
+  using T = clsMIMEObj;
+  return ClassBuilder<T>("clsMIMEObj")
+      .Let("ContentPath", [](T& o, std::string_view v) { o.ContentPath(v); })
+      .Get("MIMEObjHeader", [](T& o) { return o.MIMEObjHeader(); })
+      .Get("MimeContent", [](T& o) { return o.MimeContent(); })
+      .Build();
+}
+
+void clsMIMEObj::ContentPath(std::string_view path) {
+  content_path_ = path;
+  SetContentType();
+  file_name_ = GetFileName(path);
+  name_ = file_name_;
+}
+
+void clsMIMEObj::SetContentType() {
+  const PartType& type = PartTypeOf(LowerCase(GetPathExtension(content_path_)));
+  content_type_ = type.content_type;
+  transfer_encoding_ = type.encoding;
+  if (disposition_.empty()) disposition_ = type.disposition;
+}
+
+std::string clsMIMEObj::MIMEObjHeader() const {
+  std::string header = "Content-Type: " + content_type_;
+  if (content_type_.compare(0, 4, "text") == 0)
+    header += "; charset=" + charset_;
+  if (!name_.empty()) header += "; name=\"" + name_ + "\"";
+  header += "\r\nContent-Transfer-Encoding: " + transfer_encoding_;
+  if (!file_name_.empty()) {
+    header += "\r\nContent-Disposition: " + disposition_ + "; filename=\"" +
+              file_name_ + "\"";
+  }
+  return header;
+}
+
+std::string clsMIMEObj::MimeContent() const {
+  std::string content;
+  AppendMimeContent(content);
+  return content;
+}
+
+void clsMIMEObj::AppendMimeContent(std::string& out) const {
+  try {
+    if (transfer_encoding_ == "7bit") {
+      AppendFileBytes(content_path_, out);
+    } else if (transfer_encoding_ == "base64") {
+      // The file's bytes live only until they are encoded.
+      std::string bytes;
+      AppendFileBytes(content_path_, bytes);
+      AppendBase64(bytes, out);
+    }
+  } catch (Failure& failure) {
+    if (failure.source.empty()) failure.source = kPenrillSource;
+    throw;
+  }
+}
+
+uint64_t clsMIMEObj::ExpectedContentLength() const {
+  std::optional<platform::FileInfo> info;
+  try {
+    info = platform::Files().Stat(content_path_);
+  } catch (...) {
+    return 0;  // only an estimate; MimeContent reports the fault
+  }
+  if (!info) return 0;
+  if (transfer_encoding_ == "7bit") return info->size;
+  if (transfer_encoding_ == "base64") {
+    return static_cast<uint64_t>(
+        GetEncodedLength(static_cast<int64_t>(info->size)));
+  }
+  return 0;
+}
+
+}  // namespace corvane::penrill

@@ -1,0 +1,53 @@
+// One attachment of a mail message: its MIME header lines, chosen from the
+// file name's extension, and its content, read from the file and
+// Base64-encoded for the types that need it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "frame/Dispatch.h"
+
+namespace corvane::penrill {
+
+class clsMIMEObj : public DispatchClass<clsMIMEObj> {
+ public:
+  static ClassInfo Members();
+
+  // Stores the path, classifies the file by its extension and takes the
+  // part's name from it. Never fails.
+  void ContentPath(std::string_view path);
+  // The part's header lines, CR LF between them and none after the last.
+  // Never fails.
+  std::string MIMEObjHeader() const;
+  // The part's content: the file's bytes, Base64 lines for "base64". Reads
+  // the file on every call; throws Failure when the file cannot be read
+  // (53, 75, ...) or Tallowin cannot be loaded (53, 453).
+  std::string MimeContent() const;
+
+  // Appends what MimeContent returns to `out`, encoding straight into it;
+  // throws as MimeContent does (`out` may then hold part of the content).
+  void AppendMimeContent(std::string& out) const;
+  // The length MimeContent will have if the file keeps its present size;
+  // 0 when the file is missing. For reserving space; never fails.
+  uint64_t ExpectedContentLength() const;
+
+  // The part's classification, as ContentPath set it. Never fail.
+  const std::string& ContentType() const { return content_type_; }
+  const std::string& TransferEncoding() const { return transfer_encoding_; }
+  const std::string& Disposition() const { return disposition_; }
+
+ private:
+  void SetContentType();
+
+  std::string content_type_ = "text/plain";
+  std::string name_;
+  std::string file_name_;
+  std::string transfer_encoding_ = "7bit";
+  std::string disposition_;
+  std::string charset_ = "us-ascii";
+  std::string content_path_;
+};
+
+}  // namespace corvane::penrill

@@ -1,0 +1,90 @@
+// The message builder of the mail component: turns the sender, recipients,
+// subject, body, content settings and attachment paths into the message
+// text sent after DATA, and finds the mailbox address in a recipient text.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/Collection.h"
+#include "frame/Dispatch.h"
+#include "mail/clsMIMEObj.h"
+
+namespace corvane::penrill {
+
+// The X-Mailer banner written into every message.
+inline constexpr std::string_view kMailerBanner =
+    "Corvane Penrill Mail Component 1.0";
+
+// The fixed multipart boundary of every message with attachments.
+inline constexpr std::string_view kBoundary =
+    "------------862EE14B9F0BCE464FC45E01";
+
+class clsMail : public DispatchClass<clsMail> {
+ public:
+  static ClassInfo Members();
+
+  // Setters; none of them fails. The lists (MailTo, MailCc, MailBcc) are
+  // shared with the caller, not copied: entries are texts, entry 1 first; a
+  // null list counts as empty.
+  void MailErrorsTo(std::string_view value) { mail_errors_to_ = value; }
+  void MailPrecedence(std::string_view value) { mail_precedence_ = value; }
+  // The whole body text, lines already ended by CR LF; taken by value so a
+  // large body can be moved in.
+  void MailContent(std::string value) { mail_content_ = std::move(value); }
+  void MailContenttype(std::string_view value) { mail_contenttype_ = value; }
+  void MailContentcharset(std::string_view value) {
+    mail_contentcharset_ = value;
+  }
+  void MailContentEncode(std::string_view value) {
+    mail_content_encode_ = value;
+  }
+  // Makes one attachment part per entry (a file path), in order, and
+  // appends them to the parts of earlier calls.
+  void Attach(const std::shared_ptr<Collection>& paths);
+  void MailFrom(std::string_view value) { mail_from_ = value; }
+  void MailTo(std::shared_ptr<Collection> list) { mail_to_ = std::move(list); }
+  void MailSubject(std::string_view value) { mail_subject_ = value; }
+  void MailReplyTo(std::string_view value) { mail_reply_to_ = value; }
+  void MailCc(std::shared_ptr<Collection> list) { mail_cc_ = std::move(list); }
+  void MailBcc(std::shared_ptr<Collection> list) {
+    mail_bcc_ = std::move(list);
+  }
+  // When not empty, the To header names this value alone.
+  void CurrentRecipent(std::string_view value) { current_recipent_ = value; }
+
+  // The complete message: a fresh header block (Date, From, Reply-To, ...,
+  // To, Cc, Subject) and the body part, built at the first call and reused.
+  // Throws Failure: 9 when there is neither a first MailTo entry nor a
+  // CurrentRecipent, and what reading or encoding an attachment raises.
+  std::string GetMailBody();
+  // The address between the first '<' and the first '>' (spaces trimmed)
+  // when both are there in that order; otherwise `vsEAdd` unchanged. Never
+  // fails.
+  std::string ParseEmailAddress(std::string_view vsEAdd) const;
+
+ private:
+  std::string HeaderBlock();
+  std::string BuildBodyPart() const;
+  uint64_t ExpectedBodyPartLength() const;
+
+  std::string mail_from_;
+  std::string mail_subject_;
+  std::string mail_reply_to_;
+  std::string mail_errors_to_;
+  std::string mail_precedence_;
+  std::string mail_content_;
+  std::string mail_contenttype_ = "text/plain";
+  std::string mail_contentcharset_ = "us-ascii";
+  std::string mail_content_encode_ = "7bit";
+  std::shared_ptr<Collection> mail_to_;
+  std::shared_ptr<Collection> mail_cc_;
+  std::shared_ptr<Collection> mail_bcc_;
+  std::vector<std::shared_ptr<clsMIMEObj>> attachments_;
+  std::string current_recipent_;
+  std::string body_part_;
+};
+
+}  // namespace corvane::penrill

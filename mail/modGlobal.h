@@ -1,0 +1,27 @@
+// Path and Base64-size routines that the mail component shares between its
+// message builder and its attachment parts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvane::penrill {
+
+// The source of the failures that the mail component raises itself.
+inline constexpr const char* kPenrillSource = "Penrill";
+
+// The text after the last '/' of `path`; the whole path when it has none;
+// empty when it ends with '/'. Never fails.
+std::string GetFileName(std::string_view path);
+
+// The text after the last '.' of `path`; the whole path when it has none.
+// Never fails.
+std::string GetPathExtension(std::string_view path);
+
+// The exact length of the line-broken Base64 text that Base64Encode writes
+// for `count` input bytes: 72-character lines joined by CR LF; 0 for a
+// count of 0 or less.
+int64_t GetEncodedLength(int64_t count);
+
+}  // namespace corvane::penrill

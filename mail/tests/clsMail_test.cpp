@@ -1,0 +1,255 @@
+#include "mail/clsMail.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+
+#include "platform/tests/Caught.h"
+
+namespace corvane::penrill {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::shared_ptr<Collection> ListOf(std::initializer_list<std::string> items) {
+  auto list = Collection::New();
+  for (const auto& item : items) list->Add(item);
+  return list;
+}
+
+// The message without its Date line, which changes every second.
+std::string WithoutDate(const std::string& message) {
+  EXPECT_EQ(message.rfind("Date: ", 0), 0u);
+  return message.substr(message.find("\r\n") + 2);
+}
+
+class clsMailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("clsmail-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_);
+    mail_.MailFrom("Sender <from@example.org>");
+    mail_.MailTo(ListOf({"to@example.org"}));
+    mail_.MailSubject("Greetings");
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string Write(const std::string& name, const std::string& bytes) {
+    std::string path = (folder_ / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  fs::path folder_;
+  clsMail mail_;
+};
+
+TEST_F(clsMailTest, PlainMessageWithDefaults) {
+  mail_.MailContent("Hello\r\n");
+  EXPECT_EQ(WithoutDate(mail_.GetMailBody()),
+            "From: Sender <from@example.org>\r\n"
+            "Reply-To: Sender <from@example.org>\r\n"
+            "X-Mailer: Corvane Penrill Mail Component 1.0\r\n"
+            "MIME-Version: 1.0\r\n"
+            "To: to@example.org\r\n"
+            "Subject: Greetings\r\n"
+            "Content-Type: text/plain; charset=us-ascii\r\n"
+            "Content-Transfer-Encoding: 7bit\r\n"
+            "\r\n"
+            "Hello\r\n\r\n");
+}
+
+TEST_F(clsMailTest, DateLineFollowsTheMailStandard) {
+  std::string message = mail_.GetMailBody();
+  std::string date = message.substr(0, message.find("\r\n"));
+  EXPECT_TRUE(std::regex_match(
+      date,
+      std::regex("Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [1-9][0-9]? "
+                 "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                 "[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [+-][0-9]{4}")))
+      << date;
+}
+
+TEST_F(clsMailTest, OptionalHeadersAndReplyTo) {
+  mail_.MailReplyTo("replies@example.org");
+  mail_.MailErrorsTo("bounces@example.org");
+  mail_.MailPrecedence("bulk");
+  mail_.MailCc(ListOf({"cc1@example.org", "CC Two <cc2@example.org>"}));
+  mail_.MailBcc(ListOf({"hidden@example.org"}));
+  std::string message = WithoutDate(mail_.GetMailBody());
+  EXPECT_EQ(message.substr(0, message.find("Subject:")),
+            "From: Sender <from@example.org>\r\n"
+            "Reply-To: replies@example.org\r\n"
+            "Errors-To: bounces@example.org\r\n"
+            "Precedence: bulk\r\n"
+            "X-Mailer: Corvane Penrill Mail Component 1.0\r\n"
+            "MIME-Version: 1.0\r\n"
+            "To: to@example.org\r\n"
+            "Cc: cc1@example.org, CC Two <cc2@example.org>\r\n");
+  EXPECT_EQ(message.find("hidden"), std::string::npos);
+}
+
+TEST_F(clsMailTest, AddressLinesStopPast1024Characters) {
+  auto to = Collection::New();
+  auto cc = Collection::New();
+  for (int i = 0; i < 30; ++i) {
+    std::string entry = "recipient" + std::to_string(100 + i) + "@";
+    entry += std::string(40 - entry.size() - 4, 'x') + ".org";
+    ASSERT_EQ(entry.size(), 40u);
+    to->Add(entry);
+    cc->Add(entry);
+  }
+  mail_.MailTo(to);
+  mail_.MailCc(cc);
+  std::string message = mail_.GetMailBody();
+  for (std::string name : {"\r\nTo: ", "\r\nCc: "}) {
+    size_t start = message.find(name) + 2;
+    std::string line =
+        message.substr(start, message.find("\r\n", start) - start);
+    // "To: " and 25 entries with their separators: 4 + 25 * 40 + 24 * 2.
+    EXPECT_EQ(line.size(), 1052u) << name;
+    EXPECT_NE(line.find("recipient124@"), std::string::npos);
+    EXPECT_EQ(line.find("recipient125@"), std::string::npos);
+  }
+}
+
+TEST_F(clsMailTest, TheRecipientListsAreSharedNotCopied) {
+  auto to = ListOf({"first@example.org"});
+  mail_.MailTo(to);
+  to->Add("second@example.org");
+  EXPECT_NE(
+      mail_.GetMailBody().find("To: first@example.org, second@example.org\r\n"),
+      std::string::npos);
+}
+
+TEST_F(clsMailTest, CurrentRecipentAloneInTheToLine) {
+  mail_.MailTo(ListOf({"a@example.org", "B <b@example.org>"}));
+  mail_.CurrentRecipent("B <b@example.org>");
+  EXPECT_NE(mail_.GetMailBody().find("\r\nTo: B <b@example.org>\r\nSubject"),
+            std::string::npos);
+}
+
+TEST_F(clsMailTest, NoFirstRecipientIsAFailure) {
+  mail_.MailTo(Collection::New());
+  auto failure = CaughtFailure([&] { mail_.GetMailBody(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, 9);
+  EXPECT_EQ(failure->source, "Penrill");
+  mail_.MailTo(nullptr);
+  EXPECT_EQ(FailureNumber([&] { mail_.GetMailBody(); }), 9);
+  mail_.CurrentRecipent("only@example.org");
+  EXPECT_NO_THROW(mail_.GetMailBody());
+}
+
+TEST_F(clsMailTest, Base64BodyOnlyForExactlyBase64) {
+  mail_.MailContent("Hello, world\r\n");
+  mail_.MailContentEncode("base64");
+  mail_.MailContenttype("text/html");
+  mail_.MailContentcharset("utf-8");
+  std::string message = mail_.GetMailBody();
+  EXPECT_NE(message.find("Content-Type: text/html; charset=utf-8\r\n"
+                         "Content-Transfer-Encoding: base64\r\n\r\n"
+                         "SGVsbG8sIHdvcmxkDQo=\r\n"),
+            std::string::npos);
+
+  clsMail capitals;
+  capitals.MailTo(ListOf({"to@example.org"}));
+  capitals.MailContent("Hello\r\n");
+  capitals.MailContentEncode("BASE64");
+  EXPECT_NE(capitals.GetMailBody().find("BASE64\r\n\r\nHello\r\n\r\n"),
+            std::string::npos);
+}
+
+TEST_F(clsMailTest, MultipartLayout) {
+  mail_.MailContent("Body\r\n");
+  mail_.Attach(ListOf({Write("data.bin", "foobar")}));
+  mail_.Attach(ListOf({Write("notes.txt", "note\r\n")}));
+  std::string message = WithoutDate(mail_.GetMailBody());
+  std::string body = message.substr(message.find("Content-Type: multipart"));
+  EXPECT_EQ(body,
+            "Content-Type: multipart/mixed; "
+            "boundary=\"------------862EE14B9F0BCE464FC45E01\"\r\n"
+            "\r\n"
+            "This is a multi-part message in MIME format.\r\n"
+            "--------------862EE14B9F0BCE464FC45E01\r\n"
+            "Content-Type: text/plain; charset=us-ascii\r\n"
+            "Content-Transfer-Encoding: 7bit\r\n"
+            "\r\n"
+            "Body\r\n"
+            "\r\n"
+            "--------------862EE14B9F0BCE464FC45E01\r\n"
+            "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
+            "Content-Transfer-Encoding: base64\r\n"
+            "Content-Disposition: attachment; filename=\"data.bin\"\r\n"
+            "\r\n"
+            "Zm9vYmFy\r\n"
+            "--------------862EE14B9F0BCE464FC45E01\r\n"
+            "Content-Type: text/plain; charset=us-ascii; name=\"notes.txt\"\r\n"
+            "Content-Transfer-Encoding: 7bit\r\n"
+            "Content-Disposition: inline; filename=\"notes.txt\"\r\n"
+            "\r\n"
+            "note\r\n"
+            "\r\n"
+            "--------------862EE14B9F0BCE464FC45E01--");
+}
+
+TEST_F(clsMailTest, TheBodyPartIsBuiltOnceAndReused) {
+  std::string path = Write("photo.jpg", std::string(1000, '\x7f'));
+  mail_.Attach(ListOf({path}));
+  std::string first = WithoutDate(mail_.GetMailBody());
+  // The attachment is not read again: a second copy survives its removal.
+  fs::remove(path);
+  mail_.CurrentRecipent("other@example.org");
+  std::string second = WithoutDate(mail_.GetMailBody());
+  EXPECT_EQ(first.substr(first.find("Subject:")),
+            second.substr(second.find("Subject:")));
+  EXPECT_NE(second.find("To: other@example.org\r\n"), std::string::npos);
+}
+
+TEST_F(clsMailTest, AnAttachmentThatVanishedFailsTheMessage) {
+  std::string path = Write("report.pdf", "x");
+  mail_.Attach(ListOf({path}));
+  fs::remove(path);
+  EXPECT_EQ(FailureNumber([&] { mail_.GetMailBody(); }), 53);
+}
+
+TEST(clsMailParse, ParseEmailAddress) {
+  clsMail mail;
+  EXPECT_EQ(mail.ParseEmailAddress("John Smith <john@example.org>"),
+            "john@example.org");
+  EXPECT_EQ(mail.ParseEmailAddress("<  spaced@example.org >"),
+            "spaced@example.org");
+  EXPECT_EQ(mail.ParseEmailAddress("  bare@example.org "),
+            "  bare@example.org ");
+  EXPECT_EQ(mail.ParseEmailAddress("<>"), "");
+  EXPECT_EQ(mail.ParseEmailAddress("odd> order <x@example.org"),
+            "odd> order <x@example.org");
+  EXPECT_EQ(mail.ParseEmailAddress("only <open"), "only <open");
+  EXPECT_EQ(mail.ParseEmailAddress(""), "");
+}
+
+TEST(clsMailDispatch, MembersInInterfaceOrderAndCallable) {
+  std::shared_ptr<Dispatch> mail = std::make_shared<clsMail>();
+  std::vector<std::string> names;
+  for (const auto& member : mail->Class().members()) {
+    names.push_back(member.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "MailErrorsTo", "MailPrecedence", "MailContent",
+                       "MailContenttype", "MailContentcharset",
+                       "MailContentEncode", "Attach", "MailFrom", "MailTo",
+                       "MailSubject", "MailReplyTo", "MailCc", "MailBcc",
+                       "CurrentRecipent", "GetMailBody", "ParseEmailAddress"}));
+  mail->Put("mailto", Variant(ListOf({"x@example.org"})));
+  mail->Put("MailContent", "Line\r\n");
+  EXPECT_NE(mail->Call("GetMailBody").ToText().find("To: x@example.org\r\n"),
+            std::string::npos);
+  EXPECT_EQ(mail->Call("ParseEmailAddress", {"A <a@b.c>"}).ToText(), "a@b.c");
+}
+
+}  // namespace
+}  // namespace corvane::penrill

@@ -1,0 +1,39 @@
+// The socket library's own services for the TCP client layer: starting and
+// ending it, resolving a server name, this machine's name and the message
+// text of a socket error code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvane::net {
+
+// IPv4 address value meaning "not resolved" (255.255.255.255).
+inline constexpr uint32_t kAddressNone = 0xFFFFFFFFu;
+
+// Starts the socket library and fills `description` with its description;
+// false when it cannot be started.
+bool StartWinsock(std::string& description);
+
+// Ends one start of the socket library; does nothing when none is left.
+void EndWinsock();
+
+// Whether the socket library is started (at least one start not ended).
+bool WinsockStarted();
+
+// The IPv4 address (network byte order) of a dotted address or host name;
+// kAddressNone when it cannot be resolved.
+uint32_t GetHostAddress(std::string_view host);
+
+// This machine's host name; "Unknown" when the platform cannot tell it.
+std::string GetLocalHostName();
+
+// The message text of a socket error code; empty text for a code outside
+// the table.
+std::string GetSocketErrorText(int32_t code);
+
+// The last socket error code of this thread (0 when none).
+int32_t LastSocketError();
+
+}  // namespace corvane::net

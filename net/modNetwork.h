@@ -1,0 +1,82 @@
+// Blocking TCP client connections for the components: create, connect to a
+// server on the component's service port, send texts in pieces, read a
+// reply or everything up to the close, and close. No operation raises.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvane::net {
+
+// Service ports of the components.
+inline constexpr uint16_t kSmtpPort = 25;
+inline constexpr uint16_t kWhoisPort = 43;
+
+// Default time limits: connecting, and reading one reply or one answer.
+inline constexpr int kDefaultConnectTimeoutMs = 30000;
+inline constexpr int kDefaultReplyTimeoutMs = 60000;
+
+// Largest reply ReceiveReply accepts; a longer one is a failure (10040).
+inline constexpr size_t kReplyLimit = 64 * 1024;
+
+// Largest piece SendData hands to one send call.
+inline constexpr size_t kSendPieceSize = 1998;
+
+// A server text split into host and port.
+struct ServerAddress {
+  std::string host;
+  uint16_t port;
+};
+
+// "host:port" gives that port; any other text is a host on `service_port`
+// (a text whose last colon is not followed by a port 1 to 65535 is all
+// host).
+ServerAddress SplitServer(std::string_view server, uint16_t service_port);
+
+// A new IPv4 stream socket's handle; -1 when none can be created.
+int32_t CreateSocket();
+
+// Connects to `server` (name, dotted address, or either with ":port") on
+// `service_port` unless the text names a port, within `timeout_ms` (0: no
+// limit); false on failure, the reason in LastSocketError().
+bool ConnectSocket(int32_t socket, std::string_view server,
+                   uint16_t service_port,
+                   int timeout_ms = kDefaultConnectTimeoutMs);
+
+// Sends the text in pieces of at most 1998 bytes; the number of bytes sent,
+// or -1 as soon as one piece is not wholly accepted.
+int32_t SendData(int32_t socket, std::string_view text);
+
+// Whether `text` holds one whole SMTP reply: it ends with a line end and its
+// last line is three digits followed by a space or by the line end.
+bool ReplyComplete(std::string_view text);
+
+// Reads until one whole reply has arrived (a multi-line reply with all its
+// lines), or the server closes, within `timeout_ms` for the whole reply (0:
+// no limit). What arrived before a close is returned as it is. Empty text
+// on failure: a receive error, a time-out (10060) or a reply longer than
+// kReplyLimit (10040); LastSocketError() is 0 after a success.
+std::string ReceiveReply(int32_t socket,
+                         int timeout_ms = kDefaultReplyTimeoutMs);
+
+// Bounds for ReceiveAll; 0 means no bound.
+struct ReceiveLimits {
+  size_t max_bytes = 0;
+  int timeout_ms = 0;  // for the whole answer
+};
+
+// Everything the server sends until it closes, in arrival order. Empty text
+// on failure, with LastSocketError() telling why: a receive error, a
+// time-out (10060) or more than `max_bytes` (10040); 0 after a success.
+std::string ReceiveAll(int32_t socket, const ReceiveLimits& limits = {});
+
+// The number the reply begins with (its first three characters); -1 when
+// they are not digits or the reply is empty.
+int16_t GetReplyCode(std::string_view reply);
+
+// Closes a handle above 0; does nothing for any other.
+void CloseSocket(int32_t socket);
+
+}  // namespace corvane::net

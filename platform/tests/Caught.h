@@ -1,0 +1,28 @@
+// Test helper: the Failure that a call throws, for asserting its fields.
+#pragma once
+
+#include <optional>
+
+#include "platform/Failure.h"
+
+namespace corvane {
+
+// The Failure `call` throws; nullopt when it returns normally.
+template <class Call>
+std::optional<Failure> CaughtFailure(Call call) {
+  try {
+    call();
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  return std::nullopt;
+}
+
+// The number of the Failure `call` throws; 0 when it returns normally.
+template <class Call>
+int32_t FailureNumber(Call call) {
+  auto failure = CaughtFailure(call);
+  return failure ? failure->number : 0;
+}
+
+}  // namespace corvane

@@ -1,0 +1,171 @@
+"""Messages that Penrill's message builder composes, read back by Python's
+standard-library MIME parser, and the `corvane base64` command."""
+
+import base64
+import datetime
+import email
+import email.policy
+import email.utils
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from support.programs import program
+
+COMPOSE = program("compose_message")
+CORVANE = program("corvane")
+
+
+def compose(*args, env=None, program=COMPOSE):
+    return subprocess.run([program, *args], capture_output=True, env=env,
+                          timeout=120)
+
+
+class ComposedMessages(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="compose-")
+        self.addCleanup(shutil.rmtree, self.folder)
+
+    def write(self, name, data):
+        path = os.path.join(self.folder, name)
+        with open(path, "wb") as file:
+            file.write(data)
+        return path
+
+    def parse(self, raw):
+        return email.message_from_bytes(raw, policy=email.policy.default)
+
+    def test_headers_body_and_every_attachment_read_back(self):
+        body = "First line\r\nSecond line, caf\u00e9\r\n".encode("latin-1")
+        content = self.write("body.txt", body)
+        sizes = {"empty.bin": 0, "one.zip": 1, "line.pdf": 54,
+                 "line_and_one.gif": 55, "large.exe": 3 * 1024 * 1024}
+        files = {name: os.urandom(size) for name, size in sizes.items()}
+        text = b"A text attachment\r\n.starts with a dot\r\nend\r\n"
+        files["notes.txt"] = text
+        paths = [self.write(name, data) for name, data in files.items()]
+
+        result = compose(
+            "--from", "Sender Name <sender@example.org>",
+            "--to", "first@example.org", "--to", "Second <second@example.org>",
+            "--cc", "copy@example.org", "--bcc", "hidden@example.org",
+            "--subject", "Quarterly figures",
+            "--errors-to", "bounces@example.org", "--precedence", "bulk",
+            "--content-file", content, "--encode", "base64",
+            "--charset", "iso-8859-1",
+            *[arg for path in paths for arg in ("--attach", path)])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        message = self.parse(result.stdout)
+
+        self.assertEqual(message["From"], "Sender Name <sender@example.org>")
+        self.assertEqual(message["Reply-To"],
+                         "Sender Name <sender@example.org>")
+        self.assertEqual(message["To"],
+                         "first@example.org, Second <second@example.org>")
+        self.assertEqual(message["Cc"], "copy@example.org")
+        self.assertIsNone(message["Bcc"])
+        self.assertNotIn(b"hidden@", result.stdout)
+        self.assertEqual(message["Subject"], "Quarterly figures")
+        self.assertEqual(message["Errors-To"], "bounces@example.org")
+        self.assertEqual(message["Precedence"], "bulk")
+        self.assertIn("Penrill", message["X-Mailer"])
+        self.assertIn("Corvane", message["X-Mailer"])
+        self.assertEqual(message["MIME-Version"], "1.0")
+        self.assertTrue(message.is_multipart())
+        self.assertEqual(message.defects, [])
+
+        parts = list(message.iter_parts())
+        self.assertEqual(len(parts), 1 + len(files))
+        self.assertEqual(parts[0].get_content_type(), "text/plain")
+        self.assertEqual(parts[0].get_param("charset"), "iso-8859-1")
+        self.assertEqual(parts[0].get_payload(decode=True), body)
+        for part, (name, data) in zip(parts[1:], files.items()):
+            self.assertEqual(part.get_filename(), name)
+            self.assertEqual(part.get_payload(decode=True), data, name)
+            self.assertEqual(part.defects, [], name)
+        self.assertEqual(parts[-1].get_content_type(), "text/plain")
+        self.assertEqual(parts[-1]["Content-Transfer-Encoding"], "7bit")
+        self.assertEqual(parts[-1].get_content_disposition(), "inline")
+
+    def test_date_header_is_readable_and_current(self):
+        for zone, offset in (("UTC0", 0), ("XST+3:30", -210),
+                             ("EST-10", 600)):
+            env = dict(os.environ, TZ=zone)
+            result = compose("--from", "a@example.org", "--to",
+                             "b@example.org", env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            date = self.parse(result.stdout)["Date"]
+            when = email.utils.parsedate_to_datetime(str(date))
+            self.assertEqual(when.utcoffset(),
+                             datetime.timedelta(minutes=offset), date)
+            now = datetime.datetime.now(datetime.timezone.utc)
+            self.assertLess(abs((now - when).total_seconds()), 5, date)
+
+    def test_plain_message_is_a_single_part(self):
+        content = self.write("body.txt", b"Hello\r\nThere\r\n")
+        result = compose("--from", "a@example.org", "--to", "b@example.org",
+                         "--reply-to", "r@example.org",
+                         "--content-file", content)
+        message = self.parse(result.stdout)
+        self.assertFalse(message.is_multipart())
+        self.assertEqual(message["Reply-To"], "r@example.org")
+        self.assertEqual(message.get_content_type(), "text/plain")
+        self.assertEqual(message.get_payload(decode=True),
+                         b"Hello\r\nThere\r\n\r\n")
+
+    def test_without_tallowin_only_base64_needs_fail(self):
+        # A copy of the program in a folder without libtallowin.so; the
+        # loader's path does not hold it either.
+        program = shutil.copy(COMPOSE, self.folder)
+        env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
+        plain = compose("--from", "a@example.org", "--to", "b@example.org",
+                        "--attach", self.write("notes.txt", b"note"),
+                        env=env, program=program)
+        self.assertEqual(plain.returncode, 0, plain.stderr)
+        self.assertIn(b"note", plain.stdout)
+        encoded = compose("--from", "a@example.org", "--to", "b@example.org",
+                          "--attach", self.write("photo.jpg", b"\xff\xd8"),
+                          env=env, program=program)
+        self.assertEqual(encoded.returncode, 2)
+        self.assertEqual(encoded.stderr,
+                         b"53 Penrill: File not found: libtallowin.so\n")
+
+
+class Base64Command(unittest.TestCase):
+    def run_base64(self, *args, data=None):
+        result = subprocess.run([CORVANE, "base64", *args], input=data,
+                                capture_output=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout
+
+    def test_line_broken_and_unbroken_text(self):
+        # Over one piece of the command's reader, so pieces must join.
+        data = os.urandom(54 * 65536 + 1000)
+        with tempfile.NamedTemporaryFile() as file:
+            file.write(data)
+            file.flush()
+            text = self.run_base64(file.name)
+            unbroken = self.run_base64(file.name, "--unbroken")
+        expected = base64.b64encode(data)
+        self.assertEqual(unbroken, expected)
+        lines = text.split(b"\r\n")
+        self.assertEqual(b"".join(lines), expected)
+        self.assertTrue(all(len(line) == 72 for line in lines[:-1]))
+        self.assertFalse(text.endswith(b"\r\n"))
+
+    def test_standard_input(self):
+        self.assertEqual(self.run_base64(data=b"foobar"), b"Zm9vYmFy")
+        self.assertEqual(self.run_base64("-", data=b"fooba"), b"Zm9vYmE=")
+        self.assertEqual(self.run_base64(data=b""), b"")
+
+    def test_missing_file(self):
+        result = subprocess.run([CORVANE, "base64", "/nonexistent/file"],
+                                capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"/nonexistent/file", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,125 @@
+// corvane whois [--server HOST[:PORT]] [--timeout SECONDS] [--json] QUERY:
+// one query through Corvane.WhoisQuery, its fields printed as labelled text
+// or as one JSON object.
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "frame/Registry.h"
+#include "tools/corvane/Command.h"
+
+namespace corvane::tool {
+namespace {
+
+struct WhoisOptions {
+  std::string query;
+  std::string server;
+  std::optional<int> timeout;
+  bool json = false;
+};
+
+// The component's result properties with their JSON keys and labels.
+struct Field {
+  const char* property;
+  const char* key;
+  const char* label;
+};
+
+constexpr Field kFields[] = {
+    {"GetRegistrant", "registrant", "Registrant"},
+    {"GetDomainName", "domain_name", "Domain name"},
+    {"GetAdministrativeContact", "administrative_contact",
+     "Administrative contact"},
+    {"GetAdministrativeEmail", "administrative_email", "Administrative e-mail"},
+    {"GetTechnicalContact", "technical_contact", "Technical contact"},
+    {"GetTechnicalEmail", "technical_email", "Technical e-mail"},
+    {"GetZoneContact", "zone_contact", "Zone contact"},
+    {"GetZoneEmail", "zone_email", "Zone e-mail"},
+    {"GetBillingContact", "billing_contact", "Billing contact"},
+    {"GetbillingEmail", "billing_email", "Billing e-mail"},
+    {"GetRecordLastUpdateTime", "record_updated", "Record last updated"},
+    {"GetRecordCreateTime", "record_created", "Record created"},
+    {"GetDatabaseLastUpdateTime", "database_updated", "Database last updated"},
+    {"GetDomainServers", "domain_servers", "Domain servers"},
+    {"gethostname", "host_name", "Host name"},
+    {"GetCoordinator", "coordinator", "Coordinator"},
+};
+
+// A field as text: on the label's line when it is one line, else below the
+// label with every line indented.
+void PrintField(const std::string& label, const std::string& value) {
+  if (value.find('\n') == std::string::npos) {
+    std::cout << label << ": " << value << "\n";
+    return;
+  }
+  std::cout << label << ":\n";
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t end = value.find('\n', start);
+    if (end == std::string::npos) end = value.size();
+    std::cout << "    " << value.substr(start, end - start) << "\n";
+    start = end + 1;
+  }
+}
+
+void PrintText(Dispatch& whois) {
+  bool found = whois.Get("IsRecordFound").ToBool();
+  std::cout << "Record found: " << (found ? "yes" : "no") << "\n";
+  for (const Field& field : kFields) {
+    std::string value = whois.Get(field.property).ToText();
+    if (!value.empty()) PrintField(field.label, value);
+  }
+}
+
+void PrintJson(Dispatch& whois) {
+  nlohmann::ordered_json result;
+  result["record_found"] = whois.Get("IsRecordFound").ToBool();
+  for (const Field& field : kFields) {
+    result[field.key] = whois.Get(field.property).ToText();
+  }
+  result["response"] = whois.Get("GetResponse").ToText();
+  // Replies are 8-bit text; bytes that are not UTF-8 become U+FFFD.
+  std::cout << result.dump(2, ' ', false,
+                           nlohmann::json::error_handler_t::replace)
+            << "\n";
+}
+
+int RunWhois(const WhoisOptions& options) {
+  try {
+    auto whois = CreateObject("Corvane.WhoisQuery");
+    if (!options.server.empty()) whois->Put("WhoisServer", options.server);
+    if (options.timeout) {
+      whois->Put("Timeout", static_cast<int32_t>(*options.timeout));
+    }
+    if (!whois->Call("SendQuery", {Variant(options.query)}).ToBool()) {
+      std::cerr << whois->Get("GetLastErrDescription").ToText() << "\n";
+      return 1;
+    }
+    options.json ? PrintJson(*whois) : PrintText(*whois);
+    return 0;
+  } catch (const Failure& failure) {
+    std::cerr << "corvane whois: " << failure.description << "\n";
+    return 1;
+  }
+}
+
+CommandRegistration registration([](CLI::App& app, int& exit_status) {
+  auto* command = app.add_subcommand(
+      "whois", "Query a whois server through Corvane.WhoisQuery");
+  auto options = std::make_shared<WhoisOptions>();
+  command->add_option("query", options->query, "The name to look up")
+      ->required();
+  command->add_option("--server", options->server,
+                      "The whois server, HOST or HOST:PORT");
+  command
+      ->add_option("--timeout", options->timeout,
+                   "Seconds allowed for the connection and the reply")
+      ->check(CLI::PositiveNumber);
+  command->add_flag("--json", options->json, "Print one JSON object");
+  command->callback(
+      [options, &exit_status] { exit_status = RunWhois(*options); });
+});
+
+}  // namespace
+}  // namespace corvane::tool

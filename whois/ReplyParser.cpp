@@ -1,0 +1,241 @@
+#include "whois/ReplyParser.h"
+
+namespace corvane::namewell {
+namespace {
+
+// The reply's first characters, where the "No match" and host-form markers
+// are looked for.
+constexpr size_t kHeadLength = 256;
+
+constexpr std::string_view kEmptyLine = "\n\n";
+constexpr std::string_view kLineEnd = "\n";
+constexpr std::string_view kDateEnd = ".\n";
+constexpr std::string_view kTechnical = "Technical Contact";
+constexpr std::string_view kZone = "Zone Contact";
+constexpr std::string_view kBilling = "Billing Contact";
+
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+std::string TrimSpaces(std::string_view text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// Walks the reply from one marker to the next, in the order the fields
+// stand in it.
+class ReplyCursor {
+ public:
+  explicit ReplyCursor(std::string_view reply) : reply_(reply) {}
+
+  // The text between the markers; false when one is missing.
+  bool Cut(std::string& content, std::string_view start_marker,
+           std::string_view end_marker) {
+    return GetContentBetweenTags(content, reply_, position_, start_marker,
+                                 end_marker);
+  }
+
+  // Cuts a contact block that begins at the position and leaves the
+  // position on its end marker, where the next heading starts.
+  bool CutBlock(std::string& block, std::string_view end_marker) {
+    if (!Cut(block, {}, end_marker)) return false;
+    position_ -= end_marker.size();
+    return true;
+  }
+
+  // A dated line's date, spaces trimmed; the field stays as it is when the
+  // heading is missing.
+  void CutDate(std::string& field, std::string_view heading) {
+    std::string date;
+    if (Cut(date, heading, kDateEnd)) field = TrimSpaces(date);
+  }
+
+  bool OccursLater(std::string_view marker) const {
+    return reply_.find(marker, position_) != std::string_view::npos;
+  }
+
+  // "Billing Contact" when a billing heading follows, else the empty line.
+  std::string_view BillingOrEmptyLine() const {
+    return OccursLater(kBilling) ? kBilling : kEmptyLine;
+  }
+
+ private:
+  std::string_view reply_;
+  size_t position_ = 0;
+};
+
+// Which of the later sections share the block being read.
+struct SharingFlags {
+  bool technical = false;
+  bool zone = false;
+  bool billing = false;
+};
+
+void ParseHostForm(ReplyCursor& cursor, WhoisRecord& record) {
+  std::string cut;
+  if (!cursor.Cut(cut, "Hostname:", kLineEnd)) return;
+  record.host_name = MyTrim(cut);
+  if (!cursor.Cut(cut, "Coordinator:", kEmptyLine)) return;
+  record.coordinator = MyTrim(cut);
+  cursor.CutDate(record.record_updated, "Record last updated on");
+  cursor.CutDate(record.database_updated, "Database last updated on");
+}
+
+bool ParseAdministrativeSection(ReplyCursor& cursor, WhoisRecord& record,
+                                SharingFlags& shared) {
+  std::string sharers;
+  if (!cursor.Cut(sharers, "Administrative Contact", ":")) return false;
+  std::string_view end_marker = kTechnical;
+  if (Contains(sharers, kTechnical)) shared.technical = true;
+  if (Contains(sharers, kZone)) {
+    shared.zone = true;
+    end_marker = cursor.BillingOrEmptyLine();
+  }
+  if (Contains(sharers, kBilling)) {
+    shared.billing = true;
+    end_marker = kEmptyLine;
+  }
+  std::string cut;
+  if (!cursor.CutBlock(cut, end_marker)) return false;
+  std::string block = MyTrim(cut);
+  if (block.empty()) return true;
+  record.administrative_contact = block;
+  if (shared.technical) record.technical_contact = block;
+  if (shared.zone) {
+    record.zone_contact = block;
+    shared.zone = false;
+  }
+  if (shared.billing) {
+    record.billing_contact = block;
+    shared.billing = false;
+  }
+  return true;
+}
+
+bool ParseTechnicalSection(ReplyCursor& cursor, WhoisRecord& record,
+                           SharingFlags& shared) {
+  std::string cut;
+  if (!cursor.Cut(cut, kTechnical, ":")) return false;
+  std::string sharers = MyTrim(cut);
+  std::string_view end_marker = kZone;
+  if (Contains(sharers, kZone)) {
+    shared.zone = true;
+    end_marker = cursor.BillingOrEmptyLine();
+  }
+  if (Contains(sharers, kBilling)) {
+    shared.billing = true;
+    end_marker = kEmptyLine;
+  }
+  if (!cursor.CutBlock(cut, end_marker)) return false;
+  std::string block = MyTrim(cut);
+  if (block.empty()) return true;
+  record.technical_contact = block;
+  if (shared.zone) record.zone_contact = block;
+  if (shared.billing) {
+    record.billing_contact = block;
+    shared.billing = false;
+  }
+  return true;
+}
+
+bool ParseZoneSection(ReplyCursor& cursor, WhoisRecord& record,
+                      SharingFlags& shared) {
+  std::string cut;
+  if (!cursor.Cut(cut, kZone, ":")) return false;
+  std::string sharers = MyTrim(cut);
+  std::string_view end_marker = cursor.BillingOrEmptyLine();
+  if (Contains(sharers, kBilling)) {
+    shared.billing = true;
+    end_marker = kEmptyLine;
+  }
+  if (!cursor.CutBlock(cut, end_marker)) return false;
+  std::string block = MyTrim(cut);
+  if (block.empty()) return true;
+  record.zone_contact = block;
+  if (shared.billing) record.billing_contact = block;
+  return true;
+}
+
+void ParseBillingSection(ReplyCursor& cursor, WhoisRecord& record) {
+  std::string cut;
+  if (!cursor.Cut(cut, "Billing Contact:", kEmptyLine)) return;
+  std::string block = MyTrim(cut);
+  if (!block.empty()) record.billing_contact = block;
+}
+
+// The four contact sections; false when the parse has to stop.
+bool ParseContactSections(ReplyCursor& cursor, WhoisRecord& record) {
+  SharingFlags shared;
+  if (!ParseAdministrativeSection(cursor, record, shared)) return false;
+  if (record.technical_contact.empty() &&
+      !ParseTechnicalSection(cursor, record, shared)) {
+    return false;
+  }
+  if (record.zone_contact.empty() &&
+      !ParseZoneSection(cursor, record, shared)) {
+    return false;
+  }
+  if (record.billing_contact.empty()) ParseBillingSection(cursor, record);
+  return true;
+}
+
+void ParseDomainForm(ReplyCursor& cursor, WhoisRecord& record) {
+  std::string cut;
+  if (!cursor.Cut(cut, "Registrant:", kEmptyLine)) return;
+  record.registrant = MyTrim(cut);
+  if (!cursor.Cut(cut, "Domain Name:", kEmptyLine)) return;
+  record.domain_name = MyTrim(cut);
+  if (!ParseContactSections(cursor, record)) return;
+  cursor.CutDate(record.record_updated, "Record last updated on");
+  cursor.CutDate(record.record_created, "Record created on");
+  cursor.CutDate(record.database_updated, "Database last updated on");
+  if (cursor.Cut(cut, "Domain servers in listed order:\n\n", kEmptyLine)) {
+    record.domain_servers = MyTrim(cut);
+  }
+}
+
+}  // namespace
+
+bool GetContentBetweenTags(std::string& content, std::string_view text,
+                           size_t& position, std::string_view start_marker,
+                           std::string_view end_marker) {
+  content.clear();
+  size_t start = position;
+  if (!start_marker.empty()) {
+    start = text.find(start_marker, position);
+    if (start == std::string_view::npos) return false;
+  }
+  size_t first = start + start_marker.size();
+  size_t end = text.find(end_marker, first);
+  if (end == std::string_view::npos) return false;
+  content.assign(text.substr(first, end - first));
+  position = end + end_marker.size();
+  return true;
+}
+
+std::string MyTrim(std::string_view text) {
+  constexpr std::string_view kBlanks = "\n \r\t";
+  size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(kBlanks);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+WhoisRecord ParseResponse(std::string_view reply) {
+  WhoisRecord record;
+  std::string_view head = reply.substr(0, kHeadLength);
+  if (Contains(head, "No match")) return record;
+  record.record_found = true;
+  ReplyCursor cursor(reply);
+  if (Contains(head, "Coordinator:")) {
+    ParseHostForm(cursor, record);
+  } else {
+    ParseDomainForm(cursor, record);
+  }
+  return record;
+}
+
+}  // namespace corvane::namewell

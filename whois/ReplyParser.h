@@ -1,0 +1,46 @@
+// Reads a whois server's reply into its fields: the record-found flag, the
+// domain form (registrant, domain name, four contacts, dates, name servers)
+// or the host form (host name, coordinator, dates).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace corvane::namewell {
+
+// The fields of one parsed reply; a field the parser does not reach stays
+// empty.
+struct WhoisRecord {
+  bool record_found = false;
+  std::string registrant;
+  std::string domain_name;
+  std::string administrative_contact;
+  std::string technical_contact;
+  std::string zone_contact;
+  std::string billing_contact;
+  std::string record_updated;
+  std::string record_created;
+  std::string database_updated;
+  std::string domain_servers;
+  std::string host_name;
+  std::string coordinator;
+};
+
+// Cuts out the text between `start_marker` (empty: the cut begins at
+// `position`) and the next `end_marker`, both searched from `position`
+// (0-based). On success moves `position` past the end marker; returns false
+// with `content` empty and `position` unchanged when a marker is missing.
+bool GetContentBetweenTags(std::string& content, std::string_view text,
+                           size_t& position, std::string_view start_marker,
+                           std::string_view end_marker);
+
+// `text` without leading and trailing spaces, CR, LF and TAB; empty text
+// when nothing else is in it.
+std::string MyTrim(std::string_view text);
+
+// The fields of `reply`; a reply it cannot read gives a record with the
+// found flag set and the fields it could not reach empty.
+WhoisRecord ParseResponse(std::string_view reply);
+
+}  // namespace corvane::namewell

@@ -1,0 +1,115 @@
+// The whois component's one public class: sends one query to a whois
+// server, keeps the whole reply and its parsed fields, and offers the
+// e-mail routines to page scripts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "frame/Collection.h"
+#include "frame/ErrorTriple.h"
+#include "frame/Host.h"
+#include "whois/ReplyParser.h"
+
+namespace corvane::namewell {
+
+// Source of every failure the component records.
+inline constexpr char kSource[] = "Namewell";
+
+// The server used when WhoisServer was never set.
+inline constexpr char kDefaultWhoisServer[] = "whois.iana.org";
+
+// Failure numbers of SendQuery.
+inline constexpr int32_t kStartupFailed = kComponentErrorBase + 2;
+inline constexpr int32_t kSocketFailed = kComponentErrorBase + 3;
+inline constexpr int32_t kConnectFailed = kComponentErrorBase + 4;
+inline constexpr int32_t kReadFailed = kComponentErrorBase + 5;
+inline constexpr int32_t kWriteFailed = kComponentErrorBase + 6;
+
+// Largest reply accepted; a longer one fails the query (kReadFailed).
+inline constexpr size_t kReplyLimit = 8 * 1024 * 1024;
+
+class WhoisQuery : public DispatchClass<WhoisQuery> {
+ public:
+  static ClassInfo Members();
+  WhoisQuery() = default;
+  ~WhoisQuery() override;
+  WhoisQuery(const WhoisQuery&) = delete;
+  WhoisQuery& operator=(const WhoisQuery&) = delete;
+
+  // The server's name or dotted address, optionally with ":port".
+  void WhoisServer(std::string_view value) { whois_server_ = value; }
+
+  // Parsed fields of the last query; empty when the reply lacks them.
+  std::string gethostname() const { return record_.host_name; }
+  std::string GetCoordinator() const { return record_.coordinator; }
+  std::string GetRegistrant() const { return record_.registrant; }
+  std::string GetDomainName() const { return record_.domain_name; }
+  // The first acceptable address of a contact; empty when it has none.
+  std::string GetAdministrativeEmail() const;
+  std::string GetTechnicalEmail() const;
+  std::string GetZoneEmail() const;
+  std::string GetbillingEmail() const;
+  std::string GetRecordLastUpdateTime() const { return record_.record_updated; }
+  std::string GetRecordCreateTime() const { return record_.record_created; }
+  std::string GetDatabaseLastUpdateTime() const {
+    return record_.database_updated;
+  }
+  std::string GetDomainServers() const { return record_.domain_servers; }
+  bool IsRecordFound() const { return record_.record_found; }
+  std::string GetAdministrativeContact() const {
+    return record_.administrative_contact;
+  }
+  std::string GetTechnicalContact() const { return record_.technical_contact; }
+  std::string GetZoneContact() const { return record_.zone_contact; }
+  std::string GetBillingContact() const { return record_.billing_contact; }
+  // The whole reply of the last query that reached its receive step.
+  std::string GetResponse() const { return response_; }
+  int32_t GetLastErrNum() const { return last_error_.number; }
+  std::string GetLastErrSource() const { return last_error_.source; }
+  std::string GetLastErrDescription() const { return last_error_.description; }
+
+  // Keeps the page's context; a fault is swallowed.
+  void OnStartPage(const Variant& theScriptingContext);
+  // Closes what a query left open and drops the context; never fails.
+  void OnEndPage();
+  // One whole exchange with the server, then the parse; false on failure,
+  // with the last-error triple set and the description written to the page.
+  bool SendQuery(std::string_view strQuery);
+  // Every acceptable address of the text; an empty collection when none.
+  std::shared_ptr<Collection> ExtractEmail(std::string_view sContact) const;
+  // Whether the text passes the address check; false, never a failure.
+  bool ValidateEmail(std::string_view sEmail) const;
+
+  // Seconds allowed for the connection and for the whole reply; 0 or below
+  // restores the defaults (30 s to connect, 60 s for the reply), and the
+  // property then reads 60.
+  int32_t Timeout() const;
+  void Timeout(int32_t seconds) { timeout_seconds_ = seconds; }
+
+ private:
+  void PrepareQuery();
+  void ParseResponse() { record_ = namewell::ParseResponse(response_); }
+  void Exchange(std::string_view query);
+  void SaveLastError(const Failure& failure) { last_error_.Save(failure); }
+  void WriteToPage(std::string_view text) {
+    corvane::WriteToPage(context_, text);
+  }
+  void CloseConnection();
+  int ConnectTimeoutMs() const;
+  int ReplyTimeoutMs() const;
+  std::string FirstEmail(const std::string& contact) const;
+
+  std::shared_ptr<ScriptingContext> context_;
+  bool winsock_started_ = false;
+  int32_t socket_ = 0;
+  std::string whois_server_;
+  WhoisRecord record_;
+  std::string response_;
+  ErrorTriple last_error_;
+  int32_t timeout_seconds_ = 0;
+};
+
+}  // namespace corvane::namewell

@@ -1,0 +1,293 @@
+#include "whois/WhoisQuery.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "frame/MemoryHost.h"
+#include "net/WSKSOCK.h"
+#include "net/tests/FakeSockets.h"
+
+namespace corvane::namewell {
+namespace {
+
+using net::testing::FakeSockets;
+
+const std::string kReply =
+    "Registrant:\nWidget Works (WIDGET-DOM)\n\n"
+    "   Domain Name: WIDGET.ZZ\n\n"
+    "   Administrative Contact, Technical Contact, Zone Contact:\n"
+    "      Doe, Jan  (JD1)  jan@widget.zz, jd@widget.zz\n"
+    "   Billing Contact:\n"
+    "      Roe, Kim  (KR2)  (kim@widget.zz)\n\n"
+    "   Record last updated on 01-Oct-98.\n";
+
+class WhoisQueryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { query.WhoisServer("127.0.0.1"); }
+
+  // Connects the object to a page and returns what the page received.
+  std::shared_ptr<MemoryContext> Page() {
+    auto page = MemoryContext::New();
+    query.OnStartPage(Variant(page));
+    return page;
+  }
+
+  void ExpectFailure(int32_t number, const std::string& description) {
+    EXPECT_EQ(query.GetLastErrNum(), number);
+    EXPECT_EQ(query.GetLastErrSource(), "Namewell");
+    EXPECT_EQ(query.GetLastErrDescription(), description);
+    EXPECT_FALSE(net::WinsockStarted());
+  }
+
+  FakeSockets peer;
+  WhoisQuery query;
+};
+
+TEST_F(WhoisQueryTest, SendsTheTrimmedLineAndParsesTheReply) {
+  peer.chunks = {kReply};
+  EXPECT_TRUE(query.SendQuery("  widget.zz "));
+  EXPECT_EQ(peer.Sent(), "widget.zz\r\n");
+  EXPECT_EQ(peer.connected_port, 43);
+  EXPECT_EQ(peer.closed, std::vector<int32_t>{peer.handle});
+  EXPECT_FALSE(net::WinsockStarted());
+  EXPECT_EQ(query.GetResponse(), kReply);
+  EXPECT_TRUE(query.IsRecordFound());
+  EXPECT_EQ(query.GetDomainName(), "WIDGET.ZZ");
+  EXPECT_EQ(query.GetRecordLastUpdateTime(), "01-Oct-98");
+  EXPECT_EQ(query.GetLastErrNum(), 0);
+  // Only spaces are trimmed from the query.
+  EXPECT_TRUE(query.SendQuery("\twidget.zz"));
+  EXPECT_EQ(peer.sends.back(), "\twidget.zz\r\n");
+  EXPECT_TRUE(query.SendQuery(""));
+  EXPECT_EQ(peer.sends.back(), "\r\n");
+  EXPECT_TRUE(query.IsRecordFound());
+  EXPECT_EQ(query.GetResponse(), "");
+}
+
+TEST_F(WhoisQueryTest, EmailPropertiesGiveTheFirstAcceptableAddress) {
+  peer.chunks = {kReply};
+  ASSERT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetAdministrativeEmail(), "jan@widget.zz");
+  EXPECT_EQ(query.GetTechnicalEmail(), "jan@widget.zz");
+  EXPECT_EQ(query.GetZoneEmail(), "jan@widget.zz");
+  EXPECT_EQ(query.GetbillingEmail(), "");
+}
+
+TEST_F(WhoisQueryTest, ServerTextMayNameThePort) {
+  query.WhoisServer("127.0.0.1:4343");
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(peer.connected_port, 4343);
+}
+
+TEST_F(WhoisQueryTest, TimeoutBoundsConnectionAndReply) {
+  EXPECT_EQ(query.Timeout(), 60);
+  EXPECT_TRUE(query.SendQuery("a"));
+  EXPECT_EQ(peer.connect_timeout, 30000);
+  EXPECT_LE(peer.receive_timeouts.back(), 60000);
+  EXPECT_GT(peer.receive_timeouts.back(), 50000);
+  query.Timeout(5);
+  EXPECT_EQ(query.Timeout(), 5);
+  EXPECT_TRUE(query.SendQuery("a"));
+  EXPECT_EQ(peer.connect_timeout, 5000);
+  EXPECT_LE(peer.receive_timeouts.back(), 5000);
+  EXPECT_GT(peer.receive_timeouts.back(), 0);
+  // Very long limits stay positive; none means the defaults again.
+  query.Timeout(INT32_MAX);
+  EXPECT_TRUE(query.SendQuery("a"));
+  EXPECT_GT(peer.connect_timeout, 0);
+  query.Timeout(0);
+  EXPECT_EQ(query.Timeout(), 60);
+  EXPECT_TRUE(query.SendQuery("a"));
+  EXPECT_EQ(peer.connect_timeout, 30000);
+  query.Timeout(-1);
+  EXPECT_TRUE(query.SendQuery("a"));
+  EXPECT_GT(peer.receive_timeouts.back(), 50000);
+}
+
+TEST_F(WhoisQueryTest, RefusedConnectionTakesTheFailurePath) {
+  auto page = Page();
+  peer.chunks = {kReply};
+  ASSERT_TRUE(query.SendQuery("widget.zz"));
+  peer.refuse_connect = true;
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  const std::string description =
+      "Unable to establish connection with Whois Server. Connection refused.";
+  ExpectFailure(kConnectFailed, description);
+  EXPECT_EQ(kConnectFailed, -2147221500);
+  EXPECT_EQ(page->Output(), description + "<br>");
+  EXPECT_EQ(peer.closed.back(), peer.handle);
+  // The reply of the last successful query stays; the fields are emptied.
+  EXPECT_EQ(query.GetResponse(), kReply);
+  EXPECT_FALSE(query.IsRecordFound());
+  EXPECT_EQ(query.GetDomainName(), "");
+  EXPECT_EQ(query.GetAdministrativeContact(), "");
+  EXPECT_EQ(query.GetRecordLastUpdateTime(), "");
+  // A later success keeps the last failure.
+  peer.refuse_connect = false;
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetLastErrNum(), kConnectFailed);
+  EXPECT_EQ(query.GetLastErrDescription(), description);
+}
+
+TEST_F(WhoisQueryTest, UnknownHostIsAConnectionFailureWithoutAnAttempt) {
+  query.WhoisServer("nowhere.invalid");
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  ExpectFailure(kConnectFailed,
+                "Unable to establish connection with Whois Server. "
+                "Host not found.");
+  EXPECT_EQ(peer.connects, 0);
+}
+
+TEST_F(WhoisQueryTest, SocketAndWriteFailures) {
+  peer.handle = -1;
+  peer.SetLastError(10024);
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  ExpectFailure(kSocketFailed,
+                "Unable to create a Socket. Too many open files.");
+
+  peer.handle = 9;
+  peer.send_limit = 3;
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  ExpectFailure(kWriteFailed, "Network Error: Unable to write.");
+  EXPECT_EQ(peer.closed.back(), 9);
+  EXPECT_EQ(kWriteFailed, -2147221498);
+}
+
+TEST_F(WhoisQueryTest, ErrorCodeOutsideTheTableLeavesTheTrailingSpace) {
+  peer.handle = -1;
+  peer.SetLastError(10080);
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  ExpectFailure(kSocketFailed, "Unable to create a Socket. ");
+}
+
+TEST_F(WhoisQueryTest, ReplyArrivesInPiecesAndUpToTheClose) {
+  for (char c : kReply) peer.chunks.emplace_back(1, c);
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetResponse(), kReply);
+  EXPECT_EQ(query.GetBillingContact(), "Roe, Kim  (KR2)  (kim@widget.zz)");
+}
+
+TEST_F(WhoisQueryTest, ReceiveFailuresFailTheQuery) {
+  auto page = Page();
+  peer.chunks = {"Registrant:\n"};
+  peer.final_error = platform::kSocketTimedOut;
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  ExpectFailure(kReadFailed,
+                "Network Error: Unable to read. Connection timed out.");
+  EXPECT_EQ(page->Output(),
+            "Network Error: Unable to read. Connection timed out.<br>");
+  EXPECT_EQ(query.GetResponse(), "");
+  EXPECT_FALSE(query.IsRecordFound());
+  EXPECT_EQ(peer.closed.back(), peer.handle);
+
+  peer.final_error = platform::kSocketConnectionReset;
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  ExpectFailure(kReadFailed,
+                "Network Error: Unable to read. Connection reset by peer.");
+}
+
+TEST_F(WhoisQueryTest, ReplyBeyondTheBoundFailsTheQuery) {
+  const std::string piece(1024, 'x');
+  auto deliver_bound = [&] {
+    for (size_t sent = 0; sent < kReplyLimit; sent += piece.size()) {
+      peer.chunks.push_back(piece);
+    }
+  };
+  deliver_bound();
+  EXPECT_TRUE(query.SendQuery("exactly.zz"));
+  EXPECT_EQ(query.GetResponse().size(), kReplyLimit);
+
+  deliver_bound();
+  peer.chunks.push_back("y");
+  peer.chunks.push_back("never read");
+  EXPECT_FALSE(query.SendQuery("endless.zz"));
+  ExpectFailure(kReadFailed,
+                "Network Error: Unable to read. The reply is longer than "
+                "8388608 bytes.");
+  EXPECT_EQ(query.GetResponse(), "");
+  EXPECT_EQ(peer.chunks.size(), 1u);
+}
+
+// A peer that also records the names it is asked to resolve.
+struct NamingPeer : FakeSockets {
+  uint32_t Lookup(std::string_view name) override {
+    names.emplace_back(name);
+    return FakeSockets::Lookup(name);
+  }
+  std::vector<std::string> names;
+};
+
+TEST(WhoisQueryDefaultTest, DefaultServerIsUsedAndKept) {
+  NamingPeer peer;
+  WhoisQuery query;
+  EXPECT_FALSE(query.SendQuery("widget.zz"));  // the fake knows no names
+  EXPECT_EQ(query.GetLastErrDescription(),
+            "Unable to establish connection with Whois Server. "
+            "Host not found.");
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(peer.names, (std::vector<std::string>{kDefaultWhoisServer,
+                                                  kDefaultWhoisServer}));
+}
+
+TEST_F(WhoisQueryTest, PageLifecycle) {
+  auto page = Page();
+  query.OnEndPage();
+  EXPECT_TRUE(peer.closed.empty());
+  peer.refuse_connect = true;
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(page->Output(), "");  // no context is held any more
+  EXPECT_FALSE(net::WinsockStarted());
+}
+
+TEST_F(WhoisQueryTest, ExtractEmailReturnsANewCollection) {
+  auto found = query.ExtractEmail("a@b.zz, c@d.zz");
+  ASSERT_EQ(found->Count(), 2);
+  EXPECT_EQ(found->Item(Variant(int32_t{1})).ToText(), "a@b.zz");
+  EXPECT_EQ(query.ExtractEmail("none")->Count(), 0);
+  EXPECT_NE(query.ExtractEmail("none"), query.ExtractEmail("none"));
+  EXPECT_TRUE(query.ValidateEmail("a@b.zz"));
+  EXPECT_FALSE(query.ValidateEmail("a@b"));
+}
+
+TEST_F(WhoisQueryTest, MembersStandInTheirOrder) {
+  const auto& members = query.Class().members();
+  std::vector<std::string> names;
+  for (const auto& member : members) names.push_back(member.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"WhoisServer",
+                                             "gethostname",
+                                             "GetCoordinator",
+                                             "GetRegistrant",
+                                             "GetDomainName",
+                                             "GetAdministrativeEmail",
+                                             "GetTechnicalEmail",
+                                             "GetZoneEmail",
+                                             "GetbillingEmail",
+                                             "GetRecordLastUpdateTime",
+                                             "GetRecordCreateTime",
+                                             "GetDatabaseLastUpdateTime",
+                                             "GetDomainServers",
+                                             "IsRecordFound",
+                                             "GetAdministrativeContact",
+                                             "GetTechnicalContact",
+                                             "GetZoneContact",
+                                             "GetBillingContact",
+                                             "GetResponse",
+                                             "GetLastErrNum",
+                                             "GetLastErrSource",
+                                             "GetLastErrDescription",
+                                             "OnStartPage",
+                                             "OnEndPage",
+                                             "SendQuery",
+                                             "ExtractEmail",
+                                             "ValidateEmail",
+                                             "Timeout"}));
+  // By-reference arguments come back unchanged.
+  Arguments args{Variant("  widget.zz ")};
+  peer.refuse_connect = true;
+  EXPECT_EQ(query.Call("SendQuery", args), Variant(false));
+  EXPECT_EQ(args[0], Variant("  widget.zz "));
+}
+
+}  // namespace
+}  // namespace corvane::namewell
