@@ -1,6 +1,5 @@
 #include "upload/upload.h"
 
-#include <algorithm>
 #include <limits>
 
 #include "upload/FileNameRules.h"
@@ -105,14 +104,10 @@ void upload::FileExtensionList(
     const std::vector<Variant>& ParamFileExtentionList) {
   std::vector<std::string> list;
   for (const Variant& entry : ParamFileExtentionList) {
-    if (entry.IsMissing()) continue;
-    list.push_back(entry.ToText());
+    if (!entry.IsMissing()) list.push_back(entry.ToText());
   }
-  if (list.empty() &&
-      std::all_of(ParamFileExtentionList.begin(), ParamFileExtentionList.end(),
-                  [](const Variant& v) { return v.IsMissing(); })) {
-    list.push_back("*");
-  }
+  // No argument at all allows every extension.
+  if (list.empty()) list.push_back("*");
   extension_list_ = std::move(list);
 }
 

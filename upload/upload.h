@@ -32,7 +32,7 @@ class upload : public DispatchClass<upload> {
   static ClassInfo Members();
 
   // Keeps the context and its request and response; 13 when the value holds
-  // another kind of object.
+  // another kind of object, 424 when it holds none.
   void OnStartPage(const Variant& PassedScriptingContext);
   // Drops the context, the request and the response. Cannot fail.
   void OnEndPage();
