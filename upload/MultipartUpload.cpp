@@ -69,6 +69,9 @@ MultipartUpload::MultipartUpload(upload& owner, std::string body,
                                  std::string delimiter,
                                  std::optional<int64_t> allowance)
     : owner_(owner),
+      uploaded_files_(*owner.UploadedFiles()),
+      form_items_(*owner.FormItems()),
+      form_(*owner.Form()),
       body_(std::move(body)),
       delimiter_(std::move(delimiter)),
       search_(std::make_unique<DelimiterSearch>(delimiter_)),
@@ -188,14 +191,14 @@ void MultipartUpload::StoreFile(std::string_view part_body) {
   record->FileName(stored_name_);
   record->FormName(file_field_name_);
   record->FileLen(static_cast<int32_t>(written));
-  owner_.UploadedFiles()->Add(record);
+  uploaded_files_.Add(record);
 }
 
 void MultipartUpload::AddFormItem(std::string_view part_body) {
   std::shared_ptr<clsFormItem> item = std::move(pending_form_item_);
   item->Value(part_body);
-  owner_.FormItems()->Add(item);
-  owner_.Form()->Add(std::string(part_body), item->Name());
+  form_items_.Add(item);
+  form_.Add(std::string(part_body), item->Name());
 }
 
 }  // namespace corvane::cargane

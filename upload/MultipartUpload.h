@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "frame/Collection.h"
 #include "upload/PendingFile.h"
 #include "upload/clsFormItem.h"
 
@@ -51,6 +52,10 @@ class MultipartUpload {
   void AddFormItem(std::string_view part_body);
 
   upload& owner_;
+  // The owner's collections, which live at least as long as the call.
+  Collection& uploaded_files_;
+  Collection& form_items_;
+  Collection& form_;
   std::string body_;
   std::string delimiter_;
   std::unique_ptr<DelimiterSearch> search_;

@@ -13,10 +13,11 @@ using platform::Files;
 constexpr char kSeparator = '/';
 constexpr size_t kLongestScannedName = 32767;
 
-// A path exists as a directory when listing it yields at least one entry
-// (an existing directory always lists its "." entry).
+// A path (ending with "/") exists as a directory when listing it yields at
+// least one entry; an existing, readable directory always lists its "."
+// entry, so the listing asks for that one alone and measures nothing else.
 bool DirectoryExists(const std::string& path) {
-  return !Files().Find(path).empty();
+  return !Files().Find(path + ".").empty();
 }
 
 int HexDigitValue(char c) {

@@ -16,24 +16,37 @@ function* chunks(body) {
   for (let i = 0; i < body.length; i += CHUNK) yield body.subarray(i, i + CHUNK);
 }
 
+// Parses one body and keeps what Cargane keeps for a page: a record per
+// stored file (name, field, length), the text fields in order and their
+// values by name without regard to case.
 function parseOnce(body, type, target) {
   return new Promise((resolve, reject) => {
     const parser = busboy({ headers: { "content-type": type } });
     const written = [];
-    let fields = 0;
+    const files = [];
+    const formItems = [];
+    const form = new Map();
     parser.on("file", (name, stream, info) => {
       const out = fs.createWriteStream(
         path.join(target, path.basename(info.filename)));
       written.push(new Promise((done, fail) => {
-        out.on("close", done);
+        out.on("close", () => {
+          files.push({ name: info.filename, field: name,
+                       length: out.bytesWritten });
+          done();
+        });
         out.on("error", fail);
       }));
       stream.pipe(out);
     });
-    parser.on("field", () => { fields += 1; });
+    parser.on("field", (name, value) => {
+      formItems.push({ name, value });
+      form.set(name.toLowerCase(), value);
+    });
     parser.on("error", reject);
     parser.on("close", () =>
-      Promise.all(written).then(() => resolve(written.length + fields), reject));
+      Promise.all(written).then(
+        () => resolve({ files, formItems, form }), reject));
     Readable.from(chunks(body), { objectMode: false }).pipe(parser);
   });
 }
