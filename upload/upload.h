@@ -48,6 +48,8 @@ class upload : public DispatchClass<upload> {
   // there are none; 13 for an argument that is not text, the list unchanged.
   void FileExtensionList(const std::vector<Variant>& ParamFileExtentionList);
 
+  // Properties, stored and returned unchanged unless said otherwise; none
+  // can fail.
   int32_t UserDiskQuota() const { return user_disk_quota_; }
   void UserDiskQuota(int32_t value) { user_disk_quota_ = value; }
   int32_t MaxFileBytes() const { return max_file_bytes_; }
