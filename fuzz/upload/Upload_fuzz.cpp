@@ -1,0 +1,85 @@
+// Feeds arbitrary requests to `upload`: the first line of the input is the
+// query string, the rest the body (boundary AaB03x). Whatever the request,
+// no file may appear outside the upload directory, no temporary file may
+// stay behind, and every listed file must be there under a plain name.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "frame/MemoryHost.h"
+#include "upload/FileNameRules.h"
+#include "upload/clsFileRecord.h"
+#include "upload/upload.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A directory under /tmp for the whole run, removed when the run ends.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::string pattern =
+        (fs::temp_directory_path() / "cargane-fuzz-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~ScratchDirectory() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+const fs::path& Scratch() {
+  static const ScratchDirectory scratch;
+  return scratch.path();
+}
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  size_t line_end = input.find('\n');
+  std::string query(input.substr(0, line_end));
+  std::string body(line_end == std::string_view::npos
+                       ? std::string_view()
+                       : input.substr(line_end + 1));
+  const fs::path directory = Scratch() / "up";
+
+  auto page = corvane::MemoryContext::New(
+      {body,
+       query,
+       {{"CONTENT_TYPE", "multipart/form-data; boundary=AaB03x"}}});
+  corvane::cargane::upload component;
+  component.UpLoadPath(directory.string());
+  component.UserDiskQuota(query.size() % 2 ? 4096 : -1);
+  component.FileExtensionList({});
+  component.RejectEmptyExtension(false);
+  component.OnStartPage(page);
+  int16_t code = component.Upload();
+  Check(code == 1 || (code <= -4 && code >= -9));
+
+  for (const auto& entry : fs::directory_iterator(Scratch())) {
+    Check(entry.path().filename() == "up");
+  }
+  if (fs::exists(directory)) {
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      Check(!entry.path().filename().string().starts_with(".cargane-"));
+    }
+  }
+  for (const auto& item : component.UploadedFiles()->Items()) {
+    auto record = std::dynamic_pointer_cast<corvane::cargane::clsFileRecord>(
+        item.ToObject());
+    Check(corvane::cargane::IsSafeStoredName(record->FileName()));
+    Check(fs::exists(directory / record->FileName()));
+  }
+  fs::remove_all(directory);
+  return 0;
+}

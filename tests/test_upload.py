@@ -1,0 +1,148 @@
+"""Cargane end to end: lighttpd runs `corvane upload` as a CGI program and
+curl (and Python's urllib) post multipart forms to it."""
+
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+import urllib.request
+
+from support.programs import program
+from support.webserver import LighttpdServer
+
+
+def curl_form(url, *fields):
+    """The JSON answer to a form posted by curl; `fields` are --form values."""
+    command = ["curl", "-sS", "--fail", "--max-time", "120", url]
+    for field in fields:
+        command += ["--form", field]
+    answer = subprocess.run(command, check=True, capture_output=True).stdout
+    return json.loads(answer)
+
+
+class UploadBehindWebServer(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="cargane-e2e-")
+        cls.files = os.path.join(cls.scratch, "files")
+        os.mkdir(cls.files)
+        cls.big = cls._put("big.bin", os.urandom(5 * 1024 * 1024))
+        cls.small = cls._put("small.dat", bytes(range(256)) * 40 + b"\r\n--")
+        cls.exe = cls._put("tool.exe", b"MZ" + os.urandom(1000))
+        blocker = cls._put("blocker", b"a file where a directory should be")
+        corvane = program("corvane")
+
+        def upload(directory, *options):
+            return [corvane, "upload", "--dir", directory, *options]
+
+        cls.dirs = {name: os.path.join(cls.scratch, name)
+                    for name in ("store", "gif", "quota", "urllib")}
+        cls.server = LighttpdServer({
+            "store.cgi": upload(cls.dirs["store"], "--ext", "bin,dat"),
+            "gif.cgi": upload(cls.dirs["gif"], "--ext", "gif,dat"),
+            "quota.cgi": upload(cls.dirs["quota"], "--ext", "*",
+                                "--quota", "20000"),
+            "nodir.cgi": upload(os.path.join(blocker, "up"), "--ext", "*"),
+            "urllib.cgi": upload(cls.dirs["urllib"], "--ext", "*"),
+        })
+        cls.server.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.__exit__(None, None, None)
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    @classmethod
+    def _put(cls, name, data):
+        path = os.path.join(cls.files, name)
+        with open(path, "wb") as out:
+            out.write(data)
+        return path
+
+    def stored(self, directory, name):
+        with open(os.path.join(self.dirs[directory], name), "rb") as data:
+            return data.read()
+
+    def original(self, path):
+        with open(path, "rb") as data:
+            return data.read()
+
+    def test_two_binary_files_and_a_text_field_arrive_byte_identical(self):
+        answer = curl_form(self.server.url("store.cgi"),
+                           f"big=@{self.big}", f"small=@{self.small}",
+                           "comment=five megabytes\r\nand a bit")
+        self.assertEqual(answer["code"], 1)
+        self.assertEqual(answer["files"], [
+            {"name": "big.bin", "field": "big", "length": 5 * 1024 * 1024},
+            {"name": "small.dat", "field": "small",
+             "length": os.path.getsize(self.small)}])
+        self.assertEqual(answer["form"],
+                         [{"name": "comment",
+                           "value": "five megabytes\r\nand a bit"}])
+        self.assertNotIn("error", answer)
+        self.assertEqual(self.stored("store", "big.bin"),
+                         self.original(self.big))
+        self.assertEqual(self.stored("store", "small.dat"),
+                         self.original(self.small))
+        self.assertEqual(sorted(os.listdir(self.dirs["store"])),
+                         ["big.bin", "small.dat"])
+
+    def test_refused_extension_answers_minus_six(self):
+        answer = curl_form(self.server.url("gif.cgi"),
+                           f"tool=@{self.exe}", f"small=@{self.small}")
+        self.assertEqual(answer["code"], -6)
+        self.assertEqual([f["name"] for f in answer["files"]], ["small.dat"])
+        self.assertEqual(os.listdir(self.dirs["gif"]), ["small.dat"])
+
+    def test_quota_refusal_answers_minus_four(self):
+        answer = curl_form(self.server.url("quota.cgi"),
+                           f"small=@{self.small}", f"big=@{self.big}")
+        self.assertEqual(answer["code"], -4)
+        self.assertEqual([f["name"] for f in answer["files"]], ["small.dat"])
+        self.assertEqual(os.listdir(self.dirs["quota"]), ["small.dat"])
+        # Replacing the stored file gives its bytes back to the allowance.
+        again = curl_form(self.server.url("quota.cgi"), f"small=@{self.small}")
+        self.assertEqual(again["code"], 1)
+
+    def test_directory_that_cannot_be_created_answers_minus_five(self):
+        answer = curl_form(self.server.url("nodir.cgi"), f"small=@{self.small}")
+        self.assertEqual(answer["code"], -5)
+        self.assertEqual(answer["files"], [])
+
+    def test_unsafe_override_name_is_refused(self):
+        answer = curl_form(
+            self.server.url("urllib.cgi", "ServerName1=%2E%2E"),
+            f"small=@{self.small}")
+        self.assertEqual(answer["code"], -6)
+        self.assertEqual(answer["files"], [])
+        self.assertNotIn("small.dat", os.listdir(self.scratch))
+
+    def test_form_posted_by_urllib(self):
+        boundary = "UrllibBoundary4kz"
+        data = self.original(self.small)
+        body = (f"--{boundary}\r\nContent-Disposition: form-data; "
+                f'name="doc"; filename="report.dat"\r\n'
+                f"Content-Type: application/octet-stream\r\n\r\n"
+                ).encode() + data + (
+                f"\r\n--{boundary}\r\nContent-Disposition: form-data; "
+                f'name="title"\r\n\r\nQuarterly\r\n--{boundary}--\r\n'
+                ).encode()
+        request = urllib.request.Request(
+            self.server.url("urllib.cgi", "ServerName1=renamed.dat"),
+            data=body, method="POST",
+            headers={"Content-Type":
+                     f"multipart/form-data; boundary={boundary}"})
+        with urllib.request.urlopen(request, timeout=60) as response:
+            self.assertEqual(response.headers["Content-Type"],
+                             "application/json")
+            answer = json.loads(response.read())
+        self.assertEqual(answer["code"], 1)
+        self.assertEqual(answer["files"], [
+            {"name": "renamed.dat", "field": "doc", "length": len(data)}])
+        self.assertEqual(self.stored("urllib", "renamed.dat"), data)
+
+
+if __name__ == "__main__":
+    unittest.main()

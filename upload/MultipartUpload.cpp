@@ -1,0 +1,204 @@
+#include "upload/MultipartUpload.h"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+
+#include "upload/FileNameRules.h"
+#include "upload/clsFileRecord.h"
+#include "upload/modMain.h"
+#include "upload/upload.h"
+
+namespace corvane::cargane {
+namespace {
+
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr std::string_view kFileNameParameter = "filename=";
+constexpr std::string_view kServerNameField = "ServerName";
+
+[[noreturn]] void ThrowSeekingBoundaryFailed() {
+  throw Failure(kSeekingBoundaryFailed, "Cargane", "Seeking bourdary failed.");
+}
+
+// Adds 1 to a 16-bit counter; 6 "Overflow" past 32767.
+void Increment(int16_t& counter) {
+  if (counter == std::numeric_limits<int16_t>::max()) {
+    throw StandardFailure(kOverflow);
+  }
+  ++counter;
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string GetHeaderParam(std::string_view header, std::string_view name) {
+  constexpr std::string_view kOpening = "=\"";
+  size_t start = header.find(name);
+  while (start != std::string_view::npos &&
+         header.substr(start + name.size(), kOpening.size()) != kOpening) {
+    start = header.find(name, start + 1);
+  }
+  if (start == std::string_view::npos) return {};
+  start += name.size() + kOpening.size();
+  size_t end = header.find('"', start);
+  if (end == std::string_view::npos) throw StandardFailure(kInvalidCall);
+  return std::string(header.substr(start, end - start));
+}
+
+// Finds the delimiter in the body with a Boyer-Moore-Horspool table built
+// once per request.
+class MultipartUpload::DelimiterSearch {
+ public:
+  explicit DelimiterSearch(const std::string& delimiter)
+      : searcher_(delimiter.begin(), delimiter.end()) {}
+  size_t Find(std::string_view text, size_t from) const {
+    if (from > text.size()) return std::string_view::npos;
+    auto found = std::search(text.begin() + from, text.end(), searcher_);
+    return found == text.end() ? std::string_view::npos
+                               : static_cast<size_t>(found - text.begin());
+  }
+
+ private:
+  std::boyer_moore_horspool_searcher<std::string::const_iterator> searcher_;
+};
+
+MultipartUpload::MultipartUpload(upload& owner, std::string body,
+                                 std::string delimiter,
+                                 std::optional<int64_t> allowance)
+    : owner_(owner),
+      uploaded_files_(*owner.UploadedFiles()),
+      form_items_(*owner.FormItems()),
+      form_(*owner.Form()),
+      body_(std::move(body)),
+      delimiter_(std::move(delimiter)),
+      search_(std::make_unique<DelimiterSearch>(delimiter_)),
+      allowance_(allowance),
+      code_(kUploadFailed) {}
+
+MultipartUpload::~MultipartUpload() = default;
+
+size_t MultipartUpload::FindDelimiter(size_t from) const {
+  return search_->Find(body_, from);
+}
+
+int16_t MultipartUpload::Run() {
+  const std::string_view body = body_;
+  size_t position = 0;
+  for (;;) {
+    size_t delimiter = FindDelimiter(position);
+    if (delimiter == std::string::npos) ThrowSeekingBoundaryFailed();
+    size_t after = delimiter + delimiter_.size();
+    if (body.substr(after, 2) == "--") {
+      if (code_ == kUploadFailed) code_ = kUploadDone;
+      return code_;
+    }
+    // The line break after the delimiter is skipped unchecked.
+    size_t header_start = after + 2;
+    if (header_start > body.size()) return code_;
+    size_t header_end = body.find(kHeaderEnd, header_start);
+    if (header_end == std::string_view::npos) return code_;
+    header_end += kHeaderEnd.size();
+    position = header_end;
+    BeginPart(body.substr(header_start, header_end - header_start));
+
+    size_t next = FindDelimiter(position);
+    if (next == std::string::npos) {
+      // A part cut off before its delimiter stores nothing.
+      output_file_.reset();
+      if (position == body.size()) return code_;
+      ThrowSeekingBoundaryFailed();
+    }
+    // The line break before the delimiter is dropped unchecked; a body
+    // shorter than it breaks the part structure.
+    if (next < position + 2) throw StandardFailure(kInvalidCall);
+    EndPart(body.substr(position, next - 2 - position));
+    position = next;
+  }
+}
+
+void MultipartUpload::BeginPart(std::string_view header) {
+  // Without "filename=" there is no quoted filename either.
+  if (Contains(header, kFileNameParameter)) {
+    Increment(file_part_counter_);
+    std::string file_name = GetHeaderParam(header, "filename");
+    // A file input left empty creates nothing.
+    if (!file_name.empty()) BeginFilePart(header, file_name);
+    return;
+  }
+  std::string field_name = GetHeaderParam(header, "name");
+  if (field_name.empty()) return;
+  pending_form_item_ = clsFormItem::New();
+  pending_form_item_->Name(field_name);
+}
+
+void MultipartUpload::BeginFilePart(std::string_view header,
+                                    std::string_view file_name) {
+  std::string client_name = ExtractFileName(file_name);
+  stored_name_ = client_name;
+  file_field_name_ = GetHeaderParam(header, "name");
+  Request& request = *owner_.request_;
+  if (!request.QueryString().empty()) {
+    std::string override_name = GetFieldValue(
+        std::string(kServerNameField) + std::to_string(file_part_counter_),
+        request.QueryString());
+    std::string checked = CheckFileName(override_name);
+    if (!checked.empty()) stored_name_ = checked;
+  }
+  // A name that could leave the upload directory is refused like a
+  // forbidden extension.
+  if (!owner_.IsExtensionAllowed(client_name) ||
+      !IsSafeStoredName(stored_name_)) {
+    code_ = kExtensionRefused;
+    return;
+  }
+  if (temporary_base_.empty()) {
+    temporary_base_ = PendingFile::TemporaryBase(owner_.upload_path_);
+  }
+  output_file_ = std::make_unique<PendingFile>(
+      owner_.upload_path_,
+      temporary_base_ + "." + std::to_string(++temporary_count_),
+      owner_.upload_path_ + stored_name_);
+}
+
+void MultipartUpload::EndPart(std::string_view part_body) {
+  if (output_file_) {
+    StoreFile(part_body);
+  } else if (pending_form_item_) {
+    AddFormItem(part_body);
+  }
+}
+
+void MultipartUpload::StoreFile(std::string_view part_body) {
+  std::unique_ptr<PendingFile> file = std::move(output_file_);
+  int64_t written = file->WriteBody(part_body);
+  if (allowance_) {
+    // The file it replaces gives its bytes back first.
+    int64_t available = *allowance_ + file->ReplacedBytes();
+    if (available - written < 0) {
+      code_ = kQuotaExceeded;
+      return;
+    }
+    *allowance_ = available - written;
+  }
+  int16_t stored_count = owner_.num_of_uploaded_files_;
+  Increment(stored_count);
+  file->Commit();
+  owner_.num_of_uploaded_files_ = stored_count;
+  auto record = clsFileRecord::New();
+  record->FileName(stored_name_);
+  record->FormName(file_field_name_);
+  record->FileLen(static_cast<int32_t>(written));
+  uploaded_files_.Add(record);
+}
+
+void MultipartUpload::AddFormItem(std::string_view part_body) {
+  std::shared_ptr<clsFormItem> item = std::move(pending_form_item_);
+  item->Value(part_body);
+  form_items_.Add(item);
+  form_.Add(std::string(part_body), item->Name());
+}
+
+}  // namespace corvane::cargane

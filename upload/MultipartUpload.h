@@ -1,0 +1,73 @@
+// The part loop of `upload`: walks one multipart/form-data body by
+// positions (the body is never copied or cut), stores each file part
+// through a PendingFile and turns each text part into a form item.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "frame/Collection.h"
+#include "upload/PendingFile.h"
+#include "upload/clsFormItem.h"
+
+namespace corvane::cargane {
+
+class upload;
+
+// The number raised when a delimiter is missing (hexadecimal 80040001).
+inline constexpr int32_t kSeekingBoundaryFailed = -2147221503;
+
+// The value of the first `name="..."` in the header (the name is matched
+// case-sensitively, anywhere, so "name" also matches inside "filename");
+// empty when there is none. Throws Failure 5 when the closing quote is
+// missing.
+std::string GetHeaderParam(std::string_view header, std::string_view name);
+
+class MultipartUpload {
+ public:
+  // `allowance` is the bytes that may still be written, when a quota is in
+  // force.
+  MultipartUpload(upload& owner, std::string body, std::string delimiter,
+                  std::optional<int64_t> allowance);
+  ~MultipartUpload();
+
+  // Processes the parts up to the closing delimiter and returns the code.
+  // Throws Failure when a delimiter is missing, the part structure is
+  // broken or an operation fails; a file part being written is then
+  // discarded as the object goes.
+  int16_t Run();
+
+ private:
+  class DelimiterSearch;
+
+  size_t FindDelimiter(size_t from) const;
+  void BeginPart(std::string_view header);
+  void BeginFilePart(std::string_view header, std::string_view file_name);
+  void EndPart(std::string_view part_body);
+  void StoreFile(std::string_view part_body);
+  void AddFormItem(std::string_view part_body);
+
+  upload& owner_;
+  // The owner's collections, which live at least as long as the call.
+  Collection& uploaded_files_;
+  Collection& form_items_;
+  Collection& form_;
+  std::string body_;
+  std::string delimiter_;
+  std::unique_ptr<DelimiterSearch> search_;
+  std::optional<int64_t> allowance_;
+  int16_t code_;
+  int16_t file_part_counter_ = 0;
+  std::unique_ptr<PendingFile> output_file_;
+  std::string temporary_base_;
+  int32_t temporary_count_ = 0;
+  std::string stored_name_;
+  std::string file_field_name_;
+  std::shared_ptr<clsFormItem> pending_form_item_;
+};
+
+}  // namespace corvane::cargane

@@ -1,0 +1,64 @@
+#include "upload/PendingFile.h"
+
+#include "platform/Failure.h"
+
+namespace corvane::cargane {
+namespace {
+
+using platform::Files;
+
+// Hidden, so that page listings pass over a part still being written.
+constexpr std::string_view kTemporaryPrefix = ".cargane-";
+
+}  // namespace
+
+std::string PendingFile::TemporaryBase(const std::string& directory) {
+  return Files().TemporaryName(directory, kTemporaryPrefix);
+}
+
+PendingFile::PendingFile(const std::string& directory,
+                         std::string temporary_path, std::string full_path)
+    : full_path_(std::move(full_path)),
+      temporary_path_(std::move(temporary_path)) {
+  try {
+    writer_ =
+        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+  } catch (const Failure& failure) {
+    if (failure.number != kFileAlreadyExists) throw;
+    temporary_path_ = TemporaryBase(directory);
+    writer_ =
+        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+  }
+}
+
+PendingFile::~PendingFile() {
+  if (!committed_) Discard();
+}
+
+int64_t PendingFile::WriteBody(std::string_view body) {
+  writer_->Write(body);
+  auto writer = std::move(writer_);
+  writer->Close();
+  return static_cast<int64_t>(body.size());
+}
+
+int64_t PendingFile::ReplacedBytes() const {
+  auto existing = Files().Stat(full_path_);
+  if (!existing || (existing->attributes & platform::kDirectory)) return 0;
+  return static_cast<int64_t>(existing->size);
+}
+
+void PendingFile::Commit() {
+  Files().Rename(temporary_path_, full_path_);
+  committed_ = true;
+}
+
+void PendingFile::Discard() noexcept {
+  writer_.reset();
+  try {
+    Files().Remove(temporary_path_);
+  } catch (...) {
+  }
+}
+
+}  // namespace corvane::cargane

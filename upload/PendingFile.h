@@ -1,0 +1,51 @@
+// A file part being stored: its body goes to a temporary file in the upload
+// directory and is put in place under its stored name by one rename, so a
+// failed or refused upload never touches a file that was already there.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/FileSystem.h"
+
+namespace corvane::cargane {
+
+class PendingFile {
+ public:
+  // A fresh name for a temporary file in `directory`; one upload numbers its
+  // file parts after it, which spares a test for existence per part. Throws
+  // Failure when the directory cannot be read.
+  static std::string TemporaryBase(const std::string& directory);
+
+  // Creates the temporary file `temporary_path` (another fresh name in
+  // `directory` when that one exists already); throws Failure (75 for an
+  // access failure) when it cannot be created.
+  PendingFile(const std::string& directory, std::string temporary_path,
+              std::string full_path);
+  // Removes the temporary file unless it was put in place.
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Writes the whole body and closes the file; returns its length. Throws
+  // Failure (61 for a full disk, 75 for an access failure).
+  int64_t WriteBody(std::string_view body);
+  // Size of the file now stored under the full path (0 when there is none);
+  // throws Failure when it cannot be read.
+  int64_t ReplacedBytes() const;
+  // Renames the written file to the full path, replacing what was there;
+  // throws Failure (75 when the old file cannot be replaced).
+  void Commit();
+
+ private:
+  void Discard() noexcept;
+
+  std::string full_path_;
+  std::string temporary_path_;
+  std::unique_ptr<platform::FileWriter> writer_;
+  bool committed_ = false;
+};
+
+}  // namespace corvane::cargane

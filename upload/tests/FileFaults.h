@@ -1,0 +1,78 @@
+// File systems that break one call, for the upload tests: a file that looks
+// larger than 2 GiB, a disk that fills up, refused writes and renames.
+#pragma once
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "platform/Failure.h"
+#include "platform/FileSystem.h"
+
+namespace corvane::cargane::testing {
+
+// Makes every file named big.bin look 3 GB large.
+class HugeFileSystem : public platform::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  std::optional<platform::FileInfo> Stat(std::string_view path) override {
+    auto info = inner_.Stat(path);
+    if (info && path.ends_with("big.bin")) info->size = 3'000'000'000ULL;
+    return info;
+  }
+};
+
+// Lets the first writes through and fails a write once `budget` bytes have
+// gone out, as a disk that fills up does.
+class FillingDisk : public platform::ForwardingFileSystem {
+ public:
+  FillingDisk(FileSystem& inner, size_t budget)
+      : ForwardingFileSystem(inner), budget_(budget) {}
+  std::unique_ptr<platform::FileWriter> OpenWriter(
+      std::string_view path, platform::WriteMode mode) override {
+    class Writer : public platform::FileWriter {
+     public:
+      Writer(std::unique_ptr<platform::FileWriter> inner, size_t& budget)
+          : inner_(std::move(inner)), budget_(budget) {}
+      void Write(std::string_view data) override {
+        size_t fits = std::min(data.size(), budget_);
+        inner_->Write(data.substr(0, fits));
+        budget_ -= fits;
+        if (fits < data.size()) throw FailureFromErrno(ENOSPC);
+      }
+      void Close() override { inner_->Close(); }
+
+     private:
+      std::unique_ptr<platform::FileWriter> inner_;
+      size_t& budget_;
+    };
+    return std::make_unique<Writer>(inner_.OpenWriter(path, mode), budget_);
+  }
+
+ private:
+  size_t budget_;
+};
+
+// Refuses every file it is asked to create, as a directory without write
+// access does.
+class RefusingWrites : public platform::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  std::unique_ptr<platform::FileWriter> OpenWriter(
+      std::string_view, platform::WriteMode) override {
+    throw FailureFromErrno(EACCES);
+  }
+};
+
+// Refuses to put a written file in place, as a read-only old file in a
+// sticky directory does.
+class RefusingRename : public platform::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  void Rename(std::string_view, std::string_view to) override {
+    throw FailureFromErrno(EACCES, std::string(to));
+  }
+};
+
+}  // namespace corvane::cargane::testing
