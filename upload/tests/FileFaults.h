@@ -75,4 +75,22 @@ class RefusingRename : public platform::ForwardingFileSystem {
   }
 };
 
+// Answers "File already exists" to the first file it is asked to create
+// anew, as a leftover of another process under the same name would.
+class FirstNameTaken : public platform::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  std::unique_ptr<platform::FileWriter> OpenWriter(
+      std::string_view path, platform::WriteMode mode) override {
+    if (mode == platform::WriteMode::kCreateNew && !refused_) {
+      refused_ = true;
+      throw FailureFromErrno(EEXIST, std::string(path));
+    }
+    return inner_.OpenWriter(path, mode);
+  }
+
+ private:
+  bool refused_ = false;
+};
+
 }  // namespace corvane::cargane::testing

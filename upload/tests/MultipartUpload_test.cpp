@@ -446,6 +446,16 @@ TEST(UploadFaults, OldFileThatCannotBeReplacedStaysAndNoTemporaryRemains) {
   EXPECT_EQ(dir.Names(), (Names{"a.txt"}));
 }
 
+TEST(UploadFaults, TakenTemporaryNameIsReplacedByAFreshOne) {
+  TestDirectory dir;
+  testing::FirstNameTaken taken(platform::Files());
+  platform::ScopedFileSystem scope(taken);
+  Page page(dir.Path());
+  EXPECT_EQ(page.Run(FilePart("f", "a.txt", "new") + kClosing), 1);
+  EXPECT_EQ(dir.Read("a.txt"), "new");
+  EXPECT_EQ(dir.Names(), (Names{"a.txt"}));
+}
+
 // --- Bodies made by independent clients ----------------------------------
 
 std::string Fixture(const std::string& name) {
