@@ -131,7 +131,7 @@ TEST_F(WhoisQueryTest, RefusedConnectionTakesTheFailurePath) {
 }
 
 TEST_F(WhoisQueryTest, UnknownHostIsAConnectionFailureWithoutAnAttempt) {
-  query.WhoisServer("nowhere.invalid");
+  query.WhoisServer("no..where.invalid");
   EXPECT_FALSE(query.SendQuery("widget.zz"));
   ExpectFailure(kConnectFailed,
                 "Unable to establish connection with Whois Server. "
