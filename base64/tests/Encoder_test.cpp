@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base64/Tallowin.h"
+#include "base64/tests/Rfc4648Vectors.h"
 
 namespace corvane::tallowin {
 namespace {
@@ -42,16 +43,9 @@ std::vector<const EncoderPath*> Paths() {
 }
 
 TEST(Encoder, Rfc4648VectorsOnEveryPath) {
-  const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"}};
   for (const EncoderPath* path : Paths()) {
-    for (const auto& [input, expected] : vectors) {
+    for (const auto& [input, expected] :
+         corvane::tallowin::testing::kRfc4648Vectors) {
       EXPECT_EQ(Lines(*path, input, expected.size()), expected) << path->name;
       EXPECT_EQ(Unbroken(*path, input), expected) << path->name;
     }

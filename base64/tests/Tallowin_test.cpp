@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "base64/tests/Rfc4648Vectors.h"
 #include "platform/Library.h"
 
 namespace {
@@ -67,15 +68,8 @@ TEST(TallowinExports, AllThreeAreFound) {
 }
 
 TEST(TallowinExports, Rfc4648Vectors) {
-  const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"}};
-  for (const auto& [input, expected] : vectors) {
+  for (const auto& [input, expected] :
+       corvane::tallowin::testing::kRfc4648Vectors) {
     EXPECT_EQ(Encode(input, static_cast<int32_t>(input.size()), 16), expected);
     EXPECT_EQ(Buffer(input), expected);
   }
