@@ -5,6 +5,7 @@
 #include "mail/MailDate.h"
 #include "mail/Tallowin.h"
 #include "mail/modGlobal.h"
+#include "platform/Clock.h"
 
 namespace corvane::penrill {
 namespace {
@@ -113,7 +114,8 @@ std::string clsMail::GetMailBody() {
 
 std::string clsMail::HeaderBlock() {
   std::string header;
-  AddLine(header, "Date", FormatMailDate(std::time(nullptr)));
+  AddLine(header, "Date",
+          FormatMailDate(platform::TheClock().NowUnixSeconds()));
   AddLine(header, "From", mail_from_);
   if (mail_reply_to_.empty()) mail_reply_to_ = mail_from_;
   AddLine(header, "Reply-To", mail_reply_to_);

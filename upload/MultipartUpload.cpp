@@ -131,7 +131,7 @@ void MultipartUpload::BeginPart(std::string_view header) {
   std::string field_name = GetHeaderParam(header, "name");
   if (field_name.empty()) return;
   pending_form_item_ = clsFormItem::New();
-  pending_form_item_->Name(field_name);
+  pending_form_item_->Name = field_name;
 }
 
 void MultipartUpload::BeginFilePart(std::string_view header,
@@ -188,17 +188,17 @@ void MultipartUpload::StoreFile(std::string_view part_body) {
   file->Commit();
   owner_.num_of_uploaded_files_ = stored_count;
   auto record = clsFileRecord::New();
-  record->FileName(stored_name_);
-  record->FormName(file_field_name_);
-  record->FileLen(static_cast<int32_t>(written));
+  record->FileName = stored_name_;
+  record->FormName = file_field_name_;
+  record->FileLen = static_cast<int32_t>(written);
   uploaded_files_.Add(record);
 }
 
 void MultipartUpload::AddFormItem(std::string_view part_body) {
   std::shared_ptr<clsFormItem> item = std::move(pending_form_item_);
-  item->Value(part_body);
+  item->Value = part_body;
   form_items_.Add(item);
-  form_.Add(std::string(part_body), item->Name());
+  form_.Add(std::string(part_body), item->Name);
 }
 
 }  // namespace corvane::cargane
