@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "frame/Collection.h"
+#include "upload/GetHeaderParam.h"
 #include "upload/PendingFile.h"
 #include "upload/clsFormItem.h"
 
@@ -20,12 +21,6 @@ class upload;
 
 // The number raised when a delimiter is missing (hexadecimal 80040001).
 inline constexpr int32_t kSeekingBoundaryFailed = -2147221503;
-
-// The value of the first `name="..."` in the header (the name is matched
-// case-sensitively, anywhere, so "name" also matches inside "filename");
-// empty when there is none. Throws Failure 5 when the closing quote is
-// missing.
-std::string GetHeaderParam(std::string_view header, std::string_view name);
 
 class MultipartUpload {
  public:
