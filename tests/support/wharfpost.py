@@ -35,14 +35,20 @@ def multipart(parts, boundary=BOUNDARY, closing=True):
 
 
 class Installation:
-    """A scratch folder with cgi/wharfpost, cgi/wharfpost.ini and root/."""
+    """A scratch folder with a document root www/ holding
+    cgi-bin/wharfpost and cgi-bin/wharfpost.ini, and the upload root root/.
+    Every level can be read by a server that runs as another user, and the
+    upload root written."""
 
     def __init__(self, ini="", name="wharfpost"):
         self.top = tempfile.mkdtemp(prefix="wharfpost-test-")
-        self.cgi = os.path.join(self.top, "cgi")
+        self.www = os.path.join(self.top, "www")
+        self.cgi = os.path.join(self.www, "cgi-bin")
         self.root = os.path.join(self.top, "root")
-        os.mkdir(self.cgi)
+        os.makedirs(self.cgi)
         os.mkdir(self.root)
+        os.chmod(self.top, 0o755)
+        os.chmod(self.root, 0o777)
         self.program = os.path.join(self.cgi, name)
         shutil.copy2(program("wharfpost"), self.program)
         self.write_ini(f"[Wharfpost]\nUploadRoot={self.root}\n" + ini)
