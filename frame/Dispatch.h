@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -157,15 +158,39 @@ struct Holder<std::shared_ptr<X>> {
   std::shared_ptr<X> value;
 };
 
+// A parameter array: every argument from its position on, as given.
+template <>
+struct Holder<Arguments> {
+  Holder(Arguments& args, size_t index)
+      : value(index < args.size() ? args.begin() + static_cast<long>(index)
+                                  : args.end(),
+              args.end()) {}
+  const Arguments& get() { return value; }
+  Arguments value;
+};
+
 template <class P>
 struct Holder<const P&> : Holder<P> {
   using Holder<P>::Holder;
 };
 
 // Calls f(self, converted args...) and wraps the result in a Variant.
+// Whether the last of the parameters is a parameter array.
+template <class... P>
+constexpr bool EndsInParameterArray() {
+  if constexpr (sizeof...(P) == 0) {
+    return false;
+  } else {
+    using Last = std::tuple_element_t<sizeof...(P) - 1, std::tuple<P...>>;
+    return std::is_same_v<std::decay_t<Last>, Arguments>;
+  }
+}
+
 template <class T, class F, class R, class Self, class... P>
 Variant Apply(F& f, T& self, Arguments& args, std::tuple<Self, P...>*) {
-  if (args.size() > sizeof...(P)) ThrowWrongArguments();
+  if (!EndsInParameterArray<P...>() && args.size() > sizeof...(P)) {
+    ThrowWrongArguments();
+  }
   return [&]<size_t... I>(std::index_sequence<I...>)->Variant {
     std::tuple<Holder<P>...> holders{Holder<P>(args, I)...};
     if constexpr (std::is_void_v<R>) {
@@ -185,6 +210,17 @@ Variant Call(F& f, T& self, Arguments& args) {
       f, self, args, static_cast<typename S::Parameters*>(nullptr));
 }
 
+// A recorded error number as a member of width `Number` returns it; 6
+// "Overflow" when it does not fit.
+template <class Number>
+Number NarrowedErrorNumber(int32_t number) {
+  if (number < std::numeric_limits<Number>::min() ||
+      number > std::numeric_limits<Number>::max()) {
+    throw StandardFailure(kOverflow);
+  }
+  return static_cast<Number>(number);
+}
+
 }  // namespace dispatch_detail
 
 // Declares the member table of class T in the order of its interface:
@@ -195,7 +231,8 @@ Variant Call(F& f, T& self, Arguments& args) {
 //       .Build();
 // Parameters after `T&` are converted from the arguments; a `Variant&`
 // parameter is passed by reference and written back; std::optional marks
-// an optional argument.
+// an optional argument; a last parameter `const Arguments&` is a parameter
+// array that receives every remaining argument as given.
 template <class T>
 class ClassBuilder {
  public:
@@ -233,6 +270,37 @@ class ClassBuilder {
     return *this;
   }
 
+  // A property with get and let over a data member of a record class.
+  template <class V>
+  ClassBuilder& Field(std::string name, V T::*field) {
+    return Property(
+        std::move(name), [field](T& o) { return o.*field; },
+        [field](T& o, const V& value) { o.*field = value; });
+  }
+
+  // The three getters of a component's last-error triple (T derives from
+  // Component), the number returned as `Number`: a number that does not
+  // fit raises 6 "Overflow".
+  template <class Number = int32_t>
+  ClassBuilder& ErrorMembers() {
+    Get("GetLastErrNum", [](T& o) {
+      return dispatch_detail::NarrowedErrorNumber<Number>(o.GetLastErrNum());
+    });
+    Get("GetLastErrSource", [](T& o) { return o.GetLastErrSource(); });
+    Get("GetLastErrDescription",
+        [](T& o) { return o.GetLastErrDescription(); });
+    return *this;
+  }
+
+  // A component's page binding, OnStartPage and OnEndPage.
+  ClassBuilder& PageMembers() {
+    Method("OnStartPage", [](T& o, const Variant& theScriptingContext) {
+      o.OnStartPage(theScriptingContext);
+    });
+    Method("OnEndPage", [](T& o) { o.OnEndPage(); });
+    return *this;
+  }
+
   ClassInfo Build() { return ClassInfo(name_, std::move(members_)); }
 
  private:
@@ -260,6 +328,7 @@ class ClassBuilder {
 template <class T, class Base = Dispatch>
 class DispatchClass : public Base {
  public:
+  using Base::Base;
   const ClassInfo& Class() const override {
     static const ClassInfo info = T::Members();
     return info;

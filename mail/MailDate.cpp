@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/Clock.h"
+
 namespace corvane::penrill {
 
 std::string FormatMailDate(std::time_t when) {
@@ -11,16 +13,15 @@ std::string FormatMailDate(std::time_t when) {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr",
                                             "May", "Jun", "Jul", "Aug",
                                             "Sep", "Oct", "Nov", "Dec"};
-  std::tm local{};
-  localtime_r(&when, &local);
-  long offset_minutes = local.tm_gmtoff / 60;
+  platform::CivilTime local = platform::LocalCivilTime(when);
+  long offset_minutes = local.utc_offset_seconds / 60;
   char sign = offset_minutes < 0 ? '-' : '+';
   offset_minutes = std::labs(offset_minutes);
   char text[64];
   std::snprintf(text, sizeof text, "%s, %d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                kDays[local.tm_wday], local.tm_mday, kMonths[local.tm_mon],
-                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
-                sign, offset_minutes / 60, offset_minutes % 60);
+                kDays[local.weekday], local.day, kMonths[local.month - 1],
+                local.year, local.hour, local.minute, local.second, sign,
+                offset_minutes / 60, offset_minutes % 60);
   return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
 #include "platform/Process.h"
@@ -45,9 +46,14 @@ std::string SendLogEntry(const std::tm& local, std::string_view first_to,
 
 void AppendSendLog(std::string_view first_to, std::string_view from,
                    std::string_view subject, std::string_view status) {
-  std::time_t now = std::time(nullptr);
+  platform::CivilTime now = platform::LocalNow();
   std::tm local{};
-  localtime_r(&now, &local);
+  local.tm_year = now.year - 1900;
+  local.tm_mon = now.month - 1;
+  local.tm_mday = now.day;
+  local.tm_hour = now.hour;
+  local.tm_min = now.minute;
+  local.tm_sec = now.second;
   auto writer =
       platform::Files().OpenWriter(SendLogPath(), platform::WriteMode::kAppend);
   writer->Write(SendLogEntry(local, first_to, from, subject, status));

@@ -2,9 +2,11 @@
 
 #include <ctime>
 
+#include "frame/Text.h"
 #include "mail/MailDate.h"
 #include "mail/Tallowin.h"
 #include "mail/modGlobal.h"
+#include "platform/Clock.h"
 
 namespace corvane::penrill {
 namespace {
@@ -94,11 +96,7 @@ std::string clsMail::ParseEmailAddress(std::string_view vsEAdd) const {
       close < open) {
     return std::string(vsEAdd);
   }
-  std::string_view address = vsEAdd.substr(open + 1, close - open - 1);
-  size_t first = address.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = address.find_last_not_of(' ');
-  return std::string(address.substr(first, last - first + 1));
+  return std::string(TrimSpaces(vsEAdd.substr(open + 1, close - open - 1)));
 }
 
 std::string clsMail::GetMailBody() {
@@ -113,7 +111,8 @@ std::string clsMail::GetMailBody() {
 
 std::string clsMail::HeaderBlock() {
   std::string header;
-  AddLine(header, "Date", FormatMailDate(std::time(nullptr)));
+  AddLine(header, "Date",
+          FormatMailDate(platform::TheClock().NowUnixSeconds()));
   AddLine(header, "From", mail_from_);
   if (mail_reply_to_.empty()) mail_reply_to_ = mail_from_;
   AddLine(header, "Reply-To", mail_reply_to_);

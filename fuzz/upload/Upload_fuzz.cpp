@@ -74,9 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& item : component.UploadedFiles()->Items()) {
     auto record = std::dynamic_pointer_cast<corvane::cargane::clsFileRecord>(
         item.ToObject());
-    Check(corvane::cargane::IsSafeStoredName(record->FileName()));
-    Check(fs::exists(directory / record->FileName()));
-    stored.insert(record->FileName());
+    Check(corvane::cargane::IsSafeStoredName(record->FileName));
+    Check(fs::exists(directory / record->FileName));
+    stored.insert(record->FileName);
   }
   // A browser may name a file like a temporary one; anything else of that
   // form is a temporary file left behind.

@@ -59,8 +59,7 @@ struct Page {
     std::vector<StoredRecord> records;
     for (const Variant& item : object->UploadedFiles()->Items()) {
       auto record = std::dynamic_pointer_cast<clsFileRecord>(item.ToObject());
-      records.push_back(
-          {record->FileName(), record->FormName(), record->FileLen()});
+      records.push_back({record->FileName, record->FormName, record->FileLen});
     }
     return records;
   }
@@ -68,7 +67,7 @@ struct Page {
     std::vector<std::pair<std::string, std::string>> items;
     for (const Variant& item : object->FormItems()->Items()) {
       auto field = std::dynamic_pointer_cast<clsFormItem>(item.ToObject());
-      items.emplace_back(field->Name(), field->Value());
+      items.emplace_back(field->Name, field->Value);
     }
     return items;
   }

@@ -1,0 +1,18 @@
+#include "frame/Component.h"
+
+namespace corvane {
+
+void Component::OnStartPage(const Variant& theScriptingContext) {
+  try {
+    page_ = ContextFrom(theScriptingContext);
+  } catch (...) {
+  }
+}
+
+void Component::OnEndPage() { page_.reset(); }
+
+void Component::WriteToPage(std::string_view text) const {
+  corvane::WriteToPage(page_, text);
+}
+
+}  // namespace corvane
