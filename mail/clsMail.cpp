@@ -141,7 +141,7 @@ std::string clsMail::HeaderBlock() {
     AddLine(header, "To", HeaderAddress(current_recipent_, charset));
   } else {
     if (EntryCount(mail_to_) == 0) {
-      throw Failure(kSubscriptOutOfRange, kPenrillSource,
+      throw Failure(kSubscriptOutOfRange, std::string(kPenrillSource),
                     StandardErrorText(kSubscriptOutOfRange));
     }
     header += HeaderAddresses("To", *mail_to_);

@@ -9,7 +9,7 @@
 namespace corvane::penrill {
 
 // The source of the failures that the mail component raises itself.
-inline constexpr const char* kPenrillSource = "Penrill";
+inline constexpr std::string_view kPenrillSource = "Penrill";
 
 // The fixed multipart boundary of every message with attachments. A part
 // whose content holds it goes out in Base64, so that it cannot end the part.
