@@ -117,11 +117,13 @@ std::string clsMIMEObj::MIMEObjHeader() const {
   if (!name_.empty()) header += "; name=\"" + AsciiFallback(name_) + "\"";
   header += "\r\nContent-Transfer-Encoding: " + transfer_encoding_;
   if (!file_name_.empty()) {
-    header += "\r\nContent-Disposition: " + disposition_ + "; filename=\"" +
-              AsciiFallback(file_name_) + "\"";
-    if (extended) {
-      header += ";\r\n " + ExtendedParameter("filename", file_name_, "utf-8");
-    }
+    // An 8-bit name goes in the extended parameter alone (a reader that
+    // sees two filename parameters may take either); the plain fallback
+    // stands in the Content-Type's name.
+    header += "\r\nContent-Disposition: " + disposition_ + ";";
+    header += extended
+                  ? "\r\n " + ExtendedParameter("filename", file_name_, "utf-8")
+                  : " filename=\"" + file_name_ + "\"";
   }
   return header;
 }

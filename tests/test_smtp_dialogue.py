@@ -146,8 +146,8 @@ class ServerReplies(FailureChecks, unittest.TestCase):
         self.assertEqual(retried.number, REPLY_ERROR, "a success keeps it")
         self.assertEqual(server.connections, 2)
         self.assertEqual(len(server.messages), 1)
-        self.assertTrue(server.received.startswith(b"HELO "),
-                        "nothing was sent to the busy server")
+        self.assertTrue(server.received.startswith(b"QUIT\r\nHELO "),
+                        "only QUIT was sent to the busy server")
 
     def test_mail_from_refused_stops_at_once(self):
         script = lambda event, n: b"550 sender rejected\r\n" \

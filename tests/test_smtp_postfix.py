@@ -15,7 +15,8 @@ from support.penrill import send_mail
 from support.postfix import PrivatePostfix, can_run
 
 RECIPIENTS = ["one@example.org", "two@example.org", "three@example.org",
-              "hidden@example.org"]
+              "hidden@example.org", "four@example.org", "five@example.org",
+              "six@example.org"]
 WHY_NOT = can_run()
 
 
@@ -95,15 +96,15 @@ class StrictPostfix(unittest.TestCase):
         [result] = send_mail([
             ("SMTP", self.server.address),
             ("MailFrom", "sender@sender.test"),
-            ("MailTo", "%s <one@example.org>" % long_name),
-            ("MailTo", "%s <two@example.org>" % long_name),
-            ("MailTo", "%s <three@example.org>" % long_name),
+            ("MailTo", "%s <four@example.org>" % long_name),
+            ("MailTo", "%s <five@example.org>" % long_name),
+            ("MailTo", "%s <six@example.org>" % long_name),
             ("MailSubject", "Plain"),
             ("MailContent", "plain text"),
         ])
         self.assertTrue(result.sent, "%r\n%s" % (
             result, self.server.log_text()[-3000:]))
-        [message] = self.received("three", count=1)
+        [message] = self.received("six")
         self.assertEqual(len(message["To"].addresses), 3)
 
 

@@ -134,7 +134,7 @@ class SecureDelivery(Certificates):
             ("untrusted", self.cert, self.key, False,
              "self-signed certificate"),
             ("another name", self.other_cert, self.other_key, True,
-             "Hostname mismatch"),
+             "address mismatch"),
         ]
         for what, cert, key, trusted, reason in cases:
             with self.subTest(what), RealSmtpServer(
@@ -175,11 +175,11 @@ class ScriptedDialogue(Certificates):
         self.assertEqual(server.received,
                          b"EHLO [127.0.0.1]\r\nSTARTTLS\r\n"
                          b"EHLO [127.0.0.1]\r\nAUTH PLAIN " + token + b"\r\n"
-                         b"MAIL FROM:<sender@example.org> BODY=8BITMIME\r\n"
+                         b"MAIL FROM:<sender@example.org>\r\n"
                          b"RCPT TO:<one@example.org>\r\n"
                          b"RCPT TO:<two@example.org>\r\n"
                          b"DATA\r\n" + message + b".\r\n"
-                         b"MAIL FROM:<sender@example.org> BODY=8BITMIME\r\n"
+                         b"MAIL FROM:<sender@example.org>\r\n"
                          b"QUIT\r\n")
 
     def test_auth_login_dialogue(self):

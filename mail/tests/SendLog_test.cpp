@@ -39,7 +39,7 @@ TEST(SendLog, ControlCharactersCannotForgeEntries) {
       {"Hi\r\n \r\n01/01/26 09:00:00 AM\r\nTo: boss@example.org",
        "Hi\\r\\n \\r\\n01/01/26 09:00:00 AM\\r\\nTo: boss@example.org"},
       {"tab\there", "tab\\there"},
-      {std::string("nul\0bell\a\x7F", 13), "nul\\x00bell\\x07\\x7F"},
+      {std::string("nul\0bell\a\x7F", 10), "nul\\x00bell\\x07\\x7F"},
       {"C:\\path \xC3\xA9t\xC3\xA9", "C:\\path \xC3\xA9t\xC3\xA9"},
   };
   for (const auto& [value, shown] : cases) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -103,6 +104,9 @@ class LineReader {
 }  // namespace
 
 TlsPeer::TlsPeer() {
+  // OpenSSL writes to the peer's socket with write(): a client that went
+  // away must not end the test program with SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
   MakeCertificate(certificate_pem_, key_pem_);
   certificate_file_ =
       (std::filesystem::temp_directory_path() /

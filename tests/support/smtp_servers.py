@@ -187,7 +187,7 @@ class RealSmtpServer:
         user = data.login.decode()
         self.logins_seen.append((mechanism, user))
         ok = self._logins.get(user) == data.password.decode()
-        return AuthResult(success=ok)
+        return AuthResult(success=ok, handled=False)
 
     @property
     def address(self):
