@@ -348,8 +348,10 @@ void SMTP::Connect() {
 
 void SMTP::StartSecure() {
   platform::TlsSettings settings;
-  settings.server_name =
-      net::SplitServer(server_, ServicePort(SecurityMode(security_))).host;
+  net::ServerAddress peer =
+      net::SplitServer(server_, ServicePort(SecurityMode(security_)));
+  settings.server_name = peer.host;
+  settings.session_key = peer.host + ":" + std::to_string(peer.port);
   settings.verify = tls_verify_;
   settings.ca_file = tls_ca_file_;
   std::string error;

@@ -118,6 +118,32 @@ std::string OpenSslReason() {
   return reason ? reason : "TLS failure.";
 }
 
+// The last session of each server per context, for resumption. A session
+// is stored only once its handshake (and certificate check) succeeded.
+struct SessionDeleter {
+  void operator()(SSL_SESSION* session) const { SSL_SESSION_free(session); }
+};
+std::mutex session_mutex;
+std::map<std::pair<const SSL_CTX*, std::string>,
+         std::unique_ptr<SSL_SESSION, SessionDeleter>>
+    sessions;
+
+int StoreSession(SSL* ssl, SSL_SESSION* session) {
+  auto* key = static_cast<const std::string*>(SSL_get_app_data(ssl));
+  if (key == nullptr || key->empty()) return 0;
+  std::lock_guard lock(session_mutex);
+  sessions[{SSL_get_SSL_CTX(ssl), *key}].reset(session);
+  return 1;  // the reference is ours now
+}
+
+// Offers the server's last session, if any; never fails.
+void ResumeSession(SSL* ssl, const std::string& key) {
+  if (key.empty()) return;
+  std::lock_guard lock(session_mutex);
+  auto found = sessions.find({SSL_get_SSL_CTX(ssl), key});
+  if (found != sessions.end()) SSL_set_session(ssl, found->second.get());
+}
+
 // One context per verification setting, made once: loading the trusted
 // certificates costs more than a whole handshake.
 SSL_CTX* SharedContext(bool verify, const std::string& ca_file,
@@ -136,6 +162,9 @@ SSL_CTX* SharedContext(bool verify, const std::string& ca_file,
   }
   SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
   SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL_CTX_set_session_cache_mode(
+      context.get(), SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(context.get(), StoreSession);
   if (verify) {
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_default_verify_paths(context.get());
@@ -165,6 +194,7 @@ struct TlsSession::State {
   Transport transport;
   SSL* ssl = nullptr;
   bool closed = false;
+  std::string session_key;
 
   ~State() { SSL_free(ssl); }
 
@@ -211,6 +241,9 @@ std::unique_ptr<TlsSession> TlsSession::Open(int32_t socket,
   }
   BIO_set_data(bio, &state->transport);
   SSL_set_bio(state->ssl, bio, bio);
+  state->session_key = settings.session_key;
+  SSL_set_app_data(state->ssl, &state->session_key);
+  ResumeSession(state->ssl, state->session_key);
   const std::string& name = settings.server_name;
   if (IsAddressLiteral(name)) {
     if (settings.verify) {

@@ -17,6 +17,10 @@ struct TlsSettings {
   bool verify = true;
   // A file of further trusted certificates (PEM); empty for none.
   std::string ca_file;
+  // The server's identity for resuming an earlier session ("host:port"):
+  // a later connection to the same server with the same settings skips
+  // the certificate exchange. Empty: never resumed.
+  std::string session_key;
 };
 
 class TlsSession {

@@ -6,9 +6,12 @@ certificate and key as arguments it offers STARTTLS and requires AUTH
 import socket
 import ssl
 import sys
+import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
+
+warnings.filterwarnings("ignore", message="Session.login_data")
 
 
 class Counter:
