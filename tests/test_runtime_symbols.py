@@ -58,7 +58,9 @@ class RuntimeSymbolsTest(unittest.TestCase):
                 owners.setdefault(name, []).append(os.path.basename(library))
         duplicates = {name: libraries for name, libraries in owners.items()
                       if len(libraries) > 1}
-        self.assertEqual(duplicates, {})
+        listing = "\n".join(f"{name}: {', '.join(libraries)}"
+                            for name, libraries in sorted(duplicates.items()))
+        self.assertFalse(duplicates, f"defined more than once:\n{listing}")
 
     def test_component_libraries_load_the_runtime(self):
         for name in ("libpenrill.so", "libcargane.so", "libnamewell.so",

@@ -94,11 +94,10 @@ TEST_F(RegistryTest, ALibraryThatCannotLoadGivesTheLoadersMessage) {
   auto failure = CaughtFailure([&] { CreateObject("Corvane.Broken"); });
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->number, kErrorInLoadingDll);
-  EXPECT_TRUE(
-      failure->description.starts_with("Error in loading DLL: " + broken))
-      << failure->description;
-  EXPECT_NE(failure->description.find("ELF"), std::string::npos)
-      << failure->description;
+  // The loader's own words follow the path ("file too short", ...).
+  std::string prefix = "Error in loading DLL: " + broken + ": ";
+  EXPECT_TRUE(failure->description.starts_with(prefix)) << failure->description;
+  EXPECT_GT(failure->description.size(), prefix.size());
 }
 
 TEST_F(RegistryTest, AMalformedLineIsReportedWithItsNumber) {
