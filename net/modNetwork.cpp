@@ -13,7 +13,6 @@ namespace {
 
 constexpr int32_t kReplyBufferSize = 8096;
 constexpr int32_t kAllBufferSize = 1024;
-constexpr int32_t kMessageTooLong = 10040;
 
 // A time limit over several receives; 0 ms means none.
 class Deadline {
@@ -55,7 +54,7 @@ int32_t SendOn(int32_t socket, const char* data, int32_t count,
   if (auto session = SessionOf(socket)) {
     return session->Send(data, count, timeout_ms);
   }
-  return platform::Network().Send(socket, data, count);
+  return platform::Network().Send(socket, data, count, timeout_ms);
 }
 
 int32_t ReceiveOn(int32_t socket, char* buffer, int32_t count, int timeout_ms) {
@@ -170,7 +169,8 @@ std::string ReceiveReply(int32_t socket, int timeout_ms) {
       if (got < 0) return {};
       if (got == 0) break;
       reply.append(buffer, static_cast<size_t>(got));
-      if (reply.size() > kReplyLimit) return Fail(kMessageTooLong);
+      if (reply.size() > kReplyLimit)
+        return Fail(platform::kSocketMessageTooLong);
     }
     return reply;
   } catch (...) {
@@ -190,7 +190,7 @@ std::string ReceiveAll(int32_t socket, const ReceiveLimits& limits) {
       if (got == 0) return answer;
       answer.append(buffer, static_cast<size_t>(got));
       if (limits.max_bytes > 0 && answer.size() > limits.max_bytes) {
-        return Fail(kMessageTooLong);
+        return Fail(platform::kSocketMessageTooLong);
       }
     }
   } catch (...) {

@@ -57,7 +57,7 @@ int TransportWrite(BIO* bio, const char* data, int length) {
     transport->socket_failed = true;
     return -1;
   }
-  int32_t sent = sockets.Send(transport->socket, data, length);
+  int32_t sent = sockets.Send(transport->socket, data, length, left);
   if (sent != length) {
     // A short send is a failure here as in every other send of the layer.
     if (sent >= 0) sockets.SetLastError(kSocketConnectionReset);

@@ -34,7 +34,8 @@ class FaultySockets : public platform::ForwardingSockets {
   explicit FaultySockets(Fault fault)
       : ForwardingSockets(platform::Network()), fault_(fault), guard_(*this) {}
 
-  int32_t Send(int32_t socket, const char* data, int32_t count) override {
+  int32_t Send(int32_t socket, const char* data, int32_t count,
+               int timeout_ms) override {
     if (std::string_view(data, static_cast<size_t>(count)) == "STARTTLS\r\n") {
       starttls_sent_ = true;
     }
@@ -46,7 +47,7 @@ class FaultySockets : public platform::ForwardingSockets {
     if (fault_ == Fault::kDataTimeout && count > 1500) {
       return Broken(platform::kSocketTimedOut);
     }
-    return inner_.Send(socket, data, count);
+    return inner_.Send(socket, data, count, timeout_ms);
   }
 
   int32_t Receive(int32_t socket, char* buffer, int32_t count,

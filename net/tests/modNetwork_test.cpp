@@ -93,6 +93,15 @@ TEST(LastReplyLine, TheFinalLineCarriesTheCode) {
   EXPECT_EQ(LastReplyLine(""), "");
 }
 
+TEST(SendData, EverySendIsBoundedByTheTimeout) {
+  FakeSockets peer;
+  EXPECT_EQ(SendData(7, std::string(4000, 'x')), 4000);
+  EXPECT_EQ(SendData(7, "QUIT\r\n", 1500), 6);
+  EXPECT_EQ(peer.send_timeouts,
+            (std::vector<int>{kDefaultReplyTimeoutMs, kDefaultReplyTimeoutMs,
+                              kDefaultReplyTimeoutMs, 1500}));
+}
+
 TEST(ReplyComplete, LastLineDecides) {
   EXPECT_TRUE(ReplyComplete("250 OK\r\n"));
   EXPECT_TRUE(ReplyComplete("250\r\n"));
