@@ -14,17 +14,32 @@ ClassInfo Collection::Members() {
       .Build();
 }
 
+size_t Collection::KeyHash::operator()(std::string_view key) const {
+  // FNV-1a over the lower-cased bytes.
+  uint64_t hash = 14695981039346656037ULL;
+  for (char c : key) {
+    hash ^= static_cast<unsigned char>(LowerAscii(c));
+    hash *= 1099511628211ULL;
+  }
+  return static_cast<size_t>(hash);
+}
+
+bool Collection::KeyEqual::operator()(std::string_view a,
+                                      std::string_view b) const {
+  return EqualsIgnoringCase(a, b);
+}
+
 void Collection::Add(Variant item, std::optional<std::string> key) {
   if (key) {
     auto [where, added] =
-        positions_by_key_.emplace(LowerCase(*key), items_.size());
+        positions_by_key_.emplace(std::move(*key), items_.size());
     if (!added) throw StandardFailure(kDuplicateKey);
   }
   items_.push_back(std::move(item));
 }
 
 const Variant* Collection::Find(std::string_view key) const {
-  auto found = positions_by_key_.find(LowerCase(key));
+  auto found = positions_by_key_.find(key);
   return found == positions_by_key_.end() ? nullptr : &items_[found->second];
 }
 

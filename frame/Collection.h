@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -35,8 +36,19 @@ class Collection : public DispatchClass<Collection> {
   std::vector<Variant> Enumerate() override { return items_; }
 
  private:
+  // Keys hashed and compared without regard to case, in place: no
+  // lower-cased copy is built to store or to look one up.
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const;
+  };
+  struct KeyEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+
   std::vector<Variant> items_;
-  std::unordered_map<std::string, size_t> positions_by_key_;
+  std::unordered_map<std::string, size_t, KeyHash, KeyEqual> positions_by_key_;
 };
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -18,16 +19,21 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
 }
 
 std::string ReadStandardInput(size_t count) {
-  std::string data(count, '\0');
-  size_t have = 0;
-  while (have < count) {
-    ssize_t got = ::read(STDIN_FILENO, data.data() + have, count - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw FailureFromErrno(errno);
+  // The buffer grows with what arrives (doubling from 64 KiB), so a count
+  // that the input never delivers costs no memory.
+  constexpr size_t kFirstPiece = 64 * 1024;
+  std::string data;
+  while (data.size() < count) {
+    size_t have = data.size();
+    size_t piece = std::min(count - have, std::max(kFirstPiece, have));
+    data.resize(have + piece);
+    ssize_t got = ::read(STDIN_FILENO, data.data() + have, piece);
+    int error = errno;
+    data.resize(have + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    if (got < 0 && error == EINTR) continue;
+    if (got < 0) throw FailureFromErrno(error);
     if (got == 0) break;
-    have += static_cast<size_t>(got);
   }
-  data.resize(have);
   return data;
 }
 

@@ -10,7 +10,25 @@ using platform::Files;
 // Hidden, so that page listings pass over a part still being written.
 constexpr std::string_view kTemporaryPrefix = ".cargane-";
 
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  if (from.empty()) return;
+  for (size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
 }  // namespace
+
+template <class Operation>
+auto PendingFile::NamingStoredFile(Operation operation) {
+  try {
+    return operation();
+  } catch (Failure& failure) {
+    ReplaceAll(failure.description, temporary_path_, full_path_);
+    throw;
+  }
+}
 
 std::string PendingFile::TemporaryBase(const std::string& directory) {
   return Files().TemporaryName(directory, kTemporaryPrefix);
@@ -20,15 +38,17 @@ PendingFile::PendingFile(const std::string& directory,
                          std::string temporary_path, std::string full_path)
     : full_path_(std::move(full_path)),
       temporary_path_(std::move(temporary_path)) {
-  try {
-    writer_ =
-        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
-  } catch (const Failure& failure) {
-    if (failure.number != kFileAlreadyExists) throw;
-    temporary_path_ = TemporaryBase(directory);
-    writer_ =
-        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
-  }
+  NamingStoredFile([&] {
+    try {
+      writer_ =
+          Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+    } catch (const Failure& failure) {
+      if (failure.number != kFileAlreadyExists) throw;
+      temporary_path_ = TemporaryBase(directory);
+      writer_ =
+          Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+    }
+  });
 }
 
 PendingFile::~PendingFile() {
@@ -36,9 +56,11 @@ PendingFile::~PendingFile() {
 }
 
 int64_t PendingFile::WriteBody(std::string_view body) {
-  writer_->Write(body);
-  auto writer = std::move(writer_);
-  writer->Close();
+  NamingStoredFile([&] {
+    writer_->Write(body);
+    auto writer = std::move(writer_);
+    writer->Close();
+  });
   return static_cast<int64_t>(body.size());
 }
 
@@ -49,7 +71,7 @@ int64_t PendingFile::ReplacedBytes() const {
 }
 
 void PendingFile::Commit() {
-  Files().Rename(temporary_path_, full_path_);
+  NamingStoredFile([&] { Files().Rename(temporary_path_, full_path_); });
   committed_ = true;
 }
 

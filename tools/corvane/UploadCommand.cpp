@@ -17,6 +17,7 @@ struct UploadSettings {
   std::optional<std::string> extensions;  // comma-separated; "*" for any
   int32_t quota = -1;
   bool allow_empty_extension = false;
+  int64_t max_body = kDefaultMaxBodyBytes;
 };
 
 Arguments ExtensionArguments(const std::string& list) {
@@ -105,7 +106,7 @@ void RunUpload(const UploadSettings& settings,
 }
 
 int Upload(const UploadSettings& settings) {
-  auto page = CgiContext::New("application/json");
+  auto page = CgiContext::New("application/json", settings.max_body);
   try {
     RunUpload(settings, page);
     return 0;
@@ -135,6 +136,9 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
                       "Bytes the directory may hold; 0 or less for none");
   command->add_flag("--allow-empty-extension", settings->allow_empty_extension,
                     "Store files whose names have no extension");
+  command->add_option("--max-body", settings->max_body,
+                      "Largest request body read, in bytes (default 1 GiB); "
+                      "a larger one is refused unread with status 413");
   command->callback(
       [settings, &exit_status] { exit_status = Upload(*settings); });
 });
