@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "frame/Dispatch.h"
@@ -36,19 +35,23 @@ class Collection : public DispatchClass<Collection> {
   std::vector<Variant> Enumerate() override { return items_; }
 
  private:
-  // Keys hashed and compared without regard to case, in place: no
-  // lower-cased copy is built to store or to look one up.
-  struct KeyHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view key) const;
-  };
-  struct KeyEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
+  // The position of the key's entry in keys_; npos when absent.
+  size_t FindKey(std::string_view key, size_t hash) const;
+  void GrowIndex();
+
+  // A key, kept as given, with its case-blind hash and its item's position.
+  struct KeyEntry {
+    std::string key;
+    size_t hash;
+    size_t position;
   };
 
   std::vector<Variant> items_;
-  std::unordered_map<std::string, size_t, KeyHash, KeyEqual> positions_by_key_;
+  std::vector<KeyEntry> keys_;
+  // Open addressing over keys_: entry position + 1, 0 for a free slot; a
+  // power of two long and at most half full. Keys are hashed and compared
+  // in place, without lower-cased copies and without a node per key.
+  std::vector<uint32_t> index_;
 };
 
 }  // namespace corvane

@@ -170,9 +170,12 @@ class Base64Command(unittest.TestCase):
         with tempfile.TemporaryDirectory() as directory:
             named = subprocess.run([CORVANE, "base64", directory],
                                    capture_output=True, timeout=60)
-            with open(directory) as folder:
+            folder = os.open(directory, os.O_RDONLY)
+            try:
                 piped = subprocess.run([CORVANE, "base64"], stdin=folder,
                                        capture_output=True, timeout=60)
+            finally:
+                os.close(folder)
         for result, name in ((named, directory.encode()),
                              (piped, b"standard input")):
             self.assertEqual(result.returncode, 1)

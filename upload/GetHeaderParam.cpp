@@ -7,8 +7,18 @@ namespace corvane::cargane {
 namespace {
 
 constexpr std::string_view kBlanks = " \t";
-// What ends an unquoted value or a text that is no parameter.
-constexpr std::string_view kItemEnd = ";\r\n";
+
+bool EndsItem(char c) { return c == ';' || c == '\r' || c == '\n'; }
+
+// The first position from `from` holding one of ";", CR, LF, or "=" when
+// `stop_at_equals`; the text's size when there is none.
+size_t ItemEnd(std::string_view text, size_t from, bool stop_at_equals) {
+  for (; from < text.size(); ++from) {
+    char c = text[from];
+    if (EndsItem(c) || (stop_at_equals && c == '=')) return from;
+  }
+  return text.size();
+}
 
 // Walks a header text item by item: an item is the text up to the next ";"
 // or line end, and it is a parameter when it has an "=". Quoted values are
@@ -20,8 +30,8 @@ class ParameterReader {
   // Moves to the next parameter; false at the end of the text.
   bool Next() {
     while (position_ < text_.size()) {
-      size_t end = text_.find_first_of("=;\r\n", position_);
-      if (end == std::string_view::npos) return false;
+      size_t end = ItemEnd(text_, position_, true);
+      if (end == text_.size()) return false;
       if (text_[end] != '=') {
         position_ = end + 1;
         continue;
@@ -47,8 +57,7 @@ class ParameterReader {
       position_ = close + 1;
       return;
     }
-    size_t end = text_.find_first_of(kItemEnd, from);
-    if (end == std::string_view::npos) end = text_.size();
+    size_t end = ItemEnd(text_, from, false);
     value_ = TrimOf(text_.substr(from, end - from), kBlanks);
     position_ = end;
   }
