@@ -27,14 +27,23 @@ std::string ReadStandardInput(size_t count) {
     size_t have = data.size();
     size_t piece = std::min(count - have, std::max(kFirstPiece, have));
     data.resize(have + piece);
-    ssize_t got = ::read(STDIN_FILENO, data.data() + have, piece);
-    int error = errno;
-    data.resize(have + static_cast<size_t>(std::max<ssize_t>(got, 0)));
-    if (got < 0 && error == EINTR) continue;
-    if (got < 0) throw FailureFromErrno(error);
-    if (got == 0) break;
+    size_t got = ReadStandardInput(data.data() + have, piece);
+    data.resize(have + got);
+    if (got < piece) break;  // the input ended
   }
   return data;
+}
+
+size_t ReadStandardInput(char* buffer, size_t count) {
+  size_t have = 0;
+  while (have < count) {
+    ssize_t got = ::read(STDIN_FILENO, buffer + have, count - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw FailureFromErrno(errno);
+    if (got == 0) break;
+    have += static_cast<size_t>(got);
+  }
+  return have;
 }
 
 void WriteStandardOutput(std::string_view data) {

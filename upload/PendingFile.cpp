@@ -7,9 +7,6 @@ namespace {
 
 using platform::Files;
 
-// Hidden, so that page listings pass over a part still being written.
-constexpr std::string_view kTemporaryPrefix = ".cargane-";
-
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   if (from.empty()) return;
   for (size_t at = text.find(from); at != std::string::npos;
@@ -30,12 +27,14 @@ auto PendingFile::NamingStoredFile(Operation operation) {
   }
 }
 
-std::string PendingFile::TemporaryBase(const std::string& directory) {
-  return Files().TemporaryName(directory, kTemporaryPrefix);
+std::string PendingFile::TemporaryBase(const std::string& directory,
+                                       std::string_view prefix) {
+  return Files().TemporaryName(directory, prefix);
 }
 
 PendingFile::PendingFile(const std::string& directory,
-                         std::string temporary_path, std::string full_path)
+                         std::string temporary_path, std::string full_path,
+                         std::string_view prefix)
     : full_path_(std::move(full_path)),
       temporary_path_(std::move(temporary_path)) {
   NamingStoredFile([&] {
@@ -44,7 +43,7 @@ PendingFile::PendingFile(const std::string& directory,
           Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
     } catch (const Failure& failure) {
       if (failure.number != kFileAlreadyExists) throw;
-      temporary_path_ = TemporaryBase(directory);
+      temporary_path_ = TemporaryBase(directory, prefix);
       writer_ =
           Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
     }
@@ -56,12 +55,21 @@ PendingFile::~PendingFile() {
 }
 
 int64_t PendingFile::WriteBody(std::string_view body) {
+  Write(body);
+  return Close();
+}
+
+void PendingFile::Write(std::string_view piece) {
+  NamingStoredFile([&] { writer_->Write(piece); });
+  written_ += static_cast<int64_t>(piece.size());
+}
+
+int64_t PendingFile::Close() {
   NamingStoredFile([&] {
-    writer_->Write(body);
     auto writer = std::move(writer_);
     writer->Close();
   });
-  return static_cast<int64_t>(body.size());
+  return written_;
 }
 
 int64_t PendingFile::ReplacedBytes() const {
