@@ -8,6 +8,7 @@
 #include "base64/TallowinBinding.h"
 #include "platform/FileSystem.h"
 #include "tools/corvane/Command.h"
+#include "tools/corvane/TextCodec.h"
 
 namespace corvane::tool {
 namespace {
@@ -102,9 +103,7 @@ int Encode(const Options& options) {
     return 1;
   }
   try {
-    tallowin::Binding library(platform::DirectoryOf(platform::ProgramPath()),
-                              tallowin::kLibraryFileName, "corvane");
-    PieceEncoder encoder(library, options.unbroken);
+    PieceEncoder encoder(Tallowin(), options.unbroken);
     if (options.path == "-") {
       return EncodeStream(std::cin, encoder, options.unbroken);
     }
