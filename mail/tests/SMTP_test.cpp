@@ -244,7 +244,11 @@ TEST_F(SmtpTest, ShortSendStopsTheDialogue) {
   peer.chunks = HealthyReplies(1);
   Settle();
   EXPECT_FALSE(smtp_.SendMail());
-  ExpectFailure(kShortSendError, "Network Error: RCPT TO:<to@example.org>\r\n");
+  EXPECT_EQ(smtp_.GetLastErrNum(), kShortSendError);
+  EXPECT_EQ(smtp_.GetLastErrDescription(),
+            "Network Error: RCPT TO:<to@example.org>\r\n");
+  EXPECT_EQ(page_->Output(),
+            "Network Error: RCPT TO:&lt;to@example.org&gt;\r\n<br>");
   EXPECT_TRUE(peer.sends.back().starts_with("RCPT TO")) << "nothing after it";
   EXPECT_EQ(peer.closed, std::vector<int32_t>{7});
 }
