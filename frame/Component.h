@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "frame/Dispatch.h"
@@ -58,9 +59,10 @@ class Component : public Dispatch {
     }
   }
 
-  // The same with a fixed failure value and nothing to release.
+  // The same with a fixed failure value and nothing to release. (A value
+  // that is itself callable would make the call above ambiguous.)
   template <class R, class Body>
-  R Guarded(R failure_value, Body&& body) {
+  requires(!std::is_invocable_v<R&>) R Guarded(R failure_value, Body&& body) {
     return Guarded(std::forward<Body>(body),
                    [&](const Failure&) { return failure_value; });
   }
