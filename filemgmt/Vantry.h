@@ -29,7 +29,7 @@ inline constexpr uint64_t kLongestFile = 2'147'483'647;
 class Vantry : public ComponentClass<Vantry> {
  public:
   static ClassInfo Members();
-  Vantry() : ComponentClass<Vantry>(kSource) {}
+  Vantry() : ComponentClass(kSource) {}
 
   // The collections of the last ReadDir (or what a script assigned);
   // nullptr before either. Never fail.

@@ -49,6 +49,7 @@ class Component : public Dispatch {
   // handed to `on_failure`, whose result is then returned: it releases what
   // the member opened and chooses the failure value.
   template <class Body, class OnFailure>
+    requires std::is_invocable_v<OnFailure, const Failure&>
   auto Guarded(Body&& body, OnFailure&& on_failure) -> decltype(body()) {
     try {
       return body();
@@ -59,10 +60,10 @@ class Component : public Dispatch {
     }
   }
 
-  // The same with a fixed failure value and nothing to release. (A value
-  // that is itself callable would make the call above ambiguous.)
+  // The same with a fixed failure value and nothing to release.
   template <class R, class Body>
-  requires(!std::is_invocable_v<R&>) R Guarded(R failure_value, Body&& body) {
+    requires std::is_invocable_r_v<R, Body>
+  R Guarded(R failure_value, Body&& body) {
     return Guarded(std::forward<Body>(body),
                    [&](const Failure&) { return failure_value; });
   }
@@ -73,9 +74,18 @@ class Component : public Dispatch {
   ErrorTriple last_error_;
 };
 
-// Implements Class() for a component whose member table is built by its
-// static Members() function, once.
+// The base of component class T: Class() gives the member table that T's
+// static Members() function builds, once.
 template <class T>
-using ComponentClass = DispatchClass<T, Component>;
+class ComponentClass : public Component {
+ public:
+  const ClassInfo& Class() const override {
+    static const ClassInfo info = T::Members();
+    return info;
+  }
+
+ protected:
+  using Component::Component;
+};
 
 }  // namespace corvane

@@ -48,4 +48,26 @@ inline size_t FindIgnoringCase(std::string_view haystack,
   return std::string_view::npos;
 }
 
+// The text without leading and trailing characters of `set`.
+inline std::string_view TrimOf(std::string_view text, std::string_view set) {
+  size_t first = text.find_first_not_of(set);
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(set);
+  return text.substr(first, last - first + 1);
+}
+
+// Without leading and trailing spaces (the trim of the components' texts).
+inline std::string_view TrimSpaces(std::string_view text) {
+  return TrimOf(text, " ");
+}
+
+// Without leading and trailing spaces and tabs (numbers written as text).
+inline std::string_view TrimBlanks(std::string_view text) {
+  return TrimOf(text, " \t");
+}
+
+inline bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
 }  // namespace corvane

@@ -16,16 +16,6 @@ namespace {
 [[noreturn]] void ThrowMismatch() { throw StandardFailure(kTypeMismatch); }
 [[noreturn]] void ThrowOverflow() { throw StandardFailure(kOverflow); }
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 // A number written as text: decimal, with sign, point and exponent, or
 // hexadecimal after "&H".
 double ParseNumber(std::string_view text) {

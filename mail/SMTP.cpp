@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "frame/Text.h"
 #include "mail/SendLog.h"
 #include "mail/clsMail.h"
 #include "net/WSKSOCK.h"
@@ -12,9 +13,6 @@
 namespace corvane::penrill {
 namespace {
 
-constexpr int kMillisecondsPerSecond = 1000;
-constexpr int32_t kDefaultTimeoutSeconds = net::kDefaultReplyTimeoutMs / 1000;
-
 [[noreturn]] void Fail(SendStep step, std::string description) {
   throw Failure(kComponentErrorBase + step, std::string(kSmtpSource),
                 std::move(description));
@@ -23,13 +21,6 @@ constexpr int32_t kDefaultTimeoutSeconds = net::kDefaultReplyTimeoutMs / 1000;
 // The message text of the last socket error.
 std::string SocketErrorText() {
   return net::GetSocketErrorText(net::LastSocketError());
-}
-
-std::string TrimSpaces(std::string_view text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
 }
 
 bool HoldsLineBreakOrNul(std::string_view text) {
@@ -56,10 +47,6 @@ std::vector<std::string> Texts(const Collection& list) {
   for (const auto& item : list.Items()) texts.push_back(item.ToText());
   return texts;
 }
-
-}  // namespace
-
-namespace {
 
 // Whether the text already goes on the wire as it stands: every line break
 // is CR LF and no line begins with ".".
@@ -111,13 +98,8 @@ ClassInfo SMTP::Members() {
       .Let("Attach", [](T& o, V v) { o.Attach(v); })
       .Let("SlowMode", [](T& o, bool v) { o.SlowMode(v); })
       .Let("LogEvent", [](T& o, bool v) { o.LogEvent(v); })
-      .Get("GetLastErrNum", [](T& o) { return o.GetLastErrNum(); })
-      .Get("GetLastErrSource", [](T& o) { return o.GetLastErrSource(); })
-      .Get("GetLastErrDescription",
-           [](T& o) { return o.GetLastErrDescription(); })
-      .Method("OnStartPage",
-              [](T& o, const Variant& context) { o.OnStartPage(context); })
-      .Method("OnEndPage", [](T& o) { o.OnEndPage(); })
+      .ErrorMembers()
+      .PageMembers()
       .Method("ReadFile", [](T& o, V path) { return o.ReadFile(path); })
       .Method("SendMail", [](T& o) { return o.SendMail(); })
       .Property(
@@ -127,7 +109,8 @@ ClassInfo SMTP::Members() {
 }
 
 SMTP::SMTP()
-    : mail_to_(Collection::New()),
+    : ComponentClass(kPenrillSource),
+      mail_to_(Collection::New()),
       mail_cc_(Collection::New()),
       mail_bcc_(Collection::New()),
       attach_(Collection::New()) {}
@@ -139,34 +122,9 @@ void SMTP::MailCc(std::string_view value) { mail_cc_->Add(Variant(value)); }
 void SMTP::MailBcc(std::string_view value) { mail_bcc_->Add(Variant(value)); }
 void SMTP::Attach(std::string_view value) { attach_->Add(Variant(value)); }
 
-int32_t SMTP::Timeout() const {
-  return timeout_seconds_ > 0 ? timeout_seconds_ : kDefaultTimeoutSeconds;
-}
-
-int SMTP::ConnectTimeoutMs() const {
-  if (timeout_seconds_ <= 0) return net::kDefaultConnectTimeoutMs;
-  return std::min(timeout_seconds_, INT32_MAX / kMillisecondsPerSecond) *
-         kMillisecondsPerSecond;
-}
-
-int SMTP::ReplyTimeoutMs() const {
-  if (timeout_seconds_ <= 0) return net::kDefaultReplyTimeoutMs;
-  return ConnectTimeoutMs();
-}
-
-void SMTP::OnStartPage(const Variant& theScriptingContext) {
-  try {
-    context_ = ContextFrom(theScriptingContext);
-  } catch (...) {
-  }
-}
-
 void SMTP::OnEndPage() {
-  try {
-    CloseConnection();
-  } catch (...) {
-  }
-  context_.reset();
+  CloseConnection();
+  Component::OnEndPage();
   try {
     ResetLists();
   } catch (...) {
@@ -174,12 +132,8 @@ void SMTP::OnEndPage() {
 }
 
 std::string SMTP::ReadFile(std::string_view vsPathName) {
-  try {
-    return platform::Files().ReadFile(vsPathName);
-  } catch (...) {
-    SaveLastError(CurrentFailure(std::string(kPenrillSource)));
-    return {};
-  }
+  return Guarded(std::string(),
+                 [&] { return platform::Files().ReadFile(vsPathName); });
 }
 
 bool SMTP::ValidateSend(std::string& message) const {
@@ -251,38 +205,34 @@ std::shared_ptr<clsMail> SMTP::NewMessage() const {
 }
 
 bool SMTP::SendMail() {
-  std::shared_ptr<clsMail> message;
-  try {
-    started_winsock_ = false;
-    std::string reason;
-    if (!ValidateSend(reason)) Fail(kSettingsCheck, reason);
-    message = NewMessage();
-    RunDialogue(*message);
-    status_ = "Successful.";
-    WriteSendLog();
-    ResetLists();
-    return true;
-  } catch (...) {
-    Failure failure = CurrentFailure(std::string(kPenrillSource));
-    SaveLastError(failure);
-    status_ = failure.description;
-    WriteToPage(status_);
-    WriteSendLog();
-    CloseConnection();
-    return false;
-  }
+  return Guarded(
+      [&] {
+        std::string reason;
+        if (!ValidateSend(reason)) Fail(kSettingsCheck, reason);
+        RunDialogue(*NewMessage());
+        status_ = "Successful.";
+        WriteSendLog();
+        ResetLists();
+        return true;
+      },
+      [&](const Failure& failure) {
+        status_ = failure.description;
+        WriteToPage(status_);
+        WriteSendLog();
+        CloseConnection();
+        return false;
+      });
 }
 
 void SMTP::RunDialogue(clsMail& message) {
-  std::string description;
-  started_winsock_ = net::StartWinsock(description);
-  if (!started_winsock_) Fail(kWinsockStartUp, "Unable to start up Winsock.");
-  socket_ = net::CreateSocket();
-  if (socket_ == -1) {
+  if (!connection_.Start()) {
+    Fail(kWinsockStartUp, "Unable to start up Winsock.");
+  }
+  if (!connection_.Open()) {
     Fail(kSocketCreation, "Unable to create a Socket. " + SocketErrorText());
   }
-  if (!net::ConnectSocket(socket_, server_, net::kSmtpPort,
-                          ConnectTimeoutMs())) {
+  if (!net::ConnectSocket(connection_.socket(), server_, net::kSmtpPort,
+                          timeout_.ConnectMs())) {
     Fail(kConnection, "Unable to establish connection with SMTP Server. " +
                           SocketErrorText());
   }
@@ -295,9 +245,9 @@ void SMTP::RunDialogue(clsMail& message) {
   SendRecipients(message, *mail_to_, true, pending);
   SendRecipients(message, *mail_cc_, false, pending);
   SendRecipients(message, *mail_bcc_, false, pending);
-  if (pending) SendMessageData(socket_, message);
+  if (pending) SendMessageData(message);
   SendCommand("QUIT\r\n");
-  net::ReceiveReply(socket_, ReplyTimeoutMs());
+  net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
   CloseConnection();
 }
 
@@ -319,21 +269,28 @@ void SMTP::SendRecipients(clsMail& message, const Collection& list,
     if (to_list && slow_mode_) message.CurrentRecipent(entry);
     if (full) --position;
     if (full || (to_list && slow_mode_)) {
-      SendMessageData(socket_, message);
+      SendMessageData(message);
       pending = false;
     }
   }
 }
 
-bool SMTP::SendMessageData(int32_t socket, clsMail& message) {
+// The message text is sent whole or not at all: a short or failed send
+// fails the send before the end-of-data line, so a cut message is never
+// handed over as complete.
+void SMTP::SendMessageData(clsMail& message) {
   SendCommand("DATA\r\n");
   ExpectReply({354});
-  net::SendData(socket, DataText(message.GetMailBody()));
+  std::string text = DataText(message.GetMailBody());
+  if (net::SendData(connection_.socket(), text, timeout_.ReplyMs()) !=
+      static_cast<int32_t>(text.size())) {
+    Fail(kShortSend, "Network Error: Unable to send the message text. " +
+                         SocketErrorText());
+  }
   SendCommand("\r\n.\r\n");
   ExpectReply({250});
   SendCommand(MailFromCommand(message));
   ExpectReply({250});
-  return true;
 }
 
 std::string SMTP::MailFromCommand(const clsMail& message) const {
@@ -341,13 +298,15 @@ std::string SMTP::MailFromCommand(const clsMail& message) const {
 }
 
 void SMTP::SendCommand(const std::string& command) {
-  if (net::SendData(socket_, command) != static_cast<int32_t>(command.size())) {
+  if (net::SendData(connection_.socket(), command, timeout_.ReplyMs()) !=
+      static_cast<int32_t>(command.size())) {
     Fail(kShortSend, "Network Error: " + command);
   }
 }
 
 SMTP::Reply SMTP::ExpectReply(std::initializer_list<int16_t> accepted) {
-  std::string text = net::ReceiveReply(socket_, ReplyTimeoutMs());
+  std::string text =
+      net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
   int16_t code = net::GetReplyCode(text);
   if (std::find(accepted.begin(), accepted.end(), code) == accepted.end()) {
     // A receive that failed (a time-out, say) has no reply text to show;
@@ -356,21 +315,6 @@ SMTP::Reply SMTP::ExpectReply(std::initializer_list<int16_t> accepted) {
     Fail(kReplyCheck, "Unexpected response: " + shown);
   }
   return {code, std::move(text)};
-}
-
-void SMTP::CloseConnection() {
-  if (socket_ != -1) {
-    net::CloseSocket(socket_);
-    socket_ = -1;
-  }
-  if (started_winsock_) {
-    net::EndWinsock();
-    started_winsock_ = false;
-  }
-}
-
-void SMTP::WriteToPage(std::string_view text) const {
-  corvane::WriteToPage(context_, text);
 }
 
 void SMTP::ResetLists() {

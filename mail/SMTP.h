@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "frame/Collection.h"
-#include "frame/ErrorTriple.h"
-#include "frame/Host.h"
+#include "frame/Component.h"
+#include "mail/modGlobal.h"
+#include "net/Connection.h"
 
 namespace corvane::penrill {
 
@@ -20,8 +21,6 @@ class clsMail;
 
 // Source of every failure SendMail raises itself.
 inline constexpr std::string_view kSmtpSource = "Penrill.SMTP";
-// Source of platform failures (files) the component records.
-inline constexpr std::string_view kPenrillSource = "Penrill";
 
 // Step numbers added to the component error base.
 enum SendStep : int32_t {
@@ -33,7 +32,7 @@ enum SendStep : int32_t {
   kShortSend = 6,
 };
 
-class SMTP : public DispatchClass<SMTP> {
+class SMTP : public ComponentClass<SMTP> {
  public:
   static ClassInfo Members();
   SMTP();
@@ -64,26 +63,18 @@ class SMTP : public DispatchClass<SMTP> {
   void SlowMode(bool value) { slow_mode_ = value; }
   void LogEvent(bool value) { log_event_ = value; }
 
-  // The last recorded failure (0 and empty texts before the first); never
-  // fail.
-  int32_t GetLastErrNum() const { return last_error_.number; }
-  std::string GetLastErrSource() const { return last_error_.source; }
-  std::string GetLastErrDescription() const { return last_error_.description; }
-
-  // Keeps the page's context; never fails.
-  void OnStartPage(const Variant& theScriptingContext);
   // Closes what a send left open, drops the context, empties the lists;
   // never fails.
-  void OnEndPage();
+  void OnEndPage() override;
   // The whole file as text; empty text on failure (the triple records it).
-  std::string ReadFile(std::string_view vsPathName);
+  [[nodiscard]] std::string ReadFile(std::string_view vsPathName);
   // Sends the message; false on any failure (triple, page and log tell).
-  bool SendMail();
+  [[nodiscard]] bool SendMail();
 
   // Seconds allowed for the connection and for each reply; 0 or below
   // restores the defaults (30 s to connect, 60 s per reply). Reads 60 then.
-  int32_t Timeout() const;
-  void Timeout(int32_t seconds) { timeout_seconds_ = seconds; }
+  int32_t Timeout() const { return timeout_.Seconds(); }
+  void Timeout(int32_t seconds) { timeout_.seconds = seconds; }
 
  private:
   bool ValidateSend(std::string& message) const;
@@ -91,7 +82,7 @@ class SMTP : public DispatchClass<SMTP> {
   void RunDialogue(clsMail& message);
   void SendRecipients(clsMail& message, const Collection& list, bool to_list,
                       bool& pending);
-  bool SendMessageData(int32_t socket, clsMail& message);
+  void SendMessageData(clsMail& message);
   std::string MailFromCommand(const clsMail& message) const;
   void SendCommand(const std::string& command);
   struct Reply {
@@ -99,13 +90,9 @@ class SMTP : public DispatchClass<SMTP> {
     std::string text;
   };
   Reply ExpectReply(std::initializer_list<int16_t> accepted);
-  void CloseConnection();
-  void SaveLastError(const Failure& failure) { last_error_.Save(failure); }
-  void WriteToPage(std::string_view text) const;
+  void CloseConnection() { connection_.Close(); }
   void ResetLists();
   void WriteSendLog();
-  int ConnectTimeoutMs() const;
-  int ReplyTimeoutMs() const;
 
   std::string server_;
   std::string mail_from_;
@@ -123,12 +110,9 @@ class SMTP : public DispatchClass<SMTP> {
   std::shared_ptr<Collection> attach_;
   bool slow_mode_ = false;
   bool log_event_ = false;
-  int32_t timeout_seconds_ = 0;
-  std::shared_ptr<ScriptingContext> context_;
-  int32_t socket_ = -1;
-  bool started_winsock_ = false;
+  net::TimeoutSetting timeout_;
+  net::Connection connection_;
   std::string status_;
-  ErrorTriple last_error_;
 };
 
 // The message text as DATA sends it: every line break written as CR LF (a

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "frame/Text.h"
 #include "mail/MailDate.h"
 #include "mail/Tallowin.h"
 #include "mail/modGlobal.h"
@@ -95,11 +96,7 @@ std::string clsMail::ParseEmailAddress(std::string_view vsEAdd) const {
       close < open) {
     return std::string(vsEAdd);
   }
-  std::string_view address = vsEAdd.substr(open + 1, close - open - 1);
-  size_t first = address.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = address.find_last_not_of(' ');
-  return std::string(address.substr(first, last - first + 1));
+  return std::string(TrimSpaces(vsEAdd.substr(open + 1, close - open - 1)));
 }
 
 std::string clsMail::GetMailBody() {
@@ -129,7 +126,7 @@ std::string clsMail::HeaderBlock() {
     AddLine(header, "To", current_recipent_);
   } else {
     if (EntryCount(mail_to_) == 0) {
-      throw Failure(kSubscriptOutOfRange, kPenrillSource,
+      throw Failure(kSubscriptOutOfRange, std::string(kPenrillSource),
                     StandardErrorText(kSubscriptOutOfRange));
     }
     header += AddressLine("To", *mail_to_);

@@ -95,7 +95,7 @@ bool ConnectSocket(int32_t socket, std::string_view server,
   }
 }
 
-int32_t SendData(int32_t socket, std::string_view text) {
+int32_t SendData(int32_t socket, std::string_view text, int /*timeout_ms*/) {
   try {
     auto& sockets = platform::Network();
     int32_t total = 0;

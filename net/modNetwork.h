@@ -47,7 +47,8 @@ bool ConnectSocket(int32_t socket, std::string_view server,
 
 // Sends the text in pieces of at most 1998 bytes; the number of bytes sent,
 // or -1 as soon as one piece is not wholly accepted.
-int32_t SendData(int32_t socket, std::string_view text);
+int32_t SendData(int32_t socket, std::string_view text,
+                 int timeout_ms = kDefaultReplyTimeoutMs);
 
 // Whether `text` holds one whole SMTP reply: it ends with a line end and its
 // last line is three digits followed by a space or by the line end.

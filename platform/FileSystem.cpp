@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -594,6 +595,19 @@ void CopyFileReplacing(std::string_view from, std::string_view to) {
   ReplaceThroughTemporary(to, [&](const std::string& temporary) {
     Files().CopyFileData(from, temporary);
   });
+}
+
+std::optional<std::string> RealPath(std::string_view path) {
+  char* resolved = ::realpath(PathText(path).c_str(), nullptr);
+  if (resolved == nullptr) return std::nullopt;
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+bool PathEntryExists(std::string_view path) {
+  struct stat st;
+  return ::lstat(PathText(path).c_str(), &st) == 0;
 }
 
 }  // namespace corvane::platform

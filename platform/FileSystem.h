@@ -251,4 +251,11 @@ void CopyFileReplacing(std::string_view from, std::string_view to);
 inline constexpr char kWindowsDirectory[] = "/etc";
 inline constexpr char kSystemDirectory[] = "/usr/lib";
 
+// The absolute path with every symbolic link, "." and ".." resolved;
+// nullopt when a level does not exist or cannot be searched.
+std::optional<std::string> RealPath(std::string_view path);
+
+// Whether anything is at the path, a dangling symbolic link included.
+bool PathEntryExists(std::string_view path);
+
 }  // namespace corvane::platform

@@ -18,6 +18,7 @@ enum SocketError : int32_t {
   kSocketConnectionRefused = 10061,
   kSocketConnectionReset = 10054,
   kSocketNotConnected = 10057,
+  kSocketMessageTooLong = 10040,
   kHostNotFound = 11001,
   kHostTryAgain = 11002,
   kHostNoRecovery = 11003,

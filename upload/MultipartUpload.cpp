@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 
+#include "frame/Text.h"
 #include "upload/FileNameRules.h"
 #include "upload/clsFileRecord.h"
 #include "upload/modMain.h"
@@ -28,25 +29,7 @@ void Increment(int16_t& counter) {
   ++counter;
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
-
 }  // namespace
-
-std::string GetHeaderParam(std::string_view header, std::string_view name) {
-  constexpr std::string_view kOpening = "=\"";
-  size_t start = header.find(name);
-  while (start != std::string_view::npos &&
-         header.substr(start + name.size(), kOpening.size()) != kOpening) {
-    start = header.find(name, start + 1);
-  }
-  if (start == std::string_view::npos) return {};
-  start += name.size() + kOpening.size();
-  size_t end = header.find('"', start);
-  if (end == std::string_view::npos) throw StandardFailure(kInvalidCall);
-  return std::string(header.substr(start, end - start));
-}
 
 // Finds the delimiter in the body with a Boyer-Moore-Horspool table built
 // once per request.
@@ -65,13 +48,10 @@ class MultipartUpload::DelimiterSearch {
   std::boyer_moore_horspool_searcher<std::string::const_iterator> searcher_;
 };
 
-MultipartUpload::MultipartUpload(upload& owner, std::string body,
+MultipartUpload::MultipartUpload(UploadTarget target, std::string body,
                                  std::string delimiter,
                                  std::optional<int64_t> allowance)
-    : owner_(owner),
-      uploaded_files_(*owner.UploadedFiles()),
-      form_items_(*owner.FormItems()),
-      form_(*owner.Form()),
+    : target_(std::move(target)),
       body_(std::move(body)),
       delimiter_(std::move(delimiter)),
       search_(std::make_unique<DelimiterSearch>(delimiter_)),
@@ -139,7 +119,7 @@ void MultipartUpload::BeginFilePart(std::string_view header,
   std::string client_name = ExtractFileName(file_name);
   stored_name_ = client_name;
   file_field_name_ = GetHeaderParam(header, "name");
-  Request& request = *owner_.request_;
+  Request& request = target_.request;
   if (!request.QueryString().empty()) {
     std::string override_name = GetFieldValue(
         std::string(kServerNameField) + std::to_string(file_part_counter_),
@@ -149,18 +129,18 @@ void MultipartUpload::BeginFilePart(std::string_view header,
   }
   // A name that could leave the upload directory is refused like a
   // forbidden extension.
-  if (!owner_.IsExtensionAllowed(client_name) ||
+  if (!target_.extension_allowed(client_name) ||
       !IsSafeStoredName(stored_name_)) {
     code_ = kExtensionRefused;
     return;
   }
   if (temporary_base_.empty()) {
-    temporary_base_ = PendingFile::TemporaryBase(owner_.upload_path_);
+    temporary_base_ = PendingFile::TemporaryBase(target_.directory);
   }
   output_file_ = std::make_unique<PendingFile>(
-      owner_.upload_path_,
+      target_.directory,
       temporary_base_ + "." + std::to_string(++temporary_count_),
-      owner_.upload_path_ + stored_name_);
+      target_.directory + stored_name_);
 }
 
 void MultipartUpload::EndPart(std::string_view part_body) {
@@ -183,22 +163,22 @@ void MultipartUpload::StoreFile(std::string_view part_body) {
     }
     *allowance_ = available - written;
   }
-  int16_t stored_count = owner_.num_of_uploaded_files_;
+  int16_t stored_count = target_.stored_count;
   Increment(stored_count);
   file->Commit();
-  owner_.num_of_uploaded_files_ = stored_count;
+  target_.stored_count = stored_count;
   auto record = clsFileRecord::New();
   record->FileName = stored_name_;
   record->FormName = file_field_name_;
   record->FileLen = static_cast<int32_t>(written);
-  uploaded_files_.Add(record);
+  target_.uploaded_files.Add(record);
 }
 
 void MultipartUpload::AddFormItem(std::string_view part_body) {
   std::shared_ptr<clsFormItem> item = std::move(pending_form_item_);
   item->Value = part_body;
-  form_items_.Add(item);
-  form_.Add(std::string(part_body), item->Name);
+  target_.form_items.Add(item);
+  target_.form.Add(std::string(part_body), item->Name);
 }
 
 }  // namespace corvane::cargane

@@ -11,27 +11,36 @@
 #include <string_view>
 
 #include "frame/Collection.h"
+#include "frame/Host.h"
+#include "upload/GetHeaderParam.h"
 #include "upload/PendingFile.h"
 #include "upload/clsFormItem.h"
 
 namespace corvane::cargane {
 
-class upload;
+// What the part loop works on and fills: the request, the upload directory
+// and extension rule of the owning upload object, and its results.
+struct UploadTarget {
+  Request& request;
+  // The upload directory, ending in "/".
+  std::string directory;
+  // Whether a browser-given name passes the extension rules.
+  std::function<bool(std::string_view)> extension_allowed;
+  Collection& uploaded_files;
+  Collection& form_items;
+  Collection& form;
+  // The number of stored files, raised as each file is stored.
+  int16_t& stored_count;
+};
 
 // The number raised when a delimiter is missing (hexadecimal 80040001).
 inline constexpr int32_t kSeekingBoundaryFailed = -2147221503;
-
-// The value of the first `name="..."` in the header (the name is matched
-// case-sensitively, anywhere, so "name" also matches inside "filename");
-// empty when there is none. Throws Failure 5 when the closing quote is
-// missing.
-std::string GetHeaderParam(std::string_view header, std::string_view name);
 
 class MultipartUpload {
  public:
   // `allowance` is the bytes that may still be written, when a quota is in
   // force.
-  MultipartUpload(upload& owner, std::string body, std::string delimiter,
+  MultipartUpload(UploadTarget target, std::string body, std::string delimiter,
                   std::optional<int64_t> allowance);
   ~MultipartUpload();
 
@@ -51,11 +60,7 @@ class MultipartUpload {
   void StoreFile(std::string_view part_body);
   void AddFormItem(std::string_view part_body);
 
-  upload& owner_;
-  // The owner's collections, which live at least as long as the call.
-  Collection& uploaded_files_;
-  Collection& form_items_;
-  Collection& form_;
+  UploadTarget target_;
   std::string body_;
   std::string delimiter_;
   std::unique_ptr<DelimiterSearch> search_;

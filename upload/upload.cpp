@@ -10,7 +10,6 @@ namespace corvane::cargane {
 namespace {
 
 constexpr std::string_view kBoundaryParameter = "boundary=";
-constexpr std::string_view kSource = "Cargane";
 
 std::shared_ptr<Collection>& Created(std::shared_ptr<Collection>& collection) {
   if (!collection) collection = Collection::New();
@@ -21,59 +20,48 @@ std::shared_ptr<Collection>& Created(std::shared_ptr<Collection>& collection) {
 
 ClassInfo upload::Members() {
   using T = upload;
-  ClassInfo built =
-      ClassBuilder<T>("upload")
-          .Method("OnStartPage",
-                  [](T& o, const Variant& context) { o.OnStartPage(context); })
-          .Method("OnEndPage", [](T& o) { o.OnEndPage(); })
-          .Method("upload", [](T& o) { return o.Upload(); })
-          .Method("CheckFileName",
-                  [](T& o, Variant& sFileName) {
-                    std::string name = sFileName.ToText();
-                    std::string result = o.CheckFileName(name);
-                    sFileName = name;
-                    return result;
-                  })
-          .Method("ExtractFileName",
-                  [](T& o, const Variant& PathName) {
-                    try {
-                      return o.ExtractFileName(PathName.ToText());
-                    } catch (...) {
-                      return std::string();
-                    }
-                  })
-          .Method("FileExtensionList", [](T&) {})
-          .Property(
-              "UserDiskQuota", [](T& o) { return o.UserDiskQuota(); },
-              [](T& o, int32_t v) { o.UserDiskQuota(v); })
-          .Property(
-              "MaxFileBytes", [](T& o) { return o.MaxFileBytes(); },
-              [](T& o, int32_t v) { o.MaxFileBytes(v); })
-          .Property(
-              "RejectEmptyExtension",
-              [](T& o) { return o.RejectEmptyExtension(); },
-              [](T& o, bool v) { o.RejectEmptyExtension(v); })
-          .Property(
-              "UpLoadPath", [](T& o) { return o.UpLoadPath(); },
-              [](T& o, std::string_view v) { o.UpLoadPath(v); })
-          .Get("GetLastErrNum", [](T& o) { return o.GetLastErrNum(); })
-          .Get("GetLastErrSource", [](T& o) { return o.GetLastErrSource(); })
-          .Get("GetLastErrDescription",
-               [](T& o) { return o.GetLastErrDescription(); })
-          .Get("UploadedFiles", [](T& o) { return o.UploadedFiles(); })
-          .Get("FormItems", [](T& o) { return o.FormItems(); })
-          .Get("Form", [](T& o) { return o.Form(); })
-          .Get("NumOfUploadedFiles",
-               [](T& o) { return o.NumOfUploadedFiles(); })
-          .Build();
-  // FileExtensionList takes a parameter array: every argument as given.
-  std::vector<MemberInfo> members = built.members();
-  members[built.Find("FileExtensionList")].call = [](Dispatch& self,
-                                                     Arguments& args) {
-    static_cast<T&>(self).FileExtensionList(args);
-    return Variant();
-  };
-  return ClassInfo(built.name(), std::move(members));
+  return ClassBuilder<T>("upload")
+      .Method("OnStartPage",
+              [](T& o, const Variant& context) { o.OnStartPage(context); })
+      .Method("OnEndPage", [](T& o) { o.OnEndPage(); })
+      .Method("upload", [](T& o) { return o.Upload(); })
+      .Method("CheckFileName",
+              [](T& o, Variant& sFileName) {
+                std::string name = sFileName.ToText();
+                std::string result = o.CheckFileName(name);
+                sFileName = name;
+                return result;
+              })
+      .Method("ExtractFileName",
+              [](T& o, const Variant& PathName) {
+                try {
+                  return o.ExtractFileName(PathName.ToText());
+                } catch (...) {
+                  return std::string();
+                }
+              })
+      .Method("FileExtensionList",
+              [](T& o, const Arguments& ParamFileExtentionList) {
+                o.FileExtensionList(ParamFileExtentionList);
+              })
+      .Property(
+          "UserDiskQuota", [](T& o) { return o.UserDiskQuota(); },
+          [](T& o, int32_t v) { o.UserDiskQuota(v); })
+      .Property(
+          "MaxFileBytes", [](T& o) { return o.MaxFileBytes(); },
+          [](T& o, int32_t v) { o.MaxFileBytes(v); })
+      .Property(
+          "RejectEmptyExtension", [](T& o) { return o.RejectEmptyExtension(); },
+          [](T& o, bool v) { o.RejectEmptyExtension(v); })
+      .Property(
+          "UpLoadPath", [](T& o) { return o.UpLoadPath(); },
+          [](T& o, std::string_view v) { o.UpLoadPath(v); })
+      .ErrorMembers()
+      .Get("UploadedFiles", [](T& o) { return o.UploadedFiles(); })
+      .Get("FormItems", [](T& o) { return o.FormItems(); })
+      .Get("Form", [](T& o) { return o.Form(); })
+      .Get("NumOfUploadedFiles", [](T& o) { return o.NumOfUploadedFiles(); })
+      .Build();
 }
 
 void upload::OnStartPage(const Variant& PassedScriptingContext) {
@@ -81,13 +69,13 @@ void upload::OnStartPage(const Variant& PassedScriptingContext) {
   if (!context) throw StandardFailure(kObjectRequired);
   auto request = context->Request();
   auto response = context->Response();
-  context_ = std::move(context);
+  HoldPage(std::move(context));
   request_ = std::move(request);
   response_ = std::move(response);
 }
 
 void upload::OnEndPage() {
-  context_.reset();
+  Component::OnEndPage();
   request_.reset();
   response_.reset();
 }
@@ -100,8 +88,7 @@ std::string upload::ExtractFileName(std::string_view PathName) {
   return cargane::ExtractFileName(PathName);
 }
 
-void upload::FileExtensionList(
-    const std::vector<Variant>& ParamFileExtentionList) {
+void upload::FileExtensionList(const Arguments& ParamFileExtentionList) {
   std::vector<std::string> list;
   for (const Variant& entry : ParamFileExtentionList) {
     if (!entry.IsMissing()) list.push_back(entry.ToText());
@@ -131,14 +118,12 @@ bool upload::IsExtensionAllowed(std::string_view client_name) const {
 }
 
 int16_t upload::Upload() {
-  try {
-    return ProcessRequest();
-  } catch (...) {
-    Failure failure = CurrentFailure(std::string(kSource));
-    SaveLastError(failure);
-    return failure.number == kPathFileAccessError ? kAccessFailed
-                                                  : kUploadFailed;
-  }
+  return Guarded([&] { return ProcessRequest(); },
+                 [](const Failure& failure) {
+                   return failure.number == kPathFileAccessError
+                              ? kAccessFailed
+                              : kUploadFailed;
+                 });
 }
 
 int16_t upload::ProcessRequest() {
@@ -169,8 +154,17 @@ int16_t upload::ProcessRequest() {
     if (*allowance <= 0) return kQuotaExceeded;
   }
 
-  MultipartUpload parts(*this, std::move(body), std::move(delimiter),
-                        allowance);
+  UploadTarget target{
+      .request = *request_,
+      .directory = upload_path_,
+      .extension_allowed =
+          [this](std::string_view name) { return IsExtensionAllowed(name); },
+      .uploaded_files = *UploadedFiles(),
+      .form_items = *FormItems(),
+      .form = *Form(),
+      .stored_count = num_of_uploaded_files_};
+  MultipartUpload parts(std::move(target), std::move(body),
+                        std::move(delimiter), allowance);
   return parts.Run();
 }
 

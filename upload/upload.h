@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "frame/Collection.h"
-#include "frame/ErrorTriple.h"
-#include "frame/Host.h"
+#include "frame/Component.h"
 
 namespace corvane::cargane {
 
@@ -27,26 +26,30 @@ enum UploadCode : int16_t {
   kNoBoundary = -9,
 };
 
-class upload : public DispatchClass<upload> {
+// Source of every failure the component records.
+inline constexpr std::string_view kSource = "Cargane";
+
+class upload : public ComponentClass<upload> {
  public:
   static ClassInfo Members();
+  upload() : ComponentClass(kSource) {}
 
   // Keeps the context and its request and response; 13 when the value holds
   // another kind of object, 424 when it holds none.
-  void OnStartPage(const Variant& PassedScriptingContext);
+  void OnStartPage(const Variant& PassedScriptingContext) override;
   // Drops the context, the request and the response. Cannot fail.
-  void OnEndPage();
+  void OnEndPage() override;
   // The method `upload` (C++ keeps the class's own name for constructors):
   // parses the request body and returns its code; never raises. The
   // negative codes are listed in UploadCode.
-  int16_t Upload();
+  [[nodiscard]] int16_t Upload();
   // Vets a page-given name; empty when refused (see FileNameRules.h).
-  std::string CheckFileName(std::string& sFileName);
+  [[nodiscard]] std::string CheckFileName(std::string& sFileName);
   // The browser's name without its directory; empty on failure.
-  std::string ExtractFileName(std::string_view PathName);
+  [[nodiscard]] std::string ExtractFileName(std::string_view PathName);
   // Replaces the extension list by the arguments (as text), or by "*" when
   // there are none; 13 for an argument that is not text, the list unchanged.
-  void FileExtensionList(const std::vector<Variant>& ParamFileExtentionList);
+  void FileExtensionList(const Arguments& ParamFileExtentionList);
 
   // Properties, stored and returned unchanged unless said otherwise; none
   // can fail.
@@ -59,9 +62,6 @@ class upload : public DispatchClass<upload> {
   std::string UpLoadPath() const { return upload_path_; }
   // An empty value is ignored; others gain a trailing "/".
   void UpLoadPath(std::string_view value);
-  int32_t GetLastErrNum() const { return last_error_.number; }
-  std::string GetLastErrSource() const { return last_error_.source; }
-  std::string GetLastErrDescription() const { return last_error_.description; }
   // The object's collections, made empty on first use; never nullptr.
   std::shared_ptr<Collection> UploadedFiles();
   std::shared_ptr<Collection> FormItems();
@@ -72,9 +72,6 @@ class upload : public DispatchClass<upload> {
   bool IsExtensionAllowed(std::string_view client_name) const;
 
  private:
-  friend class MultipartUpload;
-
-  void SaveLastError(const Failure& failure) { last_error_.Save(failure); }
   int16_t ProcessRequest();
 
   std::shared_ptr<Collection> uploaded_files_;
@@ -82,12 +79,10 @@ class upload : public DispatchClass<upload> {
   std::shared_ptr<Collection> form_;
   int16_t num_of_uploaded_files_ = 0;
   bool reject_empty_extension_ = true;
-  std::shared_ptr<ScriptingContext> context_;
   std::shared_ptr<Request> request_;
   std::shared_ptr<Response> response_;
   std::string upload_path_;
   std::vector<std::string> extension_list_;
-  ErrorTriple last_error_;
   int32_t user_disk_quota_ = -1;
   int32_t max_file_bytes_ = -1;
 };

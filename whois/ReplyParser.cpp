@@ -1,5 +1,10 @@
 #include "whois/ReplyParser.h"
 
+#include <array>
+#include <iterator>
+
+#include "frame/Text.h"
+
 namespace corvane::namewell {
 namespace {
 
@@ -13,17 +18,6 @@ constexpr std::string_view kDateEnd = ".\n";
 constexpr std::string_view kTechnical = "Technical Contact";
 constexpr std::string_view kZone = "Zone Contact";
 constexpr std::string_view kBilling = "Billing Contact";
-
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
-
-std::string TrimSpaces(std::string_view text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
 
 // Walks the reply from one marker to the next, in the order the fields
 // stand in it.
@@ -67,12 +61,29 @@ class ReplyCursor {
   size_t position_ = 0;
 };
 
-// Which of the later sections share the block being read.
-struct SharingFlags {
-  bool technical = false;
-  bool zone = false;
-  bool billing = false;
+// The contact sections in the order they stand in a reply, with the field
+// each fills.
+enum ContactSection : size_t {
+  kAdministrative,
+  kTechnicalSection,
+  kZoneSection
 };
+
+struct ContactHeading {
+  std::string_view heading;
+  std::string WhoisRecord::*field;
+};
+
+constexpr ContactHeading kContacts[] = {
+    {"Administrative Contact", &WhoisRecord::administrative_contact},
+    {kTechnical, &WhoisRecord::technical_contact},
+    {kZone, &WhoisRecord::zone_contact},
+    {kBilling, &WhoisRecord::billing_contact},
+};
+constexpr size_t kBillingSection = 3;
+
+// Which of the later sections share the block being read.
+using SharingFlags = std::array<bool, std::size(kContacts)>;
 
 void ParseHostForm(ReplyCursor& cursor, WhoisRecord& record) {
   std::string cut;
@@ -84,78 +95,35 @@ void ParseHostForm(ReplyCursor& cursor, WhoisRecord& record) {
   cursor.CutDate(record.database_updated, "Database last updated on");
 }
 
-bool ParseAdministrativeSection(ReplyCursor& cursor, WhoisRecord& record,
-                                SharingFlags& shared) {
+// One contact section: its heading names the later sections that share
+// its block ("Administrative Contact, Technical Contact:"); the block runs
+// to the next section's heading, or past the sections it shares: to the
+// billing heading or the empty line when it shares the zone contact, to
+// the empty line when it shares the billing contact. The block fills the
+// section's field and those of every section still marked as sharing.
+// False when the parse has to stop.
+bool ParseContactSection(ReplyCursor& cursor, WhoisRecord& record,
+                         size_t section, SharingFlags& shared) {
   std::string sharers;
-  if (!cursor.Cut(sharers, "Administrative Contact", ":")) return false;
-  std::string_view end_marker = kTechnical;
-  if (Contains(sharers, kTechnical)) shared.technical = true;
-  if (Contains(sharers, kZone)) {
-    shared.zone = true;
-    end_marker = cursor.BillingOrEmptyLine();
-  }
-  if (Contains(sharers, kBilling)) {
-    shared.billing = true;
-    end_marker = kEmptyLine;
+  if (!cursor.Cut(sharers, kContacts[section].heading, ":")) return false;
+  std::string_view end_marker = section + 1 == kBillingSection
+                                    ? cursor.BillingOrEmptyLine()
+                                    : kContacts[section + 1].heading;
+  for (size_t later = section + 1; later < std::size(kContacts); ++later) {
+    if (!Contains(sharers, kContacts[later].heading)) continue;
+    shared[later] = true;
+    if (later == kZoneSection) end_marker = cursor.BillingOrEmptyLine();
+    if (later == kBillingSection) end_marker = kEmptyLine;
   }
   std::string cut;
   if (!cursor.CutBlock(cut, end_marker)) return false;
   std::string block = MyTrim(cut);
   if (block.empty()) return true;
-  record.administrative_contact = block;
-  if (shared.technical) record.technical_contact = block;
-  if (shared.zone) {
-    record.zone_contact = block;
-    shared.zone = false;
+  record.*kContacts[section].field = block;
+  for (size_t later = section + 1; later < std::size(kContacts); ++later) {
+    if (shared[later]) record.*kContacts[later].field = block;
+    shared[later] = false;
   }
-  if (shared.billing) {
-    record.billing_contact = block;
-    shared.billing = false;
-  }
-  return true;
-}
-
-bool ParseTechnicalSection(ReplyCursor& cursor, WhoisRecord& record,
-                           SharingFlags& shared) {
-  std::string cut;
-  if (!cursor.Cut(cut, kTechnical, ":")) return false;
-  std::string sharers = MyTrim(cut);
-  std::string_view end_marker = kZone;
-  if (Contains(sharers, kZone)) {
-    shared.zone = true;
-    end_marker = cursor.BillingOrEmptyLine();
-  }
-  if (Contains(sharers, kBilling)) {
-    shared.billing = true;
-    end_marker = kEmptyLine;
-  }
-  if (!cursor.CutBlock(cut, end_marker)) return false;
-  std::string block = MyTrim(cut);
-  if (block.empty()) return true;
-  record.technical_contact = block;
-  if (shared.zone) record.zone_contact = block;
-  if (shared.billing) {
-    record.billing_contact = block;
-    shared.billing = false;
-  }
-  return true;
-}
-
-bool ParseZoneSection(ReplyCursor& cursor, WhoisRecord& record,
-                      SharingFlags& shared) {
-  std::string cut;
-  if (!cursor.Cut(cut, kZone, ":")) return false;
-  std::string sharers = MyTrim(cut);
-  std::string_view end_marker = cursor.BillingOrEmptyLine();
-  if (Contains(sharers, kBilling)) {
-    shared.billing = true;
-    end_marker = kEmptyLine;
-  }
-  if (!cursor.CutBlock(cut, end_marker)) return false;
-  std::string block = MyTrim(cut);
-  if (block.empty()) return true;
-  record.zone_contact = block;
-  if (shared.billing) record.billing_contact = block;
   return true;
 }
 
@@ -166,17 +134,16 @@ void ParseBillingSection(ReplyCursor& cursor, WhoisRecord& record) {
   if (!block.empty()) record.billing_contact = block;
 }
 
-// The four contact sections; false when the parse has to stop.
+// The four contact sections; false when the parse has to stop. A section
+// whose contact an earlier block already filled is not looked for.
 bool ParseContactSections(ReplyCursor& cursor, WhoisRecord& record) {
-  SharingFlags shared;
-  if (!ParseAdministrativeSection(cursor, record, shared)) return false;
-  if (record.technical_contact.empty() &&
-      !ParseTechnicalSection(cursor, record, shared)) {
-    return false;
-  }
-  if (record.zone_contact.empty() &&
-      !ParseZoneSection(cursor, record, shared)) {
-    return false;
+  SharingFlags shared{};
+  for (size_t section : {kAdministrative, kTechnicalSection, kZoneSection}) {
+    if (section != kAdministrative &&
+        !(record.*kContacts[section].field).empty()) {
+      continue;
+    }
+    if (!ParseContactSection(cursor, record, section, shared)) return false;
   }
   if (record.billing_contact.empty()) ParseBillingSection(cursor, record);
   return true;
@@ -217,11 +184,7 @@ bool GetContentBetweenTags(std::string& content, std::string_view text,
 }
 
 std::string MyTrim(std::string_view text) {
-  constexpr std::string_view kBlanks = "\n \r\t";
-  size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(kBlanks);
-  return std::string(text.substr(first, last - first + 1));
+  return std::string(TrimOf(text, "\n \r\t"));
 }
 
 WhoisRecord ParseResponse(std::string_view reply) {

@@ -1,21 +1,18 @@
 #include "whois/WhoisQuery.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <string>
 
+#include "frame/Text.h"
 #include "net/WSKSOCK.h"
-#include "net/modNetwork.h"
+#include "platform/Sockets.h"
 #include "whois/EmailAddresses.h"
 
 namespace corvane::namewell {
 namespace {
 
-constexpr int32_t kMessageTooLong = 10040;
-
 [[noreturn]] void Raise(int32_t number, std::string description) {
-  throw Failure(number, kSource, std::move(description));
+  throw Failure(number, std::string(kSource), std::move(description));
 }
 
 // The failure of a step that failed on a socket: its message followed
@@ -26,10 +23,7 @@ constexpr int32_t kMessageTooLong = 10040;
 
 // The query line: the text without leading and trailing spaces, then CR LF.
 std::string QueryLine(std::string_view query) {
-  size_t first = query.find_first_not_of(' ');
-  if (first == std::string_view::npos) return "\r\n";
-  size_t last = query.find_last_not_of(' ');
-  return std::string(query.substr(first, last - first + 1)) + "\r\n";
+  return std::string(TrimSpaces(query)) + "\r\n";
 }
 
 }  // namespace
@@ -60,15 +54,8 @@ ClassInfo WhoisQuery::Members() {
       .Get("GetZoneContact", [](T& o) { return o.GetZoneContact(); })
       .Get("GetBillingContact", [](T& o) { return o.GetBillingContact(); })
       .Get("GetResponse", [](T& o) { return o.GetResponse(); })
-      .Get("GetLastErrNum", [](T& o) { return o.GetLastErrNum(); })
-      .Get("GetLastErrSource", [](T& o) { return o.GetLastErrSource(); })
-      .Get("GetLastErrDescription",
-           [](T& o) { return o.GetLastErrDescription(); })
-      .Method("OnStartPage",
-              [](T& o, const Variant& theScriptingContext) {
-                o.OnStartPage(theScriptingContext);
-              })
-      .Method("OnEndPage", [](T& o) { o.OnEndPage(); })
+      .ErrorMembers()
+      .PageMembers()
       .Method(
           "SendQuery",
           [](T& o, std::string_view strQuery) { return o.SendQuery(strQuery); })
@@ -85,10 +72,7 @@ ClassInfo WhoisQuery::Members() {
       .Build();
 }
 
-WhoisQuery::~WhoisQuery() {
-  CloseConnection();
-  context_.reset();
-}
+WhoisQuery::~WhoisQuery() { CloseConnection(); }
 
 std::string WhoisQuery::FirstEmail(const std::string& contact) const {
   std::vector<std::string> addresses = namewell::ExtractEmail(contact);
@@ -111,35 +95,24 @@ std::string WhoisQuery::GetbillingEmail() const {
   return FirstEmail(record_.billing_contact);
 }
 
-void WhoisQuery::OnStartPage(const Variant& theScriptingContext) {
-  try {
-    context_ = ContextFrom(theScriptingContext);
-  } catch (...) {
-  }
-}
-
 void WhoisQuery::OnEndPage() {
-  try {
-    CloseConnection();
-    context_.reset();
-  } catch (...) {
-  }
+  CloseConnection();
+  Component::OnEndPage();
 }
 
 bool WhoisQuery::SendQuery(std::string_view strQuery) {
-  try {
-    winsock_started_ = false;
-    PrepareQuery();
-    Exchange(strQuery);
-    ParseResponse();
-    return true;
-  } catch (...) {
-    Failure failure = CurrentFailure(kSource);
-    SaveLastError(failure);
-    WriteToPage(failure.description);
-    CloseConnection();
-    return false;
-  }
+  return Guarded(
+      [&] {
+        PrepareQuery();
+        Exchange(strQuery);
+        ParseResponse();
+        return true;
+      },
+      [&](const Failure& failure) {
+        WriteToPage(failure.description);
+        CloseConnection();
+        return false;
+      });
 }
 
 std::shared_ptr<Collection> WhoisQuery::ExtractEmail(
@@ -159,21 +132,6 @@ bool WhoisQuery::ValidateEmail(std::string_view sEmail) const {
   }
 }
 
-int32_t WhoisQuery::Timeout() const {
-  return timeout_seconds_ > 0 ? timeout_seconds_
-                              : net::kDefaultReplyTimeoutMs / 1000;
-}
-
-int WhoisQuery::ConnectTimeoutMs() const {
-  if (timeout_seconds_ <= 0) return net::kDefaultConnectTimeoutMs;
-  return std::min(timeout_seconds_, INT32_MAX / 1000) * 1000;
-}
-
-int WhoisQuery::ReplyTimeoutMs() const {
-  if (timeout_seconds_ <= 0) return net::kDefaultReplyTimeoutMs;
-  return ConnectTimeoutMs();
-}
-
 void WhoisQuery::PrepareQuery() {
   if (whois_server_.empty()) whois_server_ = kDefaultWhoisServer;
   record_ = WhoisRecord{};
@@ -182,29 +140,28 @@ void WhoisQuery::PrepareQuery() {
 // Steps 4 to 11 of a query: start the socket library, connect, send the
 // line, read the whole reply, close.
 void WhoisQuery::Exchange(std::string_view query) {
-  std::string description;
-  winsock_started_ = net::StartWinsock(description);
-  if (!winsock_started_) Raise(kStartupFailed, "Unable to start up Winsock.");
-
-  socket_ = net::CreateSocket();
-  if (socket_ == -1) {
+  if (!connection_.Start()) {
+    Raise(kStartupFailed, "Unable to start up Winsock.");
+  }
+  if (!connection_.Open()) {
     RaiseSocketFailure(kSocketFailed, "Unable to create a Socket. ");
   }
-  if (!net::ConnectSocket(socket_, whois_server_, net::kWhoisPort,
-                          ConnectTimeoutMs())) {
+  const int32_t socket = connection_.socket();
+  if (!net::ConnectSocket(socket, whois_server_, net::kWhoisPort,
+                          timeout_.ConnectMs())) {
     RaiseSocketFailure(kConnectFailed,
                        "Unable to establish connection with Whois Server. ");
   }
 
   std::string line = QueryLine(query);
-  if (net::SendData(socket_, line) != static_cast<int32_t>(line.size())) {
+  if (net::SendData(socket, line) != static_cast<int32_t>(line.size())) {
     Raise(kWriteFailed, "Network Error: Unable to write.");
   }
 
   response_ = net::ReceiveAll(
-      socket_, {.max_bytes = kReplyLimit, .timeout_ms = ReplyTimeoutMs()});
+      socket, {.max_bytes = kReplyLimit, .timeout_ms = timeout_.ReplyMs()});
   if (int32_t error = net::LastSocketError(); error != 0) {
-    if (error == kMessageTooLong) {
+    if (error == platform::kSocketMessageTooLong) {
       Raise(kReadFailed,
             "Network Error: Unable to read. The reply is longer than " +
                 std::to_string(kReplyLimit) + " bytes.");
@@ -214,15 +171,6 @@ void WhoisQuery::Exchange(std::string_view query) {
   CloseConnection();
 }
 
-// Closes the socket of the query and ends this object's start of the
-// socket library; the handle is forgotten so that it is never closed twice.
-void WhoisQuery::CloseConnection() {
-  net::CloseSocket(socket_);
-  socket_ = 0;
-  if (winsock_started_) {
-    winsock_started_ = false;
-    net::EndWinsock();
-  }
-}
+void WhoisQuery::CloseConnection() { connection_.Close(); }
 
 }  // namespace corvane::namewell

@@ -9,14 +9,14 @@
 #include <string_view>
 
 #include "frame/Collection.h"
-#include "frame/ErrorTriple.h"
-#include "frame/Host.h"
+#include "frame/Component.h"
+#include "net/Connection.h"
 #include "whois/ReplyParser.h"
 
 namespace corvane::namewell {
 
 // Source of every failure the component records.
-inline constexpr char kSource[] = "Namewell";
+inline constexpr std::string_view kSource = "Namewell";
 
 // The server used when WhoisServer was never set.
 inline constexpr char kDefaultWhoisServer[] = "whois.iana.org";
@@ -31,10 +31,10 @@ inline constexpr int32_t kWriteFailed = kComponentErrorBase + 6;
 // Largest reply accepted; a longer one fails the query (kReadFailed).
 inline constexpr size_t kReplyLimit = 8 * 1024 * 1024;
 
-class WhoisQuery : public DispatchClass<WhoisQuery> {
+class WhoisQuery : public ComponentClass<WhoisQuery> {
  public:
   static ClassInfo Members();
-  WhoisQuery() = default;
+  WhoisQuery() : ComponentClass(kSource) {}
   ~WhoisQuery() override;
   WhoisQuery(const WhoisQuery&) = delete;
   WhoisQuery& operator=(const WhoisQuery&) = delete;
@@ -67,17 +67,12 @@ class WhoisQuery : public DispatchClass<WhoisQuery> {
   std::string GetBillingContact() const { return record_.billing_contact; }
   // The whole reply of the last query that reached its receive step.
   std::string GetResponse() const { return response_; }
-  int32_t GetLastErrNum() const { return last_error_.number; }
-  std::string GetLastErrSource() const { return last_error_.source; }
-  std::string GetLastErrDescription() const { return last_error_.description; }
 
-  // Keeps the page's context; a fault is swallowed.
-  void OnStartPage(const Variant& theScriptingContext);
   // Closes what a query left open and drops the context; never fails.
-  void OnEndPage();
+  void OnEndPage() override;
   // One whole exchange with the server, then the parse; false on failure,
   // with the last-error triple set and the description written to the page.
-  bool SendQuery(std::string_view strQuery);
+  [[nodiscard]] bool SendQuery(std::string_view strQuery);
   // Every acceptable address of the text; an empty collection when none.
   std::shared_ptr<Collection> ExtractEmail(std::string_view sContact) const;
   // Whether the text passes the address check; false, never a failure.
@@ -86,30 +81,21 @@ class WhoisQuery : public DispatchClass<WhoisQuery> {
   // Seconds allowed for the connection and for the whole reply; 0 or below
   // restores the defaults (30 s to connect, 60 s for the reply), and the
   // property then reads 60.
-  int32_t Timeout() const;
-  void Timeout(int32_t seconds) { timeout_seconds_ = seconds; }
+  int32_t Timeout() const { return timeout_.Seconds(); }
+  void Timeout(int32_t seconds) { timeout_.seconds = seconds; }
 
  private:
   void PrepareQuery();
   void ParseResponse() { record_ = namewell::ParseResponse(response_); }
   void Exchange(std::string_view query);
-  void SaveLastError(const Failure& failure) { last_error_.Save(failure); }
-  void WriteToPage(std::string_view text) {
-    corvane::WriteToPage(context_, text);
-  }
   void CloseConnection();
-  int ConnectTimeoutMs() const;
-  int ReplyTimeoutMs() const;
   std::string FirstEmail(const std::string& contact) const;
 
-  std::shared_ptr<ScriptingContext> context_;
-  bool winsock_started_ = false;
-  int32_t socket_ = 0;
+  net::Connection connection_;
   std::string whois_server_;
   WhoisRecord record_;
   std::string response_;
-  ErrorTriple last_error_;
-  int32_t timeout_seconds_ = 0;
+  net::TimeoutSetting timeout_;
 };
 
 }  // namespace corvane::namewell

@@ -242,13 +242,16 @@ TEST_F(SmtpTest, ShortSendStopsTheDialogue) {
   EXPECT_EQ(peer.closed, std::vector<int32_t>{7});
 }
 
-TEST_F(SmtpTest, ShortMessageTextShowsAtTheEndOfData) {
+TEST_F(SmtpTest, ShortMessageTextFailsBeforeTheEndOfData) {
   ShortSending peer("Date: ");
   peer.chunks = HealthyReplies(1);
-  peer.chunks[5] = "451 message incomplete\r\n";
   Settle();
   EXPECT_FALSE(smtp_.SendMail());
-  ExpectFailure(kReplyError, "Unexpected response: 451 message incomplete\r\n");
+  EXPECT_EQ(smtp_.GetLastErrNum(), kShortSendError);
+  EXPECT_TRUE(smtp_.GetLastErrDescription().starts_with(
+      "Network Error: Unable to send the message text."));
+  EXPECT_EQ(peer.Sent().find("\r\n.\r\n"), std::string::npos)
+      << "a cut message is never ended as complete";
 }
 
 TEST_F(SmtpTest, RepeatedFullStorageWithNothingAcceptedFails) {
