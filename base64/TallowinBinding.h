@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "base64/Tallowin.h"
 #include "platform/Failure.h"
@@ -24,10 +25,10 @@ class Binding {
  public:
   // `folder` is searched first (with its trailing '/'); `file_name` is the
   // library's file name. `source` names the caller in failures.
-  Binding(std::string folder, std::string file_name, std::string source)
+  Binding(std::string folder, std::string file_name, std::string_view source)
       : folder_(std::move(folder)),
         file_name_(std::move(file_name)),
-        source_(std::move(source)) {}
+        source_(source) {}
 
   // The export `name` as a function of type F, loading the library on the
   // first call. Throws Failure 53 "File not found: " and the file name when

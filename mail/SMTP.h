@@ -12,6 +12,7 @@
 
 #include "frame/Collection.h"
 #include "frame/Component.h"
+#include "mail/modGlobal.h"
 #include "net/Connection.h"
 
 namespace corvane::penrill {
@@ -20,8 +21,6 @@ class clsMail;
 
 // Source of every failure SendMail raises itself.
 inline constexpr std::string_view kSmtpSource = "Penrill.SMTP";
-// Source of platform failures (files) the component records.
-inline constexpr std::string_view kPenrillSource = "Penrill";
 
 // Step numbers added to the component error base.
 enum SendStep : int32_t {
@@ -68,9 +67,9 @@ class SMTP : public ComponentClass<SMTP> {
   // never fails.
   void OnEndPage() override;
   // The whole file as text; empty text on failure (the triple records it).
-  std::string ReadFile(std::string_view vsPathName);
+  [[nodiscard]] std::string ReadFile(std::string_view vsPathName);
   // Sends the message; false on any failure (triple, page and log tell).
-  bool SendMail();
+  [[nodiscard]] bool SendMail();
 
   // Seconds allowed for the connection and for each reply; 0 or below
   // restores the defaults (30 s to connect, 60 s per reply). Reads 60 then.

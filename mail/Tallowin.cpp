@@ -18,7 +18,8 @@ tallowin::Binding& Tallowin() {
 
 void AppendBase64(std::string_view bytes, std::string& out) {
   if (bytes.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    throw Failure(kOverflow, kPenrillSource, StandardErrorText(kOverflow));
+    throw Failure(kOverflow, std::string(kPenrillSource),
+                  StandardErrorText(kOverflow));
   }
   auto encode = Tallowin().Base64Encode();
   auto count = static_cast<int32_t>(bytes.size());

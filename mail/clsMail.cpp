@@ -126,7 +126,7 @@ std::string clsMail::HeaderBlock() {
     AddLine(header, "To", current_recipent_);
   } else {
     if (EntryCount(mail_to_) == 0) {
-      throw Failure(kSubscriptOutOfRange, kPenrillSource,
+      throw Failure(kSubscriptOutOfRange, std::string(kPenrillSource),
                     StandardErrorText(kSubscriptOutOfRange));
     }
     header += AddressLine("To", *mail_to_);

@@ -9,7 +9,7 @@
 namespace corvane::penrill {
 
 // The source of the failures that the mail component raises itself.
-inline constexpr const char* kPenrillSource = "Penrill";
+inline constexpr std::string_view kPenrillSource = "Penrill";
 
 // The text after the last '/' of `path`; the whole path when it has none;
 // empty when it ends with '/'. Never fails.

@@ -42,11 +42,11 @@ class upload : public ComponentClass<upload> {
   // The method `upload` (C++ keeps the class's own name for constructors):
   // parses the request body and returns its code; never raises. The
   // negative codes are listed in UploadCode.
-  int16_t Upload();
+  [[nodiscard]] int16_t Upload();
   // Vets a page-given name; empty when refused (see FileNameRules.h).
-  std::string CheckFileName(std::string& sFileName);
+  [[nodiscard]] std::string CheckFileName(std::string& sFileName);
   // The browser's name without its directory; empty on failure.
-  std::string ExtractFileName(std::string_view PathName);
+  [[nodiscard]] std::string ExtractFileName(std::string_view PathName);
   // Replaces the extension list by the arguments (as text), or by "*" when
   // there are none; 13 for an argument that is not text, the list unchanged.
   void FileExtensionList(const Arguments& ParamFileExtentionList);

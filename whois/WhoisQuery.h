@@ -79,7 +79,7 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   void OnEndPage() override;
   // One whole exchange with the server, then the parse; false on failure,
   // with the last-error triple set and the description written to the page.
-  bool SendQuery(std::string_view strQuery);
+  [[nodiscard]] bool SendQuery(std::string_view strQuery);
   // Every acceptable address of the text; an empty collection when none.
   std::shared_ptr<Collection> ExtractEmail(std::string_view sContact) const;
   // Whether the text passes the address check; false, never a failure.

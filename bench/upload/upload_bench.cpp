@@ -67,7 +67,8 @@ void Upload(benchmark::State& state, const char* name) {
       std::filesystem::resize_file(file.path(), 0);
     }
   };
-  Request(body, type, next_directory()).component->Upload();  // warm-up
+  benchmark::DoNotOptimize(
+      Request(body, type, next_directory()).component->Upload());  // warm-up
   truncate_last_run();
   for (auto _ : state) {
     state.PauseTiming();
