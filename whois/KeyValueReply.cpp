@@ -20,7 +20,15 @@ constexpr std::string_view kNotFoundWordings[] = {
     "no entries found", "no match!!", "domain not found",
 };
 
-constexpr std::string_view kBlanks = " \t\r";
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Without blanks (and CRs) at either end; a plain loop, as this runs for
+// every line of the reply.
+std::string_view TrimBlankEnds(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
 
 // The single-valued fields, by KeySlot value.
 constexpr std::string WhoisRecord::*kSingleFields[] = {
@@ -104,9 +112,9 @@ bool SplitLine(std::string_view text, KeyAndValue& out) {
     if (end == std::string_view::npos || end == 0 || end > kLongestKey) {
       return false;
     }
-    out.key = TrimOf(text.substr(0, end), kBlanks);
+    out.key = TrimBlankEnds(text.substr(0, end));
   }
-  out.value = TrimOf(text.substr(end + 1), kBlanks);
+  out.value = TrimBlankEnds(text.substr(end + 1));
   return !out.key.empty();
 }
 
@@ -157,9 +165,12 @@ class KeyValueReader {
 
  private:
   void ReadLine(std::string_view line) {
-    size_t indent = line.find_first_not_of(" \t");
-    if (indent == std::string_view::npos) indent = line.size();
-    std::string_view text = TrimOf(line.substr(indent), kBlanks);
+    size_t indent = 0;
+    while (indent < line.size() &&
+           (line[indent] == ' ' || line[indent] == '\t')) {
+      ++indent;
+    }
+    std::string_view text = TrimBlankEnds(line.substr(indent));
     if (text.empty()) {
       EndParagraph();
       block_key_ = nullptr;

@@ -1,7 +1,9 @@
 #include "whois/RecordKeys.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace corvane::namewell {
@@ -115,34 +117,74 @@ constexpr KeyRow kContactAttributes[] = {
     {"email", {kContactDetail}},         {"e-mail", {kContactDetail}},
 };
 
-using KeyMap = std::unordered_map<std::string_view, RecordKey>;
-
-KeyMap BuildKeyMap() {
-  static std::vector<std::string> joined;  // storage of the composed keys
-  KeyMap map;
-  for (const KeyRow& row : kKeys) map.emplace(row.key, row.meaning);
-  for (const KeyRow& prefix : kContactPrefixes) {
-    for (const KeyRow& attribute : kContactAttributes) {
-      joined.push_back(std::string(prefix.key) + " " +
-                       std::string(attribute.key));
-    }
-  }
-  size_t next = 0;
-  for (const KeyRow& prefix : kContactPrefixes) {
-    for (const KeyRow& attribute : kContactAttributes) {
-      map.emplace(joined[next++],
-                  RecordKey{attribute.meaning.slot, prefix.meaning.contact});
-    }
-  }
-  return map;
+// A hash of the key's length and its first and last four bytes: cheap, as
+// it runs once for every line of a reply, and the keys differ there.
+uint32_t KeyHash(std::string_view key) {
+  uint32_t head = 0;
+  uint32_t tail = 0;
+  size_t count = std::min<size_t>(key.size(), 4);
+  std::memcpy(&head, key.data(), count);
+  std::memcpy(&tail, key.data() + key.size() - count, count);
+  uint64_t mixed =
+      ((static_cast<uint64_t>(head) << 32) | tail) * 0x9E3779B97F4A7C15ull;
+  return static_cast<uint32_t>(mixed >> 32) ^
+         static_cast<uint32_t>(key.size() * 0x85EBCA6Bu);
 }
+
+// Every key with its meaning in an open-addressing table, looked up once
+// per reply line.
+class KeyTable {
+ public:
+  KeyTable() {
+    for (const KeyRow& row : kKeys) Insert(row.key, row.meaning);
+    for (const KeyRow& prefix : kContactPrefixes) {
+      for (const KeyRow& attribute : kContactAttributes) {
+        composed_.push_back(std::string(prefix.key) + " " +
+                            std::string(attribute.key));
+      }
+    }
+    size_t next = 0;
+    for (const KeyRow& prefix : kContactPrefixes) {
+      for (const KeyRow& attribute : kContactAttributes) {
+        Insert(composed_[next++],
+               {attribute.meaning.slot, prefix.meaning.contact});
+      }
+    }
+  }
+
+  const RecordKey* Find(std::string_view key) const {
+    for (size_t at = KeyHash(key) & kMask;; at = (at + 1) & kMask) {
+      const Slot& slot = slots_[at];
+      if (slot.key.empty()) return nullptr;
+      if (slot.key == key) return &slot.meaning;
+    }
+  }
+
+ private:
+  static constexpr size_t kSize = 1024;  // well above the number of keys
+  static constexpr size_t kMask = kSize - 1;
+  struct Slot {
+    std::string_view key;
+    RecordKey meaning{KeySlot::kDomainName};
+  };
+
+  void Insert(std::string_view key, RecordKey meaning) {
+    size_t at = KeyHash(key) & kMask;
+    while (!slots_[at].key.empty() && slots_[at].key != key) {
+      at = (at + 1) & kMask;
+    }
+    if (slots_[at].key.empty()) slots_[at] = {key, meaning};
+  }
+
+  std::vector<std::string> composed_;  // storage of the composed keys
+  std::array<Slot, kSize> slots_{};
+};
 
 }  // namespace
 
 const RecordKey* FindRecordKey(std::string_view lower_key) {
-  static const KeyMap keys = BuildKeyMap();
-  auto found = keys.find(lower_key);
-  return found == keys.end() ? nullptr : &found->second;
+  static const KeyTable keys;
+  return keys.Find(lower_key);
 }
 
 }  // namespace corvane::namewell
