@@ -99,6 +99,7 @@ struct KeyAndValue {
 // "[Key] Value" (optionally after a list mark such as "a. "), or
 // "Key: Value"; false when the line is neither.
 bool SplitLine(std::string_view text, KeyAndValue& out) {
+  if (text.empty()) return false;
   if (text.size() > 3 && text[1] == '.' && text[2] == ' ' && text[3] == '[') {
     text.remove_prefix(3);
   }

@@ -17,6 +17,6 @@ struct QueryText {
 // characters converted to ASCII (IDNA 2008 with the UTS 46 mapping). On
 // failure `problem` says why (CR, LF or NUL in the query, or a name that
 // cannot be converted) and `text` is empty.
-QueryText PrepareQueryText(std::string_view query);
+[[nodiscard]] QueryText PrepareQueryText(std::string_view query);
 
 }  // namespace corvane::namewell

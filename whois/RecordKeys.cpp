@@ -183,6 +183,7 @@ class KeyTable {
 }  // namespace
 
 const RecordKey* FindRecordKey(std::string_view lower_key) {
+  if (lower_key.empty()) return nullptr;
   static const KeyTable keys;
   return keys.Find(lower_key);
 }

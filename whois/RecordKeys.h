@@ -3,6 +3,7 @@
 // their common variants; keys are compared without regard to case.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 

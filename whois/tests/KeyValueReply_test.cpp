@@ -225,6 +225,8 @@ TEST(KeyValueReplyTest, KeysIgnoreCaseAndTakeTheFirstValue) {
   EXPECT_EQ(r.domain_name, "A.ZZ");
   EXPECT_EQ(r.record_created, "2001-01-01");
   EXPECT_EQ(r.domain_servers, "ns1.a.zz\nns2.a.zz");
+  // Marker lines with nothing inside them are no keys.
+  EXPECT_EQ(ReadKeyValues(">>>\n>>> <<<\n<<<\n[]\n:\n").fields.domain_name, "");
 }
 
 TEST(KeyValueReplyTest, UndescribedHandleStandsForItself) {
