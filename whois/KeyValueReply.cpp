@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "frame/Text.h"
@@ -300,7 +301,7 @@ ParsedReply ReadReply(std::string_view reply) {
     parsed.record = WhoisRecord{};
     return parsed;
   }
-  FillEmptyFields(parsed.record, key_values.fields);
+  FillEmptyFields(parsed.record, std::move(key_values.fields));
   parsed.referral = std::move(key_values.referral);
   return parsed;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <iterator>
+#include <utility>
 
 #include "frame/Text.h"
 
@@ -188,7 +189,7 @@ void ParseDomainForm(ReplyCursor& cursor, WhoisRecord& record) {
 
 }  // namespace
 
-void FillEmptyFields(WhoisRecord& target, const WhoisRecord& source) {
+void FillEmptyFields(WhoisRecord& target, WhoisRecord source) {
   for (std::string WhoisRecord::*field :
        {&WhoisRecord::registrant, &WhoisRecord::domain_name,
         &WhoisRecord::administrative_contact, &WhoisRecord::technical_contact,
@@ -198,7 +199,7 @@ void FillEmptyFields(WhoisRecord& target, const WhoisRecord& source) {
         &WhoisRecord::host_name, &WhoisRecord::coordinator,
         &WhoisRecord::registrar, &WhoisRecord::expiry_time,
         &WhoisRecord::domain_status}) {
-    if ((target.*field).empty()) target.*field = source.*field;
+    if ((target.*field).empty()) target.*field = std::move(source.*field);
   }
 }
 

@@ -32,8 +32,8 @@ struct WhoisRecord {
 };
 
 // Gives every empty text field of `target` the value of the same field of
-// `source`; never fails.
-void FillEmptyFields(WhoisRecord& target, const WhoisRecord& source);
+// `source` (moved from it); never fails.
+void FillEmptyFields(WhoisRecord& target, WhoisRecord source);
 
 // Cuts out the text between `start_marker` (empty: the cut begins at
 // `position`) and the next `end_marker`, both searched from `position`
