@@ -243,7 +243,8 @@ void WhoisQuery::Exchange(const std::string& server, const std::string& query,
   }
 
   std::string line = query + "\r\n";
-  if (net::SendData(socket, line) != static_cast<int32_t>(line.size())) {
+  if (net::SendData(socket, line, timeout_.ReplyMs()) !=
+      static_cast<int32_t>(line.size())) {
     Raise(kWriteFailed, "Network Error: Unable to write.");
   }
 
