@@ -29,7 +29,4 @@ std::string RedirectAddress(std::string_view result_page, int16_t code,
 // Every character but A-Z, a-z and 0-9 as "%" and two upper-case hex digits.
 std::string UrlEncode(std::string_view text);
 
-// The text with & < > " ' written as HTML character references.
-std::string EscapeHtml(std::string_view text);
-
 }  // namespace corvane::wharfpost

@@ -6,35 +6,16 @@
 #include <mutex>
 
 #include "net/WSKSOCK.h"
+#include "platform/Clock.h"
 #include "platform/Sockets.h"
 
 namespace corvane::net {
 namespace {
 
+using platform::Deadline;
+
 constexpr int32_t kReplyBufferSize = 8096;
 constexpr int32_t kAllBufferSize = 1024;
-
-// A time limit over several receives; 0 ms means none.
-class Deadline {
- public:
-  explicit Deadline(int timeout_ms)
-      : limited_(timeout_ms > 0),
-        end_(std::chrono::steady_clock::now() +
-             std::chrono::milliseconds(timeout_ms)) {}
-
-  // Milliseconds left for the next receive (0: no limit); -1 when expired.
-  int Left() const {
-    if (!limited_) return 0;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    end_ - std::chrono::steady_clock::now())
-                    .count();
-    return left > 0 ? static_cast<int>(left) : -1;
-  }
-
- private:
-  bool limited_;
-  std::chrono::steady_clock::time_point end_;
-};
 
 // The TLS sessions of the sockets that started one, by handle.
 std::mutex tls_mutex;

@@ -2,6 +2,7 @@
 // at any instant, behind an interface that a test replaces to fix the time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace corvane::platform {
@@ -46,6 +47,28 @@ class FixedClock : public Clock {
  private:
   int64_t now_;
   int32_t offset_;
+};
+
+// A time limit over several waits, on the monotonic clock; 0 ms means none.
+class Deadline {
+ public:
+  explicit Deadline(int timeout_ms)
+      : limited_(timeout_ms > 0),
+        end_(std::chrono::steady_clock::now() +
+             std::chrono::milliseconds(timeout_ms)) {}
+
+  // Milliseconds left for the next wait (0: no limit); -1 when expired.
+  int Left() const {
+    if (!limited_) return 0;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    end_ - std::chrono::steady_clock::now())
+                    .count();
+    return left > 0 ? static_cast<int>(left) : -1;
+  }
+
+ private:
+  bool limited_;
+  std::chrono::steady_clock::time_point end_;
 };
 
 // The clock in use (the system clock unless a test installed another).

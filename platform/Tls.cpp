@@ -11,6 +11,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/Clock.h"
 #include "platform/Sockets.h"
 
 namespace corvane::platform {
@@ -18,26 +19,6 @@ namespace {
 
 // Error code given to a TLS failure that no socket call reported.
 constexpr int32_t kTlsProtocolFailure = 10053;
-
-class Deadline {
- public:
-  explicit Deadline(int timeout_ms)
-      : limited_(timeout_ms > 0),
-        end_(std::chrono::steady_clock::now() +
-             std::chrono::milliseconds(timeout_ms)) {}
-  // Milliseconds left (0: no limit); -1 when the time is up.
-  int Left() const {
-    if (!limited_) return 0;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    end_ - std::chrono::steady_clock::now())
-                    .count();
-    return left > 0 ? static_cast<int>(left) : -1;
-  }
-
- private:
-  bool limited_;
-  std::chrono::steady_clock::time_point end_;
-};
 
 // What the BIO of one session needs: its socket and the deadline of the
 // present operation; `socket_failed` tells a socket failure from a TLS one.

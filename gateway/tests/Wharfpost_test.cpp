@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/Text.h"
+
 namespace corvane::wharfpost {
 namespace {
 
