@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/Failure.h"
+#include "platform/Listener.h"
 #include "web/FormFields.h"
 #include "web/Html.h"
 #include "web/HttpHost.h"
@@ -27,6 +28,9 @@ thread_local Clock::time_point request_start;
 // Idle keep-alive connections hold a worker, so they are kept short.
 constexpr time_t kKeepAliveSeconds = 2;
 constexpr time_t kReadTimeoutSeconds = 30;
+// The HTTP library listens with a queue of 5, which a burst of clients
+// overflows; the kernel then drops or resets their connections.
+constexpr int kListenBacklog = 1024;
 
 constexpr const char* kSecurityHeaders[][2] = {
     {"X-Content-Type-Options", "nosniff"},
@@ -107,8 +111,13 @@ struct ConsoleServer::Impl {
   ServerAddress address;
   std::unique_ptr<RequestGuard> guard;
   int port = 0;
+  int listener = -1;
 
   void Configure() {
+    server.set_socket_options([this](int socket) {
+      (void)platform::AllowAddressReuse(socket);
+      listener = socket;
+    });
     size_t threads = std::max<size_t>(settings.threads, 1);
     server.new_task_queue = [threads] {
       return new httplib::ThreadPool(threads);
@@ -252,6 +261,10 @@ bool ConsoleServer::Bind(std::string& error) {
   if (port == 0) {
     error = "cannot listen on " + settings.host + ":" +
             std::to_string(settings.port);
+    return false;
+  }
+  if (!platform::SetListenBacklog(impl_->listener, kListenBacklog)) {
+    error = "cannot widen the listening queue";
     return false;
   }
   impl_->port = port;
