@@ -123,6 +123,9 @@ struct ConsoleServer::Impl {
       return new httplib::ThreadPool(threads);
     };
     server.set_payload_max_length(settings.max_body);
+    // The head and the body of an answer go out in separate writes; with
+    // Nagle's algorithm the body waits for the client's delayed ACK.
+    server.set_tcp_nodelay(true);
     server.set_keep_alive_timeout(kKeepAliveSeconds);
     server.set_read_timeout(kReadTimeoutSeconds);
     server.set_write_timeout(kReadTimeoutSeconds);

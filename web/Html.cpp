@@ -18,6 +18,7 @@ label span{display:inline-block;min-width:9em}
 input[type=text],textarea,select{width:28em;max-width:100%}
 table{border-collapse:collapse;background:#fff;margin:.8em 0}
 th,td{border:1px solid #d5dae2;padding:.25em .6em;text-align:left;vertical-align:top}
+td{white-space:pre-wrap}
 th{background:#eef1f5}
 pre{background:#fff;border:1px solid #d5dae2;padding:.6em;white-space:pre-wrap;word-break:break-all}
 .error{border-left:4px solid #b3261e;background:#fdecea;padding:.5em 1em}
