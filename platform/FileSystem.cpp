@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/Failure.h"
@@ -313,6 +314,19 @@ bool FileMatchExists(std::string_view pattern) {
 
 bool DirectoryMatchExists(std::string_view pattern) {
   return AnyMatch(pattern, kHidden | kSystem);
+}
+
+std::optional<std::string> RealPath(std::string_view path) {
+  char* resolved = ::realpath(PathText(path).c_str(), nullptr);
+  if (resolved == nullptr) return std::nullopt;
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+bool PathEntryExists(std::string_view path) {
+  struct stat st;
+  return ::lstat(PathText(path).c_str(), &st) == 0;
 }
 
 }  // namespace corvane::platform

@@ -177,4 +177,11 @@ class ScopedFileSystem {
 bool FileMatchExists(std::string_view pattern);
 bool DirectoryMatchExists(std::string_view pattern);
 
+// The absolute path with every symbolic link, "." and ".." resolved;
+// nullopt when a level does not exist or cannot be searched.
+std::optional<std::string> RealPath(std::string_view path);
+
+// Whether anything is at the path, a dangling symbolic link included.
+bool PathEntryExists(std::string_view path);
+
 }  // namespace corvane::platform

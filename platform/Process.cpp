@@ -19,16 +19,20 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
 
 std::string ReadStandardInput(size_t count) {
   std::string data(count, '\0');
+  data.resize(ReadStandardInput(data.data(), count));
+  return data;
+}
+
+size_t ReadStandardInput(char* buffer, size_t count) {
   size_t have = 0;
   while (have < count) {
-    ssize_t got = ::read(STDIN_FILENO, data.data() + have, count - have);
+    ssize_t got = ::read(STDIN_FILENO, buffer + have, count - have);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw FailureFromErrno(errno);
     if (got == 0) break;
     have += static_cast<size_t>(got);
   }
-  data.resize(have);
-  return data;
+  return have;
 }
 
 void WriteStandardOutput(std::string_view data) {

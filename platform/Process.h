@@ -15,6 +15,9 @@ std::optional<std::string> EnvironmentVariable(const std::string& name);
 // Failure on a read error.
 std::string ReadStandardInput(size_t count);
 
+// The same into the caller's buffer; returns the bytes read, 0 at the end.
+[[nodiscard]] size_t ReadStandardInput(char* buffer, size_t count);
+
 // Writes all of `data` to standard output; throws Failure on a write error.
 void WriteStandardOutput(std::string_view data);
 

@@ -12,6 +12,7 @@
 
 #include "frame/Collection.h"
 #include "frame/Host.h"
+#include "upload/GetHeaderParam.h"
 #include "upload/PendingFile.h"
 #include "upload/clsFormItem.h"
 
@@ -34,12 +35,6 @@ struct UploadTarget {
 
 // The number raised when a delimiter is missing (hexadecimal 80040001).
 inline constexpr int32_t kSeekingBoundaryFailed = -2147221503;
-
-// The value of the first `name="..."` in the header (the name is matched
-// case-sensitively, anywhere, so "name" also matches inside "filename");
-// empty when there is none. Throws Failure 5 when the closing quote is
-// missing.
-std::string GetHeaderParam(std::string_view header, std::string_view name);
 
 class MultipartUpload {
  public:

@@ -7,17 +7,16 @@ namespace {
 
 using platform::Files;
 
-// Hidden, so that page listings pass over a part still being written.
-constexpr std::string_view kTemporaryPrefix = ".cargane-";
-
 }  // namespace
 
-std::string PendingFile::TemporaryBase(const std::string& directory) {
-  return Files().TemporaryName(directory, kTemporaryPrefix);
+std::string PendingFile::TemporaryBase(const std::string& directory,
+                                       std::string_view prefix) {
+  return Files().TemporaryName(directory, prefix);
 }
 
 PendingFile::PendingFile(const std::string& directory,
-                         std::string temporary_path, std::string full_path)
+                         std::string temporary_path, std::string full_path,
+                         std::string_view prefix)
     : full_path_(std::move(full_path)),
       temporary_path_(std::move(temporary_path)) {
   try {
@@ -25,7 +24,7 @@ PendingFile::PendingFile(const std::string& directory,
         Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
   } catch (const Failure& failure) {
     if (failure.number != kFileAlreadyExists) throw;
-    temporary_path_ = TemporaryBase(directory);
+    temporary_path_ = TemporaryBase(directory, prefix);
     writer_ =
         Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
   }
@@ -36,10 +35,19 @@ PendingFile::~PendingFile() {
 }
 
 int64_t PendingFile::WriteBody(std::string_view body) {
-  writer_->Write(body);
+  Write(body);
+  return Close();
+}
+
+void PendingFile::Write(std::string_view piece) {
+  writer_->Write(piece);
+  written_ += static_cast<int64_t>(piece.size());
+}
+
+int64_t PendingFile::Close() {
   auto writer = std::move(writer_);
   writer->Close();
-  return static_cast<int64_t>(body.size());
+  return written_;
 }
 
 int64_t PendingFile::ReplacedBytes() const {

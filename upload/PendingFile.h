@@ -14,16 +14,22 @@ namespace corvane::cargane {
 
 class PendingFile {
  public:
+  // Name prefix of Cargane's temporary files: hidden, so that page listings
+  // pass over a part still being written.
+  static constexpr std::string_view kTemporaryPrefix = ".cargane-";
+
   // A fresh name for a temporary file in `directory`; one upload numbers its
   // file parts after it, which spares a test for existence per part. Throws
   // Failure when the directory cannot be read.
-  static std::string TemporaryBase(const std::string& directory);
+  static std::string TemporaryBase(const std::string& directory,
+                                   std::string_view prefix = kTemporaryPrefix);
 
   // Creates the temporary file `temporary_path` (another fresh name in
-  // `directory` when that one exists already); throws Failure (75 for an
-  // access failure) when it cannot be created.
+  // `directory`, after `prefix`, when that one exists already); throws
+  // Failure (75 for an access failure) when it cannot be created.
   PendingFile(const std::string& directory, std::string temporary_path,
-              std::string full_path);
+              std::string full_path,
+              std::string_view prefix = kTemporaryPrefix);
   // Removes the temporary file unless it was put in place.
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
@@ -32,6 +38,12 @@ class PendingFile {
   // Writes the whole body and closes the file; returns its length. Throws
   // Failure (61 for a full disk, 75 for an access failure).
   int64_t WriteBody(std::string_view body);
+  // Appends one piece of a body that arrives in pieces; throws Failure as
+  // WriteBody does.
+  void Write(std::string_view piece);
+  // Closes the file after its last piece; returns the bytes written. Throws
+  // Failure as WriteBody does.
+  int64_t Close();
   // Size of the file now stored under the full path (0 when there is none);
   // throws Failure when it cannot be read.
   int64_t ReplacedBytes() const;
@@ -45,6 +57,7 @@ class PendingFile {
   std::string full_path_;
   std::string temporary_path_;
   std::unique_ptr<platform::FileWriter> writer_;
+  int64_t written_ = 0;
   bool committed_ = false;
 };
 

@@ -1,0 +1,81 @@
+// Wharfpost's reader of a multipart/form-data body that arrives on standard
+// input: it streams the body in reads of 32,768 bytes, never holding it
+// whole, stores each file part in the upload directory and collects each
+// text part.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::wharfpost {
+
+// Result codes of an upload, sent as ErrorCode in the redirect.
+enum ResultCode : int16_t {
+  kUploadDone = 1,
+  kCookieRefused = -2,
+  kNoUploadDirectory = -3,
+  kQuotaExceeded = -4,
+  kDirectoryRefused = -5,
+  kFileRefused = -6,
+  kBodyFailed = -7,
+  kFileAccessFailed = -8,
+};
+
+// Bytes asked of the input at a time.
+inline constexpr size_t kReadSize = 32768;
+
+// Fills up to `count` bytes of `buffer`; returns how many, 0 at the end of
+// the input. Throws Failure when the input cannot be read.
+using BodyInput = std::function<size_t(char* buffer, size_t count)>;
+
+struct clsFileRecord {
+  std::string FileName;  // stored name, without the directory
+  int64_t FileLen = 0;
+};
+
+struct clsFormItem {
+  std::string Name;
+  std::string Value;
+};
+
+// What ReadMultipartInput needs to know of the request.
+struct UploadRequest {
+  std::string boundary;          // "--" and the boundary value
+  std::string upload_directory;  // ends with "/"
+  int64_t content_length = 0;
+  std::string query_string;
+  std::vector<std::string> allowed_extensions;
+};
+
+// What an upload leaves behind; ReadMultipartInput appends to it.
+struct UploadState {
+  std::vector<clsFileRecord> uploaded_files;
+  std::vector<clsFormItem> form_items;
+  // Bytes that may still be written, while a quota is in force.
+  std::optional<int64_t> remaining_quota;
+  // The failure that ended the reading with -7 or -8, for the server's log.
+  std::string failure;
+};
+
+// Reads the body up to CONTENT_LENGTH bytes or the end of the input,
+// whichever comes first, and returns the result code: 1, -4 (a file was
+// refused by the quota), -6 (a file was refused by its extension or name),
+// -7 (the body is malformed, ends inside a header, or an operation failed)
+// or -8 (a file could not be written: access failure). A body that ends
+// inside a part returns the code reached so far. A file is put in place
+// under its name only when complete and accepted; nothing else is left in
+// the directory.
+[[nodiscard]] int16_t ReadMultipartInput(const UploadRequest& request,
+                                         const BodyInput& input,
+                                         UploadState& state);
+
+// Whether the extension list lets in a file of this browser-given name:
+// its extension is the text after its last "." (the whole name when it has
+// none), and an entry "*" or one equal to it in lower case allows it.
+bool IsFileTypeAllowed(std::string_view client_name,
+                       const std::vector<std::string>& allowed_extensions);
+
+}  // namespace corvane::wharfpost
