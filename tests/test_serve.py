@@ -95,13 +95,14 @@ class ConsolePages(unittest.TestCase):
         self.assertIn("Springfield, XX 00000", page)
 
     def test_whois_failure_shows_the_error_triple(self):
-        silent = socket.socket()
-        silent.bind(("127.0.0.1", 0))
-        port = silent.getsockname()[1]
-        silent.close()  # nothing listens there now
-        with Console(os.path.join(self.scratch, "refused"),
-                     whois=f"127.0.0.1:{port}") as console:
-            status, page = console.post("/whois", {"query": "widget.zz"})
+        # Bound but not listening: connections are refused, and no other
+        # server can take the port meanwhile.
+        with socket.socket() as closed:
+            closed.bind(("127.0.0.1", 0))
+            port = closed.getsockname()[1]
+            with Console(os.path.join(self.scratch, "refused"),
+                         whois=f"127.0.0.1:{port}") as console:
+                status, page = console.post("/whois", {"query": "widget.zz"})
         self.assertEqual(status, 200)
         self.assertIn('id="error"', page)
         self.assertIn("from Namewell", page)
@@ -147,6 +148,44 @@ class ConsolePages(unittest.TestCase):
         self.assertIn('id="result">Not sent<', page)
         self.assertIn("from Penrill", page)
         self.assertIn("Written to the page", page)
+
+    def test_gateway_runs_wharfpost_and_shows_the_outcome(self):
+        status, page, headers = self.console.request("GET", "/gateway/")
+        self.assertEqual(status, 200)
+        self.assertIn("WharfpostToWhere=console;", headers["Set-Cookie"])
+        content = os.urandom(30000)
+        body, content_type = multipart(
+            [("caption", "<b>bold</b>")],
+            [("upload1", "picture.png", content)])
+        own = self.console.origin
+        status, _, headers = self.console.request(
+            "POST", "/gateway/wharfpost", body,
+            {"Content-Type": content_type, "Origin": own,
+             "Referer": own + "/gateway/", "Cookie": "WharfpostToWhere=console"})
+        self.assertEqual(status, 302)
+        location = headers["Location"]
+        self.assertTrue(location.startswith(
+            own + "/gateway/Wharfposted.asp?ErrorCode=1&filenum=1&"), location)
+        with open(os.path.join(self.data, "gateway", "console",
+                               "picture.png"), "rb") as stored:
+            self.assertEqual(stored.read(), content)
+        status, page = self.console.get(location[len(own):])
+        self.assertEqual(status, 200)
+        self.assertIn("ErrorCode 1: every file stored", page)
+        self.assertIn("<td>picture.png</td><td>30000</td>", page)
+        self.assertIn("<td>caption</td><td>&lt;b&gt;bold&lt;/b&gt;</td>", page)
+
+    def test_gateway_refuses_a_folder_outside_its_root(self):
+        body, content_type = multipart([], [("upload1", "x.txt", b"x")])
+        own = self.console.origin
+        status, _, headers = self.console.request(
+            "POST", "/gateway/wharfpost", body,
+            {"Content-Type": content_type, "Origin": own,
+             "Referer": own + "/gateway/",
+             "Cookie": "WharfpostToWhere=../../outside"})
+        self.assertEqual(status, 302)
+        self.assertIn("ErrorCode=-5", headers["Location"])
+        self.assertFalse(os.path.exists(os.path.join(self.scratch, "outside")))
 
     def test_refusals(self):
         body, content_type = multipart([("title", "x")])

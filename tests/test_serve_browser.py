@@ -1,7 +1,7 @@
 """The console in a real browser: Debian's chromium, headless, driven by
 playwright-core, against `corvane serve` with aiosmtpd and the loopback
 whois server. It uploads two files and a field, mails one of them, looks a
-domain up and saves a screenshot of each page (tests/browser/screenshots,
+domain up, uploads through the Gateway page and saves a screenshot of each page (tests/browser/screenshots,
 or $CORVANE_SCREENSHOTS)."""
 
 import email
@@ -61,7 +61,12 @@ class ConsoleInBrowser(unittest.TestCase):
         self.assertEqual(attachment.get_content(), self.files["report.pdf"])
         self.assertIn("WIDGET.ZZ", shown["whois"])
         self.assertIn("kim@widget.zz", shown["whois"])
-        for page in ("index", "upload", "mail", "whois"):
+        self.assertIn("ErrorCode 1: every file stored", shown["gateway"])
+        self.assertIn("Through the gateway", shown["gateway"])
+        with open(os.path.join(data, "gateway", "console", "notes.txt"),
+                  "rb") as stored:
+            self.assertEqual(stored.read(), self.files["notes.txt"])
+        for page in ("index", "upload", "mail", "whois", "gateway"):
             self.assertTrue(os.path.getsize(os.path.join(SHOTS, page + ".png")))
 
 

@@ -8,6 +8,7 @@
 #include "platform/Failure.h"
 #include "platform/Listener.h"
 #include "web/FormFields.h"
+#include "web/GatewayPage.h"
 #include "web/Html.h"
 #include "web/HttpHost.h"
 #include "web/IndexPage.h"
@@ -160,6 +161,9 @@ struct ConsoleServer::Impl {
     Route("/upload", UploadPage);
     Route("/mail", MailPage);
     Route("/whois", WhoisPage);
+    RouteGet("/gateway/?", GatewayFormPage);
+    RoutePost("/gateway/wharfpost", GatewayPostPage);
+    RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayResultPage);
   }
 
   static std::string DescribeFailure(std::exception_ptr error) {
@@ -192,11 +196,20 @@ struct ConsoleServer::Impl {
     return httplib::Server::HandlerResponse::Handled;
   }
 
-  void Route(const std::string& path, PageHandler page) {
+  // A page whose GET shows it and whose POST does the work.
+  void Route(const std::string& path, const PageHandler& page) {
+    RouteGet(path, page);
+    RoutePost(path, page);
+  }
+
+  void RouteGet(const std::string& path, PageHandler page) {
     server.Get(path, [this, page](const httplib::Request& request,
                                   httplib::Response& response) {
       Serve(page, request, response, {});
     });
+  }
+
+  void RoutePost(const std::string& path, PageHandler page) {
     server.Post(path, [this, page](const httplib::Request& request,
                                    httplib::Response& response,
                                    const httplib::ContentReader& reader) {
@@ -223,6 +236,9 @@ struct ConsoleServer::Impl {
     PageCall call{request, std::move(body), settings, address};
     try {
       PageAnswer answer = page(call);
+      for (const auto& [name, value] : answer.headers) {
+        response.set_header(name, value);
+      }
       SendHtml(response, answer.status,
                PageHtml(answer.title, answer.body_html));
     } catch (const FormTooLarge& failure) {

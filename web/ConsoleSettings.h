@@ -25,6 +25,8 @@ struct ConsoleSettings {
   // Further origins allowed to post, e.g. a reverse proxy's
   // "https://console.example.org".
   std::vector<std::string> origins;
+  // The copy of wharfpost the Gateway page runs; empty: no Gateway page.
+  std::string gateway_program;
 
   std::string UploadDirectory() const { return data_directory + "/uploads/"; }
   std::string GatewayDirectory() const { return data_directory + "/gateway/"; }

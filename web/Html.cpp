@@ -27,10 +27,8 @@ pre{background:#fff;border:1px solid #d5dae2;padding:.6em;white-space:pre-wrap;w
 )";
 
 constexpr std::pair<const char*, const char*> kNavigation[] = {
-    {"/", "Components"},
-    {"/upload", "Upload"},
-    {"/mail", "Mail"},
-    {"/whois", "Whois"},
+    {"/", "Components"}, {"/upload", "Upload"},    {"/mail", "Mail"},
+    {"/whois", "Whois"}, {"/gateway/", "Gateway"},
 };
 
 }  // namespace

@@ -15,7 +15,8 @@ PageAnswer IndexPage(PageCall& call) {
       "Corvane.SMTP</li>\n"
       "<li><a href=\"/whois\">Whois</a>: look a domain up with "
       "Corvane.WhoisQuery</li>\n"
-      "</ul>\n";
+      "<li><a href=\"/gateway/\">Gateway</a>: upload through the Wharfpost "
+      "CGI program</li>\n</ul>\n";
   html +=
       "<p>Data directory: <code>" + Escape(call.settings.data_directory) +
       "</code>; mail server: <code>" + Escape(call.settings.smtp_server) +
@@ -23,7 +24,10 @@ PageAnswer IndexPage(PageCall& call) {
       Escape(call.settings.whois_server.empty() ? "the component's default"
                                                 : call.settings.whois_server) +
       "</code></p>\n";
-  return PageAnswer{.title = "Components", .body_html = std::move(html)};
+  PageAnswer answer;
+  answer.title = "Components";
+  answer.body_html = std::move(html);
+  return answer;
 }
 
 }  // namespace corvane::web

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "frame/Dispatch.h"
 #include "frame/Host.h"
@@ -31,6 +33,8 @@ struct PageAnswer {
   int status = 200;
   std::string title;
   std::string body_html;
+  // Further response headers (Location, Set-Cookie).
+  std::vector<std::pair<std::string, std::string>> headers;
 };
 
 using PageHandler = std::function<PageAnswer(PageCall&)>;

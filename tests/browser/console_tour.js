@@ -1,6 +1,6 @@
 // Drives Debian's chromium through the console of `corvane serve`: uploads
-// two files and a field, mails one of them, looks a domain up, and saves a
-// screenshot of each page. Prints one JSON object with what the pages
+// two files and a field, mails one of them, looks a domain up, uploads
+// through the Gateway page, and saves a screenshot of each page. Prints one JSON object with what the pages
 // showed, or {"skip": reason} (exit status 3) when chromium cannot start.
 // Usage: node console_tour.js CONSOLE_URL SCREENSHOT_DIR FILE1 FILE2
 "use strict";
@@ -53,6 +53,14 @@ async function tour(page, base, shots, first, second) {
   await submit(page, "#send");
   result.whois = await page.textContent("#fields");
   await shot("whois");
+
+  await page.goto(base + "/gateway/");
+  await page.setInputFiles("#upload1", second);
+  await page.fill("#caption", "Through the gateway");
+  await Promise.all([
+    page.waitForURL(/Wharfposted\.asp/), page.click("#send")]);
+  result.gateway = await page.textContent("main");
+  await shot("gateway");
   return result;
 }
 

@@ -7,9 +7,11 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/Library.h"
 #include "platform/Signals.h"
 #include "tools/corvane/Command.h"
 #include "web/ConsoleServer.h"
+#include "web/GatewayPage.h"
 
 namespace corvane::tool {
 namespace {
@@ -75,6 +77,11 @@ int Serve(const ServeOptions& options) {
   settings.origins = options.origins;
   try {
     PrepareDataDirectory(settings);
+    std::string wharfpost =
+        platform::DirectoryOf(platform::ProgramPath()) + "wharfpost";
+    if (platform::Files().Stat(wharfpost)) {
+      settings.gateway_program = web::InstallGateway(settings, wharfpost);
+    }
   } catch (const Failure& failure) {
     std::cerr << "corvane serve: cannot prepare " << settings.data_directory
               << ": " << failure.description << "\n";
