@@ -14,12 +14,29 @@ function(corvane_library name kind)
   endif()
 endfunction()
 
+# corvane_runtime(NAME LIBRARIES...)
+# One shared library (libcorvane-runtime.so) made of the objects of the given
+# static libraries, so that a process holds one copy of their state (the
+# file system, socket layer and clock in use, the registry). Component
+# libraries, programs and tests link it instead of the static libraries.
+function(corvane_runtime name)
+  set(objects)
+  foreach(library ${ARGN})
+    list(APPEND objects $<TARGET_OBJECTS:${library}>)
+  endforeach()
+  add_library(${name} SHARED ${objects})
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME corvane-runtime)
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${CMAKE_DL_LIBS})
+endfunction()
+
 # corvane_component(NAME SOURCES... [LINK libs...])
 # An in-process component library (libNAME.so) that registers its classes in
 # the build's registry once it is built.
 function(corvane_component name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
-  corvane_library(${name} SHARED SOURCES ${ARG_SOURCES} LINK frame ${ARG_LINK})
+  corvane_library(${name} SHARED SOURCES ${ARG_SOURCES}
+                  LINK corvane_runtime ${ARG_LINK})
   add_dependencies(${name} corvane)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${CORVANE_BIN_DIR}/corvane register $<TARGET_FILE:${name}>

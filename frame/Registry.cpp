@@ -1,8 +1,8 @@
 #include "frame/Registry.h"
 
-#include <fstream>
 #include <mutex>
-#include <sstream>
+#include <optional>
+#include <string_view>
 
 #include "frame/Text.h"
 #include "platform/FileSystem.h"
@@ -46,6 +46,31 @@ Failure CreateFailure(int32_t number, const std::string& description) {
   return Failure(number, kSource, description);
 }
 
+// "ProgID<TAB>CLSID<TAB>library", every field present and the ProgID and
+// library not empty; nullopt for anything else.
+std::optional<RegisteredClass> ParseRegistryLine(std::string_view line) {
+  size_t first = line.find('\t');
+  if (first == std::string_view::npos) return std::nullopt;
+  size_t second = line.find('\t', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  RegisteredClass entry{std::string(line.substr(0, first)),
+                        std::string(line.substr(first + 1, second - first - 1)),
+                        std::string(line.substr(second + 1))};
+  if (entry.progid.empty() || entry.library.empty()) return std::nullopt;
+  return entry;
+}
+
+// 53 "File not found: " and the name when the library is not there, else
+// 48 with the loader's message (a missing dependency, a file that is not a
+// library).
+Failure LoadFailure(const std::string& library, const std::string& error) {
+  if (!platform::Files().Stat(library)) {
+    return CreateFailure(kFileNotFound, "File not found: " + library);
+  }
+  return CreateFailure(kErrorInLoadingDll,
+                       StandardErrorText(kErrorInLoadingDll) + ": " + error);
+}
+
 }  // namespace
 
 std::string RegistryPath() {
@@ -56,17 +81,24 @@ std::string RegistryPath() {
 }
 
 std::vector<RegisteredClass> ReadRegistry(const std::string& path) {
+  auto& files = platform::Files();
+  if (!files.Stat(path)) return {};
+  std::string text = files.ReadFile(path);
   std::vector<RegisteredClass> classes;
-  std::ifstream file(path);
-  std::string line;
-  while (std::getline(file, line)) {
-    std::istringstream fields(line);
-    RegisteredClass entry;
-    if (std::getline(fields, entry.progid, '\t') &&
-        std::getline(fields, entry.clsid, '\t') &&
-        std::getline(fields, entry.library)) {
-      classes.push_back(std::move(entry));
+  size_t number = 0;
+  for (std::string_view rest = text; !rest.empty();) {
+    size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
+    ++number;
+    if (line.empty()) continue;
+    auto entry = ParseRegistryLine(line);
+    if (!entry) {
+      throw CreateFailure(kInvalidFileFormat,
+                          StandardErrorText(kInvalidFileFormat) + ": " + path +
+                              " line " + std::to_string(number));
     }
+    classes.push_back(std::move(*entry));
   }
   return classes;
 }
@@ -97,9 +129,7 @@ std::shared_ptr<Dispatch> CreateObject(std::string_view progid) {
     if (!EqualsIgnoringCase(entry.progid, progid)) continue;
     std::string error;
     void* library = platform::LoadLibrary(entry.library, &error);
-    if (library == nullptr) {
-      throw CreateFailure(kFileNotFound, "File not found: " + entry.library);
-    }
+    if (library == nullptr) throw LoadFailure(entry.library, error);
     auto get_class_object = reinterpret_cast<EntryPoint>(
         platform::FindExport(library, "DllGetClassObject", &error));
     if (get_class_object == nullptr) {

@@ -52,7 +52,9 @@ struct RegisteredClass {
 // $CORVANE_REGISTRY, else "corvane.registry" beside the running program.
 std::string RegistryPath();
 
-// The registry's classes; empty when the file is missing.
+// The registry's classes; empty when the file is missing. Throws Failure:
+// 321 "Invalid file format: PATH line N" for a line that is not three
+// tab-separated fields, or the file system's failure when it cannot be read.
 std::vector<RegisteredClass> ReadRegistry(const std::string& path);
 
 // Adds the classes of `library` (replacing earlier lines of the same ProgID
@@ -64,8 +66,9 @@ void UnregisterLibrary(const std::string& path, const std::string& library);
 
 // A new object of the class registered under `progid` (without regard to
 // case). Throws Failure: 429 for an unknown ProgID, 53 "File not found: "
-// and the library for a library that cannot be loaded, 453 for a library
-// without the entry point.
+// and the library for a library that is not there, 48 "Error in loading
+// DLL: " and the loader's message for one that cannot be loaded, 453 for a
+// library without the entry point, 321 for a malformed registry line.
 std::shared_ptr<Dispatch> CreateObject(std::string_view progid);
 
 // The library side: the classes behind the four entry points.

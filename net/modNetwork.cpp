@@ -10,7 +10,6 @@ namespace {
 
 constexpr int32_t kReplyBufferSize = 8096;
 constexpr int32_t kAllBufferSize = 1024;
-constexpr int32_t kMessageTooLong = 10040;
 
 // A time limit over several receives; 0 ms means none.
 class Deadline {
@@ -95,14 +94,14 @@ bool ConnectSocket(int32_t socket, std::string_view server,
   }
 }
 
-int32_t SendData(int32_t socket, std::string_view text, int /*timeout_ms*/) {
+int32_t SendData(int32_t socket, std::string_view text, int timeout_ms) {
   try {
     auto& sockets = platform::Network();
     int32_t total = 0;
     for (size_t start = 0; start < text.size(); start += kSendPieceSize) {
       std::string_view piece = text.substr(start, kSendPieceSize);
       auto length = static_cast<int32_t>(piece.size());
-      int32_t sent = sockets.Send(socket, piece.data(), length);
+      int32_t sent = sockets.Send(socket, piece.data(), length, timeout_ms);
       if (sent != length) return -1;
       total += sent;
     }
@@ -137,7 +136,8 @@ std::string ReceiveReply(int32_t socket, int timeout_ms) {
       if (got < 0) return {};
       if (got == 0) break;
       reply.append(buffer, static_cast<size_t>(got));
-      if (reply.size() > kReplyLimit) return Fail(kMessageTooLong);
+      if (reply.size() > kReplyLimit)
+        return Fail(platform::kSocketMessageTooLong);
     }
     return reply;
   } catch (...) {
@@ -157,7 +157,7 @@ std::string ReceiveAll(int32_t socket, const ReceiveLimits& limits) {
       if (got == 0) return answer;
       answer.append(buffer, static_cast<size_t>(got));
       if (limits.max_bytes > 0 && answer.size() > limits.max_bytes) {
-        return Fail(kMessageTooLong);
+        return Fail(platform::kSocketMessageTooLong);
       }
     }
   } catch (...) {

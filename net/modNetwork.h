@@ -45,8 +45,9 @@ bool ConnectSocket(int32_t socket, std::string_view server,
                    uint16_t service_port,
                    int timeout_ms = kDefaultConnectTimeoutMs);
 
-// Sends the text in pieces of at most 1998 bytes; the number of bytes sent,
-// or -1 as soon as one piece is not wholly accepted.
+// Sends the text in pieces of at most 1998 bytes, each within `timeout_ms`
+// (0: no limit); the number of bytes sent, or -1 as soon as one piece is not
+// wholly accepted (10060 in LastSocketError() when the time ran out).
 int32_t SendData(int32_t socket, std::string_view text,
                  int timeout_ms = kDefaultReplyTimeoutMs);
 

@@ -17,6 +17,8 @@ std::string StandardErrorText(int32_t number) {
       return "Subscript out of range";
     case kTypeMismatch:
       return "Type mismatch";
+    case kErrorInLoadingDll:
+      return "Error in loading DLL";
     case kBadFileName:
       return "Bad file name or number";
     case kFileNotFound:
@@ -33,6 +35,8 @@ std::string StandardErrorText(int32_t number) {
       return "Path/File access error";
     case kPathNotFound:
       return "Path not found";
+    case kInvalidFileFormat:
+      return "Invalid file format";
     case kObjectRequired:
       return "Object required";
     case kCannotCreateObject:

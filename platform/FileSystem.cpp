@@ -47,8 +47,15 @@ SearchPattern SplitPattern(std::string_view pattern) {
   return split;
 }
 
+// Only `*` and `?` are wildcards; `[`, `]` and `\` match themselves, so they
+// are escaped before fnmatch sees them.
 bool NameMatches(const std::string& pattern, const char* name) {
-  return fnmatch(pattern.c_str(), name, 0) == 0;
+  std::string literal;
+  for (char c : pattern) {
+    if (c == '[' || c == ']' || c == '\\') literal += '\\';
+    literal += c;
+  }
+  return fnmatch(literal.c_str(), name, 0) == 0;
 }
 
 uint32_t AttributesOf(const std::string& name, const struct statx& st) {

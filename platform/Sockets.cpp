@@ -53,6 +53,15 @@ bool WaitFor(int socket, short events, int timeout_ms) {
   }
 }
 
+int32_t SendBlocking(int socket, const char* data, int32_t count) {
+  ssize_t sent;
+  do {
+    sent = ::send(socket, data, static_cast<size_t>(count), MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) return FailWithErrno();
+  return static_cast<int32_t>(sent);
+}
+
 bool SetBlocking(int socket, bool blocking) {
   int flags = ::fcntl(socket, F_GETFL, 0);
   if (flags < 0) return false;
@@ -89,7 +98,7 @@ int32_t SocketErrorFromErrno(int error) {
     case EDESTADDRREQ:
       return 10039;
     case EMSGSIZE:
-      return 10040;
+      return kSocketMessageTooLong;
     case EPROTOTYPE:
       return 10041;
     case ENOPROTOOPT:
@@ -208,13 +217,29 @@ bool PosixSockets::Connect(int32_t socket, uint32_t address, uint16_t port,
   return connected;
 }
 
-int32_t PosixSockets::Send(int32_t socket, const char* data, int32_t count) {
-  ssize_t sent;
-  do {
-    sent = ::send(socket, data, static_cast<size_t>(count), MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  if (sent < 0) return FailWithErrno();
-  return static_cast<int32_t>(sent);
+int32_t PosixSockets::Send(int32_t socket, const char* data, int32_t count,
+                           int timeout_ms) {
+  if (timeout_ms <= 0) return SendBlocking(socket, data, count);
+  // Without blocking, so that a peer that stops reading cannot hold the
+  // caller beyond the time-out.
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  int32_t total = 0;
+  while (total < count) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - Clock::now())
+                    .count();
+    if (left <= 0) return Fail(kSocketTimedOut);
+    if (!WaitFor(socket, POLLOUT, static_cast<int>(left))) return -1;
+    ssize_t sent =
+        ::send(socket, data + total, static_cast<size_t>(count - total),
+               MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return FailWithErrno();
+    }
+    if (sent > 0) total += static_cast<int32_t>(sent);
+  }
+  return total;
 }
 
 int32_t PosixSockets::Receive(int32_t socket, char* buffer, int32_t count,

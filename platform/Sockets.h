@@ -14,11 +14,11 @@ namespace corvane::platform {
 enum SocketError : int32_t {
   kSocketBadHandle = 10009,
   kSocketInvalidArgument = 10022,
+  kSocketMessageTooLong = 10040,
   kSocketTimedOut = 10060,
   kSocketConnectionRefused = 10061,
   kSocketConnectionReset = 10054,
   kSocketNotConnected = 10057,
-  kSocketMessageTooLong = 10040,
   kHostNotFound = 11001,
   kHostTryAgain = 11002,
   kHostNoRecovery = 11003,
@@ -43,8 +43,11 @@ class Sockets {
   // Connects within `timeout_ms` (0: no limit); false on failure.
   virtual bool Connect(int32_t socket, uint32_t address, uint16_t port,
                        int timeout_ms) = 0;
-  // Bytes accepted, with no signal on a closed peer; -1 on failure.
-  virtual int32_t Send(int32_t socket, const char* data, int32_t count) = 0;
+  // Bytes accepted, with no signal on a closed peer: all of them unless the
+  // peer takes none for `timeout_ms` (0: no limit); -1 on failure, 10060
+  // when the time ran out.
+  virtual int32_t Send(int32_t socket, const char* data, int32_t count,
+                       int timeout_ms = 0) = 0;
   // Bytes received, 0 when the peer closed; -1 on failure or when nothing
   // arrives within `timeout_ms` (0: no limit; code 10060).
   virtual int32_t Receive(int32_t socket, char* buffer, int32_t count,
@@ -67,7 +70,8 @@ class PosixSockets : public Sockets {
   int32_t Create() override;
   bool Connect(int32_t socket, uint32_t address, uint16_t port,
                int timeout_ms) override;
-  int32_t Send(int32_t socket, const char* data, int32_t count) override;
+  int32_t Send(int32_t socket, const char* data, int32_t count,
+               int timeout_ms) override;
   int32_t Receive(int32_t socket, char* buffer, int32_t count,
                   int timeout_ms) override;
   int32_t Close(int32_t socket) override;
@@ -86,8 +90,8 @@ class ForwardingSockets : public Sockets {
   bool Connect(int32_t s, uint32_t a, uint16_t p, int t) override {
     return inner_.Connect(s, a, p, t);
   }
-  int32_t Send(int32_t s, const char* d, int32_t n) override {
-    return inner_.Send(s, d, n);
+  int32_t Send(int32_t s, const char* d, int32_t n, int t) override {
+    return inner_.Send(s, d, n, t);
   }
   int32_t Receive(int32_t s, char* b, int32_t n, int t) override {
     return inner_.Receive(s, b, n, t);

@@ -16,6 +16,7 @@ from support.programs import program
 
 COMPOSE = program("compose_message")
 CORVANE = program("corvane")
+RUNTIME = program("libcorvane-runtime.so")
 
 
 def compose(*args, env=None, program=COMPOSE):
@@ -116,9 +117,11 @@ class ComposedMessages(unittest.TestCase):
                          b"Hello\r\nThere\r\n\r\n")
 
     def test_without_tallowin_only_base64_needs_fail(self):
-        # A copy of the program in a folder without libtallowin.so; the
-        # loader's path does not hold it either.
+        # A copy of the program, with the shared runtime it loads, in a
+        # folder without libtallowin.so; the loader's path does not hold it
+        # either.
         program = shutil.copy(COMPOSE, self.folder)
+        shutil.copy(RUNTIME, self.folder)
         env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
         plain = compose("--from", "a@example.org", "--to", "b@example.org",
                         "--attach", self.write("notes.txt", b"note"),

@@ -9,7 +9,6 @@ namespace corvane::cargane {
 namespace {
 
 constexpr std::string_view kRefusedCharacters = "\":\\/*<>|";
-constexpr size_t kLongestScannedName = 32767;
 
 void StripEnclosing(std::string& text, char quote) {
   if (text.size() >= 2 && text.front() == quote && text.back() == quote) {

@@ -11,7 +11,6 @@ namespace {
 using platform::Files;
 
 constexpr char kSeparator = '/';
-constexpr size_t kLongestScannedName = 32767;
 
 // A path (ending with "/") exists as a directory when listing it yields at
 // least one entry; an existing, readable directory always lists its "."

@@ -3,12 +3,17 @@
 // a fixed value instead; none keeps state between calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace corvane::cargane {
+
+// The longest name the extension and file-name scans look at; a longer one
+// gives the empty text.
+inline constexpr size_t kLongestScannedName = 32767;
 
 // Appends "/" unless the path ends with one (an empty path becomes "/"); the
 // caller's variable receives the result, which is also returned. Cannot fail.

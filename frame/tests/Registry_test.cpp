@@ -6,9 +6,11 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/Library.h"
 #include "platform/tests/Caught.h"
 
@@ -112,6 +114,66 @@ TEST_F(RegistryTest, CreationFailuresSayWhatIsMissing) {
     EXPECT_EQ(failure->number, kDllFunctionNotFound);
     EXPECT_EQ(failure->description, "Specified DLL function not found");
   }
+}
+
+TEST_F(RegistryTest, ALibraryThatCannotLoadGivesTheLoadersMessage) {
+  std::string broken = directory_ + "/libbroken.so";
+  std::ofstream(broken) << "not a shared library";
+  RegisterLibrary(registry_, broken, {{"Corvane.Broken", "{3}", broken}});
+  auto failure = CaughtFailure([&] { CreateObject("Corvane.Broken"); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, kErrorInLoadingDll);
+  // The loader's own words follow the path ("file too short", ...).
+  std::string prefix = "Error in loading DLL: " + broken + ": ";
+  EXPECT_TRUE(failure->description.starts_with(prefix)) << failure->description;
+  EXPECT_GT(failure->description.size(), prefix.size());
+}
+
+TEST_F(RegistryTest, AMalformedLineIsReportedWithItsNumber) {
+  std::ofstream(registry_) << "Corvane.A\t{1}\t/lib/a.so\n"
+                           << "\n"
+                           << "Corvane.B {2} /lib/b.so\n";
+  for (auto read : std::vector<std::function<void()>>{
+           [&] { (void)ReadRegistry(registry_); },
+           [&] { CreateObject("Corvane.A"); }}) {
+    auto failure = CaughtFailure(read);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, kInvalidFileFormat);
+    EXPECT_EQ(failure->description,
+              "Invalid file format: " + registry_ + " line 3");
+  }
+  std::ofstream(registry_) << "\tno-progid\t/lib/c.so\n";
+  EXPECT_EQ(FailureNumber([&] { (void)ReadRegistry(registry_); }),
+            kInvalidFileFormat);
+}
+
+// A registry that exists only in the installed file system.
+class InMemoryRegistry : public platform::ForwardingFileSystem {
+ public:
+  InMemoryRegistry(std::string path, std::string text)
+      : ForwardingFileSystem(platform::Files()),
+        path_(std::move(path)),
+        text_(std::move(text)) {}
+  std::optional<platform::FileInfo> Stat(std::string_view path) override {
+    if (path != path_) return inner_.Stat(path);
+    return platform::FileInfo{.name = "registry", .size = text_.size()};
+  }
+  std::string ReadFile(std::string_view path) override {
+    return path == path_ ? text_ : inner_.ReadFile(path);
+  }
+
+ private:
+  std::string path_, text_;
+};
+
+TEST_F(RegistryTest, TheFileIsReadThroughThePlatformFileSystem) {
+  InMemoryRegistry files(registry_, "Corvane.Mem\t{4}\t/lib/mem.so\n");
+  platform::ScopedFileSystem scope(files);
+  auto classes = ReadRegistry(registry_);
+  ASSERT_EQ(classes.size(), 1u);
+  EXPECT_EQ(classes[0].progid, "Corvane.Mem");
+  EXPECT_EQ(classes[0].clsid, "{4}");
+  EXPECT_EQ(classes[0].library, "/lib/mem.so");
 }
 
 TEST_F(RegistryTest, TheClassObjectAnswersOnlyItsOwnClassIds) {

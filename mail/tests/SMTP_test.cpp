@@ -219,11 +219,12 @@ TEST_F(SmtpTest, LineBreaksAndNulAreRefusedInEveryValue) {
 class ShortSending : public FakeSockets {
  public:
   explicit ShortSending(std::string prefix) : prefix_(std::move(prefix)) {}
-  int32_t Send(int32_t socket, const char* data, int32_t count) override {
+  int32_t Send(int32_t socket, const char* data, int32_t count,
+               int timeout_ms) override {
     if (std::string_view(data, count).starts_with(prefix_)) {
       send_limit = count / 2;
     }
-    int32_t sent = FakeSockets::Send(socket, data, count);
+    int32_t sent = FakeSockets::Send(socket, data, count, timeout_ms);
     send_limit = -1;
     return sent;
   }

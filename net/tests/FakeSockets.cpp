@@ -17,7 +17,9 @@ bool FakeSockets::Connect(int32_t, uint32_t address, uint16_t port,
   return !refuse_connect;
 }
 
-int32_t FakeSockets::Send(int32_t, const char* data, int32_t count) {
+int32_t FakeSockets::Send(int32_t, const char* data, int32_t count,
+                          int timeout_ms) {
+  send_timeouts.push_back(timeout_ms);
   int32_t accepted = send_limit < 0 ? count : std::min(count, send_limit);
   sends.emplace_back(data, static_cast<size_t>(accepted));
   return accepted;

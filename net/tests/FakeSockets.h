@@ -20,7 +20,8 @@ class FakeSockets : public platform::ForwardingSockets {
   int32_t Create() override;
   bool Connect(int32_t socket, uint32_t address, uint16_t port,
                int timeout_ms) override;
-  int32_t Send(int32_t socket, const char* data, int32_t count) override;
+  int32_t Send(int32_t socket, const char* data, int32_t count,
+               int timeout_ms) override;
   int32_t Receive(int32_t socket, char* buffer, int32_t count,
                   int timeout_ms) override;
   int32_t Close(int32_t socket) override;
@@ -41,6 +42,7 @@ class FakeSockets : public platform::ForwardingSockets {
 
   // What the peer saw.
   std::vector<std::string> sends;
+  std::vector<int> send_timeouts;
   std::vector<int> receive_timeouts;
   std::vector<int32_t> closed;
   uint32_t connected_address = 0;

@@ -84,6 +84,15 @@ TEST(SendData, ShortSendStopsWithMinusOne) {
   EXPECT_EQ(peer.sends.size(), 1u) << "nothing more after the short piece";
 }
 
+TEST(SendData, EverySendIsBoundedByTheTimeout) {
+  FakeSockets peer;
+  EXPECT_EQ(SendData(7, std::string(4000, 'x')), 4000);
+  EXPECT_EQ(SendData(7, "QUIT\r\n", 1500), 6);
+  EXPECT_EQ(peer.send_timeouts,
+            (std::vector<int>{kDefaultReplyTimeoutMs, kDefaultReplyTimeoutMs,
+                              kDefaultReplyTimeoutMs, 1500}));
+}
+
 TEST(ReplyComplete, LastLineDecides) {
   EXPECT_TRUE(ReplyComplete("250 OK\r\n"));
   EXPECT_TRUE(ReplyComplete("250\r\n"));

@@ -67,6 +67,30 @@ TEST_F(FileSystemTest, WildcardsSelectNamesAndDotEntriesComeFirst) {
   EXPECT_TRUE(Files().Find(root_ + "/nodir/*").empty());
 }
 
+TEST_F(FileSystemTest, OnlyStarAndQuestionMarkAreWildcards) {
+  for (const char* name : {"report[1].txt", "report1.txt", "back\\slash",
+                           "backslash", "odd]name"}) {
+    Write(name, "x");
+  }
+  struct Case {
+    const char* pattern;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {"report[1].txt", {"report[1].txt"}},
+      {"report*", {"report1.txt", "report[1].txt"}},
+      {"report?1?.txt", {"report[1].txt"}},
+      {"report[!1].txt", {}},
+      {"back\\slash", {"back\\slash"}},
+      {"back\\*", {"back\\slash"}},
+      {"odd]name", {"odd]name"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Sorted(Names(c.pattern)), c.names) << c.pattern;
+  }
+  EXPECT_TRUE(FileMatchExists(root_ + "/report[1].txt"));
+}
+
 TEST_F(FileSystemTest, TrailingSlashListsTheDirectoryContents) {
   EXPECT_EQ(Sorted(Names("")), Sorted(Names("*")));
   auto sub = Files().Find(root_ + "/sub/");

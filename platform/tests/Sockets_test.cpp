@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <string>
 
 namespace corvane::platform {
 namespace {
@@ -71,6 +72,27 @@ TEST(Sockets, ReceiveTimeOutIs10060) {
   EXPECT_EQ(Network().LastError(), 10060);
   EXPECT_GE(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(150));
+  Network().Close(s);
+}
+
+TEST(Sockets, SendToAPeerThatStopsReadingTimesOutWith10060) {
+  SilentServer server;
+  int32_t s = Network().Create();
+  ASSERT_TRUE(Network().Connect(s, kLoopback, server.port(), 2000));
+  // The peer never reads: once both socket buffers are full, a send waits
+  // for room that never comes, until its time-out.
+  const std::string chunk(1 << 20, 'x');
+  int32_t sent = 0;
+  int sends = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (; sends < 512 && sent >= 0; ++sends) {
+    sent = Network().Send(s, chunk.data(), static_cast<int32_t>(chunk.size()),
+                          100);
+  }
+  EXPECT_EQ(sent, -1) << "still accepting after " << sends << " MB";
+  EXPECT_EQ(Network().LastError(), 10060);
+  EXPECT_GE(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(80));
   Network().Close(s);
 }
 

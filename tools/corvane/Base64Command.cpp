@@ -7,6 +7,7 @@
 
 #include "base64/TallowinBinding.h"
 #include "tools/corvane/Command.h"
+#include "tools/corvane/TextCodec.h"
 
 namespace corvane::tool {
 namespace {
@@ -85,9 +86,7 @@ int EncodeStream(std::istream& input, PieceEncoder& encoder, bool unbroken) {
 
 int Encode(const Options& options) {
   try {
-    tallowin::Binding library(platform::DirectoryOf(platform::ProgramPath()),
-                              tallowin::kLibraryFileName, "corvane");
-    PieceEncoder encoder(library, options.unbroken);
+    PieceEncoder encoder(Tallowin(), options.unbroken);
     if (options.path == "-") {
       return EncodeStream(std::cin, encoder, options.unbroken);
     }

@@ -1,12 +1,15 @@
 #include "tools/corvane/TextCodec.h"
 
+#include <climits>
 #include <cstdint>
+#include <memory>
+#include <new>
+
+#include "platform/Failure.h"
+#include "platform/Process.h"
 
 namespace corvane::tool {
 namespace {
-
-constexpr char kAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int DigitValue(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -19,27 +22,27 @@ int DigitValue(char c) {
 
 }  // namespace
 
+tallowin::Binding& Tallowin() {
+  static tallowin::Binding library(
+      platform::DirectoryOf(platform::ProgramPath()),
+      tallowin::kLibraryFileName, "corvane");
+  return library;
+}
+
 std::string EncodeBase64(std::string_view bytes) {
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    uint32_t n = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) |
-                 uint8_t(bytes[i + 2]);
-    text += kAlphabet[n >> 18];
-    text += kAlphabet[(n >> 12) & 63];
-    text += kAlphabet[(n >> 6) & 63];
-    text += kAlphabet[n & 63];
+  if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
+    throw Failure(kOverflow, "corvane", StandardErrorText(kOverflow));
   }
-  if (size_t rest = bytes.size() - i) {
-    uint32_t n = uint8_t(bytes[i]) << 16;
-    if (rest == 2) n |= uint8_t(bytes[i + 1]) << 8;
-    text += kAlphabet[n >> 18];
-    text += kAlphabet[(n >> 12) & 63];
-    text += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
-    text += '=';
-  }
-  return text;
+  auto encode = Tallowin().Export<tallowin::EncodeBase64BufferFunction>(
+      "EncodeBase64Buffer");
+  auto release = Tallowin().Export<tallowin::ReleaseBase64BufferFunction>(
+      "ReleaseBase64Buffer");
+  std::unique_ptr<char, tallowin::ReleaseBase64BufferFunction> text(
+      encode(reinterpret_cast<const unsigned char*>(bytes.data()),
+             static_cast<int32_t>(bytes.size())),
+      release);
+  if (!text) throw std::bad_alloc();
+  return std::string(text.get());
 }
 
 std::optional<std::string> DecodeBase64(std::string_view text) {

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "frame/CgiHost.h"
 #include "frame/Registry.h"
@@ -35,47 +36,24 @@ Json ErrorJson(int32_t number, const Variant& source,
               {"description", JsonFromVariant(description)}};
 }
 
-// The answer goes out in pieces of up to 64 KiB, so that a form of many
-// fields never holds a second copy of itself as one JSON document.
-class AnswerWriter {
- public:
-  explicit AnswerWriter(Response& response) : response_(response) {}
-  ~AnswerWriter() { Flush(); }
-  void Add(std::string_view text) {
-    buffer_ += text;
-    if (buffer_.size() >= kPiece) Flush();
-  }
-  void Flush() {
-    if (!buffer_.empty()) response_.Write(std::exchange(buffer_, {}));
-  }
-
- private:
-  static constexpr size_t kPiece = 64 * 1024;
-  Response& response_;
-  std::string buffer_;
-};
-
-// Writes `"key":[...]` with one object per record of the collection, the
-// listed members renamed.
-void WriteRecords(
-    AnswerWriter& out, const char* key, Dispatch& collection,
-    const std::vector<std::pair<const char*, const char*>>& fields) {
-  out.Add(",\"" + std::string(key) + "\":[");
-  bool first = true;
+// One object per record of the collection, the listed members renamed.
+Json Records(Dispatch& collection,
+             const std::vector<std::pair<const char*, const char*>>& fields) {
+  Json records = Json::array();
   for (const Variant& item : collection.Enumerate()) {
     Json record = Json::object();
     auto object = item.ToObject();
     for (const auto& [name, member] : fields) {
       record[name] = JsonFromVariant(object->Get(member));
     }
-    out.Add(first ? "" : ",");
-    out.Add(record.dump());
-    first = false;
+    records.push_back(std::move(record));
   }
-  out.Add("]");
+  return records;
 }
 
-void RunUpload(const UploadSettings& settings,
+// The whole answer of one upload: its code, the stored files, the form
+// fields and, after a failure, the component's error.
+Json RunUpload(const UploadSettings& settings,
                const std::shared_ptr<CgiContext>& page) {
   auto component = CreateObject("Corvane.upload");
   component->Call("OnStartPage", {Variant(page)});
@@ -87,36 +65,38 @@ void RunUpload(const UploadSettings& settings,
                     ExtensionArguments(*settings.extensions));
   }
   int16_t code = component->Call("upload").ToInt16();
-  AnswerWriter out(*page->Response());
-  out.Add("{\"code\":" + std::to_string(code));
-  WriteRecords(
-      out, "files", *component->Get("UploadedFiles").ToObject(),
+  Json answer = Json::object();
+  answer["code"] = code;
+  answer["files"] = Records(
+      *component->Get("UploadedFiles").ToObject(),
       {{"name", "FileName"}, {"field", "FormName"}, {"length", "FileLen"}});
-  WriteRecords(out, "form", *component->Get("FormItems").ToObject(),
-               {{"name", "Name"}, {"value", "Value"}});
+  answer["form"] = Records(*component->Get("FormItems").ToObject(),
+                           {{"name", "Name"}, {"value", "Value"}});
   if (code < 0) {
-    Json error = ErrorJson(component->Get("GetLastErrNum").ToInt32(),
-                           component->Get("GetLastErrSource"),
-                           component->Get("GetLastErrDescription"));
-    out.Add(",\"error\":" + error.dump());
+    answer["error"] = ErrorJson(component->Get("GetLastErrNum").ToInt32(),
+                                component->Get("GetLastErrSource"),
+                                component->Get("GetLastErrDescription"));
   }
-  out.Add("}\n");
   component->Call("OnEndPage");
+  return answer;
 }
 
+// The answer is built whole before any of it is written, so that a failure
+// gives one error object and never follows half an answer.
 int Upload(const UploadSettings& settings) {
   auto page = CgiContext::New("application/json");
+  Json answer;
+  int status = 0;
   try {
-    RunUpload(settings, page);
-    return 0;
+    answer = RunUpload(settings, page);
   } catch (const Failure& failure) {
-    // Only a failure before the answer began can land here (the component
-    // itself never raises from upload).
-    Json answer{{"error", ErrorJson(failure.number, failure.source,
-                                    failure.description)}};
-    page->Response()->Write(answer.dump() + "\n");
-    return 1;
+    answer = Json{{"error", ErrorJson(failure.number, failure.source,
+                                      failure.description)}};
+    status = 1;
   }
+  page->Response()->Write(
+      answer.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+  return status;
 }
 
 CommandRegistration registration([](CLI::App& app, int& exit_status) {

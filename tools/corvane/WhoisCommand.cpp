@@ -4,6 +4,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "frame/Registry.h"
@@ -24,28 +25,34 @@ using namewell::kWhoisFields;
 
 // A field as text: on the label's line when it is one line, else below the
 // label with every line indented.
-void PrintField(const std::string& label, const std::string& value) {
+void PrintField(std::ostream& out, const std::string& label,
+                const std::string& value) {
   if (value.find('\n') == std::string::npos) {
-    std::cout << label << ": " << value << "\n";
+    out << label << ": " << value << "\n";
     return;
   }
-  std::cout << label << ":\n";
+  out << label << ":\n";
   size_t start = 0;
   while (start <= value.size()) {
     size_t end = value.find('\n', start);
     if (end == std::string::npos) end = value.size();
-    std::cout << "    " << value.substr(start, end - start) << "\n";
+    out << "    " << value.substr(start, end - start) << "\n";
     start = end + 1;
   }
 }
 
+// The text is composed whole before it is printed, so that a failure while
+// reading the fields prints nothing but the error.
 void PrintText(Dispatch& whois) {
+  std::ostringstream text;
   bool found = whois.Get("IsRecordFound").ToBool();
-  std::cout << "Record found: " << (found ? "yes" : "no") << "\n";
+  text << "Record found: " << (found ? "yes" : "no") << "
+";
   for (const auto& field : kWhoisFields) {
     std::string value = whois.Get(field.property).ToText();
-    if (!value.empty()) PrintField(field.label, value);
+    if (!value.empty()) PrintField(text, field.label, value);
   }
+  std::cout << text.str();
 }
 
 void PrintJson(Dispatch& whois) {

@@ -4,6 +4,8 @@
 
 #include "frame/MemoryHost.h"
 #include "frame/Registry.h"
+#include "platform/FileSystem.h"
+#include "upload/tests/FileFaults.h"
 #include "upload/tests/TestDirectory.h"
 #include "upload/tests/UploadPage.h"
 
@@ -147,6 +149,23 @@ TEST_F(UploadByProgId, FileExtensionListTakesAnyNumberOfArguments) {
   EXPECT_THROW(
       object->Call("FileExtensionList", {Variant("gif"), Variant(object)}),
       Failure);
+}
+
+// The library loaded from the registry shares the host's runtime: a file
+// system installed by the host is the one its objects write through.
+TEST_F(UploadByProgId, SeesTheFileSystemTheHostInstalled) {
+  TestDirectory dir;
+  testing::FillingDisk full_disk(platform::Files(), 0);
+  platform::ScopedFileSystem scope(full_disk);
+  object->Put("UpLoadPath", dir.Path());
+  object->Call("FileExtensionList", {});
+  auto page =
+      MemoryContext::New({testing::FilePart("f", "a.txt", "data") + kClosing,
+                          "",
+                          {{"CONTENT_TYPE", testing::kContentType}}});
+  object->Call("OnStartPage", {page});
+  EXPECT_EQ(object->Call("upload"), Variant(int16_t{-7}));
+  EXPECT_EQ(object->Call("GetLastErrNum"), Variant(int32_t{61}));
 }
 
 }  // namespace
