@@ -226,6 +226,21 @@ class ConsolePages(unittest.TestCase):
             with s.makefile("rb") as answer:
                 return int(answer.readline().split()[1])
 
+    def test_the_unread_body_of_a_refused_post_is_never_taken_for_a_request(
+            self):
+        smuggled = (f"GET /smuggled HTTP/1.1\r\nHost: 127.0.0.1:"
+                    f"{self.console.port}\r\n\r\n").encode()
+        with socket.create_connection(("127.0.0.1", self.console.port)) as s:
+            s.sendall((f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1:"
+                       f"{self.console.port}\r\nOrigin: http://evil.example\r\n"
+                       f"Content-Length: {len(smuggled)}\r\n\r\n").encode()
+                      + smuggled)
+            with s.makefile("rb") as answer:
+                replies = answer.read()
+        self.assertTrue(replies.startswith(b"HTTP/1.1 403 "))
+        self.assertEqual(replies.count(b"HTTP/1.1 "), 1)
+        self.assertNotIn("/smuggled", self.console.server_log())
+
     def test_a_body_over_the_limit_is_refused_without_being_held(self):
         _, memory_before = self.console.status()
         for chunked in (False, True):

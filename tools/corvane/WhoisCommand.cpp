@@ -46,8 +46,7 @@ void PrintField(std::ostream& out, const std::string& label,
 void PrintText(Dispatch& whois) {
   std::ostringstream text;
   bool found = whois.Get("IsRecordFound").ToBool();
-  text << "Record found: " << (found ? "yes" : "no") << "
-";
+  text << "Record found: " << (found ? "yes" : "no") << "\n";
   for (const auto& field : kWhoisFields) {
     std::string value = whois.Get(field.property).ToText();
     if (!value.empty()) PrintField(text, field.label, value);
