@@ -154,7 +154,8 @@ void WhoisQuery::Exchange(std::string_view query) {
   }
 
   std::string line = QueryLine(query);
-  if (net::SendData(socket, line) != static_cast<int32_t>(line.size())) {
+  if (net::SendData(socket, line, timeout_.ReplyMs()) !=
+      static_cast<int32_t>(line.size())) {
     Raise(kWriteFailed, "Network Error: Unable to write.");
   }
 
