@@ -35,8 +35,10 @@ def multipart(fields=(), files=()):
 
 
 class Console:
-    def __init__(self, data, *options, smtp=None, whois=None):
+    def __init__(self, data, *options, smtp=None, whois=None,
+                 environment=None):
         self.data = data
+        self.environment = {**os.environ, **(environment or {})}
         self.options = list(options)
         if smtp:
             self.options += ["--smtp", smtp]
@@ -57,7 +59,7 @@ class Console:
         self.process = subprocess.Popen(
             [program("corvane"), "serve", "--listen", "127.0.0.1:0",
              "--data", self.data, *self.options],
-            stdout=subprocess.PIPE, stderr=self.log)
+            stdout=subprocess.PIPE, stderr=self.log, env=self.environment)
         line = self.process.stdout.readline().decode()
         if not line.startswith("Listening on http://127.0.0.1:"):
             self.process.kill()
