@@ -10,19 +10,31 @@ namespace {
 
 using platform::EnvironmentVariable;
 
+// The length that CONTENT_LENGTH claims; 0 when it is not set.
+long long ClaimedLength() {
+  auto length = EnvironmentVariable("CONTENT_LENGTH");
+  return length ? std::max(std::atoll(length->c_str()), 0LL) : 0;
+}
+
+class CgiResponse;
+
 class CgiRequest : public Request {
  public:
+  CgiRequest(int64_t max_body_bytes, CgiResponse& response)
+      : max_body_bytes_(max_body_bytes), response_(response) {}
+
   int32_t TotalBytes() override {
-    auto length = EnvironmentVariable("CONTENT_LENGTH");
-    if (!length) return 0;
-    long long value = std::atoll(length->c_str());
-    return static_cast<int32_t>(std::clamp<long long>(value, 0, INT32_MAX));
+    return static_cast<int32_t>(
+        std::min<long long>(ClaimedLength(), INT32_MAX));
   }
 
+  // The body is read only when its claimed length is within the limit; the
+  // buffer grows with the bytes that arrive, not with the claim.
   Variant BinaryRead(Variant& count) override {
     std::string bytes;
     if (!body_read_) {
       body_read_ = true;
+      RefuseAboveLimit();
       size_t wanted = static_cast<size_t>(
           std::clamp(count.ToInt32(), int32_t{0}, TotalBytes()));
       bytes = platform::ReadStandardInput(wanted);
@@ -40,6 +52,10 @@ class CgiRequest : public Request {
   }
 
  private:
+  void RefuseAboveLimit();
+
+  int64_t max_body_bytes_;
+  CgiResponse& response_;
   bool body_read_ = false;
 };
 
@@ -57,21 +73,36 @@ class CgiResponse : public Response {
   void WriteHeader() {
     if (header_written) return;
     header_written = true;
-    platform::WriteStandardOutput("Content-Type: " + content_type_ +
-                                  "\r\n\r\n");
+    platform::WriteStandardOutput(
+        status_line + "Content-Type: " + content_type_ + "\r\n\r\n");
   }
 
   bool header_written = false;
+  // A "Status:" header line for the web server; empty for 200.
+  std::string status_line;
 
  private:
   std::string content_type_;
 };
 
+void CgiRequest::RefuseAboveLimit() {
+  long long claimed = ClaimedLength();
+  if (claimed <= max_body_bytes_) return;
+  response_.status_line = "Status: 413 Payload Too Large\r\n";
+  throw Failure(kInvalidCall, "",
+                "The request body of " + std::to_string(claimed) +
+                    " bytes is larger than the limit of " +
+                    std::to_string(max_body_bytes_) +
+                    " bytes; it was not read.");
+}
+
 }  // namespace
 
-CgiContext::CgiContext(std::string content_type)
-    : request_(std::make_shared<CgiRequest>()),
-      response_(std::make_shared<CgiResponse>(std::move(content_type))) {}
+CgiContext::CgiContext(std::string content_type, int64_t max_body_bytes) {
+  auto response = std::make_shared<CgiResponse>(std::move(content_type));
+  request_ = std::make_shared<CgiRequest>(max_body_bytes, *response);
+  response_ = std::move(response);
+}
 
 bool CgiContext::HeaderWritten() const {
   return static_cast<const CgiResponse&>(*response_).header_written;

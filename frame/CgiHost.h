@@ -2,8 +2,10 @@
 // request comes from CONTENT_LENGTH, standard input (read once), the
 // environment and QUERY_STRING; the response goes to standard output after
 // a "Content-Type: text/html" header, written once before the first text.
+// A body that claims more than the host's limit is refused unread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -11,13 +13,22 @@
 
 namespace corvane {
 
+// The body limit of a host unless its program sets another: 1 GiB.
+inline constexpr int64_t kDefaultMaxBodyBytes = int64_t{1} << 30;
+
 class CgiContext : public ScriptingContext {
  public:
-  // `content_type` is the header's value ("text/html" for pages).
-  explicit CgiContext(std::string content_type = "text/html");
+  // `content_type` is the header's value ("text/html" for pages). A request
+  // whose CONTENT_LENGTH is above `max_body_bytes` is not read: BinaryRead
+  // throws Failure 5 naming both lengths, and the answer gets the header
+  // "Status: 413 Payload Too Large".
+  explicit CgiContext(std::string content_type = "text/html",
+                      int64_t max_body_bytes = kDefaultMaxBodyBytes);
   static std::shared_ptr<CgiContext> New(
-      std::string content_type = "text/html") {
-    return std::make_shared<CgiContext>(std::move(content_type));
+      std::string content_type = "text/html",
+      int64_t max_body_bytes = kDefaultMaxBodyBytes) {
+    return std::make_shared<CgiContext>(std::move(content_type),
+                                        max_body_bytes);
   }
 
   std::shared_ptr<corvane::Request> Request() override { return request_; }

@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "frame/Dispatch.h"
@@ -35,8 +35,23 @@ class Collection : public DispatchClass<Collection> {
   std::vector<Variant> Enumerate() override { return items_; }
 
  private:
+  // The position of the key's entry in keys_; npos when absent.
+  size_t FindKey(std::string_view key, size_t hash) const;
+  void GrowIndex();
+
+  // A key, kept as given, with its case-blind hash and its item's position.
+  struct KeyEntry {
+    std::string key;
+    size_t hash;
+    size_t position;
+  };
+
   std::vector<Variant> items_;
-  std::unordered_map<std::string, size_t> positions_by_key_;
+  std::vector<KeyEntry> keys_;
+  // Open addressing over keys_: entry position + 1, 0 for a free slot; a
+  // power of two long and at most half full. Keys are hashed and compared
+  // in place, without lower-cased copies and without a node per key.
+  std::vector<uint32_t> index_;
 };
 
 }  // namespace corvane

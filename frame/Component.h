@@ -41,7 +41,8 @@ class Component : public Dispatch {
   }
 
   void SaveLastError(const Failure& failure) { last_error_.Save(failure); }
-  // Writes the text and "<br>" to the bound page; nothing without one.
+  // Writes the text (HTML-escaped) and "<br>" to the bound page; nothing
+  // without one.
   void WriteToPage(std::string_view text) const;
 
   // Runs `body` and returns its result. Any failure inside it (a Failure,
@@ -49,7 +50,7 @@ class Component : public Dispatch {
   // handed to `on_failure`, whose result is then returned: it releases what
   // the member opened and chooses the failure value.
   template <class Body, class OnFailure>
-    requires std::is_invocable_v<OnFailure, const Failure&>
+  requires std::is_invocable_v<OnFailure, const Failure&>
   auto Guarded(Body&& body, OnFailure&& on_failure) -> decltype(body()) {
     try {
       return body();
@@ -62,8 +63,8 @@ class Component : public Dispatch {
 
   // The same with a fixed failure value and nothing to release.
   template <class R, class Body>
-    requires std::is_invocable_r_v<R, Body>
-  R Guarded(R failure_value, Body&& body) {
+  requires std::is_invocable_r_v<R, Body> R Guarded(R failure_value,
+                                                    Body&& body) {
     return Guarded(std::forward<Body>(body),
                    [&](const Failure&) { return failure_value; });
   }

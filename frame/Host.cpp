@@ -1,6 +1,38 @@
 #include "frame/Host.h"
 
 namespace corvane {
+namespace {
+
+// The text with the characters that HTML reads as markup written as
+// character references, so that a description can never add markup.
+std::string EscapedForPage(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+}  // namespace
 
 ClassInfo Request::Members() {
   return ClassBuilder<Request>("Request")
@@ -33,7 +65,7 @@ void WriteToPage(const std::shared_ptr<ScriptingContext>& context,
   if (!context) return;
   try {
     auto response = context->Response();
-    if (response) response->Write(std::string(text) + "<br>");
+    if (response) response->Write(EscapedForPage(text) + "<br>");
   } catch (...) {
   }
 }

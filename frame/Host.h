@@ -42,8 +42,9 @@ class ScriptingContext : public DispatchClass<ScriptingContext> {
   virtual std::shared_ptr<corvane::Response> Response() = 0;
 };
 
-// Writes `text` and "<br>" to the page when a context is held; does nothing
-// otherwise. Failures of the host are swallowed.
+// Writes `text`, with < > & and quotes escaped as HTML character references,
+// and then the markup "<br>" to the page when a context is held; does
+// nothing otherwise. Failures of the host are swallowed.
 void WriteToPage(const std::shared_ptr<ScriptingContext>& context,
                  std::string_view text);
 

@@ -40,7 +40,25 @@ class BodyWindow {
   std::string_view View() const {
     return {buffer_.data() + begin_, end_ - begin_};
   }
-  void Consume(size_t count) { begin_ += count; }
+  void Consume(size_t count) {
+    for (size_t i = count > 2 ? count - 2 : 0; i < count; ++i) {
+      last_consumed_[0] = last_consumed_[1];
+      last_consumed_[1] = buffer_[begin_ + i];
+    }
+    consumed_ += count;
+    begin_ += count;
+  }
+
+  // Whether `position` in View() starts a line: the start of the body or
+  // right after CR LF (the two bytes before may have been consumed).
+  bool StartsLine(size_t position) const {
+    std::string_view view = View();
+    if (position >= 2) return view.substr(position - 2, 2) == "\r\n";
+    if (consumed_ + position == 0) return true;
+    std::string before(last_consumed_, 2);
+    before.append(view.substr(0, position));
+    return before.ends_with("\r\n");
+  }
 
   // Reads once more; false when CONTENT_LENGTH bytes have arrived or the
   // input ended early (it is not asked again).
@@ -79,6 +97,8 @@ class BodyWindow {
   std::vector<char> buffer_;
   size_t begin_ = 0;
   size_t end_ = 0;
+  uint64_t consumed_ = 0;
+  char last_consumed_[2] = {0, 0};
 };
 
 class Reader {
@@ -124,12 +144,16 @@ class Reader {
   }
 
   // Leaves the window starting with the next boundary; what comes before
-  // it is passed over.
+  // it is passed over. The boundary text counts only at a line start.
   void SeekBoundary() {
     size_t keep = request_.boundary.size() - 1;
     for (size_t from = 0;;) {
       std::string_view view = window_.View();
       size_t found = Find(view, from);
+      if (found != std::string_view::npos && !window_.StartsLine(found)) {
+        from = found + 1;
+        continue;
+      }
       if (found != std::string_view::npos) {
         window_.Consume(found);
         return;
@@ -180,8 +204,12 @@ class Reader {
       std::string override_name = cargane::GetFieldValue(
           std::string(kServerNameField) + std::to_string(file_part_counter_),
           request_.query_string);
-      std::string checked = cargane::CheckFileName(override_name);
-      if (!checked.empty()) stored_name_ = checked;
+      // An override that CheckFileName or the extension list refuses is
+      // ignored: the browser's name is used.
+      stored_name_ = cargane::StoredFileName(
+          client_name, override_name, [this](std::string_view name) {
+            return IsFileTypeAllowed(name, request_.allowed_extensions);
+          });
     }
     // A name that could leave the directory is refused like an extension.
     if (!IsFileTypeAllowed(client_name, request_.allowed_extensions) ||
@@ -207,9 +235,15 @@ class Reader {
     for (size_t from = 0;;) {
       std::string_view view = window_.View();
       size_t found = Find(view, from);
+      // The boundary text counts only right after CR LF; anywhere else it
+      // is content.
+      if (found != std::string_view::npos && !window_.StartsLine(found)) {
+        from = found + 1;
+        continue;
+      }
       if (found != std::string_view::npos) {
-        // The line break before the boundary is dropped unchecked; a
-        // content shorter than it breaks the part structure.
+        // The line break before the boundary is dropped; a content shorter
+        // than it breaks the part structure.
         if (found < 2)
           ThrowBroken("A part has no line break before the boundary.");
         TakeContent(view.substr(0, found - 2));

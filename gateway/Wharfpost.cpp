@@ -10,6 +10,7 @@
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
+#include "upload/GetHeaderParam.h"
 #include "upload/modMain.h"
 
 namespace corvane::wharfpost {
@@ -114,15 +115,14 @@ std::optional<int16_t> Upload(const Settings& settings, UploadState& state,
   double content_length = LeadingNumber(GetEnvValue("CONTENT_LENGTH"));
   if (!(content_length > 0)) return std::nullopt;
   std::string content_type = GetEnvValue("CONTENT_TYPE");
-  constexpr std::string_view kBoundaryParameter = "boundary=";
-  size_t boundary = content_type.find(kBoundaryParameter);
-  if (boundary == std::string::npos) {
+  // The boundary is a token or a quoted string, as Cargane reads it.
+  std::string boundary = cargane::GetHeaderParam(content_type, "boundary");
+  if (boundary.empty()) {
     LogNote("the request's content type names no boundary.");
     return kBodyFailed;
   }
   UploadRequest request;
-  request.boundary =
-      "--" + content_type.substr(boundary + kBoundaryParameter.size());
+  request.boundary = "--" + boundary;
   request.upload_directory = directory;
   request.content_length = content_length < 9.2e18
                                ? static_cast<int64_t>(content_length)

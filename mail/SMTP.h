@@ -76,10 +76,43 @@ class SMTP : public ComponentClass<SMTP> {
   int32_t Timeout() const { return timeout_.Seconds(); }
   void Timeout(int32_t seconds) { timeout_.seconds = seconds; }
 
+  // Encryption: empty or "none" (plain text), "starttls" (EHLO, STARTTLS,
+  // which must succeed, then EHLO again) or "tls" (TLS from the first
+  // byte; port 465 unless SMTP names one). Other values fail the send.
+  const std::string& Security() const { return security_; }
+  void Security(std::string_view value) { security_ = value; }
+  // Whether the server's certificate is checked against the trusted
+  // certificates and the server's name (default true).
+  bool TlsVerify() const { return tls_verify_; }
+  void TlsVerify(bool value) { tls_verify_ = value; }
+  // A PEM file of further trusted certificates; empty for none.
+  const std::string& TlsCAFile() const { return tls_ca_file_; }
+  void TlsCAFile(std::string_view value) { tls_ca_file_ = value; }
+  // Login for AUTH PLAIN or AUTH LOGIN; empty for none. The password can
+  // be set, never read.
+  const std::string& AuthUser() const { return auth_user_; }
+  void AuthUser(std::string_view value) { auth_user_ = value; }
+  void AuthPassword(std::string_view value) { auth_password_ = value; }
+  // Whether each message gets a Message-ID line (default false).
+  bool AddMessageID() const { return add_message_id_; }
+  void AddMessageID(bool value) { add_message_id_ = value; }
+  // Every reply of the last send's dialogue, in order. Never fails.
+  const std::string& GetServerReplies() const { return server_replies_; }
+
  private:
+  // Where the exchange with the server stands, so that a failure knows
+  // whether a QUIT can still be understood.
+  enum class Link { kNone, kCommands, kData, kBroken };
   bool ValidateSend(std::string& message) const;
   std::shared_ptr<clsMail> NewMessage() const;
   void RunDialogue(clsMail& message);
+  void Connect();
+  void StartSecure();
+  void Greet();
+  bool Offers(std::string_view keyword) const;
+  void Authenticate();
+  void SendSecret(const std::string& command, std::string_view shown);
+  void LeaveServer();
   void SendRecipients(clsMail& message, const Collection& list, bool to_list,
                       bool& pending);
   void SendMessageData(clsMail& message);
@@ -89,6 +122,8 @@ class SMTP : public ComponentClass<SMTP> {
     int16_t code;
     std::string text;
   };
+  Reply NextReply();
+  static std::string ShownReply(const std::string& text);
   Reply ExpectReply(std::initializer_list<int16_t> accepted);
   void CloseConnection() { connection_.Close(); }
   void ResetLists();
@@ -111,8 +146,20 @@ class SMTP : public ComponentClass<SMTP> {
   bool slow_mode_ = false;
   bool log_event_ = false;
   net::TimeoutSetting timeout_;
+  std::string security_;
+  bool tls_verify_ = true;
+  std::string tls_ca_file_;
+  std::string auth_user_;
+  std::string auth_password_;
+  bool add_message_id_ = false;
   net::Connection connection_;
   std::string status_;
+  // Of the send under way: the replies so far, the server's extensions
+  // (the lines of its EHLO reply, upper case; empty after HELO) and the
+  // state of the link.
+  std::string server_replies_;
+  std::vector<std::string> extensions_;
+  Link link_ = Link::kNone;
 };
 
 // The message text as DATA sends it: every line break written as CR LF (a

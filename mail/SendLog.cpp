@@ -32,14 +32,37 @@ std::string LogTimestamp(const std::tm& local) {
   return text;
 }
 
+std::string LoggedValue(std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(value.size());
+  for (char c : value) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      shown += c;
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    }
+  }
+  return shown;
+}
+
 std::string SendLogEntry(const std::tm& local, std::string_view first_to,
                          std::string_view from, std::string_view subject,
                          std::string_view status) {
   std::string entry = LogTimestamp(local);
-  entry.append("\r\nTo: ").append(first_to);
-  entry.append("\r\nFrom: ").append(from);
-  entry.append("\r\nSubject: ").append(subject);
-  entry.append("\r\nStatus: ").append(status);
+  entry.append("\r\nTo: ").append(LoggedValue(first_to));
+  entry.append("\r\nFrom: ").append(LoggedValue(from));
+  entry.append("\r\nSubject: ").append(LoggedValue(subject));
+  entry.append("\r\nStatus: ").append(LoggedValue(status));
   entry.append("\r\n \r\n");
   return entry;
 }

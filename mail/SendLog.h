@@ -18,8 +18,14 @@ std::string SendLogPath();
 // "mm/dd/yy hh:mm:ss AM" of a local time.
 std::string LogTimestamp(const std::tm& local);
 
+// A value as the log shows it: control characters (CR, LF, tab, the rest
+// as \xHH) written as visible escapes, so that no value can start a line
+// or an entry of its own. Never fails.
+std::string LoggedValue(std::string_view value);
+
 // The six lines of one entry, each ended by CR LF: time stamp, "To: ",
-// "From: ", "Subject: ", "Status: " and a single space.
+// "From: ", "Subject: ", "Status: " and a single space; the values as
+// LoggedValue shows them.
 std::string SendLogEntry(const std::tm& local, std::string_view first_to,
                          std::string_view from, std::string_view subject,
                          std::string_view status);

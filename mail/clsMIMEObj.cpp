@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "frame/Text.h"
+#include "mail/HeaderText.h"
 #include "mail/Tallowin.h"
 #include "mail/modGlobal.h"
 #include "platform/FileSystem.h"
@@ -109,38 +110,68 @@ void clsMIMEObj::SetContentType() {
 }
 
 std::string clsMIMEObj::MIMEObjHeader() const {
+  const bool extended = HasEightBit(file_name_);
   std::string header = "Content-Type: " + content_type_;
   if (content_type_.compare(0, 4, "text") == 0)
     header += "; charset=" + charset_;
-  if (!name_.empty()) header += "; name=\"" + name_ + "\"";
+  if (!name_.empty()) header += "; name=\"" + AsciiFallback(name_) + "\"";
   header += "\r\nContent-Transfer-Encoding: " + transfer_encoding_;
   if (!file_name_.empty()) {
-    header += "\r\nContent-Disposition: " + disposition_ + "; filename=\"" +
-              file_name_ + "\"";
+    // An 8-bit name goes in the extended parameter alone (a reader that
+    // sees two filename parameters may take either); the plain fallback
+    // stands in the Content-Type's name.
+    header += "\r\nContent-Disposition: " + disposition_ + ";";
+    header += extended
+                  ? "\r\n " + ExtendedParameter("filename", file_name_, "utf-8")
+                  : " filename=\"" + file_name_ + "\"";
   }
   return header;
 }
 
-std::string clsMIMEObj::MimeContent() const {
+std::string clsMIMEObj::MimeContent() {
   std::string content;
   AppendMimeContent(content);
   return content;
 }
 
-void clsMIMEObj::AppendMimeContent(std::string& out) const {
+std::string clsMIMEObj::ReadContent() const {
+  try {
+    std::string bytes;
+    AppendFileBytes(content_path_, bytes);
+    return bytes;
+  } catch (Failure& failure) {
+    if (failure.source.empty()) failure.source = kPenrillSource;
+    throw;
+  }
+}
+
+void clsMIMEObj::ContentFits(std::string_view bytes) {
+  if (transfer_encoding_ != "7bit") return;
+  const bool eight_bit = HasEightBit(bytes);
+  if (!eight_bit && !Contains(bytes, kBoundary)) return;
+  transfer_encoding_ = "base64";
+  if (eight_bit && content_type_.compare(0, 4, "text") == 0 && IsUtf8(bytes)) {
+    charset_ = "utf-8";
+  }
+}
+
+void clsMIMEObj::AppendEncoded(std::string_view bytes, std::string& out) const {
   try {
     if (transfer_encoding_ == "7bit") {
-      AppendFileBytes(content_path_, out);
+      out += bytes;
     } else if (transfer_encoding_ == "base64") {
-      // The file's bytes live only until they are encoded.
-      std::string bytes;
-      AppendFileBytes(content_path_, bytes);
       AppendBase64(bytes, out);
     }
   } catch (Failure& failure) {
     if (failure.source.empty()) failure.source = kPenrillSource;
     throw;
   }
+}
+
+void clsMIMEObj::AppendMimeContent(std::string& out) {
+  std::string bytes = ReadContent();
+  ContentFits(bytes);
+  AppendEncoded(bytes, out);
 }
 
 uint64_t clsMIMEObj::ExpectedContentLength() const {

@@ -19,16 +19,28 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
   // part's name from it. Never fails.
   void ContentPath(std::string_view path);
   // The part's header lines, CR LF between them and none after the last.
-  // Never fails.
+  // A name with 8-bit bytes is written as an extended (RFC 2231) filename*
+  // parameter, with a plain fallback as the Content-Type's name. Never
+  // fails.
   std::string MIMEObjHeader() const;
   // The part's content: the file's bytes, Base64 lines for "base64". Reads
-  // the file on every call; throws Failure when the file cannot be read
-  // (53, 75, ...) or Tallowin cannot be loaded (53, 453).
-  std::string MimeContent() const;
+  // the file on every call and adapts the encoding to it (ContentFits);
+  // throws Failure when the file cannot be read (53, 75, ...) or Tallowin
+  // cannot be loaded (53, 453).
+  std::string MimeContent();
 
-  // Appends what MimeContent returns to `out`, encoding straight into it;
-  // throws as MimeContent does (`out` may then hold part of the content).
-  void AppendMimeContent(std::string& out) const;
+  // The file's bytes; throws as MimeContent does.
+  std::string ReadContent() const;
+  // Makes the declared encoding fit the content: a "7bit" part whose bytes
+  // are not all 7-bit, or that holds the message's boundary, goes out in
+  // Base64 (a text part of UTF-8 text is then declared charset utf-8).
+  // Never fails.
+  void ContentFits(std::string_view bytes);
+  // Appends `bytes` as the transfer encoding writes them; throws as
+  // MimeContent does (`out` may then hold part of the content).
+  void AppendEncoded(std::string_view bytes, std::string& out) const;
+  // Appends what MimeContent returns to `out`; throws as MimeContent does.
+  void AppendMimeContent(std::string& out);
   // The length MimeContent will have if the file keeps its present size;
   // 0 when the file is missing. For reserving space; never fails.
   uint64_t ExpectedContentLength() const;

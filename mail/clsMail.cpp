@@ -1,18 +1,22 @@
 #include "mail/clsMail.h"
 
+#include <atomic>
+#include <cstdio>
 #include <ctime>
+#include <random>
 
 #include "frame/Text.h"
+#include "mail/HeaderText.h"
 #include "mail/MailDate.h"
 #include "mail/Tallowin.h"
 #include "mail/modGlobal.h"
 #include "platform/Clock.h"
+#include "platform/Sockets.h"
 
 namespace corvane::penrill {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-constexpr size_t kAddressLineStop = 1024;
 constexpr std::string_view kPreamble =
     "This is a multi-part message in MIME format.";
 
@@ -20,19 +24,28 @@ size_t EntryCount(const std::shared_ptr<Collection>& list) {
   return list ? list->Items().size() : 0;
 }
 
-// "Name: " and the list's entries joined by ", ", adding no entry once the
-// line is longer than 1024 characters.
-std::string AddressLine(std::string_view name, const Collection& list) {
-  std::string line(name);
-  line += ": ";
-  bool first = true;
-  for (const Variant& entry : list.Items()) {
-    if (!first) line += ", ";
-    line += entry.ToText();
-    first = false;
-    if (line.size() > kAddressLineStop) break;
+// A unique id for a Message-ID line: the time, a random number and a count
+// of this process, at this host's name.
+std::string NewMessageId() {
+  static std::atomic<uint64_t> count{0};
+  static const uint64_t random =
+      std::random_device{}() * 0x100000000ull + std::random_device{}();
+  std::string host;
+  try {
+    auto& sockets = platform::Network();
+    auto name = sockets.QualifiedHostName();
+    if (!name) name = sockets.HostName();
+    if (name) host = *name;
+  } catch (...) {
   }
-  return line;
+  if (host.empty()) host = "localhost";
+  char id[96];
+  std::snprintf(
+      id, sizeof id, "<%llx.%llx.%llx@",
+      static_cast<unsigned long long>(platform::TheClock().NowUnixSeconds()),
+      static_cast<unsigned long long>(random),
+      static_cast<unsigned long long>(++count));
+  return std::string(id) + host + ">";
 }
 
 void AddLine(std::string& text, std::string_view name, std::string_view value) {
@@ -110,12 +123,14 @@ std::string clsMail::GetMailBody() {
 }
 
 std::string clsMail::HeaderBlock() {
+  const std::string charset = HeaderCharset(mail_contentcharset_);
   std::string header;
   AddLine(header, "Date",
           FormatMailDate(platform::TheClock().NowUnixSeconds()));
-  AddLine(header, "From", mail_from_);
+  if (add_message_id_) AddLine(header, "Message-ID", NewMessageId());
+  AddLine(header, "From", HeaderAddress(mail_from_, charset));
   if (mail_reply_to_.empty()) mail_reply_to_ = mail_from_;
-  AddLine(header, "Reply-To", mail_reply_to_);
+  AddLine(header, "Reply-To", HeaderAddress(mail_reply_to_, charset));
   if (!mail_errors_to_.empty()) AddLine(header, "Errors-To", mail_errors_to_);
   if (!mail_precedence_.empty()) {
     AddLine(header, "Precedence", mail_precedence_);
@@ -123,21 +138,55 @@ std::string clsMail::HeaderBlock() {
   AddLine(header, "X-Mailer", kMailerBanner);
   AddLine(header, "MIME-Version", "1.0");
   if (!current_recipent_.empty()) {
-    AddLine(header, "To", current_recipent_);
+    AddLine(header, "To", HeaderAddress(current_recipent_, charset));
   } else {
     if (EntryCount(mail_to_) == 0) {
       throw Failure(kSubscriptOutOfRange, std::string(kPenrillSource),
                     StandardErrorText(kSubscriptOutOfRange));
     }
-    header += AddressLine("To", *mail_to_);
+    header += HeaderAddresses("To", *mail_to_);
     header += kCrLf;
   }
   if (EntryCount(mail_cc_) > 0) {
-    header += AddressLine("Cc", *mail_cc_);
+    header += HeaderAddresses("Cc", *mail_cc_);
     header += kCrLf;
   }
-  AddLine(header, "Subject", mail_subject_);
+  AddLine(header, "Subject", HeaderValue(mail_subject_, charset));
   return header;
+}
+
+std::string clsMail::HeaderAddresses(std::string_view name,
+                                     const Collection& list) const {
+  const std::string charset = HeaderCharset(mail_contentcharset_);
+  std::vector<std::string> entries;
+  entries.reserve(list.Items().size());
+  for (const Variant& entry : list.Items()) {
+    entries.push_back(HeaderAddress(entry.ToText(), charset));
+  }
+  return AddressLine(name, entries);
+}
+
+clsMail::BodyEncoding clsMail::EffectiveBodyEncoding() const {
+  BodyEncoding chosen{mail_contentcharset_, mail_content_encode_};
+  if (!EqualsIgnoringCase(mail_content_encode_, "7bit")) return chosen;
+  if (HasEightBit(mail_content_)) {
+    // Declared 7-bit text that is not: say what it most likely is and send
+    // it so that no server has to take 8-bit data it did not offer to take.
+    if (EqualsIgnoringCase(mail_contentcharset_, "us-ascii")) {
+      chosen.charset = "utf-8";
+    }
+    chosen.encoding = eight_bit_allowed_ ? "8bit" : "base64";
+  }
+  if (!attachments_.empty() && chosen.encoding != "base64" &&
+      Contains(mail_content_, kBoundary)) {
+    chosen.encoding = "base64";
+  }
+  return chosen;
+}
+
+bool clsMail::NeedsEightBitMime() const {
+  return EqualsIgnoringCase(EffectiveBodyEncoding().encoding, "8bit") &&
+         HasEightBit(mail_content_);
 }
 
 std::string clsMail::BuildBodyPart() const {
@@ -153,10 +202,11 @@ std::string clsMail::BuildBodyPart() const {
     body += kCrLf;
     AddBoundaryLine(body);
   }
+  const BodyEncoding encoding = EffectiveBodyEncoding();
   body += "Content-Type: " + mail_contenttype_ +
-          "; charset=" + mail_contentcharset_ + "\r\n";
-  body += "Content-Transfer-Encoding: " + mail_content_encode_ + "\r\n\r\n";
-  if (mail_content_encode_ == "base64") {
+          "; charset=" + encoding.charset + "\r\n";
+  body += "Content-Transfer-Encoding: " + encoding.encoding + "\r\n\r\n";
+  if (encoding.encoding == "base64") {
     AppendBase64(mail_content_, body);
   } else {
     body += mail_content_;
@@ -164,9 +214,11 @@ std::string clsMail::BuildBodyPart() const {
   body += kCrLf;
   for (const auto& part : attachments_) {
     AddBoundaryLine(body);
+    std::string bytes = part->ReadContent();
+    part->ContentFits(bytes);
     body += part->MIMEObjHeader();
     body += "\r\n\r\n";
-    part->AppendMimeContent(body);
+    part->AppendEncoded(bytes, body);
     body += kCrLf;
   }
   if (!attachments_.empty()) {

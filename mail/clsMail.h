@@ -11,16 +11,13 @@
 #include "frame/Collection.h"
 #include "frame/Dispatch.h"
 #include "mail/clsMIMEObj.h"
+#include "mail/modGlobal.h"
 
 namespace corvane::penrill {
 
 // The X-Mailer banner written into every message.
 inline constexpr std::string_view kMailerBanner =
     "Corvane Penrill Mail Component 1.0";
-
-// The fixed multipart boundary of every message with attachments.
-inline constexpr std::string_view kBoundary =
-    "------------862EE14B9F0BCE464FC45E01";
 
 class clsMail : public DispatchClass<clsMail> {
  public:
@@ -54,6 +51,15 @@ class clsMail : public DispatchClass<clsMail> {
   }
   // When not empty, the To header names this value alone.
   void CurrentRecipent(std::string_view value) { current_recipent_ = value; }
+  // Adds a Message-ID line (a new unique id at this host for every copy)
+  // after the Date line.
+  void AddMessageID(bool value) { add_message_id_ = value; }
+  // Whether the server takes 8-bit bodies (8BITMIME): an 8-bit body then
+  // goes out as 8bit instead of Base64. Set before the first GetMailBody.
+  void EightBitAllowed(bool value) { eight_bit_allowed_ = value; }
+  // Whether the body goes out as 8-bit data, so that MAIL FROM must say
+  // BODY=8BITMIME. Never fails.
+  bool NeedsEightBitMime() const;
 
   // The complete message: a fresh header block (Date, From, Reply-To, ...,
   // To, Cc, Subject) and the body part, built at the first call and reused.
@@ -66,7 +72,14 @@ class clsMail : public DispatchClass<clsMail> {
   std::string ParseEmailAddress(std::string_view vsEAdd) const;
 
  private:
+  struct BodyEncoding {
+    std::string charset;
+    std::string encoding;
+  };
+  BodyEncoding EffectiveBodyEncoding() const;
   std::string HeaderBlock();
+  std::string HeaderAddresses(std::string_view name,
+                              const Collection& list) const;
   std::string BuildBodyPart() const;
   uint64_t ExpectedBodyPartLength() const;
 
@@ -84,6 +97,8 @@ class clsMail : public DispatchClass<clsMail> {
   std::shared_ptr<Collection> mail_bcc_;
   std::vector<std::shared_ptr<clsMIMEObj>> attachments_;
   std::string current_recipent_;
+  bool add_message_id_ = false;
+  bool eight_bit_allowed_ = false;
   std::string body_part_;
 };
 

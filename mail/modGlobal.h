@@ -11,6 +11,11 @@ namespace corvane::penrill {
 // The source of the failures that the mail component raises itself.
 inline constexpr std::string_view kPenrillSource = "Penrill";
 
+// The fixed multipart boundary of every message with attachments. A part
+// whose content holds it goes out in Base64, so that it cannot end the part.
+inline constexpr std::string_view kBoundary =
+    "------------862EE14B9F0BCE464FC45E01";
+
 // The text after the last '/' of `path`; the whole path when it has none;
 // empty when it ends with '/'. Never fails.
 std::string GetFileName(std::string_view path);

@@ -115,6 +115,21 @@ std::string GetLocalHostName() {
   return "Unknown";
 }
 
+std::string GetGreetingName(int32_t socket) {
+  try {
+    auto& sockets = platform::Network();
+    if (auto name = sockets.QualifiedHostName()) return *name;
+    uint32_t address = sockets.LocalAddress(socket);
+    if (address != kAddressNone) {
+      const auto* b = reinterpret_cast<const unsigned char*>(&address);
+      return "[" + std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
+             std::to_string(b[2]) + "." + std::to_string(b[3]) + "]";
+    }
+  } catch (...) {
+  }
+  return GetLocalHostName();
+}
+
 std::string GetSocketErrorText(int32_t code) {
   for (const auto& entry : kErrorTexts) {
     if (entry.code == code) return std::string(entry.text);

@@ -29,6 +29,11 @@ uint32_t GetHostAddress(std::string_view host);
 // This machine's host name; "Unknown" when the platform cannot tell it.
 std::string GetLocalHostName();
 
+// The name a client greets a mail server with: this machine's fully
+// qualified name, else the address literal of the socket's local end
+// ("[127.0.0.1]"); GetLocalHostName() when neither can be told.
+std::string GetGreetingName(int32_t socket);
+
 // The message text of a socket error code; empty text for a code outside
 // the table.
 std::string GetSocketErrorText(int32_t code);

@@ -1,6 +1,9 @@
 #include "net/modNetwork.h"
 
 #include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "net/WSKSOCK.h"
 #include "platform/Sockets.h"
@@ -33,17 +36,44 @@ class Deadline {
   std::chrono::steady_clock::time_point end_;
 };
 
+// The TLS sessions of the sockets that started one, by handle.
+std::mutex tls_mutex;
+std::map<int32_t, std::shared_ptr<platform::TlsSession>> tls_sessions;
+
+std::shared_ptr<platform::TlsSession> SessionOf(int32_t socket) {
+  std::lock_guard lock(tls_mutex);
+  if (tls_sessions.empty()) return nullptr;
+  auto found = tls_sessions.find(socket);
+  return found == tls_sessions.end() ? nullptr : found->second;
+}
+
+// One send or receive on the socket, through its TLS session when it has
+// one.
+int32_t SendOn(int32_t socket, const char* data, int32_t count,
+               int timeout_ms) {
+  if (auto session = SessionOf(socket)) {
+    return session->Send(data, count, timeout_ms);
+  }
+  return platform::Network().Send(socket, data, count, timeout_ms);
+}
+
+int32_t ReceiveOn(int32_t socket, char* buffer, int32_t count, int timeout_ms) {
+  if (auto session = SessionOf(socket)) {
+    return session->Receive(buffer, count, timeout_ms);
+  }
+  return platform::Network().Receive(socket, buffer, count, timeout_ms);
+}
+
 // One receive within the deadline: bytes received, 0 at the close, -1 on
 // failure or time-out (with the code recorded).
 int32_t ReceiveWithin(int32_t socket, char* buffer, int32_t size,
                       const Deadline& deadline) {
-  auto& sockets = platform::Network();
   int left = deadline.Left();
   if (left < 0) {
-    sockets.SetLastError(platform::kSocketTimedOut);
+    platform::Network().SetLastError(platform::kSocketTimedOut);
     return -1;
   }
-  return sockets.Receive(socket, buffer, size, left);
+  return ReceiveOn(socket, buffer, size, left);
 }
 
 std::string Fail(int32_t code) {
@@ -96,12 +126,11 @@ bool ConnectSocket(int32_t socket, std::string_view server,
 
 int32_t SendData(int32_t socket, std::string_view text, int timeout_ms) {
   try {
-    auto& sockets = platform::Network();
     int32_t total = 0;
     for (size_t start = 0; start < text.size(); start += kSendPieceSize) {
       std::string_view piece = text.substr(start, kSendPieceSize);
       auto length = static_cast<int32_t>(piece.size());
-      int32_t sent = sockets.Send(socket, piece.data(), length, timeout_ms);
+      int32_t sent = SendOn(socket, piece.data(), length, timeout_ms);
       if (sent != length) return -1;
       total += sent;
     }
@@ -111,13 +140,17 @@ int32_t SendData(int32_t socket, std::string_view text, int timeout_ms) {
   }
 }
 
-bool ReplyComplete(std::string_view text) {
-  if (text.empty() || text.back() != '\n') return false;
-  std::string_view lines = text.substr(0, text.size() - 1);
+std::string_view LastReplyLine(std::string_view reply) {
+  std::string_view lines = reply;
+  if (!lines.empty() && lines.back() == '\n') lines.remove_suffix(1);
   if (!lines.empty() && lines.back() == '\r') lines.remove_suffix(1);
   size_t start = lines.rfind('\n');
-  std::string_view last =
-      start == std::string_view::npos ? lines : lines.substr(start + 1);
+  return start == std::string_view::npos ? lines : lines.substr(start + 1);
+}
+
+bool ReplyComplete(std::string_view text) {
+  if (text.empty() || text.back() != '\n') return false;
+  std::string_view last = LastReplyLine(text);
   if (last.size() < 3 || !IsDigit(last[0]) || !IsDigit(last[1]) ||
       !IsDigit(last[2])) {
     return false;
@@ -176,8 +209,35 @@ int16_t GetReplyCode(std::string_view reply) {
   return code;
 }
 
+bool StartTls(int32_t socket, const platform::TlsSettings& settings,
+              int timeout_ms, std::string& error) {
+  try {
+    auto session =
+        platform::TlsSession::Open(socket, settings, timeout_ms, error);
+    if (!session) return false;
+    std::lock_guard lock(tls_mutex);
+    tls_sessions[socket] = std::move(session);
+    return true;
+  } catch (...) {
+    error = "TLS failure.";
+    return false;
+  }
+}
+
+bool TlsActive(int32_t socket) { return SessionOf(socket) != nullptr; }
+
 void CloseSocket(int32_t socket) {
   try {
+    std::shared_ptr<platform::TlsSession> session;
+    {
+      std::lock_guard lock(tls_mutex);
+      auto found = tls_sessions.find(socket);
+      if (found != tls_sessions.end()) {
+        session = std::move(found->second);
+        tls_sessions.erase(found);
+      }
+    }
+    if (session) session->Close();
     if (socket > 0) platform::Network().Close(socket);
   } catch (...) {
   }

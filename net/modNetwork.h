@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Tls.h"
+
 namespace corvane::net {
 
 // Service ports of the components.
@@ -74,11 +76,27 @@ struct ReceiveLimits {
 // time-out (10060) or more than `max_bytes` (10040); 0 after a success.
 std::string ReceiveAll(int32_t socket, const ReceiveLimits& limits = {});
 
+// The last line of a reply, without its line end: the line whose code is
+// the reply's code (a multi-line reply repeats the code on every line, and
+// only the last is final). Never fails.
+std::string_view LastReplyLine(std::string_view reply);
+
 // The number the reply begins with (its first three characters); -1 when
 // they are not digits or the reply is empty.
 int16_t GetReplyCode(std::string_view reply);
 
-// Closes a handle above 0; does nothing for any other.
+// Starts TLS on a connected socket: the handshake within `timeout_ms`, then
+// every SendData and receive on the socket goes through the session until
+// CloseSocket. False on failure, `error` telling why (empty when a socket
+// call failed: LastSocketError() then tells).
+bool StartTls(int32_t socket, const platform::TlsSettings& settings,
+              int timeout_ms, std::string& error);
+
+// Whether the socket's exchange is encrypted.
+bool TlsActive(int32_t socket);
+
+// Closes a handle above 0 (ending its TLS session first); does nothing for
+// any other.
 void CloseSocket(int32_t socket);
 
 }  // namespace corvane::net

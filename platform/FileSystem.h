@@ -54,6 +54,28 @@ class FileReader {
 
 enum class WriteMode { kCreate, kCreateNew, kAppend };
 
+// An open directory whose entries are named relative to it, so that a walk
+// cannot be redirected by a directory that is swapped for a link meanwhile.
+// Every call throws Failure.
+class DirectoryHandle {
+ public:
+  struct Entry {
+    std::string name;
+    bool directory = false;  // a real directory; a link is never one
+  };
+  virtual ~DirectoryHandle() = default;
+  // Every entry but "." and "..", in the order the directory delivers them.
+  virtual std::vector<Entry> Entries() = 0;
+  // The subdirectory `name`, opened without following a link (a link or a
+  // non-directory fails).
+  virtual std::unique_ptr<DirectoryHandle> OpenSubdirectory(
+      std::string_view name) = 0;
+  // Removes the entry `name` that is no directory (a link is removed as a
+  // link); a read-only file is refused (75).
+  virtual void RemoveFile(std::string_view name) = 0;
+  virtual void RemoveSubdirectory(std::string_view name) = 0;
+};
+
 // Every call throws corvane::Failure (number from the errno table, empty
 // source) unless it says otherwise.
 class FileSystem {
@@ -79,13 +101,30 @@ class FileSystem {
   virtual void RemoveDirectory(std::string_view path) = 0;
   virtual void CopyFile(std::string_view from, std::string_view to,
                         bool fail_if_exists) = 0;
-  // Sets or clears read-only; archive is accepted; any other bit fails (5).
+  // Sets or clears read-only; archive and the bits the path already has are
+  // accepted; any other bit fails (5).
   virtual void SetAttributes(std::string_view path, uint32_t attributes) = 0;
   // Bytes available to this process on the file system holding `path`.
   virtual uint64_t FreeSpace(std::string_view path) = 0;
   // A name for a new file in `directory` that does not exist yet.
   virtual std::string TemporaryName(std::string_view directory,
                                     std::string_view prefix) = 0;
+
+  // The directory at `path`, opened without following a final link.
+  virtual std::unique_ptr<DirectoryHandle> OpenDirectory(
+      std::string_view path) = 0;
+  // Removes a file or link; a read-only file is refused (75).
+  virtual void RemoveUnlessReadOnly(std::string_view path) = 0;
+  // Renames; an existing `to` is refused (58) and left alone.
+  virtual void RenameNoReplace(std::string_view from, std::string_view to) = 0;
+  // Creates `to`, which must not exist, with the bytes, permission bits and
+  // write time of the file `from`, copied by the kernel (a clone where the
+  // file system offers one).
+  virtual void CopyFileData(std::string_view from, std::string_view to) = 0;
+  // The whole content of the regular file at `path`; anything else is
+  // refused at once (75), a file longer than `limit` bytes fails with 6.
+  virtual std::string ReadRegularFile(std::string_view path,
+                                      uint64_t limit) = 0;
 };
 
 // The POSIX file system.
@@ -107,6 +146,12 @@ class PosixFileSystem : public FileSystem {
   uint64_t FreeSpace(std::string_view path) override;
   std::string TemporaryName(std::string_view directory,
                             std::string_view prefix) override;
+  std::unique_ptr<DirectoryHandle> OpenDirectory(
+      std::string_view path) override;
+  void RemoveUnlessReadOnly(std::string_view path) override;
+  void RenameNoReplace(std::string_view from, std::string_view to) override;
+  void CopyFileData(std::string_view from, std::string_view to) override;
+  std::string ReadRegularFile(std::string_view path, uint64_t limit) override;
 };
 
 // Forwards every call to another file system; a test derives from it and
@@ -152,6 +197,21 @@ class ForwardingFileSystem : public FileSystem {
   std::string TemporaryName(std::string_view d, std::string_view p) override {
     return inner_.TemporaryName(d, p);
   }
+  std::unique_ptr<DirectoryHandle> OpenDirectory(std::string_view p) override {
+    return inner_.OpenDirectory(p);
+  }
+  void RemoveUnlessReadOnly(std::string_view p) override {
+    inner_.RemoveUnlessReadOnly(p);
+  }
+  void RenameNoReplace(std::string_view a, std::string_view b) override {
+    inner_.RenameNoReplace(a, b);
+  }
+  void CopyFileData(std::string_view a, std::string_view b) override {
+    inner_.CopyFileData(a, b);
+  }
+  std::string ReadRegularFile(std::string_view p, uint64_t l) override {
+    return inner_.ReadRegularFile(p, l);
+  }
 
  protected:
   FileSystem& inner_;
@@ -176,6 +236,20 @@ class ScopedFileSystem {
 // directory; `*` and `?` in the last component match as in Find.
 bool FileMatchExists(std::string_view pattern);
 bool DirectoryMatchExists(std::string_view pattern);
+
+// Puts `content` at `path` through a temporary file beside it that is
+// renamed over the old file, so a failure leaves the old file as it was and
+// no temporary behind. A read-only old file is refused (75); so is a
+// directory. Throws Failure.
+void WriteFileReplacing(std::string_view path, std::string_view content);
+
+// Copies the file `from` to `to` the same way (a copy onto itself leaves the
+// file intact). Throws Failure.
+void CopyFileReplacing(std::string_view from, std::string_view to);
+
+// Where the components' Windows and system directories are on this system.
+inline constexpr char kWindowsDirectory[] = "/etc";
+inline constexpr char kSystemDirectory[] = "/usr/lib";
 
 // The absolute path with every symbolic link, "." and ".." resolved;
 // nullopt when a level does not exist or cannot be searched.

@@ -3,11 +3,20 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvane::platform {
 
 void* LoadLibrary(const std::string& path, std::string* error) {
+  // The loader opens a path without asking what it is: a FIFO or a device
+  // would block it until a writer came, so only regular files go to it.
+  struct stat st;
+  if (path.find('/') != std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+      !S_ISREG(st.st_mode)) {
+    if (error != nullptr) *error = path + ": not a regular file";
+    return nullptr;
+  }
   void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr && error != nullptr) {
     const char* message = ::dlerror();

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -18,8 +19,18 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
 }
 
 std::string ReadStandardInput(size_t count) {
-  std::string data(count, '\0');
-  data.resize(ReadStandardInput(data.data(), count));
+  // The buffer grows with what arrives (doubling from 64 KiB), so a count
+  // that the input never delivers costs no memory.
+  constexpr size_t kFirstPiece = 64 * 1024;
+  std::string data;
+  while (data.size() < count) {
+    size_t have = data.size();
+    size_t piece = std::min(count - have, std::max(kFirstPiece, have));
+    data.resize(have + piece);
+    size_t got = ReadStandardInput(data.data() + have, piece);
+    data.resize(have + got);
+    if (got < piece) break;  // the input ended
+  }
   return data;
 }
 

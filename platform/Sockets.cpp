@@ -290,6 +290,50 @@ std::optional<std::string> PosixSockets::HostName() {
   return std::string(buffer);
 }
 
+// The resolver's answer for this machine's name: asked once per process,
+// since a look-up costs more than a whole mail dialogue on loopback.
+std::optional<std::string> PosixSockets::QualifiedHostName() {
+  static const std::optional<std::string> name = LookUpQualifiedHostName();
+  return name;
+}
+
+std::optional<std::string> PosixSockets::LookUpQualifiedHostName() {
+  auto name = HostName();
+  if (!name || name->empty()) return std::nullopt;
+  auto qualified = [](const std::string& text) {
+    return text.find('.') != std::string::npos && text.back() != '.' &&
+           text.find_first_not_of("0123456789.") != std::string::npos;
+  };
+  if (qualified(*name)) return name;
+  struct addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_flags = AI_CANONNAME;
+  struct addrinfo* answer = nullptr;
+  if (::getaddrinfo(name->c_str(), nullptr, &hints, &answer) != 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> canonical;
+  if (answer != nullptr && answer->ai_canonname != nullptr &&
+      qualified(answer->ai_canonname)) {
+    canonical = answer->ai_canonname;
+  }
+  ::freeaddrinfo(answer);
+  return canonical;
+}
+
+uint32_t PosixSockets::LocalAddress(int32_t socket) {
+  struct sockaddr_in local;
+  socklen_t length = sizeof local;
+  if (::getsockname(socket, reinterpret_cast<struct sockaddr*>(&local),
+                    &length) != 0 ||
+      local.sin_family != AF_INET) {
+    FailWithErrno();
+    return kNoAddress;
+  }
+  return local.sin_addr.s_addr;
+}
+
 int32_t PosixSockets::LastError() { return last_socket_error; }
 
 void PosixSockets::SetLastError(int32_t code) { last_socket_error = code; }

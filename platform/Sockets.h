@@ -60,6 +60,11 @@ class Sockets {
   virtual uint32_t Lookup(std::string_view name) = 0;
   // This machine's host name; nullopt when it cannot be told.
   virtual std::optional<std::string> HostName() = 0;
+  // This machine's fully qualified domain name (a name with a dot, as the
+  // resolver knows it); nullopt when it has none.
+  virtual std::optional<std::string> QualifiedHostName() = 0;
+  // The local IPv4 address of a connected socket; kNoAddress on failure.
+  virtual uint32_t LocalAddress(int32_t socket) = 0;
   // The code of the last failure on this thread (0 when none).
   virtual int32_t LastError() = 0;
   virtual void SetLastError(int32_t code) = 0;
@@ -78,8 +83,13 @@ class PosixSockets : public Sockets {
   uint32_t ParseAddress(std::string_view dotted) override;
   uint32_t Lookup(std::string_view name) override;
   std::optional<std::string> HostName() override;
+  std::optional<std::string> QualifiedHostName() override;
+  uint32_t LocalAddress(int32_t socket) override;
   int32_t LastError() override;
   void SetLastError(int32_t code) override;
+
+ private:
+  std::optional<std::string> LookUpQualifiedHostName();
 };
 
 // Forwards every call; a test overrides only the call it breaks.
@@ -102,6 +112,10 @@ class ForwardingSockets : public Sockets {
   }
   uint32_t Lookup(std::string_view n) override { return inner_.Lookup(n); }
   std::optional<std::string> HostName() override { return inner_.HostName(); }
+  std::optional<std::string> QualifiedHostName() override {
+    return inner_.QualifiedHostName();
+  }
+  uint32_t LocalAddress(int32_t s) override { return inner_.LocalAddress(s); }
   int32_t LastError() override { return inner_.LastError(); }
   void SetLastError(int32_t c) override { inner_.SetLastError(c); }
 

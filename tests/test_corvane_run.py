@@ -148,6 +148,23 @@ class CorvaneRunTest(unittest.TestCase):
             self.assertIn("line 3", result.stderr)
             self.assertEqual(result.stdout, '{"ok":true}\n')
 
+    def test_deep_nesting_is_a_malformed_line(self):
+        deep = 70000
+        for bad in ["[" * deep + "]" * deep,
+                    '{"x": ' + "[" * deep + "]" * deep + "}",
+                    '{"put": "Name", "on": "t", "value": '
+                    + '{"a":' * deep + "1" + "}" * deep + "}"]:
+            result = self.run_script([{"create": "Corvane.Test", "as": "t"},
+                                      bad])
+            self.assertEqual(result.returncode, 2, result.stderr[-200:])
+            self.assertIn("line 2", result.stderr)
+            self.assertIn("nesting deeper than", result.stderr)
+        # Nesting that any step needs stays well within the limit.
+        nested = {"put": "Name", "on": "t",
+                  "value": {"text_base64": "aGk="}}
+        self.assertEqual(self.answers([{"create": "Corvane.Test", "as": "t"},
+                                       nested])[1], {"ok": True})
+
     def test_classes_lists_the_registered_progid(self):
         listing = subprocess.run([program("corvane"), "classes"],
                                  env=self.env, capture_output=True, text=True,

@@ -169,6 +169,22 @@ class Base64Command(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"/nonexistent/file", result.stderr)
 
+    def test_directory_is_refused_with_a_message(self):
+        with tempfile.TemporaryDirectory() as directory:
+            named = subprocess.run([CORVANE, "base64", directory],
+                                   capture_output=True, timeout=60)
+            folder = os.open(directory, os.O_RDONLY)
+            try:
+                piped = subprocess.run([CORVANE, "base64"], stdin=folder,
+                                       capture_output=True, timeout=60)
+            finally:
+                os.close(folder)
+        for result, name in ((named, directory.encode()),
+                             (piped, b"standard input")):
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stdout, b"")
+            self.assertIn(name + b" is a directory", result.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

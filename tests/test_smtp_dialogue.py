@@ -13,7 +13,21 @@ from support.smtp_servers import CLOSE, SILENT, ScriptedSmtpServer
 SETTLED = "Unexpected response: "
 REPLY_ERROR = -2147221499
 SHORT_SEND_ERROR = -2147221498
-HOST = socket.gethostname()
+# The greeting names this machine's fully qualified name, or the address
+# literal of the connection's local end when it has none.
+def greeting_name():
+    name = socket.gethostname()
+    if "." not in name:
+        try:
+            name = socket.getaddrinfo(name, None, socket.AF_UNSPEC, 0, 0,
+                                      socket.AI_CANONNAME)[0][3]
+        except OSError:
+            name = ""
+    return name if "." in name and not name.replace(".", "").isdigit() \
+        else "[127.0.0.1]"
+
+
+HOST = greeting_name()
 
 
 def basic(server, to=("Reader <to@example.org>",), cc=(), extra=()):
@@ -42,11 +56,11 @@ class WholeDialogue(unittest.TestCase):
         [message] = server.messages
         expected = (
             b"HELO " + HOST.encode() + b"\r\n"
-            b"MAIL FROM: from@example.org\r\n"
-            b"RCPT TO: to@example.org\r\n"
-            b"RCPT TO: cc@example.org\r\n"
+            b"MAIL FROM:<from@example.org>\r\n"
+            b"RCPT TO:<to@example.org>\r\n"
+            b"RCPT TO:<cc@example.org>\r\n"
             b"DATA\r\n" + message + b".\r\n"
-            b"MAIL FROM: from@example.org\r\n"
+            b"MAIL FROM:<from@example.org>\r\n"
             b"QUIT\r\n")
         self.assertEqual(server.received, expected)
         self.assertTrue(message.startswith(b"Date: "))
@@ -82,9 +96,9 @@ class WholeDialogue(unittest.TestCase):
         commands = [line for line in server.received.split(b"\r\n")
                     if line[:4] in (b"RCPT", b"DATA", b"MAIL", b"QUIT")]
         self.assertEqual(commands, [
-            b"MAIL FROM: from@example.org", b"RCPT TO: one@example.org",
-            b"DATA", b"MAIL FROM: from@example.org", b"RCPT TO: two@example.org",
-            b"DATA", b"MAIL FROM: from@example.org", b"QUIT"])
+            b"MAIL FROM:<from@example.org>", b"RCPT TO:<one@example.org>",
+            b"DATA", b"MAIL FROM:<from@example.org>", b"RCPT TO:<two@example.org>",
+            b"DATA", b"MAIL FROM:<from@example.org>", b"QUIT"])
 
 
 class FailureChecks:
@@ -115,10 +129,10 @@ class ServerReplies(FailureChecks, unittest.TestCase):
         commands = [line for line in server.received.split(b"\r\n")
                     if line[:4] in (b"RCPT", b"DATA", b"MAIL", b"QUIT")]
         self.assertEqual(commands, [
-            b"MAIL FROM: from@example.org", b"RCPT TO: a@example.org",
-            b"RCPT TO: b@example.org", b"RCPT TO: c@example.org", b"DATA",
-            b"MAIL FROM: from@example.org", b"RCPT TO: c@example.org", b"DATA",
-            b"MAIL FROM: from@example.org", b"QUIT"])
+            b"MAIL FROM:<from@example.org>", b"RCPT TO:<a@example.org>",
+            b"RCPT TO:<b@example.org>", b"RCPT TO:<c@example.org>", b"DATA",
+            b"MAIL FROM:<from@example.org>", b"RCPT TO:<c@example.org>", b"DATA",
+            b"MAIL FROM:<from@example.org>", b"QUIT"])
 
     def test_421_greeting_fails_and_keeps_the_lists(self):
         greeting = [b"421 busy, try later\r\n"]
@@ -132,8 +146,8 @@ class ServerReplies(FailureChecks, unittest.TestCase):
         self.assertEqual(retried.number, REPLY_ERROR, "a success keeps it")
         self.assertEqual(server.connections, 2)
         self.assertEqual(len(server.messages), 1)
-        self.assertTrue(server.received.startswith(b"HELO "),
-                        "nothing was sent to the busy server")
+        self.assertTrue(server.received.startswith(b"QUIT\r\nHELO "),
+                        "only QUIT was sent to the busy server")
 
     def test_mail_from_refused_stops_at_once(self):
         script = lambda event, n: b"550 sender rejected\r\n" \
@@ -143,7 +157,17 @@ class ServerReplies(FailureChecks, unittest.TestCase):
         self.assert_failed(result, REPLY_ERROR,
                            SETTLED + "550 sender rejected\r\n")
         self.assertTrue(server.received.endswith(
-            b"MAIL FROM: from@example.org\r\n"), "not even QUIT follows")
+            b"MAIL FROM:<from@example.org>\r\nQUIT\r\n"),
+            "QUIT ends the refused dialogue")
+
+    def test_the_last_line_of_a_reply_gives_its_code(self):
+        script = lambda event, n: b"250-looks fine\r\n550 but no\r\n" \
+            if event == "RCPT" else None
+        with ScriptedSmtpServer(script) as server:
+            [result] = send_mail(basic(server))
+        self.assert_failed(result, REPLY_ERROR,
+                           SETTLED + "250-looks fine\r\n550 but no\r\n")
+        self.assertEqual(server.messages, [])
 
     def test_multi_line_greeting(self):
         greeting = (b"220-scripted.test welcomes you\r\n"

@@ -77,6 +77,22 @@ class Delivery(RealServerTest):
         self.assertEqual(second.get_content_type(), "application/pdf")
         self.assertEqual(second.get_payload(decode=True), report)
 
+    def test_the_boundary_inside_content_forges_no_part(self):
+        boundary = "--------------862EE14B9F0BCE464FC45E01"
+        forged = ("Dear customer\r\n%s\r\nContent-Type: text/html\r\n\r\n"
+                  "<a href='http://evil.test'>pay</a>\r\n" % boundary)
+        [result] = send_mail(self.settings(
+            ("MailTo", "reader@example.org"),
+            *[("MailContent", line) for line in forged.split("\r\n")],
+            ("Attach", self.write("notes.txt", forged.encode())),
+            ("Attach", self.write("photo.gif", b"GIF89a"))))
+        self.assertTrue(result.sent, result)
+        [envelope] = self.server.envelopes
+        body, notes, photo = parse(envelope).get_payload()
+        self.assertTrue(body.get_content().startswith(forged), body)
+        self.assertEqual(notes.get_payload(decode=True), forged.encode())
+        self.assertEqual(photo.get_content_type(), "image/gif")
+
     def test_lines_that_begin_with_a_dot_arrive_intact(self):
         lines = [".hidden", ".", "..two dots", "last"]
         [result] = send_mail(self.settings(

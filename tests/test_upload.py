@@ -111,12 +111,15 @@ class UploadBehindWebServer(unittest.TestCase):
         self.assertEqual(answer["code"], -5)
         self.assertEqual(answer["files"], [])
 
-    def test_unsafe_override_name_is_refused(self):
-        answer = curl_form(
-            self.server.url("urllib.cgi", "ServerName1=%2E%2E"),
-            f"small=@{self.small}")
-        self.assertEqual(answer["code"], -6)
-        self.assertEqual(answer["files"], [])
+    def test_override_with_a_refused_extension_keeps_the_browser_name(self):
+        # ".." has no extension, which the list refuses like .php.
+        for query in ("ServerName1=shell.php", "ServerName1=%2E%2E"):
+            answer = curl_form(self.server.url("gif.cgi", query),
+                               f"small=@{self.small}")
+            self.assertEqual(answer["code"], 1, query)
+            self.assertEqual([f["name"] for f in answer["files"]],
+                             ["small.dat"])
+        self.assertEqual(os.listdir(self.dirs["gif"]), ["small.dat"])
         self.assertNotIn("small.dat", os.listdir(self.scratch))
 
     def test_form_posted_by_urllib(self):
@@ -142,6 +145,55 @@ class UploadBehindWebServer(unittest.TestCase):
         self.assertEqual(answer["files"], [
             {"name": "renamed.dat", "field": "doc", "length": len(data)}])
         self.assertEqual(self.stored("urllib", "renamed.dat"), data)
+
+
+class UploadCommandBodyLimit(unittest.TestCase):
+    """`corvane upload` run as a web server runs it, with a body that claims
+    more than it holds."""
+
+    BODY = (b"--XyZ\r\nContent-Disposition: form-data; name=\"t\"\r\n\r\n"
+            b"v\r\n--XyZ--\r\n")
+
+    def run_upload(self, claimed, *options):
+        with tempfile.TemporaryDirectory() as directory:
+            env = dict(os.environ, CONTENT_LENGTH=str(claimed),
+                       CONTENT_TYPE="multipart/form-data; boundary=XyZ")
+            child = subprocess.Popen(
+                [program("corvane"), "upload", "--dir", directory, *options],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+            answer, _ = child.communicate(self.BODY, timeout=60)
+            return child.returncode, answer
+
+    def peak_memory(self, claimed):
+        with tempfile.TemporaryDirectory() as directory, \
+                tempfile.TemporaryFile() as body:
+            body.write(self.BODY)
+            body.seek(0)
+            env = dict(os.environ, CONTENT_LENGTH=str(claimed),
+                       CONTENT_TYPE="multipart/form-data; boundary=XyZ")
+            child = subprocess.Popen(
+                [program("corvane"), "upload", "--dir", directory],
+                stdin=body, stdout=subprocess.DEVNULL, env=env)
+            _, status, usage = os.wait4(child.pid, 0)
+            self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+            return usage.ru_maxrss * 1024
+
+    def test_claim_above_the_limit_is_refused_unread(self):
+        for claimed, options in ((2 ** 31, ()), (10 ** 12, ()),
+                                 (len(self.BODY), ("--max-body", "20"))):
+            code, answer = self.run_upload(claimed, *options)
+            self.assertEqual(code, 0)
+            header, _, text = answer.partition(b"\r\n\r\n")
+            self.assertIn(b"Status: 413", header)
+            result = json.loads(text)
+            self.assertEqual(result["code"], -7)
+            self.assertIn(f"request body of {claimed} bytes",
+                          result["error"]["description"])
+            self.assertEqual(result["form"], [])
+
+    def test_claim_within_the_limit_costs_only_what_arrives(self):
+        # 1 GiB claimed, 60 bytes sent: the buffer follows the bytes.
+        self.assertLess(self.peak_memory(2 ** 30), 64 * 1024 * 1024)
 
 
 if __name__ == "__main__":

@@ -50,6 +50,19 @@ bool ExtensionAllowed(std::string_view client_name,
       [&](const std::string& entry) { return entry == "*" || entry == lower; });
 }
 
+std::string StoredFileName(
+    const std::string& client_name, std::string override_name,
+    const std::function<bool(std::string_view)>& extension_allowed) {
+  std::string checked = CheckFileName(override_name);
+  // An override must not bring in an extension that the list refuses.
+  if (checked.empty() || !extension_allowed(checked)) return client_name;
+  return checked;
+}
+
+bool WithinFileLimit(int64_t length, int32_t max_file_bytes) {
+  return max_file_bytes <= 0 || length <= max_file_bytes;
+}
+
 bool IsSafeStoredName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
   return std::none_of(name.begin(), name.end(), [](char c) {

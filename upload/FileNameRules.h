@@ -3,6 +3,8 @@
 // list, and the safety test that keeps stored files inside the directory.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +28,17 @@ std::string ExtractFileName(std::string_view PathName);
 bool ExtensionAllowed(std::string_view client_name,
                       const std::vector<std::string>& extension_list,
                       bool reject_empty_extension);
+
+// The name a file is stored under: the page's override when CheckFileName
+// accepts it and `extension_allowed` lets its extension in, else the
+// browser's name (already cut by ExtractFileName). Cannot fail.
+std::string StoredFileName(
+    const std::string& client_name, std::string override_name,
+    const std::function<bool(std::string_view)>& extension_allowed);
+
+// Whether a file of `length` bytes is within the per-file limit; a limit of
+// 0 or less holds nothing back.
+bool WithinFileLimit(int64_t length, int32_t max_file_bytes);
 
 // Whether a name can be used as a file inside the upload directory: not
 // empty, not "." or "..", and free of "/", "\" and control characters.

@@ -1,21 +1,88 @@
 #include "upload/GetHeaderParam.h"
 
+#include "frame/Text.h"
 #include "platform/Failure.h"
 
 namespace corvane::cargane {
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+bool EndsItem(char c) { return c == ';' || c == '\r' || c == '\n'; }
+
+// The first position from `from` holding one of ";", CR, LF, or "=" when
+// `stop_at_equals`; the text's size when there is none.
+size_t ItemEnd(std::string_view text, size_t from, bool stop_at_equals) {
+  for (; from < text.size(); ++from) {
+    char c = text[from];
+    if (EndsItem(c) || (stop_at_equals && c == '=')) return from;
+  }
+  return text.size();
+}
+
+// Walks a header text item by item: an item is the text up to the next ";"
+// or line end, and it is a parameter when it has an "=". Quoted values are
+// read whole, so a ";" or "=" inside quotes never starts another item.
+class ParameterReader {
+ public:
+  explicit ParameterReader(std::string_view text) : text_(text) {}
+
+  // Moves to the next parameter; false at the end of the text.
+  bool Next() {
+    while (position_ < text_.size()) {
+      size_t end = ItemEnd(text_, position_, true);
+      if (end == text_.size()) return false;
+      if (text_[end] != '=') {
+        position_ = end + 1;
+        continue;
+      }
+      name_ = TrimOf(text_.substr(position_, end - position_), kBlanks);
+      ReadValue(end + 1);
+      return true;
+    }
+    return false;
+  }
+  std::string_view name() const { return name_; }
+  std::string_view value() const { return value_; }
+
+ private:
+  void ReadValue(size_t from) {
+    size_t start = text_.find_first_not_of(kBlanks, from);
+    if (start != std::string_view::npos && text_[start] == '"') {
+      size_t close = text_.find('"', start + 1);
+      if (close == std::string_view::npos) {
+        throw StandardFailure(kInvalidCall);
+      }
+      value_ = text_.substr(start + 1, close - start - 1);
+      position_ = close + 1;
+      return;
+    }
+    size_t end = ItemEnd(text_, from, false);
+    value_ = TrimOf(text_.substr(from, end - from), kBlanks);
+    position_ = end;
+  }
+
+  std::string_view text_;
+  size_t position_ = 0;
+  std::string_view name_;
+  std::string_view value_;
+};
+
+}  // namespace
+
+std::optional<std::string> FindHeaderParam(std::string_view header,
+                                           std::string_view name) {
+  ParameterReader reader(header);
+  while (reader.Next()) {
+    if (EqualsIgnoringCase(reader.name(), name)) {
+      return std::string(reader.value());
+    }
+  }
+  return std::nullopt;
+}
 
 std::string GetHeaderParam(std::string_view header, std::string_view name) {
-  constexpr std::string_view kOpening = "=\"";
-  size_t start = header.find(name);
-  while (start != std::string_view::npos &&
-         header.substr(start + name.size(), kOpening.size()) != kOpening) {
-    start = header.find(name, start + 1);
-  }
-  if (start == std::string_view::npos) return {};
-  start += name.size() + kOpening.size();
-  size_t end = header.find('"', start);
-  if (end == std::string_view::npos) throw StandardFailure(kInvalidCall);
-  return std::string(header.substr(start, end - start));
+  return FindHeaderParam(header, name).value_or(std::string());
 }
 
 }  // namespace corvane::cargane

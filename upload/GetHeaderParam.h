@@ -1,16 +1,25 @@
-// Reads a quoted parameter out of a multipart part header; shared by the
-// upload component and the upload gateway program.
+// Reads the parameters of MIME header fields (a multipart body's boundary in
+// the content type, a part's `name` and `filename`): each is a token or a
+// quoted string, and further parameters may follow after ";".
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace corvane::cargane {
 
-// The value of the first `name="..."` in the header (the name is matched
-// case-sensitively, anywhere, so "name" also matches inside "filename");
-// empty when there is none. Throws Failure 5 when the closing quote is
-// missing.
+// The value of the first parameter `name` (matched as a whole parameter
+// name, without regard to case) in a header field or a block of header
+// lines; nullopt when there is none. A quoted value runs to the next double
+// quote, taken as written (browsers send backslashes in names unescaped); an
+// unquoted value runs to ";" or the end of the line, without surrounding
+// blanks. Throws Failure 5 when a quoted value has no closing quote.
+std::optional<std::string> FindHeaderParam(std::string_view header,
+                                           std::string_view name);
+
+// The same value, or the empty text when the parameter is absent. Throws
+// Failure 5 when a quoted value has no closing quote.
 std::string GetHeaderParam(std::string_view header, std::string_view name);
 
 }  // namespace corvane::cargane

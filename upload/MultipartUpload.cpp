@@ -14,7 +14,6 @@ namespace corvane::cargane {
 namespace {
 
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-constexpr std::string_view kFileNameParameter = "filename=";
 constexpr std::string_view kServerNameField = "ServerName";
 
 [[noreturn]] void ThrowSeekingBoundaryFailed() {
@@ -31,37 +30,19 @@ void Increment(int16_t& counter) {
 
 }  // namespace
 
-// Finds the delimiter in the body with a Boyer-Moore-Horspool table built
-// once per request.
-class MultipartUpload::DelimiterSearch {
- public:
-  explicit DelimiterSearch(const std::string& delimiter)
-      : searcher_(delimiter.begin(), delimiter.end()) {}
-  size_t Find(std::string_view text, size_t from) const {
-    if (from > text.size()) return std::string_view::npos;
-    auto found = std::search(text.begin() + from, text.end(), searcher_);
-    return found == text.end() ? std::string_view::npos
-                               : static_cast<size_t>(found - text.begin());
-  }
-
- private:
-  std::boyer_moore_horspool_searcher<std::string::const_iterator> searcher_;
-};
-
 MultipartUpload::MultipartUpload(UploadTarget target, std::string body,
                                  std::string delimiter,
                                  std::optional<int64_t> allowance)
     : target_(std::move(target)),
       body_(std::move(body)),
-      delimiter_(std::move(delimiter)),
-      search_(std::make_unique<DelimiterSearch>(delimiter_)),
+      search_(std::move(delimiter)),
       allowance_(allowance),
       code_(kUploadFailed) {}
 
 MultipartUpload::~MultipartUpload() = default;
 
 size_t MultipartUpload::FindDelimiter(size_t from) const {
-  return search_->Find(body_, from);
+  return search_.Find(body_, from);
 }
 
 int16_t MultipartUpload::Run() {
@@ -70,7 +51,7 @@ int16_t MultipartUpload::Run() {
   for (;;) {
     size_t delimiter = FindDelimiter(position);
     if (delimiter == std::string::npos) ThrowSeekingBoundaryFailed();
-    size_t after = delimiter + delimiter_.size();
+    size_t after = delimiter + search_.delimiter().size();
     if (body.substr(after, 2) == "--") {
       if (code_ == kUploadFailed) code_ = kUploadDone;
       return code_;
@@ -100,12 +81,10 @@ int16_t MultipartUpload::Run() {
 }
 
 void MultipartUpload::BeginPart(std::string_view header) {
-  // Without "filename=" there is no quoted filename either.
-  if (Contains(header, kFileNameParameter)) {
+  if (auto file_name = FindHeaderParam(header, "filename")) {
     Increment(file_part_counter_);
-    std::string file_name = GetHeaderParam(header, "filename");
     // A file input left empty creates nothing.
-    if (!file_name.empty()) BeginFilePart(header, file_name);
+    if (!file_name->empty()) BeginFilePart(header, *file_name);
     return;
   }
   std::string field_name = GetHeaderParam(header, "name");
@@ -121,11 +100,12 @@ void MultipartUpload::BeginFilePart(std::string_view header,
   file_field_name_ = GetHeaderParam(header, "name");
   Request& request = target_.request;
   if (!request.QueryString().empty()) {
-    std::string override_name = GetFieldValue(
-        std::string(kServerNameField) + std::to_string(file_part_counter_),
-        request.QueryString());
-    std::string checked = CheckFileName(override_name);
-    if (!checked.empty()) stored_name_ = checked;
+    stored_name_ =
+        StoredFileName(client_name,
+                       GetFieldValue(std::string(kServerNameField) +
+                                         std::to_string(file_part_counter_),
+                                     request.QueryString()),
+                       target_.extension_allowed);
   }
   // A name that could leave the upload directory is refused like a
   // forbidden extension.
@@ -153,6 +133,13 @@ void MultipartUpload::EndPart(std::string_view part_body) {
 
 void MultipartUpload::StoreFile(std::string_view part_body) {
   std::unique_ptr<PendingFile> file = std::move(output_file_);
+  // A file over the per-file limit is refused like one over the quota; its
+  // temporary file goes with `file`.
+  if (!WithinFileLimit(static_cast<int64_t>(part_body.size()),
+                       target_.max_file_bytes)) {
+    code_ = kQuotaExceeded;
+    return;
+  }
   int64_t written = file->WriteBody(part_body);
   if (allowance_) {
     // The file it replaces gives its bytes back first.

@@ -12,6 +12,7 @@
 
 #include "frame/Collection.h"
 #include "frame/Host.h"
+#include "upload/DelimiterSearch.h"
 #include "upload/GetHeaderParam.h"
 #include "upload/PendingFile.h"
 #include "upload/clsFormItem.h"
@@ -26,6 +27,8 @@ struct UploadTarget {
   std::string directory;
   // Whether a browser-given name passes the extension rules.
   std::function<bool(std::string_view)> extension_allowed;
+  // The largest file part that is stored; 0 or less for no limit.
+  int32_t max_file_bytes = -1;
   Collection& uploaded_files;
   Collection& form_items;
   Collection& form;
@@ -51,8 +54,6 @@ class MultipartUpload {
   int16_t Run();
 
  private:
-  class DelimiterSearch;
-
   size_t FindDelimiter(size_t from) const;
   void BeginPart(std::string_view header);
   void BeginFilePart(std::string_view header, std::string_view file_name);
@@ -62,8 +63,7 @@ class MultipartUpload {
 
   UploadTarget target_;
   std::string body_;
-  std::string delimiter_;
-  std::unique_ptr<DelimiterSearch> search_;
+  DelimiterSearch search_;
   std::optional<int64_t> allowance_;
   int16_t code_;
   int16_t file_part_counter_ = 0;

@@ -7,7 +7,25 @@ namespace {
 
 using platform::Files;
 
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  if (from.empty()) return;
+  for (size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
 }  // namespace
+
+template <class Operation>
+auto PendingFile::NamingStoredFile(Operation operation) {
+  try {
+    return operation();
+  } catch (Failure& failure) {
+    ReplaceAll(failure.description, temporary_path_, full_path_);
+    throw;
+  }
+}
 
 std::string PendingFile::TemporaryBase(const std::string& directory,
                                        std::string_view prefix) {
@@ -19,15 +37,17 @@ PendingFile::PendingFile(const std::string& directory,
                          std::string_view prefix)
     : full_path_(std::move(full_path)),
       temporary_path_(std::move(temporary_path)) {
-  try {
-    writer_ =
-        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
-  } catch (const Failure& failure) {
-    if (failure.number != kFileAlreadyExists) throw;
-    temporary_path_ = TemporaryBase(directory, prefix);
-    writer_ =
-        Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
-  }
+  NamingStoredFile([&] {
+    try {
+      writer_ =
+          Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+    } catch (const Failure& failure) {
+      if (failure.number != kFileAlreadyExists) throw;
+      temporary_path_ = TemporaryBase(directory, prefix);
+      writer_ =
+          Files().OpenWriter(temporary_path_, platform::WriteMode::kCreateNew);
+    }
+  });
 }
 
 PendingFile::~PendingFile() {
@@ -40,13 +60,15 @@ int64_t PendingFile::WriteBody(std::string_view body) {
 }
 
 void PendingFile::Write(std::string_view piece) {
-  writer_->Write(piece);
+  NamingStoredFile([&] { writer_->Write(piece); });
   written_ += static_cast<int64_t>(piece.size());
 }
 
 int64_t PendingFile::Close() {
-  auto writer = std::move(writer_);
-  writer->Close();
+  NamingStoredFile([&] {
+    auto writer = std::move(writer_);
+    writer->Close();
+  });
   return written_;
 }
 
@@ -57,7 +79,7 @@ int64_t PendingFile::ReplacedBytes() const {
 }
 
 void PendingFile::Commit() {
-  Files().Rename(temporary_path_, full_path_);
+  NamingStoredFile([&] { Files().Rename(temporary_path_, full_path_); });
   committed_ = true;
 }
 

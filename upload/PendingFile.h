@@ -26,7 +26,8 @@ class PendingFile {
 
   // Creates the temporary file `temporary_path` (another fresh name in
   // `directory`, after `prefix`, when that one exists already); throws
-  // Failure (75 for an access failure) when it cannot be created.
+  // Failure (75 for an access failure) when it cannot be created. Failures
+  // of this class name `full_path`, never the temporary file.
   PendingFile(const std::string& directory, std::string temporary_path,
               std::string full_path,
               std::string_view prefix = kTemporaryPrefix);
@@ -53,6 +54,10 @@ class PendingFile {
 
  private:
   void Discard() noexcept;
+  // Runs `operation`; a Failure it throws names the stored file wherever it
+  // named the temporary one, which the page never sees.
+  template <class Operation>
+  auto NamingStoredFile(Operation operation);
 
   std::string full_path_;
   std::string temporary_path_;

@@ -3,13 +3,12 @@
 #include <limits>
 
 #include "upload/FileNameRules.h"
+#include "upload/GetHeaderParam.h"
 #include "upload/MultipartUpload.h"
 #include "upload/modMain.h"
 
 namespace corvane::cargane {
 namespace {
-
-constexpr std::string_view kBoundaryParameter = "boundary=";
 
 std::shared_ptr<Collection>& Created(std::shared_ptr<Collection>& collection) {
   if (!collection) collection = Collection::New();
@@ -133,15 +132,17 @@ int16_t upload::ProcessRequest() {
   Variant count = total;
   std::string body = request_->BinaryRead(count).TakeText();
 
-  std::string content_type = request_->ServerVariables("CONTENT_TYPE");
-  size_t boundary = content_type.find(kBoundaryParameter);
-  if (boundary == std::string::npos) return kNoBoundary;
-  std::string delimiter =
-      "--" + content_type.substr(boundary + kBoundaryParameter.size());
+  std::string boundary =
+      GetHeaderParam(request_->ServerVariables("CONTENT_TYPE"), "boundary");
+  if (boundary.empty()) return kNoBoundary;
+  std::string delimiter = "--" + boundary;
   if (delimiter.size() > size_t{std::numeric_limits<int16_t>::max()}) {
     throw StandardFailure(kOverflow);
   }
 
+  // Without a directory of the page's choosing nothing is written (not to
+  // the file-system root, where an empty path would lead).
+  if (upload_path_.empty()) return kPathNotCreated;
   upload_path_ = CreateFullPath(upload_path_);
   if (upload_path_.empty()) return kPathNotCreated;
 
@@ -159,6 +160,7 @@ int16_t upload::ProcessRequest() {
       .directory = upload_path_,
       .extension_allowed =
           [this](std::string_view name) { return IsExtensionAllowed(name); },
+      .max_file_bytes = max_file_bytes_,
       .uploaded_files = *UploadedFiles(),
       .form_items = *FormItems(),
       .form = *Form(),

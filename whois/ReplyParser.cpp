@@ -2,6 +2,7 @@
 
 #include <array>
 #include <iterator>
+#include <utility>
 
 #include "frame/Text.h"
 
@@ -47,13 +48,9 @@ class ReplyCursor {
     if (Cut(date, heading, kDateEnd)) field = TrimSpaces(date);
   }
 
-  bool OccursLater(std::string_view marker) const {
-    return reply_.find(marker, position_) != std::string_view::npos;
-  }
-
-  // "Billing Contact" when a billing heading follows, else the empty line.
-  std::string_view BillingOrEmptyLine() const {
-    return OccursLater(kBilling) ? kBilling : kEmptyLine;
+  // Where `marker` next occurs at or after the position; npos when never.
+  size_t NextOccurrence(std::string_view marker) const {
+    return reply_.find(marker, position_);
   }
 
  private:
@@ -80,7 +77,6 @@ constexpr ContactHeading kContacts[] = {
     {kZone, &WhoisRecord::zone_contact},
     {kBilling, &WhoisRecord::billing_contact},
 };
-constexpr size_t kBillingSection = 3;
 
 // Which of the later sections share the block being read.
 using SharingFlags = std::array<bool, std::size(kContacts)>;
@@ -95,26 +91,53 @@ void ParseHostForm(ReplyCursor& cursor, WhoisRecord& record) {
   cursor.CutDate(record.database_updated, "Database last updated on");
 }
 
+// The end marker the sharing rules choose for a section's block: the next
+// section's heading; when the zone contact is shared (or after the zone
+// section) the billing heading if one follows, else the empty line; the
+// empty line when the billing contact is shared.
+std::string_view TabulatedEnd(const ReplyCursor& cursor, size_t section,
+                              const SharingFlags& shared) {
+  const size_t billing = std::size(kContacts) - 1;
+  auto billing_or_empty_line = [&] {
+    return cursor.NextOccurrence(kBilling) != std::string_view::npos
+               ? kBilling
+               : kEmptyLine;
+  };
+  if (shared[billing]) return kEmptyLine;
+  if (section + 1 == billing || shared[kZoneSection]) {
+    return billing_or_empty_line();
+  }
+  return kContacts[section + 1].heading;
+}
+
 // One contact section: its heading names the later sections that share
-// its block ("Administrative Contact, Technical Contact:"); the block runs
-// to the next section's heading, or past the sections it shares: to the
-// billing heading or the empty line when it shares the zone contact, to
-// the empty line when it shares the billing contact. The block fills the
-// section's field and those of every section still marked as sharing.
-// False when the parse has to stop.
+// its block ("Administrative Contact, Technical Contact:"). The block ends
+// at whichever comes first: the marker the sharing rules choose, or a later
+// contact heading that the sharing list does not name; else at the empty
+// line. So a block neither runs past a heading it did not expect nor
+// swallows the next contact's section. The block fills the section's field
+// and those of every section still marked as sharing. False when the
+// parse has to stop.
 bool ParseContactSection(ReplyCursor& cursor, WhoisRecord& record,
                          size_t section, SharingFlags& shared) {
   std::string sharers;
   if (!cursor.Cut(sharers, kContacts[section].heading, ":")) return false;
-  std::string_view end_marker = section + 1 == kBillingSection
-                                    ? cursor.BillingOrEmptyLine()
-                                    : kContacts[section + 1].heading;
+  SharingFlags named{};
   for (size_t later = section + 1; later < std::size(kContacts); ++later) {
-    if (!Contains(sharers, kContacts[later].heading)) continue;
-    shared[later] = true;
-    if (later == kZoneSection) end_marker = cursor.BillingOrEmptyLine();
-    if (later == kBillingSection) end_marker = kEmptyLine;
+    named[later] = Contains(sharers, kContacts[later].heading);
+    shared[later] = shared[later] || named[later];
   }
+  std::string_view end_marker = TabulatedEnd(cursor, section, named);
+  size_t earliest = cursor.NextOccurrence(end_marker);
+  for (size_t later = section + 1; later < std::size(kContacts); ++later) {
+    if (named[later]) continue;
+    size_t at = cursor.NextOccurrence(kContacts[later].heading);
+    if (at < earliest) {
+      earliest = at;
+      end_marker = kContacts[later].heading;
+    }
+  }
+  if (earliest == std::string_view::npos) end_marker = kEmptyLine;
   std::string cut;
   if (!cursor.CutBlock(cut, end_marker)) return false;
   std::string block = MyTrim(cut);
@@ -166,6 +189,20 @@ void ParseDomainForm(ReplyCursor& cursor, WhoisRecord& record) {
 
 }  // namespace
 
+void FillEmptyFields(WhoisRecord& target, WhoisRecord source) {
+  for (std::string WhoisRecord::*field :
+       {&WhoisRecord::registrant, &WhoisRecord::domain_name,
+        &WhoisRecord::administrative_contact, &WhoisRecord::technical_contact,
+        &WhoisRecord::zone_contact, &WhoisRecord::billing_contact,
+        &WhoisRecord::record_updated, &WhoisRecord::record_created,
+        &WhoisRecord::database_updated, &WhoisRecord::domain_servers,
+        &WhoisRecord::host_name, &WhoisRecord::coordinator,
+        &WhoisRecord::registrar, &WhoisRecord::expiry_time,
+        &WhoisRecord::domain_status}) {
+    if ((target.*field).empty()) target.*field = std::move(source.*field);
+  }
+}
+
 bool GetContentBetweenTags(std::string& content, std::string_view text,
                            size_t& position, std::string_view start_marker,
                            std::string_view end_marker) {
@@ -187,7 +224,31 @@ std::string MyTrim(std::string_view text) {
   return std::string(TrimOf(text, "\n \r\t"));
 }
 
-WhoisRecord ParseResponse(std::string_view reply) {
+std::string WithLineFeedEnds(std::string_view reply) {
+  std::string text;
+  text.reserve(reply.size());
+  size_t copied = 0;  // the first byte not yet copied
+  for (size_t cr = reply.find('\r'); cr != std::string_view::npos;) {
+    size_t after = reply.find_first_not_of('\r', cr);
+    if (after == std::string_view::npos) break;
+    if (reply[after] == '\n') {
+      text.append(reply.substr(copied, cr - copied));
+      copied = after;
+    }
+    cr = reply.find('\r', after);
+  }
+  text.append(reply.substr(copied));
+  return text;
+}
+
+WhoisRecord ParseResponse(std::string_view received) {
+  // Many servers end every line with CR LF; the markers expect LF alone.
+  std::string normalised;
+  std::string_view reply = received;
+  if (Contains(received, "\r")) {
+    normalised = WithLineFeedEnds(received);
+    reply = normalised;
+  }
   WhoisRecord record;
   std::string_view head = reply.substr(0, kHeadLength);
   if (Contains(head, "No match")) return record;

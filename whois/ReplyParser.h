@@ -25,7 +25,15 @@ struct WhoisRecord {
   std::string domain_servers;
   std::string host_name;
   std::string coordinator;
+  // Filled from key-value replies only.
+  std::string registrar;
+  std::string expiry_time;
+  std::string domain_status;
 };
+
+// Gives every empty text field of `target` the value of the same field of
+// `source` (moved from it); never fails.
+void FillEmptyFields(WhoisRecord& target, WhoisRecord source);
 
 // Cuts out the text between `start_marker` (empty: the cut begins at
 // `position`) and the next `end_marker`, both searched from `position`
@@ -39,8 +47,13 @@ bool GetContentBetweenTags(std::string& content, std::string_view text,
 // when nothing else is in it.
 std::string MyTrim(std::string_view text);
 
-// The fields of `reply`; a reply it cannot read gives a record with the
-// found flag set and the fields it could not reach empty.
+// `reply` with the CRs that end its lines removed (CR LF, and CR CR LF,
+// read as LF); other CRs stay. Never fails.
+std::string WithLineFeedEnds(std::string_view reply);
+
+// The fields of `reply` (CR LF line ends read as LF); a reply it cannot
+// read gives a record with the found flag set and the fields it could not
+// reach empty.
 WhoisRecord ParseResponse(std::string_view reply);
 
 }  // namespace corvane::namewell

@@ -28,6 +28,10 @@ inline constexpr WhoisField kWhoisFields[] = {
     {"GetDomainServers", "domain_servers", "Domain servers"},
     {"gethostname", "host_name", "Host name"},
     {"GetCoordinator", "coordinator", "Coordinator"},
+    {"GetRegistrar", "registrar", "Registrar"},
+    {"GetExpiryTime", "expiry_time", "Expiry time"},
+    {"GetDomainStatus", "domain_status", "Domain status"},
+    {"GetReferralChain", "referral_chain", "Servers asked"},
 };
 
 }  // namespace corvane::namewell

@@ -1,5 +1,6 @@
 #include "whois/WhoisQuery.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -7,6 +8,8 @@
 #include "net/WSKSOCK.h"
 #include "platform/Sockets.h"
 #include "whois/EmailAddresses.h"
+#include "whois/QueryName.h"
+#include "whois/ServerTable.h"
 
 namespace corvane::namewell {
 namespace {
@@ -19,11 +22,6 @@ namespace {
 // directly by the text of the last socket error.
 [[noreturn]] void RaiseSocketFailure(int32_t number, const char* message) {
   Raise(number, message + net::GetSocketErrorText(net::LastSocketError()));
-}
-
-// The query line: the text without leading and trailing spaces, then CR LF.
-std::string QueryLine(std::string_view query) {
-  return std::string(TrimSpaces(query)) + "\r\n";
 }
 
 }  // namespace
@@ -69,6 +67,13 @@ ClassInfo WhoisQuery::Members() {
       .Property(
           "Timeout", [](T& o) { return o.Timeout(); },
           [](T& o, int32_t seconds) { o.Timeout(seconds); })
+      .Get("GetRegistrar", [](T& o) { return o.GetRegistrar(); })
+      .Get("GetExpiryTime", [](T& o) { return o.GetExpiryTime(); })
+      .Get("GetDomainStatus", [](T& o) { return o.GetDomainStatus(); })
+      .Property(
+          "FollowReferral", [](T& o) { return o.FollowReferral(); },
+          [](T& o, bool value) { o.FollowReferral(value); })
+      .Get("GetReferralChain", [](T& o) { return o.GetReferralChain(); })
       .Build();
 }
 
@@ -104,8 +109,9 @@ bool WhoisQuery::SendQuery(std::string_view strQuery) {
   return Guarded(
       [&] {
         PrepareQuery();
-        Exchange(strQuery);
-        ParseResponse();
+        QueryText query = PrepareQueryText(strQuery);
+        if (!query.problem.empty()) Raise(kQueryRefused, query.problem);
+        AskServers(query.text);
         return true;
       },
       [&](const Failure& failure) {
@@ -113,6 +119,15 @@ bool WhoisQuery::SendQuery(std::string_view strQuery) {
         CloseConnection();
         return false;
       });
+}
+
+std::string WhoisQuery::GetReferralChain() const {
+  std::string chain;
+  for (const std::string& server : asked_) {
+    if (!chain.empty()) chain += '\n';
+    chain += server;
+  }
+  return chain;
 }
 
 std::shared_ptr<Collection> WhoisQuery::ExtractEmail(
@@ -133,13 +148,87 @@ bool WhoisQuery::ValidateEmail(std::string_view sEmail) const {
 }
 
 void WhoisQuery::PrepareQuery() {
-  if (whois_server_.empty()) whois_server_ = kDefaultWhoisServer;
   record_ = WhoisRecord{};
+  answers_.clear();
+  asked_.clear();
 }
 
-// Steps 4 to 11 of a query: start the socket library, connect, send the
-// line, read the whole reply, close.
-void WhoisQuery::Exchange(std::string_view query) {
+// The first server is the one set, else the table's for the query's
+// top-level domain, else IANA's, whose referral is followed even without
+// FollowReferral. A failure of the first exchange fails the query.
+void WhoisQuery::AskServers(const std::string& query) {
+  std::string server = whois_server_;
+  int referrals = follow_referral_ ? kMaxReferrals : 0;
+  if (server.empty()) server = ServerForName(query);
+  if (server.empty()) {
+    server = kDefaultWhoisServer;
+    referrals = std::max(referrals, 1);
+  }
+  asked_.push_back(server);
+  Exchange(server, query, response_);
+  answers_.push_back({server, response_, ReadReply(response_)});
+  while (referrals-- > 0 && FollowOnce(query)) {
+  }
+  ParseResponse();
+}
+
+// Asks the server that the last answer names. False when it names none or
+// one already asked, or when the exchange fails: that failure is recorded
+// and the answers so far stay.
+bool WhoisQuery::FollowOnce(const std::string& query) {
+  std::string server = answers_.back().parsed.referral.server;
+  if (server.empty() || AlreadyAsked(server)) return false;
+  asked_.push_back(server);
+  std::string reply;
+  try {
+    Exchange(server, query, reply);
+  } catch (const Failure& failure) {
+    SaveLastError(failure);
+    CloseConnection();
+    return false;
+  }
+  ParsedReply parsed = ReadReply(reply);
+  answers_.push_back({server, std::move(reply), std::move(parsed)});
+  return true;
+}
+
+bool WhoisQuery::AlreadyAsked(const std::string& server) const {
+  net::ServerAddress wanted = net::SplitServer(server, net::kWhoisPort);
+  return std::any_of(asked_.begin(), asked_.end(), [&](const auto& asked) {
+    net::ServerAddress known = net::SplitServer(asked, net::kWhoisPort);
+    return known.port == wanted.port &&
+           EqualsIgnoringCase(known.host, wanted.host);
+  });
+}
+
+// Each field comes from the most specific answer that has it (the
+// registrar's over the registry's); an answer that only points onwards
+// counts only when nothing followed it. With several answers the response
+// holds each reply after a line naming its server.
+void WhoisQuery::ParseResponse() {
+  record_ = WhoisRecord{};
+  bool found = false;
+  for (size_t i = answers_.size(); i-- > 0;) {
+    const ParsedReply& parsed = answers_[i].parsed;
+    if (parsed.referral.pointer_only && i + 1 != answers_.size()) continue;
+    FillEmptyFields(record_, parsed.record);
+    found = found || parsed.record.record_found;
+  }
+  record_.record_found = found;
+  if (answers_.size() < 2) return;
+  response_.clear();
+  for (const Answer& answer : answers_) {
+    response_ += "% Answer from " + answer.server + "\n" + answer.reply;
+    if (!answer.reply.empty() && answer.reply.back() != '\n') {
+      response_ += '\n';
+    }
+  }
+}
+
+// One exchange: start the socket library, connect, send the line, read the
+// whole reply into `reply`, close.
+void WhoisQuery::Exchange(const std::string& server, const std::string& query,
+                          std::string& reply) {
   if (!connection_.Start()) {
     Raise(kStartupFailed, "Unable to start up Winsock.");
   }
@@ -147,19 +236,19 @@ void WhoisQuery::Exchange(std::string_view query) {
     RaiseSocketFailure(kSocketFailed, "Unable to create a Socket. ");
   }
   const int32_t socket = connection_.socket();
-  if (!net::ConnectSocket(socket, whois_server_, net::kWhoisPort,
+  if (!net::ConnectSocket(socket, server, net::kWhoisPort,
                           timeout_.ConnectMs())) {
     RaiseSocketFailure(kConnectFailed,
                        "Unable to establish connection with Whois Server. ");
   }
 
-  std::string line = QueryLine(query);
+  std::string line = query + "\r\n";
   if (net::SendData(socket, line, timeout_.ReplyMs()) !=
       static_cast<int32_t>(line.size())) {
     Raise(kWriteFailed, "Network Error: Unable to write.");
   }
 
-  response_ = net::ReceiveAll(
+  reply = net::ReceiveAll(
       socket, {.max_bytes = kReplyLimit, .timeout_ms = timeout_.ReplyMs()});
   if (int32_t error = net::LastSocketError(); error != 0) {
     if (error == platform::kSocketMessageTooLong) {

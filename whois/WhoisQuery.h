@@ -7,10 +7,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frame/Collection.h"
 #include "frame/Component.h"
 #include "net/Connection.h"
+#include "whois/KeyValueReply.h"
 #include "whois/ReplyParser.h"
 
 namespace corvane::namewell {
@@ -18,10 +20,15 @@ namespace corvane::namewell {
 // Source of every failure the component records.
 inline constexpr std::string_view kSource = "Namewell";
 
-// The server used when WhoisServer was never set.
+// The server asked when WhoisServer is empty and the server table lists
+// none for the query's top-level domain; its referral is followed.
 inline constexpr char kDefaultWhoisServer[] = "whois.iana.org";
 
+// Further servers a query follows at most when FollowReferral is set.
+inline constexpr int kMaxReferrals = 3;
+
 // Failure numbers of SendQuery.
+inline constexpr int32_t kQueryRefused = kComponentErrorBase + 1;
 inline constexpr int32_t kStartupFailed = kComponentErrorBase + 2;
 inline constexpr int32_t kSocketFailed = kComponentErrorBase + 3;
 inline constexpr int32_t kConnectFailed = kComponentErrorBase + 4;
@@ -84,10 +91,35 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   int32_t Timeout() const { return timeout_.Seconds(); }
   void Timeout(int32_t seconds) { timeout_.seconds = seconds; }
 
+  // The sponsoring registrar; empty when the reply names none.
+  std::string GetRegistrar() const { return record_.registrar; }
+  // The registration's expiry date as the reply writes it; empty when none.
+  std::string GetExpiryTime() const { return record_.expiry_time; }
+  // The domain's statuses, one a line; empty when the reply lists none.
+  std::string GetDomainStatus() const { return record_.domain_status; }
+  // Whether SendQuery follows a reply that names another server (at most
+  // three further servers, none twice).
+  bool FollowReferral() const { return follow_referral_; }
+  void FollowReferral(bool value) { follow_referral_ = value; }
+  // The servers the last query asked, one a line, in order; empty before
+  // the first query.
+  std::string GetReferralChain() const;
+
  private:
+  // One server's answer within a query.
+  struct Answer {
+    std::string server;
+    std::string reply;
+    ParsedReply parsed;
+  };
+
   void PrepareQuery();
-  void ParseResponse() { record_ = namewell::ParseResponse(response_); }
-  void Exchange(std::string_view query);
+  void AskServers(const std::string& query);
+  [[nodiscard]] bool FollowOnce(const std::string& query);
+  void Exchange(const std::string& server, const std::string& query,
+                std::string& reply);
+  void ParseResponse();
+  bool AlreadyAsked(const std::string& server) const;
   void CloseConnection();
   std::string FirstEmail(const std::string& contact) const;
 
@@ -96,6 +128,9 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   WhoisRecord record_;
   std::string response_;
   net::TimeoutSetting timeout_;
+  bool follow_referral_ = false;
+  std::vector<Answer> answers_;
+  std::vector<std::string> asked_;
 };
 
 }  // namespace corvane::namewell

@@ -1,28 +1,52 @@
 #!/usr/bin/env bash
-# SendMail's messages per second to a local aiosmtpd server, beside Python's
-# smtplib sending the same messages to the same server in the same run.
+# SendMail's messages per second and client CPU per message to local
+# aiosmtpd servers, beside Python's smtplib sending the same messages to the
+# same servers in the same run: in plain text, and over STARTTLS with AUTH.
 set -euo pipefail
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
+scratch=$(mktemp -d)
+export CORVANE_LOG_DIR=$scratch
 
-coproc SERVER { exec "$python" "$here/server.py"; }
-read -r port <&"${SERVER[0]}"
-server="127.0.0.1:$port"
-trap 'exec {SERVER[1]}>&-; wait "$SERVER_PID" 2>/dev/null || true' EXIT
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+  -days 2 -subj /CN=localhost \
+  -addext subjectAltName=DNS:localhost,IP:127.0.0.1 \
+  -keyout "$scratch/server.key" -out "$scratch/server.pem" 2>/dev/null
 
-export CORVANE_LOG_DIR=$(mktemp -d)
-json=$(mktemp)
-SMTP_BENCH_SERVER=$server "$bin/smtp_bench" --benchmark_out="$json" \
-  --benchmark_out_format=json
-read -r ours ours_cpu < <("$python" -c 'import json,sys
-b = json.load(open(sys.argv[1]))["benchmarks"][0]
-print("%.1f %.1f" % (b["items_per_second"], b["cpu_time"]))' "$json")
-read -r theirs theirs_cpu < <("$python" "$here/smtplib_rate.py" "$server" 3)
-rm -rf "$json" "$CORVANE_LOG_DIR"
-echo "SendMail: $ours messages/s ($ours_cpu us client CPU per message)"
-echo "smtplib:  $theirs messages/s ($theirs_cpu us client CPU per message)"
+coproc PLAIN { exec "$python" "$here/server.py"; }
+read -r plain_port <&"${PLAIN[0]}"
+coproc SECURE { exec "$python" "$here/server.py" "$scratch/server.pem" \
+  "$scratch/server.key"; }
+read -r secure_port <&"${SECURE[0]}"
+plain="127.0.0.1:$plain_port"
+secure="127.0.0.1:$secure_port"
+trap 'exec {PLAIN[1]}>&- {SECURE[1]}>&-; wait 2>/dev/null || true;
+      rm -rf "$scratch"' EXIT
+
+json=$scratch/result.json
+SMTP_BENCH_SERVER=$plain SMTP_BENCH_TLS_SERVER=$secure \
+  SMTP_BENCH_CA_FILE=$scratch/server.pem "$bin/smtp_bench" \
+  --benchmark_out="$json" --benchmark_out_format=json
+figures() {
+  "$python" -c 'import json,sys
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b["name"].startswith(sys.argv[2] + "/"):
+        print("%.1f %.1f" % (b["items_per_second"], b["cpu_time"]))' "$json" "$1"
+}
+read -r ours ours_cpu < <(figures SendMailOneKiB)
+read -r ours_tls ours_tls_cpu < <(figures SendMailOneKiBStartTlsAuth)
+read -r theirs theirs_cpu < <("$python" "$here/smtplib_rate.py" "$plain" 3)
+read -r theirs_tls theirs_tls_cpu < <("$python" "$here/smtplib_rate.py" \
+  "$secure" 3 "$scratch/server.pem")
+echo "plain text:"
+echo "  SendMail: $ours messages/s ($ours_cpu us client CPU per message)"
+echo "  smtplib:  $theirs messages/s ($theirs_cpu us client CPU per message)"
+echo "STARTTLS with AUTH:"
+echo "  SendMail: $ours_tls messages/s ($ours_tls_cpu us client CPU per message)"
+echo "  smtplib:  $theirs_tls messages/s ($theirs_tls_cpu us client CPU per message)"
 "$python" -c 'import sys
-ours, theirs = float(sys.argv[1]), float(sys.argv[2])
-print("ratio SendMail/smtplib: %.2f (target: at least 2)" % (ours / theirs))' \
-  "$ours" "$theirs"
+plain, tls, theirs_tls = map(float, sys.argv[1:])
+print("client CPU, plain: %.0f us (target: at most 100)" % plain)
+print("client CPU over STARTTLS+AUTH, SendMail/smtplib: %.2f (target: at most 0.5)"
+      % (tls / theirs_tls))' "$ours_cpu" "$ours_tls_cpu" "$theirs_tls_cpu"

@@ -1,12 +1,16 @@
 // Speed of the whois component's text work: parsing replies of growing
-// size, extracting addresses from long contact texts, and a whole query
-// whose reply is gathered up to the 8 MiB bound.
+// size in the record format and in the key-value form of today's
+// registrars, extracting addresses from long contact texts, and a whole
+// query whose reply is gathered up to the 8 MiB bound.
 #include <benchmark/benchmark.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "net/tests/FakeSockets.h"
 #include "whois/EmailAddresses.h"
+#include "whois/KeyValueReply.h"
 #include "whois/ReplyParser.h"
 #include "whois/WhoisQuery.h"
 
@@ -44,6 +48,47 @@ void BM_ParseLargeReply(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * reply.size());
 }
 BENCHMARK(BM_ParseLargeReply)->Range(64 << 10, 8 << 20);
+
+// A registrar's reply in the ICANN format, its notice grown to `size`
+// bytes with further name servers and notice lines.
+std::string RegistrarReply(size_t size) {
+  std::ifstream file(CORVANE_WHOIS_REPLIES "/icann-registrar.txt",
+                     std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  std::string reply = text.str();
+  for (size_t line = 0; reply.size() < size; ++line) {
+    reply +=
+        line % 4 == 0
+            ? "Name Server: NS" + std::to_string(line) + ".EXAMPLE.NET\n"
+            : "registration record. By submitting a WHOIS query, you agree "
+              "that\n";
+  }
+  return reply;
+}
+
+void BM_KeyValueRegistrarReply(benchmark::State& state) {
+  std::string reply = RegistrarReply(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(ReadKeyValues(reply));
+  state.SetBytesProcessed(state.iterations() * reply.size());
+}
+BENCHMARK(BM_KeyValueRegistrarReply)->Arg(4 << 10)->Range(64 << 10, 8 << 20);
+
+// The record-format parser over the same replies, for comparison.
+void BM_LegacyRegistrarReply(benchmark::State& state) {
+  std::string reply = RegistrarReply(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(ParseResponse(reply));
+  state.SetBytesProcessed(state.iterations() * reply.size());
+}
+BENCHMARK(BM_LegacyRegistrarReply)->Arg(4 << 10)->Range(64 << 10, 8 << 20);
+
+// Both, as a query reads a reply.
+void BM_ReadRegistrarReply(benchmark::State& state) {
+  std::string reply = RegistrarReply(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(ReadReply(reply));
+  state.SetBytesProcessed(state.iterations() * reply.size());
+}
+BENCHMARK(BM_ReadRegistrarReply)->Arg(4 << 10)->Arg(8 << 20);
 
 void BM_ExtractEmail(benchmark::State& state) {
   std::string text;

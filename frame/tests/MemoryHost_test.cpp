@@ -35,11 +35,28 @@ TEST(MemoryHost, RequestIsGivenUpFrontAndReadOnce) {
 
 TEST(MemoryHost, WriteToPageAppendsTheBreakOnlyWithAContext) {
   auto page = MemoryContext::New();
-  WriteToPage(page, "<b>Failed</b>");
+  WriteToPage(page, "Failed");
   WriteToPage(page, "again");
-  EXPECT_EQ(page->Output(), "<b>Failed</b><br>again<br>");
+  EXPECT_EQ(page->Output(), "Failed<br>again<br>");
   WriteToPage(nullptr, "nobody");
   WriteToPage(std::make_shared<BrokenContext>(), "swallowed");
+}
+
+// A description may echo what a visitor typed (an address in a server's
+// reply, a file path): it reaches the page as text, never as markup.
+TEST(MemoryHost, WriteToPageEscapesMarkupInTheText) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"550 <a@b.example>: no such user",
+       "550 &lt;a@b.example&gt;: no such user"},
+      {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+      {"Tom & \"Jerry\" 'x'", "Tom &amp; &quot;Jerry&quot; &#39;x&#39;"},
+      {"&lt; stays text", "&amp;lt; stays text"},
+  };
+  for (const auto& [text, written] : cases) {
+    auto page = MemoryContext::New();
+    WriteToPage(page, text);
+    EXPECT_EQ(page->Output(), std::string(written) + "<br>") << text;
+  }
 }
 
 TEST(MemoryHost, ContextFromAcceptsOnlyContexts) {

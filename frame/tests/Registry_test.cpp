@@ -1,12 +1,17 @@
 #include "frame/Registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -114,6 +119,35 @@ TEST_F(RegistryTest, CreationFailuresSayWhatIsMissing) {
     EXPECT_EQ(failure->number, kDllFunctionNotFound);
     EXPECT_EQ(failure->description, "Specified DLL function not found");
   }
+}
+
+// The loader would wait on a FIFO for a writer; the entry fails at once with
+// the loader's reason instead. Should it hang, a writer is opened to free
+// the waiting thread, and the test fails.
+TEST_F(RegistryTest, LibraryThatIsNoRegularFileFailsAtOnce) {
+  std::string fifo = directory_ + "/libfifo.so";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  RegisterLibrary(registry_, fifo, {{"Corvane.Fifo", "{3}", fifo}});
+  auto creation = std::async(std::launch::async, [] {
+    return CaughtFailure([] { CreateObject("Corvane.Fifo"); });
+  });
+  if (creation.wait_for(std::chrono::seconds(20)) !=
+      std::future_status::ready) {
+    int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    creation.wait();
+    if (writer >= 0) close(writer);
+    FAIL() << "CreateObject waited on a FIFO";
+  }
+  auto failure = creation.get();
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, kErrorInLoadingDll);
+  EXPECT_TRUE(failure->description.ends_with(fifo + ": not a regular file"))
+      << failure->description;
+  std::string error;
+  EXPECT_EQ(platform::LoadLibrary(fifo, &error), nullptr);
+  EXPECT_EQ(error, fifo + ": not a regular file");
+  EXPECT_EQ(platform::LoadLibrary(directory_, &error), nullptr);
+  EXPECT_EQ(error, directory_ + ": not a regular file");
 }
 
 TEST_F(RegistryTest, ALibraryThatCannotLoadGivesTheLoadersMessage) {

@@ -1,7 +1,9 @@
 // Feeds arbitrary requests to `upload`: the first line of the input is the
-// query string, the rest the body (boundary AaB03x). Whatever the request,
-// no file may appear outside the upload directory, no temporary file may
-// stay behind, and every listed file must be there under a plain name.
+// query string, the rest the body (boundary AaB03x, written in one of three
+// forms of the content type, chosen by the query's length). Whatever the
+// request, no file may appear outside the upload directory, no temporary
+// file may stay behind, every listed file must be there under a plain name,
+// and no listed file may be longer than MaxFileBytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -54,13 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        : input.substr(line_end + 1));
   const fs::path directory = Scratch() / "up";
 
+  static const char* const kContentTypes[] = {
+      "multipart/form-data; boundary=AaB03x",
+      "multipart/form-data; boundary=\"AaB03x\"",
+      "multipart/form-data; boundary=AaB03x; charset=utf-8"};
   auto page = corvane::MemoryContext::New(
-      {body,
-       query,
-       {{"CONTENT_TYPE", "multipart/form-data; boundary=AaB03x"}}});
+      {body, query, {{"CONTENT_TYPE", kContentTypes[query.size() % 3]}}});
   corvane::cargane::upload component;
   component.UpLoadPath(directory.string());
   component.UserDiskQuota(query.size() % 2 ? 4096 : -1);
+  const int32_t max_file_bytes = query.size() % 4 == 1 ? 64 : -1;
+  component.MaxFileBytes(max_file_bytes);
   component.FileExtensionList({});
   component.RejectEmptyExtension(false);
   component.OnStartPage(page);
@@ -76,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         item.ToObject());
     Check(corvane::cargane::IsSafeStoredName(record->FileName));
     Check(fs::exists(directory / record->FileName));
+    Check(max_file_bytes < 0 || record->FileLen <= max_file_bytes);
     stored.insert(record->FileName);
   }
   // A browser may name a file like a temporary one; anything else of that

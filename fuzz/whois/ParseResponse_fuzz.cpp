@@ -1,5 +1,6 @@
 // Feeds arbitrary replies to the whois reply parser: it must not crash nor
-// read outside the reply, and every field it fills is cut from the reply.
+// read outside the reply, and every field it fills is cut from the reply
+// as read (the CRs that end its lines removed).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,8 +21,9 @@ void CheckCutFromReply(std::string_view reply, const std::string& field) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view reply(reinterpret_cast<const char*>(data), size);
-  auto record = corvane::namewell::ParseResponse(reply);
+  std::string_view received(reinterpret_cast<const char*>(data), size);
+  auto record = corvane::namewell::ParseResponse(received);
+  const std::string reply = corvane::namewell::WithLineFeedEnds(received);
   for (const std::string* field :
        {&record.registrant, &record.domain_name, &record.administrative_contact,
         &record.technical_contact, &record.zone_contact,

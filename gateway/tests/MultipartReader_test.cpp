@@ -67,9 +67,9 @@ struct Outcome {
 };
 
 Outcome Read(const TestDirectory& dir, const std::string& body, size_t piece,
-         std::string query = {}, std::optional<int64_t> quota = {},
-         std::vector<std::string> allowed = {"*"},
-         size_t stop_after = std::string::npos) {
+             std::string query = {}, std::optional<int64_t> quota = {},
+             std::vector<std::string> allowed = {"*"},
+             size_t stop_after = std::string::npos) {
   UploadRequest request{std::string(kBoundary), dir.Path(),
                         static_cast<int64_t>(body.size()), std::move(query),
                         std::move(allowed)};
@@ -118,7 +118,8 @@ TEST(ReadMultipartInput, LargeFileOverManyReadsStoredByteForByte) {
   std::string content = Bytes(100000) + "\r\n--AaB03";
   for (size_t piece : {size_t{kReadSize}, size_t{4093}, size_t{1}}) {
     TestDirectory dir;
-    Outcome run = Read(dir, FilePart("f", "big.bin", content) + Closing(), piece);
+    Outcome run =
+        Read(dir, FilePart("f", "big.bin", content) + Closing(), piece);
     EXPECT_EQ(run.code, kUploadDone);
     EXPECT_EQ(dir.Read("big.bin"), content);
   }
@@ -163,6 +164,30 @@ TEST(ReadMultipartInput, ExtensionOfTheClientNameDecides) {
   }
 }
 
+TEST(ReadMultipartInput, OverrideWithARefusedExtensionKeepsTheBrowserName) {
+  for (const char* query : {"ServerName1=shell.php", "ServerName1=.htaccess",
+                            "ServerName1=x.GIF.php"}) {
+    SCOPED_TRACE(query);
+    TestDirectory dir;
+    Outcome run = Read(dir, FilePart("f", "a.gif", "x") + Closing(), kReadSize,
+                       query, {}, {"gif"});
+    EXPECT_EQ(run.code, kUploadDone);
+    EXPECT_EQ(dir.Names(), std::set<std::string>{"a.gif"});
+  }
+}
+
+TEST(ReadMultipartInput, BoundaryTextInsideALineIsContent) {
+  std::string content = "head--AaB03xtail\r\nx--AaB03x--\r\n";
+  std::string body = FilePart("f", "a.bin", content) + Closing();
+  for (size_t piece : PieceSizes(body.size())) {
+    SCOPED_TRACE(piece);
+    TestDirectory dir;
+    Outcome run = Read(dir, body, piece);
+    EXPECT_EQ(run.code, kUploadDone);
+    EXPECT_EQ(dir.Read("a.bin"), content);
+  }
+}
+
 TEST(ReadMultipartInput, NamesThatLeaveTheDirectoryAreRefused) {
   for (std::string name : {"..", ".", "a/..", "x\x01.txt", "dir\\"}) {
     SCOPED_TRACE(name);
@@ -189,8 +214,9 @@ TEST(ReadMultipartInput, QuotaRefusalKeepsEarlierFilesAndTheOldFile) {
 TEST(ReadMultipartInput, ReplacedFileGivesItsBytesBack) {
   TestDirectory dir;
   dir.Put("a.txt", std::string(500, 'o'));
-  Outcome run = Read(dir, FilePart("f", "a.txt", std::string(800, 'n')) + Closing(),
-                 kReadSize, {}, int64_t{400});
+  Outcome run =
+      Read(dir, FilePart("f", "a.txt", std::string(800, 'n')) + Closing(),
+           kReadSize, {}, int64_t{400});
   EXPECT_EQ(run.code, kUploadDone);
   EXPECT_EQ(run.state.remaining_quota, 100);
 }

@@ -64,6 +64,12 @@ class SmtpTest : public ::testing::Test {
     return replies;
   }
 
+  // Appends the replies of a healthy server from MAIL FROM on.
+  static void AfterGreeting(std::deque<std::string>& replies) {
+    auto healthy = HealthyReplies(1);
+    replies.insert(replies.end(), healthy.begin() + 2, healthy.end());
+  }
+
   void ExpectFailure(int32_t number, const std::string& description) {
     EXPECT_EQ(smtp_.GetLastErrNum(), number);
     EXPECT_EQ(smtp_.GetLastErrSource(), "Penrill.SMTP");
@@ -238,7 +244,11 @@ TEST_F(SmtpTest, ShortSendStopsTheDialogue) {
   peer.chunks = HealthyReplies(1);
   Settle();
   EXPECT_FALSE(smtp_.SendMail());
-  ExpectFailure(kShortSendError, "Network Error: RCPT TO: to@example.org\r\n");
+  EXPECT_EQ(smtp_.GetLastErrNum(), kShortSendError);
+  EXPECT_EQ(smtp_.GetLastErrDescription(),
+            "Network Error: RCPT TO:<to@example.org>\r\n");
+  EXPECT_EQ(page_->Output(),
+            "Network Error: RCPT TO:&lt;to@example.org&gt;\r\n<br>");
   EXPECT_TRUE(peer.sends.back().starts_with("RCPT TO")) << "nothing after it";
   EXPECT_EQ(peer.closed, std::vector<int32_t>{7});
 }
@@ -389,6 +399,200 @@ TEST_F(SmtpTest, UnwritableLogIsReportedOnThePageOnly) {
   EXPECT_TRUE(smtp_.SendMail());
   EXPECT_EQ(smtp_.GetLastErrNum(), 0);
   EXPECT_NE(page_->Output().find("<br>"), std::string::npos);
+}
+
+TEST_F(SmtpTest, TheCodeOfAMultiLineReplyIsThatOfItsLastLine) {
+  FakeSockets peer;
+  peer.chunks = {"220 ready\r\n", "250 hello\r\n", "250 ok\r\n",
+                 "250-first line fine\r\n550 but no\r\n", "221 bye\r\n"};
+  Settle();
+  EXPECT_FALSE(smtp_.SendMail());
+  ExpectFailure(kReplyError,
+                "Unexpected response: 250-first line fine\r\n550 but no\r\n");
+  EXPECT_EQ(peer.Sent().find("DATA"), std::string::npos);
+}
+
+TEST_F(SmtpTest, EnvelopeInAngleBracketsAndAQualifiedGreeting) {
+  FakeSockets peer;
+  peer.chunks = HealthyReplies(1);
+  Settle();
+  ASSERT_TRUE(smtp_.SendMail());
+  std::string sent = peer.Sent();
+  EXPECT_TRUE(
+      sent.starts_with("HELO [127.0.0.1]\r\n"
+                       "MAIL FROM:<from@example.org>\r\n"
+                       "RCPT TO:<to@example.org>\r\nDATA\r\n"))
+      << sent;
+  EXPECT_EQ(smtp_.GetServerReplies(),
+            "220 ready\r\n250 hello\r\n250 sender ok\r\n250 rcpt ok\r\n"
+            "354 go\r\n250 queued\r\n250 sender ok\r\n221 bye\r\n");
+}
+
+TEST_F(SmtpTest, QuitFollowsARefusalButNotABrokenLink) {
+  {
+    FakeSockets peer;
+    peer.chunks = {"220 ready\r\n", "250 hello\r\n", "250 ok\r\n",
+                   "550 no such user\r\n", "221 bye\r\n"};
+    Settle();
+    EXPECT_FALSE(smtp_.SendMail());
+    ExpectFailure(kReplyError, "Unexpected response: 550 no such user\r\n");
+    EXPECT_TRUE(peer.Sent().ends_with("RCPT TO:<to@example.org>\r\nQUIT\r\n"));
+    EXPECT_TRUE(smtp_.GetServerReplies().ends_with("221 bye\r\n"));
+    EXPECT_EQ(peer.closed, std::vector<int32_t>{7});
+  }
+  {
+    // A time-out leaves the link in an unknown state: no QUIT, no second
+    // wait.
+    FakeSockets peer;
+    peer.chunks = {"220 ready\r\n", "250 hello\r\n"};
+    peer.final_error = 10060;
+    EXPECT_FALSE(smtp_.SendMail());
+    EXPECT_TRUE(peer.Sent().ends_with("MAIL FROM:<from@example.org>\r\n"));
+    EXPECT_EQ(peer.receive_timeouts.size(), 3u);
+  }
+}
+
+struct AuthCase {
+  const char* what;
+  std::string ehlo_reply;
+  std::deque<std::string> auth_replies;
+  std::string auth_sent;  // between EHLO and MAIL FROM
+};
+
+TEST_F(SmtpTest, AuthPlainOrLoginWhicheverIsOffered) {
+  const AuthCase cases[] = {
+      {"PLAIN first",
+       "250-mail.test\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n",
+       {"235 ok\r\n"},
+       "AUTH PLAIN AGZyZWQAczNjcjN0\r\n"},
+      {"LOGIN only",
+       "250-mail.test\r\n250 AUTH=LOGIN\r\n",
+       {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"},
+       "AUTH LOGIN\r\nZnJlZA==\r\nczNjcjN0\r\n"},
+  };
+  for (const auto& c : cases) {
+    FakeSockets peer;
+    peer.chunks = {"220 ready\r\n", c.ehlo_reply};
+    for (const auto& reply : c.auth_replies) peer.chunks.push_back(reply);
+    AfterGreeting(peer.chunks);
+    Settle();
+    smtp_.AuthUser("fred");
+    smtp_.AuthPassword("s3cr3t");
+    EXPECT_TRUE(smtp_.SendMail()) << c.what << smtp_.GetLastErrDescription();
+    std::string sent = peer.Sent();
+    EXPECT_TRUE(sent.starts_with("EHLO [127.0.0.1]\r\n" + c.auth_sent +
+                                 "MAIL FROM:<from@example.org>\r\n"))
+        << c.what << "\n"
+        << sent;
+  }
+}
+
+TEST_F(SmtpTest, ARefusedLoginFailsAndTheCredentialsStayHidden) {
+  smtp_.LogEvent(true);
+  FakeSockets peer;
+  peer.chunks = {"220 ready\r\n", "250-mail.test\r\n250 AUTH PLAIN\r\n",
+                 "535 5.7.8 Authentication credentials invalid\r\n",
+                 "221 bye\r\n"};
+  Settle();
+  smtp_.AuthUser("fred");
+  smtp_.AuthPassword("s3cr3t");
+  EXPECT_FALSE(smtp_.SendMail());
+  ExpectFailure(kReplyError,
+                "Unexpected response: 535 5.7.8 Authentication credentials "
+                "invalid\r\n");
+  EXPECT_TRUE(peer.Sent().ends_with("QUIT\r\n"));
+  std::ifstream log(folder_ / "SendMail.log", std::ios::binary);
+  std::string logged((std::istreambuf_iterator<char>(log)), {});
+  for (const std::string& seen :
+       {logged, page_->Output(), smtp_.GetServerReplies(),
+        smtp_.GetLastErrDescription()}) {
+    EXPECT_EQ(seen.find("s3cr3t"), std::string::npos);
+    EXPECT_EQ(seen.find("czNjcjN0"), std::string::npos);
+    EXPECT_EQ(seen.find("AGZyZWQAczNjcjN0"), std::string::npos);
+  }
+}
+
+TEST_F(SmtpTest, ExtensionsThatAreRequiredMustBeThere) {
+  struct Case {
+    const char* what;
+    const char* security;
+    std::deque<std::string> replies;
+    std::string description;
+  };
+  const Case cases[] = {
+      {"no STARTTLS offered",
+       "starttls",
+       {"220 ready\r\n", "250-mail.test\r\n250 AUTH PLAIN\r\n", "221 bye\r\n"},
+       "Unable to establish a secure connection with SMTP Server. The server "
+       "does not offer STARTTLS."},
+      {"no EHLO, a login asked for",
+       "",
+       {"220 ready\r\n", "502 not implemented\r\n", "221 bye\r\n"},
+       "Unexpected response: 502 not implemented\r\n"},
+      {"no AUTH offered",
+       "",
+       {"220 ready\r\n", "250-mail.test\r\n250 8BITMIME\r\n", "221 bye\r\n"},
+       "SMTP Error: The server offers neither AUTH PLAIN nor AUTH LOGIN."},
+  };
+  for (const auto& c : cases) {
+    FakeSockets peer;
+    peer.chunks = c.replies;
+    auto page = MemoryContext::New();
+    SMTP smtp;
+    smtp.OnStartPage(Variant(page));
+    smtp.SMTPServer("127.0.0.1");
+    smtp.MailFrom("from@example.org");
+    smtp.MailTo("to@example.org");
+    smtp.Security(c.security);
+    smtp.AuthUser("fred");
+    smtp.AuthPassword("s3cr3t");
+    EXPECT_FALSE(smtp.SendMail()) << c.what;
+    EXPECT_EQ(smtp.GetLastErrDescription(), c.description) << c.what;
+    EXPECT_EQ(peer.Sent().find("MAIL FROM"), std::string::npos) << c.what;
+    EXPECT_EQ(peer.Sent().find("AUTH "), std::string::npos) << c.what;
+    EXPECT_TRUE(peer.Sent().ends_with("QUIT\r\n")) << c.what;
+  }
+}
+
+TEST_F(SmtpTest, CredentialsGoInTheClearOnlyToThisMachine) {
+  FakeSockets peer;
+  Settle();
+  smtp_.SMTPServer("192.0.2.1:587");
+  smtp_.AuthUser("fred");
+  smtp_.AuthPassword("s3cr3t");
+  EXPECT_FALSE(smtp_.SendMail());
+  EXPECT_EQ(smtp_.GetLastErrNum(), kSettingsError);
+  EXPECT_EQ(peer.connects, 0);
+  EXPECT_TRUE(peer.sends.empty());
+
+  smtp_.Security("ssl");
+  EXPECT_FALSE(smtp_.SendMail());
+  EXPECT_EQ(smtp_.GetLastErrDescription(),
+            "SMTP Error: Security must be empty, \"none\", \"starttls\" or "
+            "\"tls\".");
+}
+
+TEST_F(SmtpTest, EightBitBodyOverEightBitMime) {
+  FakeSockets peer;
+  peer.chunks = {"220 ready\r\n",
+                 "250-mail.test\r\n250-AUTH PLAIN\r\n250 8BITMIME\r\n",
+                 "235 ok\r\n"};
+  AfterGreeting(peer.chunks);
+  Settle();
+  smtp_.MailContent(
+      "Gr\xC3\xBC\xC3\x9F"
+      "e");
+  smtp_.AuthUser("fred");
+  smtp_.AuthPassword("s3cr3t");
+  ASSERT_TRUE(smtp_.SendMail()) << smtp_.GetLastErrDescription();
+  std::string sent = peer.Sent();
+  EXPECT_NE(sent.find("MAIL FROM:<from@example.org> BODY=8BITMIME\r\n"),
+            std::string::npos);
+  EXPECT_NE(sent.find("charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"
+                      "\r\nFirst line\r\nGr\xC3\xBC\xC3\x9F"
+                      "e\r\n"),
+            std::string::npos)
+      << sent;
 }
 
 TEST(DataText, DoublesOnlyLeadingDots) {

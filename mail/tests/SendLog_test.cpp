@@ -34,6 +34,28 @@ TEST(SendLog, EntryHasSixLines) {
             "\r\nTo: \r\nFrom: \r\nSubject: \r\nStatus: x\r\n \r\n");
 }
 
+TEST(SendLog, ControlCharactersCannotForgeEntries) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Hi\r\n \r\n01/01/26 09:00:00 AM\r\nTo: boss@example.org",
+       "Hi\\r\\n \\r\\n01/01/26 09:00:00 AM\\r\\nTo: boss@example.org"},
+      {"tab\there", "tab\\there"},
+      {std::string("nul\0bell\a\x7F", 10), "nul\\x00bell\\x07\\x7F"},
+      {"C:\\path \xC3\xA9t\xC3\xA9", "C:\\path \xC3\xA9t\xC3\xA9"},
+  };
+  for (const auto& [value, shown] : cases) {
+    EXPECT_EQ(LoggedValue(value), shown);
+    std::string entry =
+        SendLogEntry(At(2026, 12, 7, 13, 4, 5), value, value, value, value);
+    size_t lines = 0;
+    for (size_t at = entry.find("\r\n"); at != std::string::npos;
+         at = entry.find("\r\n", at + 2)) {
+      ++lines;
+    }
+    EXPECT_EQ(lines, 6u) << shown;
+    EXPECT_NE(entry.find("\r\nSubject: " + shown + "\r\n"), std::string::npos);
+  }
+}
+
 TEST(SendLog, PathFollowsTheEnvironment) {
   ::setenv("CORVANE_LOG_DIR", "/var/log/corvane", 1);
   EXPECT_EQ(SendLogPath(), "/var/log/corvane/SendMail.log");

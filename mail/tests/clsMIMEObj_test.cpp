@@ -133,11 +133,39 @@ TEST(clsMIMEObjHeaders, APathEndingInASlashHasNoNames) {
 }
 
 TEST_F(clsMIMEObjTest, TextContentIsTheFileUnchanged) {
-  std::string bytes("line one\r\n\xe9t\xe9\0end", 16);
+  std::string bytes("line one\r\ntwo\0end", 16);
   clsMIMEObj part;
   part.ContentPath(Write("notes.txt", bytes));
   EXPECT_EQ(part.MimeContent(), bytes);
   EXPECT_EQ(part.ExpectedContentLength(), bytes.size());
+  EXPECT_EQ(part.TransferEncoding(), "7bit");
+}
+
+TEST_F(clsMIMEObjTest, TextThatIsNot7BitGoesInBase64) {
+  struct Case {
+    std::string bytes;
+    const char* charset;
+  };
+  const Case cases[] = {
+      {"line one\r\n\xe9t\xe9\r\n", "us-ascii"},  // not UTF-8: kept
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e\r\n",
+       "utf-8"},
+      {"x\r\n--------------862EE14B9F0BCE464FC45E01--\r\n", "us-ascii"},
+  };
+  for (const auto& c : cases) {
+    clsMIMEObj part;
+    part.ContentPath(Write("notes.txt", c.bytes));
+    std::string content = part.MimeContent();
+    EXPECT_EQ(part.TransferEncoding(), "base64");
+    EXPECT_EQ(part.ContentType(), "text/plain");
+    EXPECT_EQ(part.MIMEObjHeader(),
+              "Content-Type: text/plain; charset=" + std::string(c.charset) +
+                  "; name=\"notes.txt\"\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"
+                  "Content-Disposition: inline; filename=\"notes.txt\"");
+    EXPECT_EQ(content.find("862EE"), std::string::npos);
+  }
 }
 
 TEST_F(clsMIMEObjTest, Base64ContentLengths) {

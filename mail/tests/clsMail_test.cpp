@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 
 #include "platform/Clock.h"
 #include "platform/tests/Caught.h"
@@ -113,7 +114,14 @@ TEST_F(clsMailTest, AddressLinesStopPast1024Characters) {
   for (std::string name : {"\r\nTo: ", "\r\nCc: "}) {
     size_t start = message.find(name) + 2;
     std::string line =
-        message.substr(start, message.find("\r\n", start) - start);
+        message.substr(start, message.find("\r\nCc: ", start) - start);
+    if (name == "\r\nCc: ") line = line.substr(0, line.find("\r\nSubject"));
+    // Folded once between two entries, as no line may pass 998.
+    size_t fold = line.find(",\r\n ");
+    ASSERT_NE(fold, std::string::npos) << name;
+    EXPECT_LE(fold + 1, 998u);
+    EXPECT_LE(line.size() - fold - 3, 998u);
+    line.replace(fold, 4, ", ");
     // "To: " and 25 entries with their separators: 4 + 25 * 40 + 24 * 2.
     EXPECT_EQ(line.size(), 1052u) << name;
     EXPECT_NE(line.find("recipient124@"), std::string::npos);
@@ -219,6 +227,141 @@ TEST_F(clsMailTest, AnAttachmentThatVanishedFailsTheMessage) {
   mail_.Attach(ListOf({path}));
   fs::remove(path);
   EXPECT_EQ(FailureNumber([&] { mail_.GetMailBody(); }), 53);
+}
+
+TEST_F(clsMailTest, EightBitHeaderTextIsEncoded) {
+  mail_.MailFrom("J\xC3\xB6rg <from@example.org>");
+  mail_.MailTo(
+      ListOf({"Ren\xC3\xA9"
+              "e <to@example.org>",
+              "to2@example.org"}));
+  mail_.MailCc(ListOf({"\"Z\xC3\xBCrich, Team\" <cc@example.org>"}));
+  mail_.MailSubject(
+      "Gr\xC3\xBC\xC3\x9F"
+      "e");
+  std::string message = WithoutDate(mail_.GetMailBody());
+  std::string header = message.substr(0, message.find("Content-Type:"));
+  EXPECT_EQ(header,
+            "From: =?UTF-8?B?SsO2cmc=?= <from@example.org>\r\n"
+            "Reply-To: =?UTF-8?B?SsO2cmc=?= <from@example.org>\r\n"
+            "X-Mailer: Corvane Penrill Mail Component 1.0\r\n"
+            "MIME-Version: 1.0\r\n"
+            "To: =?UTF-8?B?UmVuw6ll?= <to@example.org>, to2@example.org\r\n"
+            "Cc: =?UTF-8?B?WsO8cmljaCwgVGVhbQ==?= <cc@example.org>\r\n"
+            "Subject: =?UTF-8?B?R3LDvMOfZQ==?=\r\n");
+
+  clsMail latin;
+  latin.MailTo(ListOf({"to@example.org"}));
+  latin.MailContentcharset("iso-8859-1");
+  latin.MailSubject("Caf\xE9");
+  EXPECT_NE(latin.GetMailBody().find("Subject: =?iso-8859-1?B?Q2Fm6Q==?="),
+            std::string::npos);
+}
+
+struct BodyCase {
+  const char* what;
+  std::string content;
+  const char* charset;  // nullptr: the default
+  bool eight_bit_allowed;
+  bool with_attachment;
+  std::string expected_headers;
+  bool eight_bit_mime;
+};
+
+TEST_F(clsMailTest, BodyEncodingFitsTheContent) {
+  const std::string boundary_line =
+      "--------------862EE14B9F0BCE464FC45E01\r\n";
+  const BodyCase cases[] = {
+      {"ASCII as ever", "plain\r\n", nullptr, true, false,
+       "charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n", false},
+      {"8-bit, no 8BITMIME",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e\r\n",
+       nullptr, false, false,
+       "charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n", false},
+      {"8-bit with 8BITMIME",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e\r\n",
+       nullptr, true, false,
+       "charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n", true},
+      {"8-bit in a set charset", "caf\xE9\r\n", "iso-8859-1", false, false,
+       "charset=iso-8859-1\r\nContent-Transfer-Encoding: base64\r\n", false},
+      {"the boundary in the body", "x\r\n" + boundary_line, nullptr, true, true,
+       "charset=us-ascii\r\nContent-Transfer-Encoding: base64\r\n", false},
+      {"the boundary without attachments", "x\r\n" + boundary_line, nullptr,
+       true, false, "charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n",
+       false},
+  };
+  for (const auto& c : cases) {
+    clsMail mail;
+    mail.MailTo(ListOf({"to@example.org"}));
+    mail.MailContent(c.content);
+    if (c.charset) mail.MailContentcharset(c.charset);
+    mail.EightBitAllowed(c.eight_bit_allowed);
+    if (c.with_attachment) mail.Attach(ListOf({Write("a.bin", "bytes")}));
+    std::string message = mail.GetMailBody();
+    EXPECT_NE(message.find("Content-Type: text/plain; " + c.expected_headers),
+              std::string::npos)
+        << c.what << "\n"
+        << message;
+    EXPECT_EQ(mail.NeedsEightBitMime(), c.eight_bit_mime) << c.what;
+    // The boundary lines are the builder's own: one before the body, one
+    // before the attachment.
+    if (c.with_attachment) {
+      size_t lines = 0;
+      for (size_t at = message.find("\r\n" + boundary_line);
+           at != std::string::npos;
+           at = message.find("\r\n" + boundary_line, at + 1)) {
+        ++lines;
+      }
+      EXPECT_EQ(lines, 2u) << c.what;
+    }
+  }
+}
+
+TEST_F(clsMailTest, TextAttachmentsThatAreNot7BitGoInBase64) {
+  mail_.MailContent("Body\r\n");
+  mail_.Attach(ListOf({Write("K\xC3\xB6ln.txt",
+                             "Gr\xC3\xBC\xC3\x9F"
+                             "e\r\n")}));
+  mail_.Attach(
+      ListOf({Write("forged.html",
+                    "a\r\n--------------862EE14B9F0BCE464FC45E01\r\n"
+                    "Content-Type: text/html\r\n\r\n<a href=x>pay</a>\r\n")}));
+  mail_.Attach(ListOf({Write("plain.txt", "ascii\r\n")}));
+  std::string message = WithoutDate(mail_.GetMailBody());
+  EXPECT_NE(
+      message.find(
+          "Content-Type: text/plain; charset=utf-8; name=\"K__ln.txt\"\r\n"
+          "Content-Transfer-Encoding: base64\r\n"
+          "Content-Disposition: inline;\r\n"
+          " filename*=utf-8''K%C3%B6ln.txt\r\n\r\n"
+          "R3LDvMOfZQ0K\r\n"),
+      std::string::npos)
+      << message;
+  EXPECT_NE(message.find("name=\"forged.html\"\r\n"
+                         "Content-Transfer-Encoding: base64\r\n"),
+            std::string::npos);
+  EXPECT_EQ(message.find("<a href"), std::string::npos);
+  EXPECT_NE(message.find("Content-Type: text/plain; charset=us-ascii; "
+                         "name=\"plain.txt\"\r\n"
+                         "Content-Transfer-Encoding: 7bit\r\n"
+                         "Content-Disposition: inline; "
+                         "filename=\"plain.txt\"\r\n\r\nascii\r\n"),
+            std::string::npos);
+}
+
+TEST_F(clsMailTest, MessageIdOnlyWhenAskedAndNewPerCopy) {
+  EXPECT_EQ(mail_.GetMailBody().find("Message-ID:"), std::string::npos);
+  mail_.AddMessageID(true);
+  std::regex shape(
+      "^Date: [^\r]*\r\nMessage-ID: <[0-9a-f.]+@[^<>@ ]+>\r\n"
+      "From: ");
+  std::string first = mail_.GetMailBody();
+  std::string second = mail_.GetMailBody();
+  EXPECT_TRUE(std::regex_search(first, shape)) << first;
+  EXPECT_NE(first.substr(0, first.find("From:")),
+            second.substr(0, second.find("From:")));
 }
 
 TEST(clsMailParse, ParseEmailAddress) {

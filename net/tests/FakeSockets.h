@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ class FakeSockets : public platform::ForwardingSockets {
                   int timeout_ms) override;
   int32_t Close(int32_t socket) override;
   uint32_t Lookup(std::string_view name) override;
+  // `qualified_name`, and 127.0.0.1 for the local end.
+  std::optional<std::string> QualifiedHostName() override {
+    return qualified_name;
+  }
+  uint32_t LocalAddress(int32_t) override { return 0x0100007Fu; }
 
   // Everything sent, joined.
   std::string Sent() const;
@@ -39,6 +45,7 @@ class FakeSockets : public platform::ForwardingSockets {
   // left, the receive fails with `final_error`, or sees the close when 0.
   std::deque<std::string> chunks;
   int32_t final_error = 0;
+  std::optional<std::string> qualified_name;
 
   // What the peer saw.
   std::vector<std::string> sends;

@@ -63,6 +63,13 @@ TEST(WSKSOCK, LocalHostNameFallsBackToUnknown) {
   EXPECT_EQ(GetLocalHostName(), "mailhost");
 }
 
+TEST(WSKSOCK, GreetingNameIsQualifiedOrAnAddressLiteral) {
+  testing::FakeSockets peer;
+  EXPECT_EQ(GetGreetingName(7), "[127.0.0.1]");
+  peer.qualified_name = "mail.example.org";
+  EXPECT_EQ(GetGreetingName(7), "mail.example.org");
+}
+
 TEST(WSKSOCK, ErrorTextTable) {
   EXPECT_EQ(GetSocketErrorText(10061), "Connection refused.");
   EXPECT_EQ(GetSocketErrorText(10060), "Connection timed out.");

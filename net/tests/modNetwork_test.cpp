@@ -84,6 +84,15 @@ TEST(SendData, ShortSendStopsWithMinusOne) {
   EXPECT_EQ(peer.sends.size(), 1u) << "nothing more after the short piece";
 }
 
+TEST(LastReplyLine, TheFinalLineCarriesTheCode) {
+  EXPECT_EQ(LastReplyLine("250-ok\r\n550 no\r\n"), "550 no");
+  EXPECT_EQ(GetReplyCode(LastReplyLine("250-ok\r\n550 no\r\n")), 550);
+  EXPECT_EQ(LastReplyLine("220 ready\r\n"), "220 ready");
+  EXPECT_EQ(LastReplyLine("220 ready"), "220 ready");
+  EXPECT_EQ(LastReplyLine("250-a\n250 b\n"), "250 b");
+  EXPECT_EQ(LastReplyLine(""), "");
+}
+
 TEST(SendData, EverySendIsBoundedByTheTimeout) {
   FakeSockets peer;
   EXPECT_EQ(SendData(7, std::string(4000, 'x')), 4000);

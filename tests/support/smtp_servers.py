@@ -15,6 +15,11 @@ SILENT = object()  # never answer (the connection stays open)
 DEFAULT_REPLIES = {
     "GREETING": b"220 scripted.test ready\r\n",
     "HELO": b"250 scripted.test\r\n",
+    "EHLO": b"250-scripted.test\r\n250-STARTTLS\r\n250-AUTH PLAIN LOGIN\r\n"
+            b"250 8BITMIME\r\n",
+    "STARTTLS": b"220 go ahead\r\n",
+    "AUTH": b"235 accepted\r\n",
+    "LINE": b"235 accepted\r\n",
     "MAIL": b"250 sender ok\r\n",
     "RCPT": b"250 recipient ok\r\n",
     "DATA": b"354 end with <CRLF>.<CRLF>\r\n",
@@ -32,8 +37,15 @@ class ScriptedSmtpServer:
     reply. `count` numbers the events of
     one kind from 1 within a connection."""
 
-    def __init__(self, script=None):
+    def __init__(self, script=None, tls_context=None, implicit_tls=False):
+        """With `tls_context`, a STARTTLS answered with 220 is followed by
+        the server's side of the handshake; `received` then goes on with
+        the decrypted bytes (with `implicit_tls`, from the first byte). A
+        line that is no command (an AUTH LOGIN
+        answer) is the event "LINE"."""
         self.script = script or (lambda event, count: None)
+        self.tls_context = tls_context
+        self.implicit_tls = implicit_tls
         self.received = b""
         self.messages = []
         self.connections = 0
@@ -68,6 +80,9 @@ class ScriptedSmtpServer:
             self.connections += 1
             with connection:
                 try:
+                    if self.implicit_tls:
+                        connection = self.tls_context.wrap_socket(
+                            connection, server_side=True)
                     self._converse(connection)
                 except OSError:
                     pass
@@ -122,26 +137,57 @@ class ScriptedSmtpServer:
                     event = line.split(b" ", 1)[0].split(b":", 1)[0]
                     event = event.decode("latin-1").upper()
                     if event not in DEFAULT_REPLIES:
-                        connection.sendall(b"500 unknown command\r\n")
-                        continue
+                        if counts.get("AUTH"):
+                            event = "LINE"
+                        else:
+                            connection.sendall(b"500 unknown command\r\n")
+                            continue
                     if event == "DATA":
                         in_data = True
                 if not self._answer(connection, event, counts):
                     if event == "DATA":
                         in_data = False
                     return
+                if event == "STARTTLS" and self.tls_context:
+                    connection = self.tls_context.wrap_socket(
+                        connection, server_side=True)
 
 
 class RealSmtpServer:
-    """aiosmtpd on a loopback port, keeping every accepted envelope."""
+    """aiosmtpd on a loopback port, keeping every accepted envelope. With a
+    `tls_context` it offers STARTTLS (or, with `implicit_tls`, speaks TLS
+    from the first byte); with `logins` (user: password) it requires AUTH,
+    offering the mechanisms not in `exclude_auth`."""
 
-    def __init__(self):
+    def __init__(self, tls_context=None, implicit_tls=False, logins=None,
+                 exclude_auth=(), require_starttls=False):
         from aiosmtpd.controller import Controller
 
         self.envelopes = []
+        self.logins_seen = []
         self.port = free_port()
+        options = {}
+        if tls_context and implicit_tls:
+            options["ssl_context"] = tls_context
+        elif tls_context:
+            options["tls_context"] = tls_context
+            options["require_starttls"] = require_starttls
+        if logins is not None:
+            self._logins = logins
+            options.update(auth_required=True, auth_require_tls=False,
+                           authenticator=self._authenticate,
+                           auth_exclude_mechanism=list(exclude_auth))
         self._controller = Controller(self, hostname="127.0.0.1",
-                                      port=self.port)
+                                      port=self.port,
+                                      server_hostname="real.test", **options)
+
+    def _authenticate(self, server, session, envelope, mechanism, data):
+        from aiosmtpd.smtp import AuthResult
+
+        user = data.login.decode()
+        self.logins_seen.append((mechanism, user))
+        ok = self._logins.get(user) == data.password.decode()
+        return AuthResult(success=ok, handled=False)
 
     @property
     def address(self):

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base64/TallowinBinding.h"
+#include "platform/FileSystem.h"
 #include "tools/corvane/Command.h"
 #include "tools/corvane/TextCodec.h"
 
@@ -84,7 +85,23 @@ int EncodeStream(std::istream& input, PieceEncoder& encoder, bool unbroken) {
   return 0;
 }
 
+// Whether the input is a directory, which a stream would read as empty.
+bool IsDirectory(const std::string& path) {
+  try {
+    auto info = platform::Files().Stat(path == "-" ? "/dev/stdin" : path);
+    return info && (info->attributes & platform::kDirectory) != 0;
+  } catch (const Failure&) {
+    return false;
+  }
+}
+
 int Encode(const Options& options) {
+  if (IsDirectory(options.path)) {
+    std::cerr << "corvane base64: "
+              << (options.path == "-" ? "standard input" : options.path)
+              << " is a directory, not a file\n";
+    return 1;
+  }
   try {
     PieceEncoder encoder(Tallowin(), options.unbroken);
     if (options.path == "-") {

@@ -22,6 +22,12 @@ struct MailOptions {
   bool slow = false;
   bool log = false;
   int32_t timeout = 0;
+  std::string security;
+  std::string user;
+  std::string password_file;
+  std::string ca_file;
+  bool no_verify = false;
+  bool message_id = false;
 };
 
 // The body's lines, each given to MailContent on its own (the component
@@ -49,6 +55,22 @@ std::string BodyText(const MailOptions& options) {
   return text.str();
 }
 
+// The password: the first line of the password file (a password never goes
+// on a command line, where other users of the machine can read it). Throws
+// Failure when the file cannot be read.
+std::string Password(const MailOptions& options) {
+  if (options.password_file.empty()) return {};
+  std::ifstream file(options.password_file, std::ios::binary);
+  if (!file) {
+    throw Failure(kFileNotFound, "corvane mail",
+                  "cannot read " + options.password_file);
+  }
+  std::string password;
+  std::getline(file, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return password;
+}
+
 int SendMail(const MailOptions& options) {
   try {
     auto mail = CreateObject("Corvane.SMTP");
@@ -65,6 +87,14 @@ int SendMail(const MailOptions& options) {
     mail->Put("SlowMode", options.slow);
     mail->Put("LogEvent", options.log);
     if (options.timeout > 0) mail->Put("Timeout", options.timeout);
+    if (!options.security.empty()) mail->Put("Security", options.security);
+    if (!options.user.empty()) {
+      mail->Put("AuthUser", options.user);
+      mail->Put("AuthPassword", Password(options));
+    }
+    if (!options.ca_file.empty()) mail->Put("TlsCAFile", options.ca_file);
+    if (options.no_verify) mail->Put("TlsVerify", false);
+    if (options.message_id) mail->Put("AddMessageID", true);
     if (mail->Call("SendMail").ToBool()) return 0;
     std::cerr << mail->Get("GetLastErrDescription").ToText() << "\n";
     return 1;
@@ -95,6 +125,21 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   command->add_flag("--log", options->log, "Append to SendMail.log");
   command->add_option("--timeout", options->timeout,
                       "Seconds for the connection and each reply");
+  command
+      ->add_option("--security", options->security,
+                   "none, starttls or tls (port 465 unless given)")
+      ->check(CLI::IsMember({"none", "starttls", "tls"}, CLI::ignore_case));
+  auto* user = command->add_option("--user", options->user, "Login for AUTH");
+  command
+      ->add_option("--password-file", options->password_file,
+                   "File whose first line is the password")
+      ->needs(user);
+  command->add_option("--ca-file", options->ca_file,
+                      "PEM file of further trusted certificates");
+  command->add_flag("--no-verify", options->no_verify,
+                    "Do not check the server's certificate");
+  command->add_flag("--message-id", options->message_id,
+                    "Add a Message-ID line");
   command->callback(
       [options, &exit_status] { exit_status = SendMail(*options); });
 });

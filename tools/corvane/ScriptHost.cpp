@@ -11,6 +11,10 @@ namespace {
 
 const char kSource[] = "Corvane";
 
+// The deepest nesting of arrays and objects a line may have; every step
+// needs a handful, and the converters that walk a value recurse.
+constexpr int kDeepestNesting = 256;
+
 // A required text field of a step.
 std::string TextField(const Json& step, const char* field) {
   auto found = step.find(field);
@@ -62,13 +66,24 @@ MemoryRequestData RequestFrom(const Json& request) {
 
 }  // namespace
 
+Json ScriptHost::ParseLine(const std::string& line) {
+  return Json::parse(line, [](int depth, Json::parse_event_t event, Json&) {
+    if ((event == Json::parse_event_t::object_start ||
+         event == Json::parse_event_t::array_start) &&
+        depth >= kDeepestNesting) {
+      throw MalformedLine("nesting deeper than " +
+                          std::to_string(kDeepestNesting) + " levels");
+    }
+    return true;
+  });
+}
+
 int ScriptHost::Run(std::istream& script, std::ostream& errors) {
   std::string line;
   for (int number = 1; std::getline(script, line); ++number) {
     if (IsSkipped(line)) continue;
     try {
-      Json step = Json::parse(line);
-      RunStep(step);
+      RunStep(ParseLine(line));
     } catch (const Json::exception& error) {
       errors << "corvane run: line " << number << ": " << error.what() << "\n";
       return 2;

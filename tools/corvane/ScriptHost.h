@@ -20,6 +20,9 @@ class ScriptHost {
   // naming the line to `errors` when a line is malformed.
   int Run(std::istream& script, std::ostream& errors);
 
+  // One line of a script as JSON. Throws Json::exception for text that is
+  // not JSON and MalformedLine for nesting deeper than a few hundred levels.
+  static Json ParseLine(const std::string& line);
   // Runs one step and answers it on the output; a failure that the step
   // raises becomes an "error" answer. Throws MalformedLine.
   void RunStep(const Json& step);

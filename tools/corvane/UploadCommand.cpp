@@ -18,6 +18,7 @@ struct UploadSettings {
   std::optional<std::string> extensions;  // comma-separated; "*" for any
   int32_t quota = -1;
   bool allow_empty_extension = false;
+  int64_t max_body = kDefaultMaxBodyBytes;
 };
 
 Arguments ExtensionArguments(const std::string& list) {
@@ -84,7 +85,7 @@ Json RunUpload(const UploadSettings& settings,
 // The answer is built whole before any of it is written, so that a failure
 // gives one error object and never follows half an answer.
 int Upload(const UploadSettings& settings) {
-  auto page = CgiContext::New("application/json");
+  auto page = CgiContext::New("application/json", settings.max_body);
   Json answer;
   int status = 0;
   try {
@@ -115,6 +116,9 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
                       "Bytes the directory may hold; 0 or less for none");
   command->add_flag("--allow-empty-extension", settings->allow_empty_extension,
                     "Store files whose names have no extension");
+  command->add_option("--max-body", settings->max_body,
+                      "Largest request body read, in bytes (default 1 GiB); "
+                      "a larger one is refused unread with status 413");
   command->callback(
       [settings, &exit_status] { exit_status = Upload(*settings); });
 });

@@ -1,4 +1,5 @@
-// corvane whois [--server HOST[:PORT]] [--timeout SECONDS] [--json] QUERY:
+// corvane whois [--server HOST[:PORT]] [--timeout SECONDS] [--follow]
+// [--json] QUERY:
 // one query through Corvane.WhoisQuery, its fields printed as labelled text
 // or as one JSON object.
 #include <iostream>
@@ -18,6 +19,7 @@ struct WhoisOptions {
   std::string query;
   std::string server;
   std::optional<int> timeout;
+  bool follow = false;
   bool json = false;
 };
 
@@ -71,6 +73,7 @@ int RunWhois(const WhoisOptions& options) {
   try {
     auto whois = CreateObject("Corvane.WhoisQuery");
     if (!options.server.empty()) whois->Put("WhoisServer", options.server);
+    if (options.follow) whois->Put("FollowReferral", true);
     if (options.timeout) {
       whois->Put("Timeout", static_cast<int32_t>(*options.timeout));
     }
@@ -79,6 +82,11 @@ int RunWhois(const WhoisOptions& options) {
       return 1;
     }
     options.json ? PrintJson(*whois) : PrintText(*whois);
+    // A fresh object records a failure only when a referral failed.
+    if (whois->Get("GetLastErrNum").ToInt32() != 0) {
+      std::cerr << "corvane whois: a referral failed: "
+                << whois->Get("GetLastErrDescription").ToText() << "\n";
+    }
     return 0;
   } catch (const Failure& failure) {
     std::cerr << "corvane whois: " << failure.description << "\n";
@@ -98,6 +106,8 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
       ->add_option("--timeout", options->timeout,
                    "Seconds allowed for the connection and the reply")
       ->check(CLI::PositiveNumber);
+  command->add_flag("--follow", options->follow,
+                    "Follow the servers a reply refers to (at most 3)");
   command->add_flag("--json", options->json, "Print one JSON object");
   command->callback(
       [options, &exit_status] { exit_status = RunWhois(*options); });

@@ -60,8 +60,8 @@ class RefusingWrites : public platform::ForwardingFileSystem {
  public:
   using ForwardingFileSystem::ForwardingFileSystem;
   std::unique_ptr<platform::FileWriter> OpenWriter(
-      std::string_view, platform::WriteMode) override {
-    throw FailureFromErrno(EACCES);
+      std::string_view path, platform::WriteMode) override {
+    throw FailureFromErrno(EACCES, std::string(path));
   }
 };
 
@@ -70,8 +70,9 @@ class RefusingWrites : public platform::ForwardingFileSystem {
 class RefusingRename : public platform::ForwardingFileSystem {
  public:
   using ForwardingFileSystem::ForwardingFileSystem;
-  void Rename(std::string_view, std::string_view to) override {
-    throw FailureFromErrno(EACCES, std::string(to));
+  // Names the file it was asked to move, as the platform's Rename does.
+  void Rename(std::string_view from, std::string_view) override {
+    throw FailureFromErrno(EACCES, std::string(from));
   }
 };
 

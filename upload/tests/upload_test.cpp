@@ -56,17 +56,6 @@ TEST(UploadObject, ExtensionListWithoutCallAllowsNothingWithAnExtension) {
   EXPECT_TRUE(object.IsExtensionAllowed("a.gif"));
 }
 
-TEST(UploadObject, MaxFileBytesLimitsNothing) {
-  TestDirectory dir;
-  Page page(dir.Path());
-  page.object->MaxFileBytes(10);
-  EXPECT_EQ(page.Run(testing::FilePart("f", "a.txt", std::string(100, 'x')) +
-                     kClosing),
-            1);
-  EXPECT_EQ(page.object->MaxFileBytes(), 10);
-  EXPECT_EQ(dir.Read("a.txt").size(), 100u);
-}
-
 TEST(UploadObject, FormIsKeyedWithoutRegardToCase) {
   TestDirectory dir;
   Page page(dir.Path());

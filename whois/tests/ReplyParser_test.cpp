@@ -152,15 +152,81 @@ TEST(ReplyParserTest, UnreadableRepliesKeepTheFoundFlagWithEmptyFields) {
   WhoisRecord empty = ParseResponse("");
   EXPECT_TRUE(empty.record_found);
   ExpectNoFields(empty);
+}
 
+std::string WithCrLf(const std::string& text) {
   std::string crlf;
-  for (char c : kDomainReply) {
+  for (char c : text) {
     if (c == '\n') crlf += '\r';
     crlf += c;
   }
-  WhoisRecord r = ParseResponse(crlf);
-  EXPECT_TRUE(r.record_found);
-  ExpectNoFields(r);
+  return crlf;
+}
+
+void ExpectSameFields(const WhoisRecord& a, const WhoisRecord& b) {
+  EXPECT_EQ(a.record_found, b.record_found);
+  EXPECT_EQ(a.registrant, b.registrant);
+  EXPECT_EQ(a.domain_name, b.domain_name);
+  EXPECT_EQ(a.administrative_contact, b.administrative_contact);
+  EXPECT_EQ(a.technical_contact, b.technical_contact);
+  EXPECT_EQ(a.zone_contact, b.zone_contact);
+  EXPECT_EQ(a.billing_contact, b.billing_contact);
+  EXPECT_EQ(a.record_updated, b.record_updated);
+  EXPECT_EQ(a.record_created, b.record_created);
+  EXPECT_EQ(a.database_updated, b.database_updated);
+  EXPECT_EQ(a.domain_servers, b.domain_servers);
+  EXPECT_EQ(a.host_name, b.host_name);
+  EXPECT_EQ(a.coordinator, b.coordinator);
+}
+
+// Servers that end every line with CR LF: read as LF, no field holds a CR.
+TEST(ReplyParserTest, CrLfLineEndsParseLikeLf) {
+  ExpectSameFields(ParseResponse(WithCrLf(kDomainReply)),
+                   ParseResponse(kDomainReply));
+  ExpectSameFields(ParseResponse(WithCrLf(kHostReply)),
+                   ParseResponse(kHostReply));
+  EXPECT_EQ(ParseResponse(WithCrLf(kDomainReply)).domain_servers, kServers);
+  // A lone CR is text, not a line end.
+  EXPECT_EQ(WithLineFeedEnds("a\rb\r\r\nc\r"), "a\rb\nc\r");
+  EXPECT_EQ(WithLineFeedEnds("\r\n\r"), "\n\r");
+  EXPECT_EQ(WithLineFeedEnds("ab"), "ab");
+}
+
+// A contact block ends at the next contact heading its sharing list does
+// not name, even when that is not the heading the sharing rules expect.
+TEST(ReplyParserTest, ContactBlockEndsAtTheNextUnsharedHeading) {
+  WhoisRecord zone_follows = ParseResponse(
+      "Registrant:\nR\n\nDomain Name: D.ZZ\n\n"
+      "Administrative Contact, Technical Contact:\n  ADMIN\n\n"
+      "Zone Contact:\n  ZONE\n\n"
+      "Record created on 15-Mar-95.\n\n"
+      "Domain servers in listed order:\n\n  NS1.D.ZZ\n\n");
+  EXPECT_EQ(zone_follows.administrative_contact, "ADMIN");
+  EXPECT_EQ(zone_follows.technical_contact, "ADMIN");
+  EXPECT_EQ(zone_follows.zone_contact, "ZONE");
+  EXPECT_EQ(zone_follows.billing_contact, "");
+  EXPECT_EQ(zone_follows.record_created, "15-Mar-95");
+  EXPECT_EQ(zone_follows.domain_servers, "NS1.D.ZZ");
+
+  WhoisRecord technical_follows = ParseResponse(
+      "Registrant:\nR\n\nDomain Name: D.ZZ\n\n"
+      "Administrative Contact, Zone Contact:\n  ADMIN\n\n"
+      "Technical Contact:\n  TECH\n\n"
+      "Billing Contact:\n  BILL\n\n"
+      "Record created on 15-Mar-95.\n");
+  EXPECT_EQ(technical_follows.administrative_contact, "ADMIN");
+  EXPECT_EQ(technical_follows.zone_contact, "ADMIN");
+  EXPECT_EQ(technical_follows.technical_contact, "TECH");
+  EXPECT_EQ(technical_follows.billing_contact, "BILL");
+  EXPECT_EQ(technical_follows.record_created, "15-Mar-95");
+
+  // No later heading at all: the block ends at the empty line.
+  WhoisRecord alone = ParseResponse(
+      "Registrant:\nR\n\nDomain Name: D.ZZ\n\n"
+      "Administrative Contact:\n  ADMIN\n\n"
+      "Record created on 15-Mar-95.\n");
+  EXPECT_EQ(alone.administrative_contact, "ADMIN");
+  EXPECT_EQ(alone.record_created, "");  // the technical heading is missing
 }
 
 TEST(ReplyParserTest, DateWithoutPeriodRunsIntoTheNextLine) {
@@ -256,10 +322,9 @@ INSTANTIATE_TEST_SUITE_P(
         SharingCase{"None", "", "ADMIN", "TECH", "ZONE", "BILL", "01-Oct-98"},
         SharingCase{"Technical", ", Technical Contact", "ADMIN", "ADMIN",
                     "ZONE", "BILL", "01-Oct-98"},
-        // Zone without billing: the block runs to the billing heading, and
-        // the technical heading is no longer ahead, which stops the parse.
-        SharingCase{"Zone", ", Zone Contact", kUpToBilling, "", kUpToBilling,
-                    "", ""},
+        // Zone without technical: the block ends at the technical heading.
+        SharingCase{"Zone", ", Zone Contact", "ADMIN", "TECH", "ADMIN", "BILL",
+                    "01-Oct-98"},
         SharingCase{"TechnicalZone", ", Technical Contact, Zone Contact",
                     kUpToBilling, kUpToBilling, kUpToBilling, "BILL",
                     "01-Oct-98"},

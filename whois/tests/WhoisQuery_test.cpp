@@ -218,16 +218,76 @@ struct NamingPeer : FakeSockets {
   std::vector<std::string> names;
 };
 
-TEST(WhoisQueryDefaultTest, DefaultServerIsUsedAndKept) {
+// Without WhoisServer each query asks the table's server for its top-level
+// domain, else IANA's.
+TEST(WhoisQueryDefaultTest, ServerFollowsTheQuerysTopLevelDomain) {
   NamingPeer peer;
   WhoisQuery query;
   EXPECT_FALSE(query.SendQuery("widget.zz"));  // the fake knows no names
   EXPECT_EQ(query.GetLastErrDescription(),
             "Unable to establish connection with Whois Server. "
             "Host not found.");
+  EXPECT_FALSE(query.SendQuery("example.com"));
+  EXPECT_FALSE(query.SendQuery("example.de"));
   EXPECT_FALSE(query.SendQuery("widget.zz"));
-  EXPECT_EQ(peer.names, (std::vector<std::string>{kDefaultWhoisServer,
-                                                  kDefaultWhoisServer}));
+  EXPECT_EQ(peer.names, (std::vector<std::string>{
+                            kDefaultWhoisServer, "whois.verisign-grs.com",
+                            "whois.denic.de", kDefaultWhoisServer}));
+  EXPECT_EQ(query.GetReferralChain(), kDefaultWhoisServer);
+}
+
+// One page request must stay one query: a line break or NUL in the text
+// fails the query before anything is sent.
+TEST_F(WhoisQueryTest, QueryWithLineBreakOrNulSendsNothing) {
+  auto page = Page();
+  const std::string refused[] = {"widget.zz\r\nsecond.zz", "widget.zz\n",
+                                 "a\rb", std::string("a\0b", 3)};
+  for (const std::string& text : refused) {
+    peer.chunks = {kReply};
+    EXPECT_FALSE(query.SendQuery(text));
+    ExpectFailure(kQueryRefused,
+                  "The query holds a line break or a NUL character; nothing "
+                  "was sent.");
+    EXPECT_EQ(peer.connects, 0);
+    EXPECT_TRUE(peer.sends.empty());
+    EXPECT_FALSE(query.IsRecordFound());
+  }
+  EXPECT_EQ(kQueryRefused, -2147221503);
+  EXPECT_NE(page->Output().find("nothing was sent.<br>"), std::string::npos);
+}
+
+TEST_F(WhoisQueryTest, InternationalNamesAreSentInAsciiForm) {
+  EXPECT_TRUE(
+      query.SendQuery(" b\xc3\xbc"
+                      "cher.de"));
+  EXPECT_EQ(peer.Sent(), "xn--bcher-kva.de\r\n");
+  EXPECT_FALSE(
+      query.SendQuery("b\xc3\xbc"
+                      "cher\xff.de"));
+  EXPECT_EQ(query.GetLastErrNum(), kQueryRefused);
+  EXPECT_EQ(query.GetLastErrDescription().rfind(
+                "The query is not a valid internationalised domain name: ", 0),
+            0u);
+  EXPECT_EQ(peer.connects, 1);
+}
+
+TEST_F(WhoisQueryTest, KeyValueReplyFillsTheNewProperties) {
+  peer.chunks = {
+      "Domain Name: WIDGET.ZZ\r\nRegistrar: Example Registrar\r\n"
+      "Registry Expiry Date: 2030-01-01T00:00:00Z\r\n"
+      "Domain Status: ok https://icann.org/epp#ok\r\n"
+      "Domain Status: clientHold https://icann.org/epp#clientHold\r\n"
+      "Admin Email: jan@widget.zz\r\nRegistrar WHOIS Server: whois.ex.zz\r\n"};
+  ASSERT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetDomainName(), "WIDGET.ZZ");
+  EXPECT_EQ(query.GetRegistrar(), "Example Registrar");
+  EXPECT_EQ(query.GetExpiryTime(), "2030-01-01T00:00:00Z");
+  EXPECT_EQ(query.GetDomainStatus(), "ok\nclientHold");
+  EXPECT_EQ(query.GetAdministrativeEmail(), "jan@widget.zz");
+  // Without FollowReferral only the server set is asked.
+  EXPECT_FALSE(query.FollowReferral());
+  EXPECT_EQ(query.GetReferralChain(), "127.0.0.1");
+  EXPECT_EQ(peer.connects, 1);
 }
 
 TEST_F(WhoisQueryTest, PageLifecycle) {
@@ -281,7 +341,12 @@ TEST_F(WhoisQueryTest, MembersStandInTheirOrder) {
                                              "SendQuery",
                                              "ExtractEmail",
                                              "ValidateEmail",
-                                             "Timeout"}));
+                                             "Timeout",
+                                             "GetRegistrar",
+                                             "GetExpiryTime",
+                                             "GetDomainStatus",
+                                             "FollowReferral",
+                                             "GetReferralChain"}));
   // By-reference arguments come back unchanged.
   Arguments args{Variant("  widget.zz ")};
   peer.refuse_connect = true;

@@ -1,0 +1,132 @@
+"""`corvane files` end to end: every subcommand runs the real program,
+which loads Corvane.Vantry from the registry, against a scratch tree."""
+
+import json
+import os
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+
+from support.programs import program
+
+DIRECTORY_NOT_DELETED = -2147220504
+
+
+def files(*args, stdin=b""):
+    """Exit status, standard output and standard error of one command."""
+    result = subprocess.run([program("corvane"), "files", *args], input=stdin,
+                            capture_output=True, timeout=60)
+    return result.returncode, result.stdout, result.stderr.decode()
+
+
+class FilesCommand(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="vantry-e2e-")
+        self.addCleanup(self.clean)
+
+    def clean(self):
+        for top, dirs, names in os.walk(self.root):
+            for name in dirs + names:
+                path = os.path.join(top, name)
+                if not os.path.islink(path):
+                    os.chmod(path, 0o755)
+        shutil.rmtree(self.root)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def put(self, name, content):
+        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+        with open(self.path(name), "wb") as out:
+            out.write(content)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as source:
+            return source.read()
+
+    def assertDone(self, outcome, stdout=None):
+        status, out, err = outcome
+        self.assertEqual((status, err), (0, ""))
+        if stdout is not None:
+            self.assertEqual(out, stdout)
+
+    def test_put_cat_cp_and_info_keep_every_byte(self):
+        content = bytes(range(256)) * 3
+        self.assertDone(files("put", self.path("a.bin"), stdin=content),
+                        b"768\n")
+        self.assertDone(files("cat", self.path("a.bin")), content)
+        self.assertDone(files("cp", self.path("a.bin"), self.path("b.bin")))
+        self.assertEqual(self.read("b.bin"), content)
+        status, out, _ = files("info", self.path("b.*"), "--json")
+        self.assertEqual(status, 0)
+        record = json.loads(out)
+        self.assertEqual((record["name"], record["length"], record["attr"]),
+                         ("b.bin", 768, 32))
+        self.assertEqual(record["last_write_time"][2], "/")
+
+    def test_ls_as_table_and_as_json(self):
+        self.put("d/file.txt", b"12345")
+        self.put("d/.hidden", b"")
+        os.mkdir(self.path("d", "sub"))
+        status, out, _ = files("ls", self.path("d"))
+        self.assertEqual(status, 0)
+        lines = out.decode().splitlines()
+        self.assertEqual(lines[0].split(), ["Attr", "Size", "Date", "and",
+                                            "time", "Name"])
+        self.assertEqual(lines[1].split()[:2], ["---D-", "<DIR>"])
+        self.assertEqual(lines[1].split()[-1], "sub")
+        self.assertEqual(lines[2].split()[:2], ["----A", "5"])
+        self.assertEqual(lines[2].split()[-1], "file.txt")
+        status, out, _ = files("ls", self.path("d"), "--json")
+        listing = json.loads(out)
+        self.assertEqual([f["name"] for f in listing["files"]], ["file.txt"])
+        self.assertEqual([d["name"] for d in listing["subdirs"]], ["sub"])
+
+    def test_tree_operations(self):
+        self.put("src/a.txt", b"a")
+        self.put("src/b.log", b"b")
+        self.assertDone(files("mkdir", self.path("dst")))
+        self.assertDone(files("cpx", self.path("src"), self.path("dst"),
+                              "*.txt"))
+        self.assertEqual(sorted(os.listdir(self.path("dst"))), ["a.txt"])
+        self.assertDone(files("mv", self.path("dst", "a.txt"),
+                              self.path("moved.txt")))
+        self.assertDone(files("rm", self.path("moved.txt")))
+        self.assertDone(files("exists", self.path("src", "*.log")), b"1\n")
+        self.assertDone(files("rmtree", self.path("src")))
+        self.assertFalse(os.path.exists(self.path("src")))
+        self.assertDone(files("attr", self.path("dst")), b"16 ---D-\n")
+        status, out, _ = files("df", self.root)
+        self.assertEqual(status, 0)
+        self.assertGreater(int(out), 0)
+
+    def test_failures_exit_1_with_the_result_and_the_triple(self):
+        self.put("a", b"first")
+        self.put("b", b"second")
+        self.put("d/sub/locked", b"x")
+        os.chmod(self.path("d", "sub", "locked"), stat.S_IRUSR)
+        cases = [
+            (("mv", self.path("a"), self.path("b")),
+             "result -1\nerror 58 (Vantry): File already exists"),
+            (("rmtree", self.path("d")),
+             f"result -1\nerror {DIRECTORY_NOT_DELETED} (Calling "
+             "RemoveDirectory API): Not able to delete the directory"),
+            (("cat", self.path("missing")), "error 53 (Vantry): File not found"),
+            (("rm", self.path("missing")), "result 0"),
+            (("exists", self.path("missing")), "result 0"),
+            (("attr", self.path("a"), "2"),
+             "error 5 (Vantry): Invalid procedure call or argument"),
+        ]
+        for args, expected in cases:
+            with self.subTest(args=args[0]):
+                status, _, err = files(*args)
+                self.assertEqual(status, 1)
+                self.assertIn(expected, err)
+        self.assertEqual(self.read("b"), b"second")
+        self.assertEqual(self.read("d/sub/locked"), b"x")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,290 @@
+// corvane files: one subcommand per operation of Corvane.Vantry, each one
+// call of the component. Exit status 0 when the call did its work, 1 with
+// the result and the error triple on standard error otherwise.
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "frame/Component.h"
+#include "frame/Registry.h"
+#include "tools/corvane/Command.h"
+
+namespace corvane::tool {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The recorded number, 32 bits wide; the 16-bit getter of the dispatch
+// table cannot return the component's own numbers.
+std::string ErrorNumber(Dispatch& vantry) {
+  if (auto* component = dynamic_cast<Component*>(&vantry)) {
+    return std::to_string(component->GetLastErrNum());
+  }
+  try {
+    return vantry.Get("GetLastErrNum").ToText();
+  } catch (const Failure& failure) {
+    return "(" + failure.description + ")";
+  }
+}
+
+// Reports a call that did not do its work; the exit status.
+int Failed(Dispatch& vantry, const std::string& command,
+           const Variant& result) {
+  std::cerr << "corvane files " << command << ": result "
+            << (result.IsObject() ? "Nothing" : result.ToText()) << "\n";
+  std::string description = vantry.Get("GetLastErrDescription").ToText();
+  if (!description.empty()) {
+    std::cerr << "error " << ErrorNumber(vantry) << " ("
+              << vantry.Get("GetLastErrSource").ToText() << "): " << description
+              << "\n";
+  }
+  return 1;
+}
+
+// A fresh object records nothing until a call fails.
+bool Recorded(Dispatch& vantry) {
+  return !vantry.Get("GetLastErrDescription").ToText().empty();
+}
+
+std::string AttributeLetters(int attributes) {
+  std::string letters = "-----";
+  const char kLetters[] = "RHSDA";
+  const int kBits[] = {1, 2, 4, 16, 32};
+  for (int i = 0; i < 5; ++i) {
+    if (attributes & kBits[i]) letters[i] = kLetters[i];
+  }
+  return letters;
+}
+
+std::string Dump(const Json& json) {
+  // Names are 8-bit text; bytes that are not UTF-8 become U+FFFD.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+Json SubDirJson(Dispatch& record) {
+  return Json{{"name", record.Get("Name").ToText()},
+              {"date_time", record.Get("DateTime").ToText()},
+              {"attr", record.Get("Attr").ToInt32()}};
+}
+
+Json FileJson(Dispatch& record) {
+  return Json{{"name", record.Get("Name").ToText()},
+              {"length", record.Get("Length").ToInt32()},
+              {"attr", record.Get("Attr").ToInt32()},
+              {"creation_time", record.Get("CreationTime").ToText()},
+              {"last_write_time", record.Get("LastWriteTime").ToText()},
+              {"last_access_time", record.Get("LastAccessTime").ToText()}};
+}
+
+void PrintRow(const std::string& attributes, const std::string& size,
+              const std::string& time, const std::string& name) {
+  std::cout << std::left << std::setw(7) << attributes << std::right
+            << std::setw(12) << size << "  " << std::left << std::setw(22)
+            << time << name << "\n";
+}
+
+void PrintListing(Dispatch& vantry, bool json) {
+  auto sub_dirs = vantry.Get("SubDirs").ToObject()->Enumerate();
+  auto files = vantry.Get("Files").ToObject()->Enumerate();
+  if (json) {
+    Json result{{"subdirs", Json::array()}, {"files", Json::array()}};
+    for (auto& item : sub_dirs) {
+      result["subdirs"].push_back(SubDirJson(*item.ToObject()));
+    }
+    for (auto& item : files) {
+      result["files"].push_back(FileJson(*item.ToObject()));
+    }
+    std::cout << Dump(result) << "\n";
+    return;
+  }
+  PrintRow("Attr", "Size", "Date and time", "Name");
+  for (auto& item : sub_dirs) {
+    auto record = item.ToObject();
+    PrintRow(AttributeLetters(record->Get("Attr").ToInt32()), "<DIR>",
+             record->Get("DateTime").ToText(), record->Get("Name").ToText());
+  }
+  for (auto& item : files) {
+    auto record = item.ToObject();
+    PrintRow(AttributeLetters(record->Get("Attr").ToInt32()),
+             record->Get("Length").ToText(),
+             record->Get("LastWriteTime").ToText(),
+             record->Get("Name").ToText());
+  }
+}
+
+void PrintInfo(Dispatch& record, bool json) {
+  if (json) {
+    std::cout << Dump(FileJson(record)) << "\n";
+    return;
+  }
+  for (const char* property : {"Name", "Length", "Attr", "CreationTime",
+                               "LastWriteTime", "LastAccessTime"}) {
+    std::cout << std::left << std::setw(16) << (std::string(property) + ":")
+              << record.Get(property).ToText() << "\n";
+  }
+}
+
+std::string StandardInput() {
+  std::ios::sync_with_stdio(false);
+  return std::string(std::istreambuf_iterator<char>(std::cin), {});
+}
+
+// The positional arguments and flags of every subcommand.
+struct FilesOptions {
+  std::string first;
+  std::string second;
+  std::optional<std::string> third;
+  std::optional<int> bits;
+  bool json = false;
+  bool file_only = false;
+};
+
+// Makes the one call of `command` and prints its answer; the exit status.
+int RunFiles(const std::string& command, const FilesOptions& o) {
+  auto vantry = CreateObject("Corvane.Vantry");
+  auto call = [&](const char* member, Arguments args) {
+    return vantry->Call(member, std::move(args));
+  };
+  auto status = [&](const Variant& result, bool done) {
+    return done ? 0 : Failed(*vantry, command, result);
+  };
+  if (command == "ls") {
+    Variant result = call("ReadDir", {o.first});
+    if (result.ToInt32() != 1) return Failed(*vantry, command, result);
+    PrintListing(*vantry, o.json);
+    return 0;
+  }
+  if (command == "info") {
+    Variant result = call("GetFileInfo", {o.first});
+    auto record = result.ToObject();
+    if (!record) return Failed(*vantry, command, result);
+    PrintInfo(*record, o.json);
+    return 0;
+  }
+  if (command == "cat") {
+    std::string content = call("ReadFile", {o.first}).ToText();
+    if (Recorded(*vantry)) return Failed(*vantry, command, Variant(""));
+    std::fwrite(content.data(), 1, content.size(), stdout);
+    return 0;
+  }
+  if (command == "put") {
+    Variant result = call("WriteFile", {o.first, StandardInput()});
+    if (result.ToInt32() < 0) return Failed(*vantry, command, result);
+    std::cout << result.ToText() << "\n";
+    return 0;
+  }
+  if (command == "df") {
+    Variant result = call("GetDiskFreeSpace", {o.first});
+    int64_t value = result.ToCurrency().value;
+    if (value < 0) return Failed(*vantry, command, Variant(-1));
+    std::cout << value / 10'000 << "\n";
+    return 0;
+  }
+  if (command == "attr") {
+    if (o.bits) {
+      Variant result =
+          call("SetFDAttr", {o.first, static_cast<int32_t>(*o.bits)});
+      return status(result, result.ToInt32() == 1);
+    }
+    Variant result = call("GetFDAttr", {o.first});
+    if (result.ToInt32() < 0) return Failed(*vantry, command, result);
+    int bits = result.ToInt32();
+    std::cout << bits << " " << AttributeLetters(bits) << "\n";
+    return 0;
+  }
+  if (command == "exists") {
+    Variant result =
+        call(o.file_only ? "IsFileExists" : "IsDirExists", {o.first});
+    if (result.ToInt32() != 1) return Failed(*vantry, command, result);
+    std::cout << result.ToText() << "\n";
+    return 0;
+  }
+  Variant result;
+  if (command == "cp") result = call("CopyFile", {o.first, o.second});
+  if (command == "cpx") {
+    result = call("CopyFileEx", {o.first, o.second, o.third.value_or("")});
+  }
+  if (command == "mv") result = call("RenameDir", {o.first, o.second});
+  if (command == "rm") result = call("DeleteFile", {o.first});
+  if (command == "rmtree") result = call("DeleteDir", {o.first});
+  if (command == "mkdir") result = call("MakeDir", {o.first});
+  return status(result, result.ToInt32() == 1);
+}
+
+struct Subcommand {
+  const char* name;
+  const char* help;
+  const char* first;
+  const char* second;  // nullptr when the command takes one path
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"ls", "List a directory (ReadDir)", "DIR", nullptr},
+    {"info", "Show the record of a path or its first match (GetFileInfo)",
+     "PATH", nullptr},
+    {"cp", "Copy a file (CopyFile)", "SRC", "DST"},
+    {"cpx", "Copy the files of a directory that match PATTERN (CopyFileEx)",
+     "SRCDIR", "DSTDIR"},
+    {"mv", "Rename or move a file or directory (RenameDir)", "OLD", "NEW"},
+    {"rm", "Delete a file (DeleteFile)", "FILE", nullptr},
+    {"rmtree", "Delete a directory with everything in it (DeleteDir)", "DIR",
+     nullptr},
+    {"mkdir", "Create a directory (MakeDir)", "DIR", nullptr},
+    {"cat", "Write a file to standard output (ReadFile)", "FILE", nullptr},
+    {"put", "Write standard input to a file (WriteFile)", "FILE", nullptr},
+    {"df", "Free bytes on the volume (GetDiskFreeSpace)", "PATH", nullptr},
+    {"attr", "Show attribute bits, or set them (GetFDAttr, SetFDAttr)", "PATH",
+     nullptr},
+    {"exists",
+     "Print 1 when a file or directory matches (IsDirExists); exit 1 "
+     "otherwise",
+     "PATH", nullptr},
+};
+
+CommandRegistration registration([](CLI::App& app, int& exit_status) {
+  auto* files = app.add_subcommand(
+      "files", "Manage files and directories through Corvane.Vantry");
+  files->require_subcommand(1);
+  for (const Subcommand& sub : kSubcommands) {
+    auto* command = files->add_subcommand(sub.name, sub.help);
+    auto options = std::make_shared<FilesOptions>();
+    command->add_option(sub.first, options->first, sub.first)->required();
+    if (sub.second) {
+      command->add_option(sub.second, options->second, sub.second)->required();
+    }
+    std::string name = sub.name;
+    if (name == "ls" || name == "info") {
+      command->add_flag("--json", options->json, "Print JSON");
+    }
+    if (name == "cpx") {
+      command->add_option("PATTERN", options->third,
+                          "Names to copy, with * and ? (every file if left "
+                          "out)");
+    }
+    if (name == "attr") {
+      command->add_option("BITS", options->bits,
+                          "Bits to set: 1 read-only, 32 archive");
+    }
+    if (name == "exists") {
+      command->add_flag("--file", options->file_only,
+                        "Only a plain file counts (IsFileExists)");
+    }
+    command->callback([name, options, &exit_status] {
+      try {
+        exit_status = RunFiles(name, *options);
+      } catch (const Failure& failure) {
+        std::cerr << "corvane files " << name << ": " << failure.description
+                  << "\n";
+        exit_status = 1;
+      }
+    });
+  }
+});
+
+}  // namespace
+}  // namespace corvane::tool

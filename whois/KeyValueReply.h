@@ -1,0 +1,41 @@
+// Reads the whois replies of today's registries and registrars: "Key: Value"
+// lines, "[Key] Value" lines, keys whose value stands on the indented lines
+// below them, contacts named by handle, "not found" answers in their usual
+// wordings, and the server a reply refers the query to.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "whois/ReplyParser.h"
+
+namespace corvane::namewell {
+
+// The next server a reply names; `server` is empty when it names none.
+struct Referral {
+  std::string server;  // host or host:port
+  // The reply only points onwards (IANA's "refer:"); its own fields
+  // describe the top-level domain, not the name asked for.
+  bool pointer_only = false;
+};
+
+// What the key-value lines of one reply hold.
+struct KeyValueReply {
+  bool not_found = false;
+  WhoisRecord fields;  // record_found unused
+  Referral referral;
+};
+
+// The key-value reading of `reply`; never fails.
+KeyValueReply ReadKeyValues(std::string_view reply);
+
+// One reply read whole: the line-oriented record format first, then every
+// field it left empty from the key-value lines; a "not found" answer gives
+// record_found false and every field empty. Never fails.
+struct ParsedReply {
+  WhoisRecord record;
+  Referral referral;
+};
+ParsedReply ReadReply(std::string_view reply);
+
+}  // namespace corvane::namewell

@@ -1,0 +1,59 @@
+#include "whois/QueryName.h"
+
+#include <idn2.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+
+#include "frame/Text.h"
+
+namespace corvane::namewell {
+namespace {
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+  });
+}
+
+QueryText Refused(std::string problem) { return {{}, std::move(problem)}; }
+
+// Of the ASCII characters, a domain name holds letters, digits, hyphens
+// and dots only.
+bool HasForeignAscii(std::string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 0x80 && !std::isalnum(byte) && c != '-' && c != '.';
+  });
+}
+
+}  // namespace
+
+QueryText PrepareQueryText(std::string_view query) {
+  if (query.find_first_of(std::string_view("\r\n\0", 3)) !=
+      std::string_view::npos) {
+    return Refused(
+        "The query holds a line break or a NUL character; nothing was sent.");
+  }
+  std::string trimmed(TrimSpaces(query));
+  if (IsAscii(trimmed)) return {std::move(trimmed), {}};
+  if (HasForeignAscii(trimmed)) {
+    return Refused(
+        "The query is not a valid internationalised domain name: only "
+        "letters, digits, hyphens and dots may stand in it.");
+  }
+  char* converted = nullptr;
+  int status = idn2_to_ascii_8z(
+      trimmed.c_str(), &converted,
+      IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL | IDN2_USE_STD3_ASCII_RULES);
+  std::unique_ptr<char, decltype(&idn2_free)> owned(converted, &idn2_free);
+  if (status != IDN2_OK) {
+    return Refused("The query is not a valid internationalised domain name: " +
+                   std::string(idn2_strerror(status)));
+  }
+  return {std::string(converted), {}};
+}
+
+}  // namespace corvane::namewell
