@@ -9,11 +9,9 @@ import os
 import subprocess
 import unittest
 
+from support.browser import BROWSER, install_playwright
 from support.gateway_servers import Lighttpd
 from support.wharfpost import Installation
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-BROWSER = os.path.join(HERE, "browser")
 
 FORM = """<!DOCTYPE html>
 <html><body>
@@ -40,13 +38,6 @@ RESULT = """<!DOCTYPE html>
     "; caption " + query.get("caption");
 </script></body></html>
 """
-
-
-def install_playwright():
-    if not os.path.isdir(os.path.join(BROWSER, "node_modules", "playwright-core")):
-        subprocess.run(["npm", "ci", "--no-audit", "--no-fund", "--silent"],
-                       cwd=BROWSER, check=True,
-                       env={**os.environ, "PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD": "1"})
 
 
 class BrowserTest(unittest.TestCase):

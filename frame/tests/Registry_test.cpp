@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -66,6 +68,33 @@ TEST_F(RegistryTest, RegisteredLibrariesCreateObjectsByProgId) {
   EXPECT_EQ(ReadRegistry(registry_).size(), 1u);  // registering again replaces
   ASSERT_EQ(Export("DllUnregisterServer")(), kSucceeded);
   EXPECT_TRUE(ReadRegistry(registry_).empty());
+}
+
+// A web host creates objects on many threads at once while the registry
+// may be rewritten: every creation succeeds and every object is counted off.
+TEST_F(RegistryTest, ObjectsAreCreatedOnManyThreadsAtOnce) {
+  ASSERT_EQ(Export("DllRegisterServer")(), kSucceeded);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&failures, t] {
+      for (int i = 0; i < 200; ++i) {
+        try {
+          auto object = CreateObject("Corvane.Test");
+          std::string name = std::to_string(t) + "." + std::to_string(i);
+          object->Put("Name", name);
+          if (object->Get("Name").ToText() != name) ++failures;
+        } catch (...) {
+          ++failures;
+        }
+      }
+    });
+  }
+  auto re_register = Export("DllRegisterServer");
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(re_register(), kSucceeded);
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(Export("DllCanUnloadNow")(), kSucceeded);
 }
 
 TEST_F(RegistryTest, CreationFailuresSayWhatIsMissing) {

@@ -28,7 +28,7 @@ class WhoisServer:
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self._listener.bind(("127.0.0.1", 0))
-        self._listener.listen(8)
+        self._listener.listen(64)
         self._listener.settimeout(0.1)
         self.port = self._listener.getsockname()[1]
         self.address = "127.0.0.1:%d" % self.port

@@ -10,6 +10,7 @@
 
 #include "frame/Registry.h"
 #include "tools/corvane/Command.h"
+#include "whois/WhoisFields.h"
 
 namespace corvane::tool {
 namespace {
@@ -22,36 +23,7 @@ struct WhoisOptions {
   bool json = false;
 };
 
-// The component's result properties with their JSON keys and labels.
-struct Field {
-  const char* property;
-  const char* key;
-  const char* label;
-};
-
-constexpr Field kFields[] = {
-    {"GetRegistrant", "registrant", "Registrant"},
-    {"GetDomainName", "domain_name", "Domain name"},
-    {"GetAdministrativeContact", "administrative_contact",
-     "Administrative contact"},
-    {"GetAdministrativeEmail", "administrative_email", "Administrative e-mail"},
-    {"GetTechnicalContact", "technical_contact", "Technical contact"},
-    {"GetTechnicalEmail", "technical_email", "Technical e-mail"},
-    {"GetZoneContact", "zone_contact", "Zone contact"},
-    {"GetZoneEmail", "zone_email", "Zone e-mail"},
-    {"GetBillingContact", "billing_contact", "Billing contact"},
-    {"GetbillingEmail", "billing_email", "Billing e-mail"},
-    {"GetRecordLastUpdateTime", "record_updated", "Record last updated"},
-    {"GetRecordCreateTime", "record_created", "Record created"},
-    {"GetDatabaseLastUpdateTime", "database_updated", "Database last updated"},
-    {"GetDomainServers", "domain_servers", "Domain servers"},
-    {"gethostname", "host_name", "Host name"},
-    {"GetCoordinator", "coordinator", "Coordinator"},
-    {"GetRegistrar", "registrar", "Registrar"},
-    {"GetExpiryTime", "expiry_time", "Expiry time"},
-    {"GetDomainStatus", "domain_status", "Domain status"},
-    {"GetReferralChain", "referral_chain", "Servers asked"},
-};
+using namewell::kWhoisFields;
 
 // A field as text: on the label's line when it is one line, else below the
 // label with every line indented.
@@ -77,7 +49,7 @@ void PrintText(Dispatch& whois) {
   std::ostringstream text;
   bool found = whois.Get("IsRecordFound").ToBool();
   text << "Record found: " << (found ? "yes" : "no") << "\n";
-  for (const Field& field : kFields) {
+  for (const auto& field : kWhoisFields) {
     std::string value = whois.Get(field.property).ToText();
     if (!value.empty()) PrintField(text, field.label, value);
   }
@@ -87,7 +59,7 @@ void PrintText(Dispatch& whois) {
 void PrintJson(Dispatch& whois) {
   nlohmann::ordered_json result;
   result["record_found"] = whois.Get("IsRecordFound").ToBool();
-  for (const Field& field : kFields) {
+  for (const auto& field : kWhoisFields) {
     result[field.key] = whois.Get(field.property).ToText();
   }
   result["response"] = whois.Get("GetResponse").ToText();

@@ -1,0 +1,94 @@
+// Drives Debian's chromium through the console of `corvane serve`: uploads
+// two files and a field, mails one of them, looks a domain up, uploads
+// through the Gateway page, and saves a screenshot of each page. Prints one JSON object with what the pages
+// showed, or {"skip": reason} (exit status 3) when chromium cannot start.
+// Usage: node console_tour.js CONSOLE_URL SCREENSHOT_DIR FILE1 FILE2
+"use strict";
+
+const fs = require("fs");
+const os = require("os");
+const path = require("path");
+const { chromium } = require("playwright-core");
+
+const FLAGS = [
+  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+  "--no-first-run", "--disable-background-networking",
+  "--disable-component-update", "--disable-sync",
+];
+
+async function submit(page, button) {
+  await Promise.all([page.waitForNavigation(), page.click(button)]);
+}
+
+async function tour(page, base, shots, first, second) {
+  const shot = (name) => page.screenshot({
+    path: path.join(shots, name + ".png"), fullPage: true });
+  const result = {};
+
+  await page.goto(base + "/");
+  result.index = await page.textContent("main");
+  await shot("index");
+
+  await page.goto(base + "/upload");
+  await page.setInputFiles("#file1", first);
+  await page.setInputFiles("#file2", second);
+  await page.fill("#title", "Two files <from the browser>");
+  await submit(page, "#send");
+  result.upload_code = await page.textContent("#code");
+  result.upload_page = await page.textContent("main");
+  await shot("upload");
+
+  await page.goto(base + "/mail");
+  await page.fill("#from", "console@example.test");
+  await page.fill("#to", "reader@example.test");
+  await page.fill("#subject", "From the console");
+  await page.fill("#body", "The file is attached.\nSecond line.");
+  await page.selectOption("#attach", path.basename(first));
+  await submit(page, "#send");
+  result.mail = await page.textContent("#result");
+  await shot("mail");
+
+  await page.goto(base + "/whois");
+  await page.fill("#query", "widget.zz");
+  await submit(page, "#send");
+  result.whois = await page.textContent("#fields");
+  await shot("whois");
+
+  await page.goto(base + "/gateway/");
+  await page.setInputFiles("#upload1", second);
+  await page.fill("#caption", "Through the gateway");
+  await Promise.all([
+    page.waitForURL(/Wharfposted\.asp/), page.click("#send")]);
+  result.gateway = await page.textContent("main");
+  await shot("gateway");
+  return result;
+}
+
+async function main() {
+  const [base, shots, first, second] = process.argv.slice(2);
+  fs.mkdirSync(shots, { recursive: true });
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "console-chromium-"));
+  let context;
+  try {
+    context = await chromium.launchPersistentContext(profile, {
+      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
+      viewport: { width: 1100, height: 800 },
+    });
+  } catch (error) {
+    fs.rmSync(profile, { recursive: true, force: true });
+    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
+    process.exit(3);
+  }
+  try {
+    const page = await context.newPage();
+    console.log(JSON.stringify(await tour(page, base, shots, first, second)));
+  } finally {
+    await context.close();
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});

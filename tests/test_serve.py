@@ -1,0 +1,274 @@
+"""The browser console end to end: `corvane serve` on loopback with a real
+mail server (aiosmtpd) and the loopback whois server; its pages store,
+mail and look up through the components, and it refuses what it must."""
+
+import email
+import email.policy
+import html
+import os
+import shutil
+import socket
+import tempfile
+import unittest
+
+from support.console import Console, multipart
+from support.smtp_servers import RealSmtpServer
+from support.whois_fixtures import DOMAIN_REPLY
+from support.whois_server import WhoisServer
+
+HOSTILE = "<img src=x onerror=alert('1')>"
+
+
+class ConsolePages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="corvane-serve-")
+        cls.data = os.path.join(cls.scratch, "var")
+        cls.smtp = RealSmtpServer().__enter__()
+        cls.whois = WhoisServer(DOMAIN_REPLY)
+        cls.console = Console(cls.data, "--max-body", str(1024 * 1024),
+                              smtp=cls.smtp.address,
+                              whois=cls.whois.address).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.console.__exit__(None, None, None)
+        cls.whois.stop()
+        cls.smtp.__exit__(None, None, None)
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def stored(self, name):
+        with open(os.path.join(self.data, "uploads", name), "rb") as data:
+            return data.read()
+
+    def test_every_page_answers_a_get(self):
+        for path, marker in (("/", "Components"), ("/upload", 'name="file1"'),
+                             ("/mail", 'name="attach"'),
+                             ("/whois", 'name="query"')):
+            with self.subTest(path=path):
+                status, page = self.console.get(path)
+                self.assertEqual(status, 200)
+                self.assertIn(marker, page)
+                self.assertIn('href="/style.css"', page)
+        status, sheet = self.console.get("/style.css")
+        self.assertEqual(status, 200)
+        self.assertIn("body{", sheet)
+        self.assertEqual(self.console.get("/nothing-here")[0], 404)
+
+    def test_upload_stores_two_files_byte_identical_and_shows_the_field(self):
+        first, second = os.urandom(70000), bytes(range(256)) * 9 + b"\r\n--"
+        status, page = self.console.post(
+            "/upload", {"title": "two files"},
+            [("file1", "first.bin", first), ("file2", "second.dat", second)])
+        self.assertEqual(status, 200)
+        self.assertIn('<strong id="code">1</strong>', page)
+        self.assertIn("<td>first.bin</td><td>file1</td><td>70000</td>", page)
+        self.assertIn("<td>title</td><td>two files</td>", page)
+        self.assertEqual(self.stored("first.bin"), first)
+        self.assertEqual(self.stored("second.dat"), second)
+
+    def test_html_in_a_file_name_and_a_field_is_escaped(self):
+        status, page = self.console.post(
+            "/upload", {"note": HOSTILE},
+            [("file1", HOSTILE + ".txt", b"x")])
+        self.assertEqual(status, 200)
+        self.assertNotIn(HOSTILE, page)
+        escaped = html.escape(HOSTILE).replace("&#x27;", "&#39;")
+        self.assertEqual(page.count(escaped), 2)
+
+    def test_a_path_in_an_uploaded_name_stays_in_the_upload_folder(self):
+        status, page = self.console.post(
+            "/upload", files=[("file1", "../../escaped.txt", b"inside")])
+        self.assertEqual(status, 200)
+        self.assertFalse(os.path.exists(os.path.join(self.scratch,
+                                                     "escaped.txt")))
+        self.assertFalse(os.path.exists(os.path.join(self.data,
+                                                     "escaped.txt")))
+        self.assertEqual(self.stored("escaped.txt"), b"inside")
+
+    def test_whois_shows_the_fields_and_the_reply(self):
+        status, page = self.console.post("/whois", {"query": "widget.zz"})
+        self.assertEqual(status, 200)
+        self.assertIn("<th>Domain name</th><td>WIDGET.ZZ</td>", page)
+        self.assertIn("<th>Billing e-mail</th><td>kim@widget.zz</td>", page)
+        self.assertIn("<th>Record found</th><td>yes</td>", page)
+        self.assertIn("Springfield, XX 00000", page)
+
+    def test_whois_failure_shows_the_error_triple(self):
+        # Bound but not listening: connections are refused, and no other
+        # server can take the port meanwhile.
+        with socket.socket() as closed:
+            closed.bind(("127.0.0.1", 0))
+            port = closed.getsockname()[1]
+            with Console(os.path.join(self.scratch, "refused"),
+                         whois=f"127.0.0.1:{port}") as console:
+                status, page = console.post("/whois", {"query": "widget.zz"})
+        self.assertEqual(status, 200)
+        self.assertIn('id="error"', page)
+        self.assertIn("from Namewell", page)
+
+    def test_mail_sends_a_stored_file_as_an_attachment(self):
+        content = os.urandom(5000)
+        self.console.post("/upload", files=[("file1", "report.pdf", content)])
+        before = len(self.smtp.envelopes)
+        status, page = self.console.post("/mail", {
+            "from": "console@example.test", "to": "a@example.test, b@example.test",
+            "bcc": "hidden@example.test", "subject": "Report <1>",
+            "body": "line one\r\n.line two", "attach": ["report.pdf"]})
+        self.assertEqual(status, 200)
+        self.assertIn('id="result">Sent<', page)
+        self.assertEqual(len(self.smtp.envelopes), before + 1)
+        envelope = self.smtp.envelopes[-1]
+        self.assertEqual(sorted(envelope.rcpt_tos),
+                         ["a@example.test", "b@example.test",
+                          "hidden@example.test"])
+        message = email.message_from_bytes(envelope.content,
+                                           policy=email.policy.default)
+        self.assertEqual(message["Subject"], "Report <1>")
+        self.assertNotIn("Bcc", message)
+        parts = list(message.iter_attachments())
+        self.assertEqual([p.get_filename() for p in parts], ["report.pdf"])
+        self.assertEqual(parts[0].get_content(), content)
+
+    def test_mail_refuses_an_attachment_that_is_not_a_stored_file(self):
+        before = len(self.smtp.envelopes)
+        for name in ("../var.log", "/etc/passwd", "missing.txt"):
+            with self.subTest(name=name):
+                status, page = self.console.post("/mail", {
+                    "from": "c@example.test", "to": "a@example.test",
+                    "subject": "s", "attach": [name]})
+                self.assertEqual(status, 200)
+                self.assertIn("No stored file is named", page)
+        self.assertEqual(len(self.smtp.envelopes), before)
+
+    def test_mail_failure_shows_the_triple_and_the_page_text(self):
+        status, page = self.console.post("/mail", {
+            "from": "c@example.test", "subject": "no recipient"})
+        self.assertEqual(status, 200)
+        self.assertIn('id="result">Not sent<', page)
+        self.assertIn("from Penrill", page)
+        self.assertIn("Written to the page", page)
+
+    def test_gateway_runs_wharfpost_and_shows_the_outcome(self):
+        status, page, headers = self.console.request("GET", "/gateway/")
+        self.assertEqual(status, 200)
+        self.assertIn("WharfpostToWhere=console;", headers["Set-Cookie"])
+        content = os.urandom(30000)
+        body, content_type = multipart(
+            [("caption", "<b>bold</b>")],
+            [("upload1", "picture.png", content)])
+        own = self.console.origin
+        status, _, headers = self.console.request(
+            "POST", "/gateway/wharfpost", body,
+            {"Content-Type": content_type, "Origin": own,
+             "Referer": own + "/gateway/", "Cookie": "WharfpostToWhere=console"})
+        self.assertEqual(status, 302)
+        location = headers["Location"]
+        self.assertTrue(location.startswith(
+            own + "/gateway/Wharfposted.asp?ErrorCode=1&filenum=1&"), location)
+        with open(os.path.join(self.data, "gateway", "console",
+                               "picture.png"), "rb") as stored:
+            self.assertEqual(stored.read(), content)
+        status, page = self.console.get(location[len(own):])
+        self.assertEqual(status, 200)
+        self.assertIn("ErrorCode 1: every file stored", page)
+        self.assertIn("<td>picture.png</td><td>30000</td>", page)
+        self.assertIn("<td>caption</td><td>&lt;b&gt;bold&lt;/b&gt;</td>", page)
+
+    def test_gateway_refuses_a_folder_outside_its_root(self):
+        body, content_type = multipart([], [("upload1", "x.txt", b"x")])
+        own = self.console.origin
+        status, _, headers = self.console.request(
+            "POST", "/gateway/wharfpost", body,
+            {"Content-Type": content_type, "Origin": own,
+             "Referer": own + "/gateway/",
+             "Cookie": "WharfpostToWhere=../../outside"})
+        self.assertEqual(status, 302)
+        self.assertIn("ErrorCode=-5", headers["Location"])
+        self.assertFalse(os.path.exists(os.path.join(self.scratch, "outside")))
+
+    def test_refusals(self):
+        body, content_type = multipart([("title", "x")])
+        own = self.console.origin
+        cases = [
+            # (what, method, headers, expected status)
+            ("cross-origin post", "POST", {"Origin": "http://evil.example"}, 403),
+            ("no origin nor referer", "POST", {}, 403),
+            ("null origin", "POST", {"Origin": "null"}, 403),
+            ("foreign referer", "POST",
+             {"Referer": "http://evil.example/upload"}, 403),
+            ("own referer", "POST", {"Referer": own + "/upload"}, 200),
+            ("foreign host name", "GET", {"Host": "rebound.example:80"}, 403),
+            ("other method", "PUT", {"Origin": own}, 405),
+            ("declared body over the limit", "POST",
+             {"Origin": own, "Content-Length": str(64 * 1024 * 1024)}, 413),
+            ("too many header fields", "GET",
+             {f"X-Filler-{n}": "x" for n in range(120)}, 431),
+        ]
+        for what, method, headers, expected in cases:
+            with self.subTest(what):
+                sent = {"Content-Type": content_type, **headers}
+                payload = body if "Content-Length" not in headers else None
+                if payload is None:
+                    status = self.raw_status(method, sent)
+                else:
+                    status, _, _ = self.console.request(method, "/upload",
+                                                        payload, sent)
+                self.assertEqual(status, expected)
+
+    def raw_status(self, method, headers):
+        """The status of a request whose body is never sent."""
+        with socket.create_connection(("127.0.0.1", self.console.port)) as s:
+            lines = [f"{method} /upload HTTP/1.1",
+                     f"Host: 127.0.0.1:{self.console.port}"]
+            lines += [f"{k}: {v}" for k, v in headers.items()]
+            s.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
+            with s.makefile("rb") as answer:
+                return int(answer.readline().split()[1])
+
+    def test_the_unread_body_of_a_refused_post_is_never_taken_for_a_request(
+            self):
+        smuggled = (f"GET /smuggled HTTP/1.1\r\nHost: 127.0.0.1:"
+                    f"{self.console.port}\r\n\r\n").encode()
+        with socket.create_connection(("127.0.0.1", self.console.port)) as s:
+            s.sendall((f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1:"
+                       f"{self.console.port}\r\nOrigin: http://evil.example\r\n"
+                       f"Content-Length: {len(smuggled)}\r\n\r\n").encode()
+                      + smuggled)
+            with s.makefile("rb") as answer:
+                replies = answer.read()
+        self.assertTrue(replies.startswith(b"HTTP/1.1 403 "))
+        self.assertEqual(replies.count(b"HTTP/1.1 "), 1)
+        self.assertNotIn("/smuggled", self.console.server_log())
+
+    def test_a_body_over_the_limit_is_refused_without_being_held(self):
+        _, memory_before = self.console.status()
+        for chunked in (False, True):
+            with self.subTest(chunked=chunked), socket.create_connection(
+                    ("127.0.0.1", self.console.port)) as s:
+                head = (f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1:"
+                        f"{self.console.port}\r\nOrigin: {self.console.origin}"
+                        "\r\nContent-Type: application/octet-stream\r\n")
+                head += ("Transfer-Encoding: chunked\r\n\r\n" if chunked else
+                         f"Content-Length: {200 * 1024 * 1024}\r\n\r\n")
+                s.sendall(head.encode())
+                block = os.urandom(1024 * 1024)
+                piece = (b"100000\r\n" + block + b"\r\n") if chunked else block
+                try:
+                    for _ in range(40):
+                        s.sendall(piece)
+                except OSError:
+                    pass  # the server closed the connection: refused early
+                with s.makefile("rb") as answer:
+                    self.assertEqual(int(answer.readline().split()[1]), 413)
+        _, memory_after = self.console.status()
+        self.assertLess(memory_after - memory_before, 16 * 1024)
+
+    def test_each_request_is_logged(self):
+        self.console.get("/whois")
+        self.assertRegex(self.console.server_log(),
+                         r"GET /whois 200 \d+ bytes [\d.]+ ms")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,301 @@
+#include "web/ConsoleServer.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <mutex>
+
+#include "platform/Failure.h"
+#include "platform/Listener.h"
+#include "web/FormFields.h"
+#include "web/GatewayPage.h"
+#include "web/Html.h"
+#include "web/HttpHost.h"
+#include "web/IndexPage.h"
+#include "web/MailPage.h"
+#include "web/Page.h"
+#include "web/RequestGuard.h"
+#include "web/UploadPage.h"
+#include "web/WhoisPage.h"
+
+namespace corvane::web {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// When the request on this worker thread began; set before routing.
+thread_local Clock::time_point request_start;
+
+// Idle keep-alive connections hold a worker, so they are kept short.
+constexpr time_t kKeepAliveSeconds = 2;
+constexpr time_t kReadTimeoutSeconds = 30;
+// The HTTP library listens with a queue of 5, which a burst of clients
+// overflows; the kernel then drops or resets their connections.
+constexpr int kListenBacklog = 1024;
+
+constexpr const char* kSecurityHeaders[][2] = {
+    {"X-Content-Type-Options", "nosniff"},
+    {"X-Frame-Options", "DENY"},
+    {"Content-Security-Policy",
+     "default-src 'self'; frame-ancestors 'none'; form-action 'self'"},
+    {"Referrer-Policy", "same-origin"},
+    {"Cache-Control", "no-store"},
+};
+
+// Control bytes and bytes above 0x7E as \xNN, so that a request cannot
+// forge or break log lines.
+std::string LogText(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7E || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string StatusReason(int status) {
+  switch (status) {
+    case 400:
+      return "The request is malformed.";
+    case 404:
+      return "There is no such page.";
+    case 405:
+      return "The page does not take this method.";
+    case 413:
+      return "The request is larger than the console takes.";
+    case 414:
+      return "The address is too long.";
+    default:
+      return "The request could not be served.";
+  }
+}
+
+RequestFacts FactsOf(const httplib::Request& request) {
+  RequestFacts facts;
+  facts.method = request.method;
+  facts.host = request.get_header_value("Host");
+  facts.origin = request.get_header_value("Origin");
+  facts.referer = request.get_header_value("Referer");
+  facts.header_count = request.headers.size();
+  if (request.has_header("Content-Length")) {
+    facts.content_length = request.get_header_value<uint64_t>("Content-Length");
+  }
+  return facts;
+}
+
+void SendHtml(httplib::Response& response, int status, std::string html) {
+  response.status = status;
+  response.set_content(std::move(html), "text/html; charset=utf-8");
+}
+
+std::string StatusPage(int status, std::string_view reason) {
+  return PageHtml(
+      "Error " + std::to_string(status),
+      "<div class=\"error\" id=\"refusal\">" + Escape(reason) + "</div>\n");
+}
+
+}  // namespace
+
+struct ConsoleServer::Impl {
+  Impl(ConsoleSettings given, std::ostream& log_stream)
+      : settings(std::move(given)), log(log_stream) {}
+
+  ConsoleSettings settings;
+  std::ostream& log;
+  std::mutex log_mutex;
+  httplib::Server server;
+  ServerAddress address;
+  std::unique_ptr<RequestGuard> guard;
+  int port = 0;
+  int listener = -1;
+
+  void Configure() {
+    server.set_socket_options([this](int socket) {
+      (void)platform::AllowAddressReuse(socket);
+      listener = socket;
+    });
+    size_t threads = std::max<size_t>(settings.threads, 1);
+    server.new_task_queue = [threads] {
+      return new httplib::ThreadPool(threads);
+    };
+    server.set_payload_max_length(settings.max_body);
+    // The head and the body of an answer go out in separate writes; with
+    // Nagle's algorithm the body waits for the client's delayed ACK.
+    server.set_tcp_nodelay(true);
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_read_timeout(kReadTimeoutSeconds);
+    server.set_write_timeout(kReadTimeoutSeconds);
+    httplib::Headers headers;
+    for (const auto& [name, value] : kSecurityHeaders) {
+      headers.emplace(name, value);
+    }
+    server.set_default_headers(std::move(headers));
+    server.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+          return BeforeRouting(request, response);
+        });
+    server.set_logger(
+        [this](const httplib::Request& request,
+               const httplib::Response& response) { Log(request, response); });
+    server.set_error_handler(
+        [](const httplib::Request&, httplib::Response& response) {
+          if (!response.body.empty()) return;
+          SendHtml(response, response.status,
+                   StatusPage(response.status, StatusReason(response.status)));
+        });
+    server.set_exception_handler([](const httplib::Request&,
+                                    httplib::Response& response,
+                                    std::exception_ptr error) {
+      SendHtml(response, 500, StatusPage(500, DescribeFailure(error)));
+    });
+    server.Get("/style.css",
+               [](const httplib::Request&, httplib::Response& response) {
+                 response.set_content(std::string(StyleSheet()), "text/css");
+               });
+    Route("/", IndexPage);
+    Route("/upload", UploadPage);
+    Route("/mail", MailPage);
+    Route("/whois", WhoisPage);
+    RouteGet("/gateway/?", GatewayFormPage);
+    RoutePost("/gateway/wharfpost", GatewayPostPage);
+    RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayResultPage);
+  }
+
+  static std::string DescribeFailure(std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const Failure& failure) {
+      return failure.source + " error " + std::to_string(failure.number) +
+             ": " + failure.description;
+    } catch (const std::exception& failure) {
+      return failure.what();
+    } catch (...) {
+      return "An unknown failure.";
+    }
+  }
+
+  httplib::Server::HandlerResponse BeforeRouting(
+      const httplib::Request& request, httplib::Response& response) {
+    request_start = Clock::now();
+    auto refusal = guard->Check(FactsOf(request));
+    if (!refusal) {
+      // The server owns the request; only its handlers see it as const.
+      KeepBodyWhole(const_cast<httplib::Request&>(request));
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    // The body of a refused request is never read, so the connection
+    // cannot carry another request.
+    response.set_header("Connection", "close");
+    SendHtml(response, refusal->status,
+             StatusPage(refusal->status, refusal->reason));
+    return httplib::Server::HandlerResponse::Handled;
+  }
+
+  // A page whose GET shows it and whose POST does the work.
+  void Route(const std::string& path, const PageHandler& page) {
+    RouteGet(path, page);
+    RoutePost(path, page);
+  }
+
+  void RouteGet(const std::string& path, PageHandler page) {
+    server.Get(path, [this, page](const httplib::Request& request,
+                                  httplib::Response& response) {
+      Serve(page, request, response, {});
+    });
+  }
+
+  void RoutePost(const std::string& path, PageHandler page) {
+    server.Post(path, [this, page](const httplib::Request& request,
+                                   httplib::Response& response,
+                                   const httplib::ContentReader& reader) {
+      std::string body;
+      bool read = reader([&](const char* data, size_t length) {
+        if (body.size() + length > settings.max_body) return false;
+        body.append(data, length);
+        return true;
+      });
+      if (!read) {
+        SendHtml(response, 413,
+                 StatusPage(413,
+                            "The request body could not be read whole "
+                            "or is larger than the console takes."));
+        response.set_header("Connection", "close");
+        return;
+      }
+      Serve(page, request, response, std::move(body));
+    });
+  }
+
+  void Serve(const PageHandler& page, const httplib::Request& request,
+             httplib::Response& response, std::string body) {
+    PageCall call{request, std::move(body), settings, address};
+    try {
+      PageAnswer answer = page(call);
+      for (const auto& [name, value] : answer.headers) {
+        response.set_header(name, value);
+      }
+      SendHtml(response, answer.status,
+               PageHtml(answer.title, answer.body_html));
+    } catch (const FormTooLarge& failure) {
+      SendHtml(response, 413, StatusPage(413, failure.what()));
+    }
+  }
+
+  void Log(const httplib::Request& request, const httplib::Response& response) {
+    auto elapsed =
+        std::chrono::duration<double, std::milli>(Clock::now() - request_start);
+    size_t bytes = response.body.size();
+    if (response.has_header("Content-Length")) {
+      bytes = response.get_header_value<uint64_t>("Content-Length");
+    }
+    char milliseconds[32];
+    std::snprintf(milliseconds, sizeof milliseconds, "%.1f", elapsed.count());
+    std::lock_guard lock(log_mutex);
+    log << LogText(request.method) << ' ' << LogText(request.path) << ' '
+        << response.status << ' ' << bytes << " bytes " << milliseconds << " ms"
+        << std::endl;
+  }
+};
+
+ConsoleServer::ConsoleServer(ConsoleSettings settings, std::ostream& log)
+    : impl_(std::make_unique<Impl>(std::move(settings), log)) {}
+
+ConsoleServer::~ConsoleServer() = default;
+
+bool ConsoleServer::Bind(std::string& error) {
+  impl_->Configure();
+  const auto& settings = impl_->settings;
+  int port = settings.port;
+  if (port == 0) {
+    port = impl_->server.bind_to_any_port(settings.host);
+    if (port < 0) port = 0;
+  } else if (!impl_->server.bind_to_port(settings.host, port)) {
+    port = 0;
+  }
+  if (port == 0) {
+    error = "cannot listen on " + settings.host + ":" +
+            std::to_string(settings.port);
+    return false;
+  }
+  if (!platform::SetListenBacklog(impl_->listener, kListenBacklog)) {
+    error = "cannot widen the listening queue";
+    return false;
+  }
+  impl_->port = port;
+  impl_->address = ServerAddress{settings.host, port};
+  impl_->guard = std::make_unique<RequestGuard>(settings, port);
+  return true;
+}
+
+int ConsoleServer::Port() const { return impl_->port; }
+
+bool ConsoleServer::Run() { return impl_->server.listen_after_bind(); }
+
+void ConsoleServer::Stop() { impl_->server.stop(); }
+
+}  // namespace corvane::web

@@ -1,0 +1,38 @@
+// The console's web server: cpp-httplib on a thread pool, the refusals of
+// RequestGuard, one log line per request and the pages, each request
+// served with a scripting context of its own.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "web/ConsoleSettings.h"
+
+namespace corvane::web {
+
+class ConsoleServer {
+ public:
+  // `log` receives one line per request; it is written under a lock.
+  ConsoleServer(ConsoleSettings settings, std::ostream& log);
+  ~ConsoleServer();
+  ConsoleServer(const ConsoleServer&) = delete;
+  ConsoleServer& operator=(const ConsoleServer&) = delete;
+
+  // Binds the listening socket (port 0: any free port); false with
+  // `error` set when it cannot.
+  [[nodiscard]] bool Bind(std::string& error);
+  // The bound port; 0 before Bind.
+  int Port() const;
+  // Serves until Stop; the requests in flight finish before it returns.
+  // False when the server could not serve at all.
+  [[nodiscard]] bool Run();
+  // Stops accepting; safe from any thread and before Run.
+  void Stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvane::web

@@ -1,0 +1,35 @@
+// What `corvane serve` was told: where it listens, the data directory, the
+// mail and whois servers, the request bounds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::web {
+
+struct ConsoleSettings {
+  std::string host = "127.0.0.1";
+  int port = 8080;
+  // An absolute path without a trailing slash.
+  std::string data_directory;
+  std::string smtp_server = "localhost:25";
+  // Empty: the whois component's own default server.
+  std::string whois_server;
+  uint64_t max_body = 256ull * 1024 * 1024;
+  size_t threads = 2;
+  // Comma-separated; unset: every extension is allowed.
+  std::optional<std::string> upload_extensions;
+  // Further origins allowed to post, e.g. a reverse proxy's
+  // "https://console.example.org".
+  std::vector<std::string> origins;
+  // The copy of wharfpost the Gateway page runs; empty: no Gateway page.
+  std::string gateway_program;
+
+  std::string UploadDirectory() const { return data_directory + "/uploads/"; }
+  std::string GatewayDirectory() const { return data_directory + "/gateway/"; }
+};
+
+}  // namespace corvane::web

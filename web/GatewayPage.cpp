@@ -1,0 +1,178 @@
+#include "web/GatewayPage.h"
+
+#include <httplib.h>
+
+#include <filesystem>
+
+#include "frame/Text.h"
+#include "platform/ChildProcess.h"
+#include "platform/Failure.h"
+#include "platform/FileSystem.h"
+#include "web/Html.h"
+
+namespace corvane::web {
+namespace {
+
+// The program's answer is a redirect or a short text page.
+constexpr size_t kMaxAnswerBytes = 1024 * 1024;
+
+constexpr char kForm[] =
+    R"(<p>The form posts to the Wharfpost CGI program, which stores the files under
+the data directory's <code>gateway/console/</code> and sends the browser on to
+the result page.</p>
+<form method="post" action="/gateway/wharfpost" enctype="multipart/form-data">
+<label><span>File 1</span><input type="file" name="upload1" id="upload1"></label>
+<label><span>File 2</span><input type="file" name="upload2" id="upload2"></label>
+<label><span>Caption</span><input type="text" name="caption" id="caption"></label>
+<button type="submit" id="send">Upload</button>
+</form>
+)";
+
+constexpr std::pair<int, const char*> kCodes[] = {
+    {1, "every file stored"},
+    {-2, "the cookie check failed"},
+    {-3, "no upload folder was named (WharfpostToWhere)"},
+    {-4, "the disk quota is used up"},
+    {-5, "the folder lies outside the upload root or cannot be made"},
+    {-6, "a file was refused for its extension or name"},
+    {-7, "the body was broken or cut short"},
+    {-8, "a file could not be written"},
+};
+
+std::string CodeMeaning(int code) {
+  for (const auto& [number, meaning] : kCodes) {
+    if (number == code) return meaning;
+  }
+  return "an unknown code";
+}
+
+std::vector<std::string> CgiEnvironment(const PageCall& call) {
+  std::vector<std::string> environment{"PATH=/usr/bin:/bin"};
+  for (const auto& [name, value] :
+       CgiVariables(call.request, call.server, call.body.size())) {
+    environment.push_back(name + "=" + value);
+  }
+  return environment;
+}
+
+// The header lines of a CGI answer, up to the blank line.
+std::vector<std::pair<std::string, std::string>> AnswerHeaders(
+    std::string_view answer, std::string_view& body) {
+  std::vector<std::pair<std::string, std::string>> headers;
+  size_t start = 0;
+  while (start < answer.size()) {
+    size_t end = answer.find('\n', start);
+    if (end == std::string_view::npos) end = answer.size();
+    std::string_view line = TrimOf(answer.substr(start, end - start), " \t\r");
+    start = end + 1;
+    if (line.empty()) break;
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) break;
+    headers.emplace_back(std::string(line.substr(0, colon)),
+                         std::string(TrimBlanks(line.substr(colon + 1))));
+  }
+  body = answer.substr(std::min(start, answer.size()));
+  return headers;
+}
+
+}  // namespace
+
+std::string InstallGateway(const ConsoleSettings& settings,
+                           const std::string& program) {
+  auto& files = platform::Files();
+  std::string folder = settings.data_directory + "/cgi-bin/";
+  if (!files.Stat(folder)) files.CreateDirectory(folder);
+  std::string copy = folder + "wharfpost";
+  // A copy with the program's permission bits, so that it stays runnable.
+  std::error_code error;
+  std::filesystem::copy_file(
+      program, copy, std::filesystem::copy_options::overwrite_existing, error);
+  if (error) {
+    throw Failure(ErrorNumberFromErrno(error.value()), "Corvane console",
+                  "cannot copy " + program + ": " + error.message());
+  }
+  auto ini =
+      files.OpenWriter(folder + "wharfpost.ini", platform::WriteMode::kCreate);
+  ini->Write("[Wharfpost]\nUploadRoot=" + settings.GatewayDirectory() + "\n");
+  ini->Close();
+  return copy;
+}
+
+PageAnswer GatewayFormPage(PageCall& call) {
+  PageAnswer answer;
+  answer.title = "Gateway";
+  if (call.settings.gateway_program.empty()) {
+    answer.body_html =
+        "<div class=\"error\">The wharfpost program was not found beside "
+        "corvane; the Gateway page needs it.</div>\n";
+    return answer;
+  }
+  answer.headers.emplace_back(
+      "Set-Cookie", std::string("WharfpostToWhere=") + kGatewayFolder +
+                        "; Path=/gateway/; SameSite=Strict; HttpOnly");
+  answer.body_html = kForm;
+  return answer;
+}
+
+PageAnswer GatewayPostPage(PageCall& call) {
+  PageAnswer answer;
+  answer.title = "Gateway";
+  if (call.settings.gateway_program.empty()) return GatewayFormPage(call);
+  auto run =
+      platform::RunProgram(call.settings.gateway_program, CgiEnvironment(call),
+                           call.body, kMaxAnswerBytes);
+  std::string_view body;
+  for (const auto& [name, value] : AnswerHeaders(run.output, body)) {
+    if (EqualsIgnoringCase(name, "Location")) {
+      answer.status = 302;
+      answer.headers.emplace_back("Location", value);
+    }
+  }
+  if (answer.status != 302) {
+    answer.body_html =
+        "<div class=\"error\" id=\"outcome\">The gateway answered without "
+        "a redirect.</div>\n" +
+        TextBlockHtml("Its answer", body);
+  }
+  return answer;
+}
+
+PageAnswer GatewayResultPage(PageCall& call) {
+  PageAnswer answer;
+  answer.title = "Gateway result";
+  const auto& query = call.request.params;
+  auto value = [&](const std::string& key) {
+    auto found = query.find(key);
+    return found == query.end() ? std::string() : found->second;
+  };
+  int code = std::atoi(value("ErrorCode").c_str());
+  std::string& html = answer.body_html;
+  html = "<div class=\"" + std::string(code == 1 ? "ok" : "error") +
+         "\" id=\"outcome\">ErrorCode " + std::to_string(code) + ": " +
+         Escape(CodeMeaning(code)) + "</div>\n";
+  std::vector<std::vector<std::string>> files;
+  int count = std::atoi(value("filenum").c_str());
+  for (int n = 1; n <= count && n <= 1000; ++n) {
+    files.push_back(
+        {value("fn" + std::to_string(n)), value("fl" + std::to_string(n))});
+  }
+  html += "<h2>Stored files</h2>\n" + TableHtml({"File name", "Bytes"}, files);
+  if (!value("Du").empty()) {
+    html += "<p>Bytes still free: " + Escape(value("Du")) + "</p>\n";
+  }
+  std::vector<std::vector<std::string>> fields;
+  for (const auto& [key, text] : query) {
+    bool numbered = (key.starts_with("fn") || key.starts_with("fl")) &&
+                    key.size() > 2 &&
+                    std::isdigit(static_cast<unsigned char>(key[2]));
+    if (key == "ErrorCode" || key == "filenum" || key == "Du" || numbered) {
+      continue;
+    }
+    fields.push_back({key, text});
+  }
+  html += "<h2>Form fields</h2>\n" + TableHtml({"Name", "Value"}, fields);
+  html += "<p><a href=\"/gateway/\">Another upload</a></p>\n";
+  return answer;
+}
+
+}  // namespace corvane::web

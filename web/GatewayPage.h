@@ -1,0 +1,32 @@
+// The Gateway page: an upload form that posts to the Wharfpost CGI program,
+// which the console runs with its own .ini (UploadRoot the data directory's
+// gateway/), and the result page that shows the redirect's outcome.
+#pragma once
+
+#include <string>
+
+#include "web/Page.h"
+
+namespace corvane::web {
+
+// The folder the form's cookie names, under UploadRoot.
+inline constexpr char kGatewayFolder[] = "console";
+
+// Puts a copy of `program` and its .ini into the data directory's cgi-bin/
+// (the program reads the .ini beside itself); returns the copy's path.
+// Throws Failure when they cannot be written.
+std::string InstallGateway(const ConsoleSettings& settings,
+                           const std::string& program);
+
+// GET: the form, with the cookie that names the upload folder.
+PageAnswer GatewayFormPage(PageCall& call);
+
+// POST: runs the program as a CGI program and hands its redirect on; an
+// answer without one is shown as text.
+PageAnswer GatewayPostPage(PageCall& call);
+
+// The result page the redirect leads to: the code and its meaning, the
+// stored files, the space left and the form's text fields.
+PageAnswer GatewayResultPage(PageCall& call);
+
+}  // namespace corvane::web

@@ -1,0 +1,36 @@
+// Pieces of the console's server-rendered pages: escaping, the common frame
+// with its navigation and stylesheet, tables and the error triple.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace corvane::web {
+
+// The text with &, <, >, " and ' written as character references.
+std::string Escape(std::string_view text);
+
+// A whole page: the title, the navigation and `body` (already HTML).
+std::string PageHtml(std::string_view title, std::string_view body);
+
+// The one stylesheet every page links to as /style.css.
+std::string_view StyleSheet();
+
+// A table with a header row; every cell is text and is escaped.
+std::string TableHtml(const std::vector<std::string>& headings,
+                      const std::vector<std::vector<std::string>>& rows);
+
+// A table of label/value rows, escaped.
+std::string PairsHtml(
+    const std::vector<std::pair<std::string, std::string>>& pairs);
+
+// The last-error triple of a component as a labelled block.
+std::string ErrorHtml(int32_t number, std::string_view source,
+                      std::string_view description);
+
+// A preformatted block of escaped text, under a heading.
+std::string TextBlockHtml(std::string_view heading, std::string_view text);
+
+}  // namespace corvane::web

@@ -1,0 +1,52 @@
+// The page host of the embedded web server: each HTTP request becomes one
+// scripting context whose Request reads that request (the body once, its
+// headers as CGI server variables, its query string) and whose Response
+// collects the page text.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "frame/MemoryHost.h"
+
+namespace httplib {
+struct Request;
+}
+
+namespace corvane::web {
+
+// Where the server listens, as the server variables report it.
+struct ServerAddress {
+  std::string name;
+  int port = 0;
+};
+
+// The CGI variables of a request: REQUEST_METHOD, QUERY_STRING,
+// CONTENT_TYPE, CONTENT_LENGTH, SCRIPT_NAME, PATH_INFO, SERVER_NAME,
+// SERVER_PORT, SERVER_PROTOCOL, SERVER_SOFTWARE, GATEWAY_INTERFACE,
+// REMOTE_ADDR, REMOTE_PORT and HTTP_<NAME> for every header.
+std::map<std::string, std::string> CgiVariables(const httplib::Request& request,
+                                                const ServerAddress& server,
+                                                size_t content_length);
+
+// The server reads a multipart body into parts by itself; the components
+// read the body whole. This moves a request's Content-Type aside so that the
+// server hands the body over as it came; ContentTypeOf still reports it.
+void KeepBodyWhole(httplib::Request& request);
+
+// The request's Content-Type as the client sent it; empty when none.
+std::string ContentTypeOf(const httplib::Request& request);
+
+class HttpContext : public MemoryContext {
+ public:
+  using MemoryContext::MemoryContext;
+  // The context of one request; `body` is moved into it and handed out
+  // once by BinaryRead.
+  static std::shared_ptr<HttpContext> New(const httplib::Request& request,
+                                          const ServerAddress& server,
+                                          std::string body);
+};
+
+}  // namespace corvane::web

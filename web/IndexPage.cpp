@@ -1,0 +1,33 @@
+#include "web/IndexPage.h"
+
+#include "web/Html.h"
+
+namespace corvane::web {
+
+PageAnswer IndexPage(PageCall& call) {
+  std::string html =
+      "<p>Each page uses one component as a page script would: created by "
+      "its ProgID, bound to this request, its results and failures shown."
+      "</p>\n<ul>\n"
+      "<li><a href=\"/upload\">Upload</a>: store files and read form fields "
+      "with Corvane.upload</li>\n"
+      "<li><a href=\"/mail\">Mail</a>: send a message with attachments with "
+      "Corvane.SMTP</li>\n"
+      "<li><a href=\"/whois\">Whois</a>: look a domain up with "
+      "Corvane.WhoisQuery</li>\n"
+      "<li><a href=\"/gateway/\">Gateway</a>: upload through the Wharfpost "
+      "CGI program</li>\n</ul>\n";
+  html +=
+      "<p>Data directory: <code>" + Escape(call.settings.data_directory) +
+      "</code>; mail server: <code>" + Escape(call.settings.smtp_server) +
+      "</code>; whois server: <code>" +
+      Escape(call.settings.whois_server.empty() ? "the component's default"
+                                                : call.settings.whois_server) +
+      "</code></p>\n";
+  PageAnswer answer;
+  answer.title = "Components";
+  answer.body_html = std::move(html);
+  return answer;
+}
+
+}  // namespace corvane::web

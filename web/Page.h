@@ -1,0 +1,66 @@
+// What a console page receives and answers, and the component a page binds
+// to its scripting context for the length of one request.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "frame/Dispatch.h"
+#include "frame/Host.h"
+#include "web/ConsoleSettings.h"
+#include "web/HttpHost.h"
+
+namespace httplib {
+struct Request;
+}
+
+namespace corvane::web {
+
+struct PageCall {
+  const httplib::Request& request;
+  // The raw request body of a POST; empty for GET.
+  std::string body;
+  const ConsoleSettings& settings;
+  const ServerAddress& server;
+  bool IsPost() const;
+};
+
+struct PageAnswer {
+  int status = 200;
+  std::string title;
+  std::string body_html;
+  // Further response headers (Location, Set-Cookie).
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+using PageHandler = std::function<PageAnswer(PageCall&)>;
+
+// A component created by ProgID and bound to a page with OnStartPage;
+// OnEndPage runs when the object goes. The constructor throws Failure when
+// the class cannot be created or bound.
+class PageObject {
+ public:
+  PageObject(std::string_view progid,
+             const std::shared_ptr<ScriptingContext>& context);
+  ~PageObject();
+  PageObject(const PageObject&) = delete;
+  PageObject& operator=(const PageObject&) = delete;
+  Dispatch* operator->() const { return object_.get(); }
+  Dispatch& operator*() const { return *object_; }
+
+  // The component's last-error triple as HTML.
+  std::string ErrorTripleHtml() const;
+
+ private:
+  std::shared_ptr<Dispatch> object_;
+};
+
+// The text a component wrote to the page, escaped, under a heading; empty
+// when it wrote nothing.
+std::string PageTextHtml(const MemoryContext& context);
+
+}  // namespace corvane::web

@@ -1,0 +1,98 @@
+#include "web/RequestGuard.h"
+
+#include "frame/Text.h"
+
+namespace corvane::web {
+namespace {
+
+bool IsWildcard(std::string_view host) {
+  return host.empty() || host == "0.0.0.0" || host == "::" || host == "[::]";
+}
+
+bool IsLoopback(std::string_view host) {
+  return host == "localhost" || host == "::1" || host == "[::1]" ||
+         host.starts_with("127.");
+}
+
+// A host as a Host header names it: IPv6 addresses in brackets.
+std::string HostText(std::string_view host) {
+  if (host.find(':') != std::string_view::npos && !host.starts_with('[')) {
+    return "[" + std::string(host) + "]";
+  }
+  return std::string(host);
+}
+
+}  // namespace
+
+RequestGuard::RequestGuard(const ConsoleSettings& settings, int port)
+    : any_host_(IsWildcard(settings.host)),
+      origins_(settings.origins),
+      max_body_(settings.max_body) {
+  std::vector<std::string> names{HostText(settings.host)};
+  if (IsLoopback(settings.host)) {
+    names = {"localhost", "127.0.0.1", "[::1]", HostText(settings.host)};
+  }
+  for (const auto& name : names) {
+    hosts_.push_back(name + ":" + std::to_string(port));
+    if (port == 80) hosts_.push_back(name);
+  }
+  for (const auto& origin : settings.origins) {
+    size_t scheme_end = origin.find("://");
+    if (scheme_end != std::string::npos) {
+      hosts_.push_back(origin.substr(scheme_end + 3));
+    }
+  }
+}
+
+std::string RequestGuard::OriginOf(std::string_view url) {
+  size_t scheme_end = url.find("://");
+  if (scheme_end == std::string_view::npos) return {};
+  size_t path = url.find_first_of("/?#", scheme_end + 3);
+  return std::string(url.substr(0, path));
+}
+
+bool RequestGuard::ServesHost(std::string_view host) const {
+  if (any_host_) return !host.empty();
+  for (const auto& served : hosts_) {
+    if (EqualsIgnoringCase(served, host)) return true;
+  }
+  return false;
+}
+
+bool RequestGuard::AllowsOrigin(const RequestFacts& facts) const {
+  std::string origin =
+      facts.origin.empty() ? OriginOf(facts.referer) : facts.origin;
+  if (origin.empty()) return false;
+  if (EqualsIgnoringCase(origin, "http://" + facts.host)) return true;
+  for (const auto& allowed : origins_) {
+    if (EqualsIgnoringCase(origin, allowed)) return true;
+  }
+  return false;
+}
+
+std::optional<Refusal> RequestGuard::Check(const RequestFacts& facts) const {
+  if (facts.header_count > kMaxHeaders) {
+    return Refusal{431, "The request has too many header fields."};
+  }
+  if (!ServesHost(facts.host)) {
+    return Refusal{
+        403, "This console does not serve the host name " + facts.host + "."};
+  }
+  if (facts.method == "GET" || facts.method == "HEAD") return std::nullopt;
+  if (facts.method != "POST") {
+    return Refusal{405, "The console accepts GET and POST only."};
+  }
+  if (!AllowsOrigin(facts)) {
+    return Refusal{403,
+                   "A form of the console must be posted from the console's "
+                   "own pages (the Origin or Referer header is missing or "
+                   "names another site)."};
+  }
+  if (facts.content_length && *facts.content_length > max_body_) {
+    return Refusal{413, "The request body is larger than the console takes (" +
+                            std::to_string(max_body_) + " bytes)."};
+  }
+  return std::nullopt;
+}
+
+}  // namespace corvane::web

@@ -1,0 +1,55 @@
+// The console's refusals, decided from a request's method, headers and
+// declared length before its body is read: a host name the console does not
+// serve, a POST from another origin, a body over the limit, too many headers.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "web/ConsoleSettings.h"
+
+namespace corvane::web {
+
+// What the guard looks at; empty text for a header that is missing.
+struct RequestFacts {
+  std::string method;
+  std::string host;
+  std::string origin;
+  std::string referer;
+  std::optional<unsigned long long> content_length;
+  size_t header_count = 0;
+};
+
+struct Refusal {
+  int status;
+  std::string reason;
+};
+
+class RequestGuard {
+ public:
+  static constexpr size_t kMaxHeaders = 100;
+
+  // `port` is the port the server is bound to.
+  RequestGuard(const ConsoleSettings& settings, int port);
+
+  // nullopt when the request may go on; else the status (403, 405, 413,
+  // 431) and a reason for the page.
+  std::optional<Refusal> Check(const RequestFacts& facts) const;
+
+  // "scheme://host[:port]" of a URL; empty when it has none.
+  static std::string OriginOf(std::string_view url);
+
+ private:
+  bool ServesHost(std::string_view host) const;
+  bool AllowsOrigin(const RequestFacts& facts) const;
+
+  bool any_host_;
+  std::vector<std::string> hosts_;
+  std::vector<std::string> origins_;
+  unsigned long long max_body_;
+};
+
+}  // namespace corvane::web
