@@ -41,11 +41,11 @@ class ReplyCursor {
     return true;
   }
 
-  // A dated line's date, spaces trimmed; the field stays as it is when the
-  // heading is missing.
+  // A dated line's date, spaces and carriage returns trimmed (no field holds
+  // a CR); the field stays as it is when the heading is missing.
   void CutDate(std::string& field, std::string_view heading) {
     std::string date;
-    if (Cut(date, heading, kDateEnd)) field = TrimSpaces(date);
+    if (Cut(date, heading, kDateEnd)) field = TrimOf(date, " \r");
   }
 
   // Where `marker` next occurs at or after the position; npos when never.
