@@ -10,6 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
+from support.certificates import make_certificate, server_context
 from support.page_script import run_page_script
 from support.programs import program
 from support.rdap_server import RdapServer, Route
@@ -242,9 +243,25 @@ class RdapQueryTest(RdapTestCase):
         self.route("/domain/widget.zz", 301, b"",
                    [("Location", "http://192.0.2.1/domain/widget.zz")])
         number, text = self.failure()
-        self.assertEqual((number, text),
-                         (QUERY_REFUSED,
-                          refused + "http://192.0.2.1/domain/widget.zz"))
+        self.assertEqual((number, text), (
+            QUERY_REFUSED, "The RDAP server redirected to a refused URL "
+            "(plain http is allowed to loopback addresses only); it was not "
+            "asked. URL: http://192.0.2.1/domain/widget.zz"))
+
+    def test_https_checks_the_certificate(self):
+        folder = tempfile.mkdtemp(prefix="rdap-tls-")
+        self.addCleanup(shutil.rmtree, folder)
+        context = server_context(*make_certificate(folder))
+        with RdapServer({"/domain/widget.zz": Route(200, {"ldhName": "x"})},
+                        tls_context=context) as server:
+            number, text = self.failure(server=server.base)
+        self.assertEqual(number, CONNECT_FAILED)
+        self.assertTrue(text.startswith(
+            "Unable to establish connection with Whois Server. SSL "
+            "certificate problem: self-signed certificate"), text)
+        self.assertTrue(text.endswith(" URL: " + server.base +
+                                      "domain/widget.zz"), text)
+        self.assertEqual(server.requests, [])
 
     def test_slow_answer_times_out(self):
         self.route("/domain/widget.zz", 200, {"ldhName": "x"}, delay=10)

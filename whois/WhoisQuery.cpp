@@ -234,9 +234,16 @@ void WhoisQuery::AskRdap(const std::string& base, const std::string& query) {
 // not found, an error answer or one that is no JSON object a failure.
 WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
                                              std::string& reply) {
-  FetchedAnswer fetched = FetchRdap(url, {.connect_ms = timeout_.ConnectMs(),
-                                          .total_ms = timeout_.ReplyMs(),
-                                          .max_bytes = kReplyLimit});
+  FetchedAnswer fetched;
+  try {
+    fetched = FetchRdap(url, {.connect_ms = timeout_.ConnectMs(),
+                              .total_ms = timeout_.ReplyMs(),
+                              .max_bytes = kReplyLimit});
+  } catch (const Failure& failure) {
+    // As with whois: a failure while reading leaves no reply behind.
+    if (failure.number == kReadFailed) reply.clear();
+    throw;
+  }
   reply = fetched.body;
   Answer answer{url, fetched.body, {}};
   if (fetched.status == 404) return answer;

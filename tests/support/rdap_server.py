@@ -28,7 +28,9 @@ class Route:
 
 
 class RdapServer:
-    def __init__(self, routes=None):
+    """Plain http, or https with `tls_context` (an ssl.SSLContext)."""
+
+    def __init__(self, routes=None, tls_context=None):
         self.routes = dict(routes or {})
         self.requests = []
         self.streamed = 0
@@ -47,8 +49,12 @@ class RdapServer:
         self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
                                                       Handler)
         self._httpd.daemon_threads = True
+        if tls_context:
+            self._httpd.socket = tls_context.wrap_socket(
+                self._httpd.socket, server_side=True)
         self.port = self._httpd.server_address[1]
-        self.base = "http://127.0.0.1:%d/" % self.port
+        self.base = "%s://127.0.0.1:%d/" % ("https" if tls_context else
+                                            "http", self.port)
         self._thread = threading.Thread(target=self._httpd.serve_forever,
                                         daemon=True)
         self._thread.start()
