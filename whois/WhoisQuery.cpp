@@ -198,8 +198,7 @@ std::string WhoisQuery::RdapBase(const std::string& query) const {
           "The query is empty: an RDAP server is asked for a domain name; "
           "nothing was sent.");
   }
-  if (!rdap_server_.empty()) {
-    std::string base = rdap_server_;
+  if (std::string base(TrimSpaces(rdap_server_)); !base.empty()) {
     if (base.back() != '/') base += '/';
     return base;
   }
