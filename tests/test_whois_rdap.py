@@ -294,7 +294,8 @@ class RdapBootstrapTest(RdapTestCase):
     def test_bootstrap_chooses_the_server(self):
         rows = [("widget.zz", "rdap", "/domain/widget.zz"),
                 ("WIDGET.ZZ.", "auto", "/domain/WIDGET.ZZ"),
-                ("shop.example.yy", "Auto", "/domain/shop.example.yy")]
+                ("shop.example.yy", "Auto", "/domain/shop.example.yy"),
+                ("b\u00fccher.zz", "rdap", "/domain/xn--bcher-kva.zz")]
         for name, protocol, path in rows:
             self.route(path, 200, {"ldhName": name.upper()})
             sent, got = self.query(name, protocol, extra=["GetDomainName"])
