@@ -1,5 +1,13 @@
 # Build helpers shared by every folder of the project.
 
+include(GNUInstallDirs)
+
+# Where an installation keeps its parts, relative to the prefix: the shared
+# runtime, the component libraries and the class registry in one private
+# folder, the data files in the suite's data folder.
+set(CORVANE_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR}/corvane)
+set(CORVANE_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/corvane)
+
 set(CORVANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
 # corvane_library(NAME STATIC|SHARED SOURCES... [LINK libs...])
@@ -65,4 +73,21 @@ function(corvane_script_test name file)
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR};PYTHONDONTWRITEBYTECODE=1"
     TIMEOUT 600)
+endfunction()
+
+# corvane_data_file(FILE)
+# A file that a component reads at run time through DataFilePath
+# (frame/DataFiles.h): copied beside the build's programs whenever it
+# changes, and installed in the data folder of an installation.
+function(corvane_data_file file)
+  get_filename_component(source ${file} ABSOLUTE)
+  get_filename_component(name ${file} NAME)
+  set(copy ${CORVANE_BIN_DIR}/${name})
+  add_custom_command(OUTPUT ${copy}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${source} ${copy}
+    DEPENDS ${source}
+    COMMENT "Copying the data file ${name}")
+  string(MAKE_C_IDENTIFIER "corvane_data_${name}" target)
+  add_custom_target(${target} ALL DEPENDS ${copy})
+  install(FILES ${source} DESTINATION ${CORVANE_INSTALL_DATADIR})
 endfunction()
