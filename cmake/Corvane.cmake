@@ -33,14 +33,22 @@ function(corvane_runtime name)
     list(APPEND objects $<TARGET_OBJECTS:${library}>)
   endforeach()
   add_library(${name} SHARED ${objects})
-  set_target_properties(${name} PROPERTIES OUTPUT_NAME corvane-runtime)
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  # Installed beside the component libraries; it loads libtallowin.so from
+  # the library folder above.
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME corvane-runtime
+    EXPORT_NAME runtime
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+    INSTALL_RPATH "$ORIGIN;$ORIGIN/..")
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/corvane>)
   target_link_libraries(${name} PUBLIC ${CMAKE_DL_LIBS})
 endfunction()
 
 # corvane_component(NAME SOURCES... [LINK libs...])
 # An in-process component library (libNAME.so) that registers its classes in
-# the build's registry once it is built.
+# the build's registry once it is built, and is installed beside the shared
+# runtime. It is loaded by its path, so it carries no version in its name.
 function(corvane_component name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
   corvane_library(${name} SHARED SOURCES ${ARG_SOURCES}
@@ -49,6 +57,8 @@ function(corvane_component name)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${CORVANE_BIN_DIR}/corvane register $<TARGET_FILE:${name}>
     COMMENT "Registering the classes of ${name}")
+  install(TARGETS ${name} LIBRARY DESTINATION ${CORVANE_INSTALL_LIBDIR})
+  set_property(GLOBAL APPEND PROPERTY CORVANE_COMPONENTS ${name})
 endfunction()
 
 # corvane_tests(NAME SOURCES... [LINK libs...])
