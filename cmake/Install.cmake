@@ -22,6 +22,7 @@ set(CORVANE_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/corvane)
 # installed tree to another, both given relative to the prefix.
 function(corvane_relative_path variable from to)
   file(RELATIVE_PATH path /prefix/${from} /prefix/${to})
+  string(REGEX REPLACE "/$" "" path "${path}")
   if(path STREQUAL "")
     set(path .)
   endif()
