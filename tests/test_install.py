@@ -159,6 +159,14 @@ class InstalledTree(unittest.TestCase):
         self.assertEqual(classes, expected)
         self.assertEqual(created_classes(self.corvane),
                          [{"ok": True}] * len(PROGIDS))
+        # CORVANE_REGISTRY still names another registry.
+        other = os.path.join(self.root, "other.registry")
+        with open(other, "w") as registry:
+            registry.write("Corvane.Other\t{0}\t/nonexistent/libother.so\n")
+        self.assertEqual(
+            run(self.corvane, "classes",
+                env=clean_environment(CORVANE_REGISTRY=other)),
+            "Corvane.Other\t/nonexistent/libother.so\n")
 
     def configure_examples(self):
         build = os.path.join(self.root, "examples")
