@@ -207,6 +207,15 @@ class FilesPage(unittest.TestCase):
             with open(os.path.join(self.docs, name), "rb") as source, \
                     open(os.path.join(self.docs, "sub", name), "rb") as copy:
                 self.assertEqual(copy.read(), source.read())
+        # An empty pattern takes every plain file; the directory link out
+        # is no file, so it is neither copied nor a reason to refuse.
+        os.makedirs(os.path.join(self.docs, "all"))
+        status, page = self.post(action="copy", path="docs",
+                                 **{"from": "docs"}, to="docs/all",
+                                 pattern="")
+        self.assertEqual(status, 200, page)
+        self.assertEqual(sorted(os.listdir(os.path.join(self.docs, "all"))),
+                         ["a.txt", "b.txt", "c.log"])
 
 
 if __name__ == "__main__":

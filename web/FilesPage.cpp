@@ -218,7 +218,12 @@ void RefuseLinksOut(const FilesWork& work, const platform::HeldPath& source,
                     const std::string& from, const std::string& pattern) {
   for (const auto& found :
        platform::Files().Find(source.Path() + "/" + pattern)) {
-    if (found.name == "." || found.name == "..") continue;
+    // Only what the copy takes: plain files (a link counts as what it
+    // points to), neither hidden nor directories.
+    if (found.attributes &
+        (platform::kDirectory | platform::kHidden | platform::kSystem)) {
+      continue;
+    }
     if (source.IsLink(found.name) && work.data().LeadsOut(source, found.name)) {
       throw PathRefused(403, "Refused: \"" + ChildOf(from, found.name) +
                                  "\" is a symbolic link that leads out of "
