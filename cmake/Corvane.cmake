@@ -66,3 +66,41 @@ function(corvane_script_test name file)
     ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR};PYTHONDONTWRITEBYTECODE=1"
     TIMEOUT 600)
 endfunction()
+
+# corvane_fuzz_target(NAME SOURCES files... [DICT file] [SECONDS n]
+#                     [RUN_OPTIONS flags...] [LIBS flags...])
+# A libFuzzer target. libFuzzer needs clang while the project builds with
+# g++, so the program is compiled by one clang++ command from the sources it
+# needs (paths from the project's root), and only in the sanitizer build,
+# where it runs as a test for a bounded time (SECONDS, default 15) from a
+# fixed seed, so that a run can be repeated, on a fresh corpus seeded from
+# the folder's seeds/ with the folder's DICT.
+function(corvane_fuzz_target name)
+  cmake_parse_arguments(ARG "" "DICT;SECONDS" "SOURCES;RUN_OPTIONS;LIBS"
+                        ${ARGN})
+  if(NOT CORVANE_SANITIZE)
+    return()
+  endif()
+  find_program(CORVANE_CLANGXX NAMES clang++ clang++-14 REQUIRED)
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 15)
+  endif()
+  set(program ${CORVANE_BIN_DIR}/${name})
+  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+  add_custom_command(OUTPUT ${program}
+    COMMAND ${CORVANE_CLANGXX} -std=c++20 -g -O1
+            -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+            -I${CMAKE_SOURCE_DIR} ${ARG_SOURCES} ${ARG_LIBS} -o ${program}
+    DEPENDS ${ARG_SOURCES}
+    COMMENT "Building fuzz target ${name} with clang")
+  add_custom_target(${name} ALL DEPENDS ${program})
+
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name}
+    COMMAND ${program} -seed=1 -max_total_time=${ARG_SECONDS} -timeout=10
+            -rss_limit_mb=2048 -print_final_stats=1 ${ARG_RUN_OPTIONS}
+            -dict=${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DICT}
+            ${corpus} ${CMAKE_CURRENT_SOURCE_DIR}/seeds)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 180)
+endfunction()

@@ -28,16 +28,23 @@ struct Transport {
   bool socket_failed = false;
 };
 
+// Milliseconds left before the transport's deadline; -1 when it has passed,
+// which fails the transport as a timed-out socket call would.
+int TimeLeft(Transport& transport) {
+  int left = transport.deadline.Left();
+  if (left < 0) {
+    Network().SetLastError(kSocketTimedOut);
+    transport.socket_failed = true;
+  }
+  return left;
+}
+
 int TransportWrite(BIO* bio, const char* data, int length) {
   auto* transport = static_cast<Transport*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   auto& sockets = Network();
-  int left = transport->deadline.Left();
-  if (left < 0) {
-    sockets.SetLastError(kSocketTimedOut);
-    transport->socket_failed = true;
-    return -1;
-  }
+  int left = TimeLeft(*transport);
+  if (left < 0) return -1;
   int32_t sent = sockets.Send(transport->socket, data, length, left);
   if (sent != length) {
     // A short send is a failure here as in every other send of the layer.
@@ -52,12 +59,8 @@ int TransportRead(BIO* bio, char* buffer, int length) {
   auto* transport = static_cast<Transport*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   auto& sockets = Network();
-  int left = transport->deadline.Left();
-  if (left < 0) {
-    sockets.SetLastError(kSocketTimedOut);
-    transport->socket_failed = true;
-    return -1;
-  }
+  int left = TimeLeft(*transport);
+  if (left < 0) return -1;
   int32_t got = sockets.Receive(transport->socket, buffer, length, left);
   if (got < 0) transport->socket_failed = true;
   return got;

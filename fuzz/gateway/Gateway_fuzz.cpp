@@ -6,43 +6,22 @@
 // long as it says, under a plain name.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <string_view>
 
+#include "fuzz/support/UploadChecks.h"
 #include "gateway/MultipartReader.h"
-#include "upload/FileNameRules.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace corvane::wharfpost;
+using fuzz_support::Check;
 
-// A directory under /tmp for the whole run, removed when the run ends.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::string pattern =
-        (fs::temp_directory_path() / "wharfpost-fuzz-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~ScratchDirectory() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-const fs::path& Scratch() {
-  static const ScratchDirectory scratch;
-  return scratch.path();
-}
-
-void Check(bool condition) {
-  if (!condition) std::abort();
+const fuzz_support::ScratchDirectory& Scratch() {
+  static const fuzz_support::ScratchDirectory scratch("wharfpost");
+  return scratch;
 }
 
 }  // namespace
@@ -56,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body(line_end == std::string_view::npos
                        ? std::string_view()
                        : input.substr(line_end + 1));
-  const fs::path directory = Scratch() / "up";
-  fs::create_directory(directory);
+  const auto directory = Scratch().uploads();
+  std::filesystem::create_directory(directory);
 
   UploadRequest request{"--AaB03x",
                         directory.string() + "/",
@@ -76,26 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int16_t code = ReadMultipartInput(request, feed, state);
   Check(code == 1 || (code <= -4 && code >= -8));
 
-  for (const auto& entry : fs::directory_iterator(Scratch())) {
-    Check(entry.path().filename() == "up");
-  }
   // The last record of a name is the file on disk.
-  std::map<std::string, int64_t> stored;
+  fuzz_support::StoredFiles stored;
   for (const auto& record : state.uploaded_files) {
-    Check(corvane::cargane::IsSafeStoredName(record.FileName));
     stored[record.FileName] = record.FileLen;
   }
-  for (const auto& [name, length] : stored) {
-    fs::path file = directory / name;
-    Check(fs::exists(file));
-    Check(static_cast<int64_t>(fs::file_size(file)) == length);
-  }
-  // A browser may name a file like a temporary one; anything else of that
-  // form is a temporary file left behind.
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    std::string name = entry.path().filename().string();
-    Check(!name.starts_with(".wharfpost-") || stored.count(name) > 0);
-  }
-  fs::remove_all(directory);
+  fuzz_support::CheckAndClearUploads(Scratch(), stored, ".wharfpost-");
   return 0;
 }

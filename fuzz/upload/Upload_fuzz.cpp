@@ -6,43 +6,21 @@
 // and no listed file may be longer than MaxFileBytes.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <set>
 #include <string>
 #include <string_view>
 
 #include "frame/MemoryHost.h"
-#include "upload/FileNameRules.h"
+#include "fuzz/support/UploadChecks.h"
 #include "upload/clsFileRecord.h"
 #include "upload/upload.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using fuzz_support::Check;
 
-// A directory under /tmp for the whole run, removed when the run ends.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::string pattern =
-        (fs::temp_directory_path() / "cargane-fuzz-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~ScratchDirectory() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-const fs::path& Scratch() {
-  static const ScratchDirectory scratch;
-  return scratch.path();
-}
-
-void Check(bool condition) {
-  if (!condition) std::abort();
+const fuzz_support::ScratchDirectory& Scratch() {
+  static const fuzz_support::ScratchDirectory scratch("cargane");
+  return scratch;
 }
 
 }  // namespace
@@ -54,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body(line_end == std::string_view::npos
                        ? std::string_view()
                        : input.substr(line_end + 1));
-  const fs::path directory = Scratch() / "up";
+  const std::string directory = Scratch().uploads().string();
 
   static const char* const kContentTypes[] = {
       "multipart/form-data; boundary=AaB03x",
@@ -63,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto page = corvane::MemoryContext::New(
       {body, query, {{"CONTENT_TYPE", kContentTypes[query.size() % 3]}}});
   corvane::cargane::upload component;
-  component.UpLoadPath(directory.string());
+  component.UpLoadPath(directory);
   component.UserDiskQuota(query.size() % 2 ? 4096 : -1);
   const int32_t max_file_bytes = query.size() % 4 == 1 ? 64 : -1;
   component.MaxFileBytes(max_file_bytes);
@@ -73,26 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int16_t code = component.Upload();
   Check(code == 1 || (code <= -4 && code >= -9));
 
-  for (const auto& entry : fs::directory_iterator(Scratch())) {
-    Check(entry.path().filename() == "up");
-  }
-  std::set<std::string> stored;
+  fuzz_support::StoredFiles stored;
   for (const auto& item : component.UploadedFiles()->Items()) {
     auto record = std::dynamic_pointer_cast<corvane::cargane::clsFileRecord>(
         item.ToObject());
-    Check(corvane::cargane::IsSafeStoredName(record->FileName));
-    Check(fs::exists(directory / record->FileName));
     Check(max_file_bytes < 0 || record->FileLen <= max_file_bytes);
-    stored.insert(record->FileName);
+    stored[record->FileName] = -1;
   }
-  // A browser may name a file like a temporary one; anything else of that
-  // form is a temporary file left behind.
-  if (fs::exists(directory)) {
-    for (const auto& entry : fs::directory_iterator(directory)) {
-      std::string name = entry.path().filename().string();
-      Check(!name.starts_with(".cargane-") || stored.count(name) > 0);
-    }
-  }
-  fs::remove_all(directory);
+  fuzz_support::CheckAndClearUploads(Scratch(), stored, ".cargane-");
   return 0;
 }
