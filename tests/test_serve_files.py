@@ -181,6 +181,19 @@ class FilesPage(unittest.TestCase):
         status, page = self.post(action="delete", path="docs",
                                  item="docs/a.txt")
         self.assertEqual(status, 404)
+        # A read-only file stops the walk of a tree; the walk's error number
+        # is beyond what the component's getter returns.
+        os.makedirs(os.path.join(self.docs, "sub2"))
+        self.write("sub2/ro.txt", b"stays")
+        os.chmod(os.path.join(self.docs, "sub2", "ro.txt"), 0o444)
+        status, page = self.post(action="delete", path="docs",
+                                 item="docs/sub2")
+        self.assertEqual(status, 200)
+        self.assertIn('id="result">Not deleted', page)
+        self.assertIn("(beyond 16 bits)</strong> from Calling DeleteFile API: "
+                      "Not able to delete the file", page)
+        self.assertTrue(os.path.exists(os.path.join(self.docs, "sub2",
+                                                    "ro.txt")))
 
     def test_make_a_directory_and_fail_on_an_existing_one(self):
         status, page = self.post(action="mkdir", path="docs", name="new one")

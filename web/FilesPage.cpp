@@ -108,8 +108,14 @@ std::string WithShownPaths(
         at = end;  // a longer descriptor number
         continue;
       }
-      text.replace(at, held.size(), name);
-      at += name.size();
+      // The data directory itself shows as "/", or as nothing before the
+      // "/" of a name inside it.
+      std::string shown_name = name;
+      if (shown_name.empty() && (end == text.size() || text[end] != '/')) {
+        shown_name = "/";
+      }
+      text.replace(at, held.size(), shown_name);
+      at += shown_name.size();
     }
   }
   return text;
@@ -128,18 +134,16 @@ class FilesWork {
 
   // The held path for Vantry; its failures will name `relative` instead.
   std::string Use(const platform::HeldPath& held, std::string_view relative) {
-    shown_.emplace_back(held.Path(), "/" + std::string(relative));
+    shown_.emplace_back(held.Path(), Shown(relative));
     return held.Path();
   }
   std::string Use(const NamedEntry& entry, std::string_view relative) {
-    std::string path = entry.Path();
     size_t slash = relative.rfind('/');
-    shown_.emplace_back(path, "/" + std::string(relative));
+    shown_.emplace_back(entry.Path(), Shown(relative));
     shown_.emplace_back(
         entry.parent.Path(),
-        "/" + std::string(relative.substr(
-                  0, slash == std::string_view::npos ? 0 : slash)));
-    return path;
+        Shown(relative.substr(0, slash == std::string_view::npos ? 0 : slash)));
+    return entry.Path();
   }
 
   // The component's last-error triple, paths as the request named them. A
@@ -162,6 +166,11 @@ class FilesWork {
   }
 
  private:
+  // "/a/b" for "a/b"; empty for the data directory itself.
+  static std::string Shown(std::string_view relative) {
+    return relative.empty() ? std::string() : "/" + std::string(relative);
+  }
+
   DataDirectory data_;
   std::shared_ptr<HttpContext> context_;
   PageObject vantry_;
