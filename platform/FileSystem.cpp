@@ -467,6 +467,18 @@ void CopyDescriptor(int in, int out, std::string_view shown) {
   }
 }
 
+// Gives the unnamed file open as `fd` the name `path` (which must not
+// exist): directly where the process may, else through its /proc entry.
+void LinkUnnamedFile(int fd, const std::string& path) {
+  if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return;
+  if (errno != ENOENT && errno != EPERM) ThrowErrno(path);
+  std::string handle = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, path.c_str(),
+               AT_SYMLINK_FOLLOW) != 0) {
+    ThrowErrno(path);
+  }
+}
+
 std::string DirectoryPart(std::string_view path) {
   size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string()
@@ -565,13 +577,7 @@ void PosixFileSystem::CopyFileData(std::string_view from, std::string_view to) {
     // The copy keeps the source's write time, as the platform's copy does.
     struct timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
     if (::futimens(out.get(), times) != 0) ThrowErrno(to);
-    if (unnamed) {
-      std::string handle = "/proc/self/fd/" + std::to_string(out.get());
-      if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, target.c_str(),
-                   AT_SYMLINK_FOLLOW) != 0) {
-        ThrowErrno(to);
-      }
-    }
+    if (unnamed) LinkUnnamedFile(out.get(), target);
     out.Close(to);
   } catch (...) {
     if (!unnamed) ::unlink(target.c_str());
