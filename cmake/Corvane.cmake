@@ -1,5 +1,13 @@
 # Build helpers shared by every folder of the project.
 
+include(GNUInstallDirs)
+
+# Where an installation keeps its parts, relative to the prefix: the shared
+# runtime, the component libraries and the class registry in one private
+# folder, the data files in the suite's data folder.
+set(CORVANE_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR}/corvane)
+set(CORVANE_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/corvane)
+
 set(CORVANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
 # corvane_library(NAME STATIC|SHARED SOURCES... [LINK libs...])
@@ -25,14 +33,22 @@ function(corvane_runtime name)
     list(APPEND objects $<TARGET_OBJECTS:${library}>)
   endforeach()
   add_library(${name} SHARED ${objects})
-  set_target_properties(${name} PROPERTIES OUTPUT_NAME corvane-runtime)
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  # Installed beside the component libraries; it loads libtallowin.so from
+  # the library folder above.
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME corvane-runtime
+    EXPORT_NAME runtime
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+    INSTALL_RPATH "$ORIGIN;$ORIGIN/..")
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/corvane>)
   target_link_libraries(${name} PUBLIC ${CMAKE_DL_LIBS})
 endfunction()
 
 # corvane_component(NAME SOURCES... [LINK libs...])
 # An in-process component library (libNAME.so) that registers its classes in
-# the build's registry once it is built.
+# the build's registry once it is built, and is installed beside the shared
+# runtime. It is loaded by its path, so it carries no version in its name.
 function(corvane_component name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
   corvane_library(${name} SHARED SOURCES ${ARG_SOURCES}
@@ -41,6 +57,8 @@ function(corvane_component name)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${CORVANE_BIN_DIR}/corvane register $<TARGET_FILE:${name}>
     COMMENT "Registering the classes of ${name}")
+  install(TARGETS ${name} LIBRARY DESTINATION ${CORVANE_INSTALL_LIBDIR})
+  set_property(GLOBAL APPEND PROPERTY CORVANE_COMPONENTS ${name})
 endfunction()
 
 # corvane_tests(NAME SOURCES... [LINK libs...])
@@ -65,6 +83,23 @@ function(corvane_script_test name file)
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR};PYTHONDONTWRITEBYTECODE=1"
     TIMEOUT 600)
+endfunction()
+
+# corvane_data_file(FILE)
+# A file that a component reads at run time through DataFilePath
+# (frame/DataFiles.h): copied beside the build's programs whenever it
+# changes, and installed in the data folder of an installation.
+function(corvane_data_file file)
+  get_filename_component(source ${file} ABSOLUTE)
+  get_filename_component(name ${file} NAME)
+  set(copy ${CORVANE_BIN_DIR}/${name})
+  add_custom_command(OUTPUT ${copy}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${source} ${copy}
+    DEPENDS ${source}
+    COMMENT "Copying the data file ${name}")
+  string(MAKE_C_IDENTIFIER "corvane_data_${name}" target)
+  add_custom_target(${target} ALL DEPENDS ${copy})
+  install(FILES ${source} DESTINATION ${CORVANE_INSTALL_DATADIR})
 endfunction()
 
 # corvane_fuzz_target(NAME SOURCES files... [DICT file] [SECONDS n]

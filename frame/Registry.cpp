@@ -77,7 +77,16 @@ std::string RegistryPath() {
   if (auto path = platform::EnvironmentVariable("CORVANE_REGISTRY")) {
     if (!path->empty()) return *path;
   }
-  return platform::DirectoryOf(platform::ProgramPath()) + "corvane.registry";
+  std::string runtime =
+      platform::ModulePath(reinterpret_cast<const void*>(&RegistryPath));
+  return platform::DirectoryOf(runtime) + "corvane.registry";
+}
+
+std::string RegisteredLibraryFile(const std::string& registry,
+                                  const std::string& library) {
+  if (library.find('/') != std::string::npos) return library;
+  std::string beside = platform::DirectoryOf(registry) + library;
+  return platform::Files().Stat(beside) ? beside : library;
 }
 
 std::vector<RegisteredClass> ReadRegistry(const std::string& path) {
@@ -125,11 +134,13 @@ void UnregisterLibrary(const std::string& path, const std::string& library) {
 }
 
 std::shared_ptr<Dispatch> CreateObject(std::string_view progid) {
-  for (const auto& entry : ReadRegistry(RegistryPath())) {
+  std::string registry = RegistryPath();
+  for (const auto& entry : ReadRegistry(registry)) {
     if (!EqualsIgnoringCase(entry.progid, progid)) continue;
+    std::string file = RegisteredLibraryFile(registry, entry.library);
     std::string error;
-    void* library = platform::LoadLibrary(entry.library, &error);
-    if (library == nullptr) throw LoadFailure(entry.library, error);
+    void* library = platform::LoadLibrary(file, &error);
+    if (library == nullptr) throw LoadFailure(file, error);
     auto get_class_object = reinterpret_cast<EntryPoint>(
         platform::FindExport(library, "DllGetClassObject", &error));
     if (get_class_object == nullptr) {

@@ -49,8 +49,16 @@ struct RegisteredClass {
   std::string library;
 };
 
-// $CORVANE_REGISTRY, else "corvane.registry" beside the running program.
+// $CORVANE_REGISTRY, else "corvane.registry" beside the shared runtime (the
+// build's bin/, an installation's lib/corvane/).
 std::string RegistryPath();
+
+// The file to load for a registry entry's `library`: a name without a
+// folder names the file beside the registry at `registry` when one is there
+// (an installed registry lists its libraries so, and the tree may move),
+// else the loader's search finds it. Never fails.
+std::string RegisteredLibraryFile(const std::string& registry,
+                                  const std::string& library);
 
 // The registry's classes; empty when the file is missing. Throws Failure:
 // 321 "Invalid file format: PATH line N" for a line that is not three

@@ -19,6 +19,16 @@ CORVANE = program("corvane")
 RUNTIME = program("libcorvane-runtime.so")
 
 
+def soname(library):
+    """The name a program that links `library` loads it by."""
+    output = subprocess.run(["readelf", "-d", library], check=True,
+                            capture_output=True, text=True).stdout
+    for line in output.splitlines():
+        if "(SONAME)" in line:
+            return line.split("[", 1)[1].rstrip("]")
+    return os.path.basename(library)
+
+
 def compose(*args, env=None, program=COMPOSE):
     return subprocess.run([program, *args], capture_output=True, env=env,
                           timeout=120)
@@ -121,7 +131,7 @@ class ComposedMessages(unittest.TestCase):
         # folder without libtallowin.so; the loader's path does not hold it
         # either.
         program = shutil.copy(COMPOSE, self.folder)
-        shutil.copy(RUNTIME, self.folder)
+        shutil.copy(RUNTIME, os.path.join(self.folder, soname(RUNTIME)))
         env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
         plain = compose("--from", "a@example.org", "--to", "b@example.org",
                         "--attach", self.write("notes.txt", b"note"),

@@ -18,7 +18,9 @@ TEST(DataFiles, AFileBesideTheRuntimeIsFoundThere) {
   // The registry sits beside the runtime in the build's bin/.
   std::string bin = platform::DirectoryOf(platform::ProgramPath());
   EXPECT_EQ(DataFilePath("corvane.registry"), bin + "corvane.registry");
-  EXPECT_EQ(DataFilePath("absent.json"), bin + "../share/corvane/absent.json");
+  // Else the data folder of an installation, from the runtime's folder.
+  EXPECT_EQ(DataFilePath("absent.json"),
+            bin + CORVANE_DATA_FROM_RUNTIME "absent.json");
 }
 
 }  // namespace

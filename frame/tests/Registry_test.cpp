@@ -181,6 +181,29 @@ TEST_F(RegistryTest, AMalformedLineIsReportedWithItsNumber) {
             kInvalidFileFormat);
 }
 
+// An installed registry names its libraries without a folder, so that the
+// tree can be moved; other bare names are left to the loader's search.
+TEST_F(RegistryTest, ALibraryNamedWithoutAFolderIsTakenFromBesideTheRegistry) {
+  std::string copy = directory_ + "/libcorvanetest.so";
+  fs::create_symlink(library_, copy);
+  ASSERT_EQ(Export("DllRegisterServer")(), kSucceeded);
+  std::string clsid = ReadRegistry(registry_).at(0).clsid;
+  std::ofstream(registry_) << "Corvane.Test\t" << clsid
+                           << "\tlibcorvanetest.so\n";
+  EXPECT_NE(CreateObject("Corvane.Test"), nullptr);
+  for (auto [library, file] : std::vector<std::pair<std::string, std::string>>{
+           {"libcorvanetest.so", copy},
+           {"libc.so.6", "libc.so.6"},
+           {"/lib/a.so", "/lib/a.so"},
+           {"sub/liba.so", "sub/liba.so"}}) {
+    EXPECT_EQ(RegisteredLibraryFile(registry_, library), file) << library;
+  }
+  unsetenv("CORVANE_REGISTRY");
+  // The build's programs and the shared runtime share one folder.
+  EXPECT_EQ(RegistryPath(), platform::DirectoryOf(platform::ProgramPath()) +
+                                "corvane.registry");
+}
+
 // A registry that exists only in the installed file system.
 class InMemoryRegistry : public platform::ForwardingFileSystem {
  public:

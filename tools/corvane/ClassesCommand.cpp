@@ -34,8 +34,10 @@ int CallEntryPoint(const std::string& library, const char* export_name) {
 }
 
 int ListClasses() {
-  for (const auto& entry : ReadRegistry(RegistryPath())) {
-    std::cout << entry.progid << "\t" << entry.library << "\n";
+  std::string registry = RegistryPath();
+  for (const auto& entry : ReadRegistry(registry)) {
+    std::cout << entry.progid << "\t"
+              << RegisteredLibraryFile(registry, entry.library) << "\n";
   }
   return 0;
 }

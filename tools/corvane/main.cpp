@@ -2,6 +2,7 @@
 // the registered components and offers one command per component.
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "tools/corvane/Command.h"
 
@@ -17,6 +18,7 @@ std::vector<AddCommand>& Commands() {
 int main(int argc, char** argv) {
   CLI::App app("corvane: drives the Corvane components from the command line",
                "corvane");
+  app.set_version_flag("--version", std::string("corvane ") + CORVANE_VERSION);
   app.require_subcommand(1);
   int exit_status = 0;
   for (const auto& add : corvane::tool::Commands()) add(app, exit_status);
