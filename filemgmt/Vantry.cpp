@@ -35,6 +35,40 @@ std::string TimeText(int64_t file_time) {
   return LocalFileTimeText(file_time).value_or(std::string());
 }
 
+// The time texts of one listing. Entries written together share their
+// times, so the last text is kept: within one half second the whole
+// second and the rounded one, and so the text, are the same.
+class TimeTexts {
+ public:
+  const std::string& Of(int64_t file_time) {
+    int64_t bucket = file_time >= 0 ? file_time / kHalfSecond : -1;
+    if (bucket != bucket_ || !known_) {
+      text_ = TimeText(file_time);
+      bucket_ = bucket;
+      known_ = bucket >= 0;
+    }
+    return text_;
+  }
+
+ private:
+  static constexpr int64_t kHalfSecond = 5'000'000;  // 100-ns ticks
+  int64_t bucket_ = -1;
+  bool known_ = false;
+  std::string text_;
+};
+
+std::shared_ptr<CFile> FileRecord(const platform::FileInfo& entry,
+                                  TimeTexts& times) {
+  auto record = CFile::New();
+  record->Name = entry.name;
+  record->Length = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
+  record->CreationTime = times.Of(entry.creation_time);
+  record->LastWriteTime = times.Of(entry.last_write_time);
+  record->LastAccessTime = times.Of(entry.last_access_time);
+  record->Attr = NarrowedAttributes(entry.attributes);
+  return record;
+}
+
 bool IsDotName(const std::string& name) {
   return !name.empty() && name[0] == '.';
 }
@@ -152,17 +186,6 @@ std::string Vantry::GetSystemDirectory() {
                  [] { return std::string(platform::kSystemDirectory); });
 }
 
-std::shared_ptr<CFile> Vantry::FileRecord(const platform::FileInfo& entry) {
-  auto record = CFile::New();
-  record->Name = entry.name;
-  record->Length = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
-  record->CreationTime = TimeText(entry.creation_time);
-  record->LastWriteTime = TimeText(entry.last_write_time);
-  record->LastAccessTime = TimeText(entry.last_access_time);
-  record->Attr = NarrowedAttributes(entry.attributes);
-  return record;
-}
-
 int16_t Vantry::ReadDir(std::string_view vsDirPathName) {
   auto files = Collection::New();
   auto sub_dirs = Collection::New();
@@ -171,16 +194,17 @@ int16_t Vantry::ReadDir(std::string_view vsDirPathName) {
   return Guarded(int16_t{-1}, [&]() -> int16_t {
     auto entries = platform::Files().Find(WithSlash(vsDirPathName) + "*");
     if (entries.empty()) return 0;
+    TimeTexts times;
     for (const platform::FileInfo& entry : entries) {
       if (IsDotName(entry.name)) continue;
       if (entry.attributes & platform::kDirectory) {
         auto record = CSubDir::New();
         record->Name = entry.name;
-        record->DateTime = TimeText(entry.creation_time);
+        record->DateTime = times.Of(entry.creation_time);
         record->Attr = NarrowedAttributes(entry.attributes);
         sub_dirs->Add(std::move(record));
       } else {
-        files->Add(FileRecord(entry));
+        files->Add(FileRecord(entry, times));
       }
     }
     return 1;
@@ -193,7 +217,8 @@ std::shared_ptr<CFile> Vantry::GetFileInfo(std::string_view vsFilePathName) {
     if (vsFilePathName.empty() || vsFilePathName.back() == '/') return nullptr;
     auto entries = platform::Files().Find(vsFilePathName);
     if (entries.empty()) return nullptr;
-    return FileRecord(entries.front());
+    TimeTexts times;
+    return FileRecord(entries.front(), times);
   });
 }
 

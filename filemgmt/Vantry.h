@@ -98,7 +98,6 @@ class Vantry : public ComponentClass<Vantry> {
   void DeleteDirContents(platform::DirectoryHandle& parent,
                          const std::string& name);
   void DeleteEntries(platform::DirectoryHandle& directory);
-  std::shared_ptr<CFile> FileRecord(const platform::FileInfo& entry);
 
   Variant::Object files_;
   Variant::Object sub_dirs_;

@@ -81,8 +81,11 @@ int64_t FileTime(const struct statx_timestamp& t) {
   return FileTimeFromUnix(t.tv_sec, t.tv_nsec);
 }
 
-bool StatPath(const std::string& path, struct statx& st) {
-  return statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME,
+// The state of `path`, relative to the open directory `directory_fd` (or
+// the current directory), following a final link.
+bool StatPath(const std::string& path, struct statx& st,
+              int directory_fd = AT_FDCWD) {
+  return statx(directory_fd, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME,
                &st) == 0;
 }
 
@@ -168,9 +171,12 @@ std::vector<FileInfo> PosixFileSystem::Find(std::string_view pattern) {
   std::vector<FileInfo> found;
   DIR* dir = ::opendir(directory.c_str());
   if (dir == nullptr) return found;
+  // Each entry is looked up in the open directory: no walk of the whole
+  // path per entry.
+  int directory_fd = ::dirfd(dir);
   auto add = [&](const char* name) {
     struct statx st;
-    if (NameMatches(split.name, name) && StatPath(directory + name, st)) {
+    if (NameMatches(split.name, name) && StatPath(name, st, directory_fd)) {
       found.push_back(InfoFromStat(name, st));
     }
   };
@@ -461,6 +467,18 @@ void CopyDescriptor(int in, int out, std::string_view shown) {
   }
 }
 
+// Gives the unnamed file open as `fd` the name `path` (which must not
+// exist): directly where the process may, else through its /proc entry.
+void LinkUnnamedFile(int fd, const std::string& path) {
+  if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return;
+  if (errno != ENOENT && errno != EPERM) ThrowErrno(path);
+  std::string handle = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, path.c_str(),
+               AT_SYMLINK_FOLLOW) != 0) {
+    ThrowErrno(path);
+  }
+}
+
 std::string DirectoryPart(std::string_view path) {
   size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string()
@@ -537,15 +555,34 @@ void PosixFileSystem::CopyFileData(std::string_view from, std::string_view to) {
   struct stat st;
   if (::fstat(in.get(), &st) != 0) ThrowErrno(from);
   if (!S_ISREG(st.st_mode)) throw FailureFromErrno(EACCES, PathText(from));
-  FileDescriptor out(::open(PathText(to).c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                            st.st_mode & 0777));
-  if (out.get() < 0) ThrowErrno(to);
-  CopyDescriptor(in.get(), out.get(), to);
-  // The copy keeps the source's write time, as the platform's copy does.
-  struct timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
-  if (::futimens(out.get(), times) != 0) ThrowErrno(to);
-  out.Close(to);
+  std::string target = PathText(to);
+  mode_t mode = st.st_mode & 0777;
+  // The copy is made in a file without a name and linked in once complete,
+  // so the name never shows a partial copy; where the file system cannot
+  // do that, a partial copy is removed again.
+  std::string directory = DirectoryPart(target);
+  int fd = ::open(directory.empty() ? "." : directory.c_str(),
+                  O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  bool unnamed = fd >= 0;
+  if (!unnamed) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      ThrowErrno(to);
+    }
+    fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) ThrowErrno(to);
+  }
+  FileDescriptor out(fd);
+  try {
+    CopyDescriptor(in.get(), out.get(), to);
+    // The copy keeps the source's write time, as the platform's copy does.
+    struct timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
+    if (::futimens(out.get(), times) != 0) ThrowErrno(to);
+    if (unnamed) LinkUnnamedFile(out.get(), target);
+    out.Close(to);
+  } catch (...) {
+    if (!unnamed) ::unlink(target.c_str());
+    throw;
+  }
 }
 
 std::string PosixFileSystem::ReadRegularFile(std::string_view path,
@@ -599,6 +636,16 @@ void WriteFileReplacing(std::string_view path, std::string_view content) {
 }
 
 void CopyFileReplacing(std::string_view from, std::string_view to) {
+  // A new name takes the copy directly (it appears only once complete);
+  // an existing one is replaced through a temporary beside it.
+  if (!PathEntryExists(to)) {
+    try {
+      Files().CopyFileData(from, to);
+      return;
+    } catch (const Failure& failure) {
+      if (failure.number != kFileAlreadyExists) throw;
+    }
+  }
   ReplaceThroughTemporary(to, [&](const std::string& temporary) {
     Files().CopyFileData(from, temporary);
   });

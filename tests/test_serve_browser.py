@@ -1,8 +1,9 @@
 """The console in a real browser: Debian's chromium, headless, driven by
 playwright-core, against `corvane serve` with aiosmtpd and the loopback
-whois server. It uploads two files and a field, mails one of them, looks a
-domain up, uploads through the Gateway page and saves a screenshot of each page (tests/browser/screenshots,
-or $CORVANE_SCREENSHOTS)."""
+whois server. It uploads two files and a field, finds them in Files,
+downloads one and deletes the other, mails the first, looks a domain up,
+uploads through the Gateway page and saves a screenshot of each page
+(tests/browser/screenshots, or $CORVANE_SCREENSHOTS)."""
 
 import email
 import email.policy
@@ -48,9 +49,16 @@ class ConsoleInBrowser(unittest.TestCase):
 
         self.assertEqual(shown["upload_code"], "1")
         self.assertIn("Two files <from the browser>", shown["upload_page"])
-        for name, content in self.files.items():
-            with open(os.path.join(data, "uploads", name), "rb") as stored:
-                self.assertEqual(stored.read(), content)
+        with open(os.path.join(data, "uploads", "report.pdf"), "rb") as kept:
+            self.assertEqual(kept.read(), self.files["report.pdf"])
+        for name in self.files:
+            self.assertIn(name, shown["files"])
+        self.assertTrue(shown["download_same"])
+        self.assertEqual(shown["download_name"], "report.pdf")
+        self.assertEqual(shown["deleted"], "Deleted /uploads/notes.txt")
+        self.assertEqual(shown["files_after"], ["report.pdf"])
+        self.assertFalse(os.path.exists(os.path.join(data, "uploads",
+                                                     "notes.txt")))
         self.assertEqual(shown["mail"], "Sent")
         self.assertEqual(len(envelopes), 1)
         message = email.message_from_bytes(envelopes[0].content,
@@ -66,7 +74,7 @@ class ConsoleInBrowser(unittest.TestCase):
         with open(os.path.join(data, "gateway", "console", "notes.txt"),
                   "rb") as stored:
             self.assertEqual(stored.read(), self.files["notes.txt"])
-        for page in ("index", "upload", "mail", "whois", "gateway"):
+        for page in ("index", "upload", "files", "mail", "whois", "gateway"):
             self.assertTrue(os.path.getsize(os.path.join(SHOTS, page + ".png")))
 
 

@@ -7,6 +7,7 @@
 
 #include "platform/Failure.h"
 #include "platform/Listener.h"
+#include "web/FilesPage.h"
 #include "web/FormFields.h"
 #include "web/GatewayPage.h"
 #include "web/Html.h"
@@ -159,6 +160,8 @@ struct ConsoleServer::Impl {
                });
     Route("/", IndexPage);
     Route("/upload", UploadPage);
+    Route("/files", FilesPage);
+    RouteGet("/files/download", FileDownload);
     Route("/mail", MailPage);
     Route("/whois", WhoisPage);
     RouteGet("/gateway/?", GatewayFormPage);
@@ -238,6 +241,11 @@ struct ConsoleServer::Impl {
       PageAnswer answer = page(call);
       for (const auto& [name, value] : answer.headers) {
         response.set_header(name, value);
+      }
+      if (!answer.content_type.empty()) {
+        response.status = answer.status;
+        response.set_content(std::move(answer.content), answer.content_type);
+        return;
       }
       SendHtml(response, answer.status,
                PageHtml(answer.title, answer.body_html));

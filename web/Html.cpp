@@ -27,8 +27,8 @@ pre{background:#fff;border:1px solid #d5dae2;padding:.6em;white-space:pre-wrap;w
 )";
 
 constexpr std::pair<const char*, const char*> kNavigation[] = {
-    {"/", "Components"}, {"/upload", "Upload"},    {"/mail", "Mail"},
-    {"/whois", "Whois"}, {"/gateway/", "Gateway"},
+    {"/", "Components"}, {"/upload", "Upload"}, {"/files", "Files"},
+    {"/mail", "Mail"},   {"/whois", "Whois"},   {"/gateway/", "Gateway"},
 };
 
 }  // namespace
@@ -80,18 +80,30 @@ std::string PageHtml(std::string_view title, std::string_view body) {
   return html;
 }
 
-std::string TableHtml(const std::vector<std::string>& headings,
-                      const std::vector<std::vector<std::string>>& rows) {
+std::string MarkupTableHtml(const std::vector<std::string>& headings,
+                            const std::vector<std::vector<std::string>>& rows) {
   std::string html = "<table><tr>";
   for (const auto& heading : headings)
     html += "<th>" + Escape(heading) + "</th>";
   html += "</tr>\n";
   for (const auto& row : rows) {
     html += "<tr>";
-    for (const auto& cell : row) html += "<td>" + Escape(cell) + "</td>";
+    for (const auto& cell : row) html += "<td>" + cell + "</td>";
     html += "</tr>\n";
   }
   return html + "</table>\n";
+}
+
+std::string TableHtml(const std::vector<std::string>& headings,
+                      const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::vector<std::string>> escaped;
+  escaped.reserve(rows.size());
+  for (const auto& row : rows) {
+    std::vector<std::string> cells;
+    for (const auto& cell : row) cells.push_back(Escape(cell));
+    escaped.push_back(std::move(cells));
+  }
+  return MarkupTableHtml(headings, escaped);
 }
 
 std::string PairsHtml(
@@ -106,9 +118,34 @@ std::string PairsHtml(
 
 std::string ErrorHtml(int32_t number, std::string_view source,
                       std::string_view description) {
-  return "<div class=\"error\" id=\"error\"><strong>Error " +
-         std::to_string(number) + "</strong> from " + Escape(source) + ": " +
-         Escape(description) + "</div>\n";
+  return ErrorHtml(std::to_string(number), source, description);
+}
+
+std::string ErrorHtml(std::string_view number, std::string_view source,
+                      std::string_view description) {
+  return "<div class=\"error\" id=\"error\"><strong>Error " + Escape(number) +
+         "</strong> from " + Escape(source) + ": " + Escape(description) +
+         "</div>\n";
+}
+
+std::string PercentEncoded(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (char c : text) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                 (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                 c == '~';
+    if (plain) {
+      encoded += c;
+      continue;
+    }
+    auto byte = static_cast<unsigned char>(c);
+    encoded += '%';
+    encoded += kHex[byte >> 4];
+    encoded += kHex[byte & 0x0F];
+  }
+  return encoded;
 }
 
 std::string TextBlockHtml(std::string_view heading, std::string_view text) {

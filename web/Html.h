@@ -18,6 +18,10 @@ std::string PageHtml(std::string_view title, std::string_view body);
 // The one stylesheet every page links to as /style.css.
 std::string_view StyleSheet();
 
+// A table with a header row; the cells are HTML already.
+std::string MarkupTableHtml(const std::vector<std::string>& headings,
+                            const std::vector<std::vector<std::string>>& rows);
+
 // A table with a header row; every cell is text and is escaped.
 std::string TableHtml(const std::vector<std::string>& headings,
                       const std::vector<std::vector<std::string>>& rows);
@@ -29,6 +33,13 @@ std::string PairsHtml(
 // The last-error triple of a component as a labelled block.
 std::string ErrorHtml(int32_t number, std::string_view source,
                       std::string_view description);
+// The same with the number as text (a number a getter cannot return).
+std::string ErrorHtml(std::string_view number, std::string_view source,
+                      std::string_view description);
+
+// Every byte but ASCII letters, digits and "-._~" as %XX: for a query
+// parameter or an RFC 5987 header parameter.
+std::string PercentEncoded(std::string_view text);
 
 // A preformatted block of escaped text, under a heading.
 std::string TextBlockHtml(std::string_view heading, std::string_view text);

@@ -35,6 +35,10 @@ struct PageAnswer {
   std::string body_html;
   // Further response headers (Location, Set-Cookie).
   std::vector<std::pair<std::string, std::string>> headers;
+  // A download: when set, `content` goes out as it is, with this type,
+  // instead of a page.
+  std::string content_type;
+  std::string content;
 };
 
 using PageHandler = std::function<PageAnswer(PageCall&)>;

@@ -64,6 +64,9 @@ std::string UploadResultHtml(PageCall& call) {
           TableHtml({"File name", "Form field", "Bytes"},
                     RecordRows(*upload->Get("UploadedFiles").ToObject(),
                                {"FileName", "FormName", "FileLen"}));
+  html +=
+      "<p><a href=\"/files?path=uploads\" id=\"in-files\">The stored files "
+      "in Files</a></p>\n";
   html += "<h2>Form items</h2>\n" +
           TableHtml({"Name", "Value"},
                     RecordRows(*upload->Get("FormItems").ToObject(),

@@ -1,10 +1,13 @@
 #include "filemgmt/Vantry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <tuple>
 
 #include "filemgmt/tests/TestTree.h"
 #include "frame/Collection.h"
@@ -111,6 +114,40 @@ TEST_F(VantryTest, DateTimeAndLastWriteTimeAreOneText) {
   EXPECT_EQ(file->Get("LastWriteTime").ToText(), "01/02/03 04:05:06 AM");
   file->Put("LastWriteTime", "x");
   EXPECT_EQ(file->Get("DateTime").ToText(), "x");
+}
+
+// Each time text is its own, also for times a fraction of a second apart
+// that round to different seconds (a record's write and access times are
+// converted one after the other).
+TEST_F(VantryTest, ListedTimesRoundEachToItsOwnSecond) {
+  constexpr time_t kSecond = 1'000'000'000;
+  // Each file's write and access times: seconds since 1970, nanoseconds.
+  const std::tuple<const char*, timespec, timespec> files[] = {
+      {"a", {kSecond, 400'000'000}, {kSecond, 600'000'000}},
+      {"b", {kSecond, 600'000'000}, {kSecond, 499'999'900}},
+      {"c", {kSecond, 0}, {kSecond + 1, 0}},
+  };
+  auto text = [&](const timespec& when) {
+    return vantry.Win32ToVbTime(Currency{
+        (when.tv_sec + 11'644'473'600LL) * 10'000'000LL + when.tv_nsec / 100});
+  };
+  std::map<std::string, std::pair<std::string, std::string>> expected;
+  for (const auto& [name, written, read] : files) {
+    tree.Put(name, "x");
+    struct timespec times[2] = {read, written};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tree / name).c_str(), times, 0), 0);
+    expected[name] = {text(written), text(read)};
+  }
+  ASSERT_NE(expected["a"].first, expected["a"].second);
+  ASSERT_EQ(vantry.ReadDir(tree / ""), 1);
+  for (const Variant& item : vantry.Files()->Enumerate()) {
+    auto record = item.ToObject();
+    std::string name = record->Get("Name").ToText();
+    EXPECT_EQ(record->Get("LastWriteTime").ToText(), expected[name].first)
+        << name;
+    EXPECT_EQ(record->Get("LastAccessTime").ToText(), expected[name].second)
+        << name;
+  }
 }
 
 TEST_F(VantryTest, GetFileInfoTakesTheFirstMatchAndRefusesATrailingSlash) {

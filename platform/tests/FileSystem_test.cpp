@@ -1,9 +1,11 @@
 #include "platform/FileSystem.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -225,6 +227,57 @@ TEST_F(FileSystemTest, AWrapperInjectsAFaultUntilItsScopeEnds) {
     EXPECT_EQ(Files().ReadFile(root_ + "/b.log"), "bee");
   }
   Files().OpenWriter(root_ + "/x", WriteMode::kCreate)->Close();
+}
+
+}  // namespace
+}  // namespace corvane::platform
+
+namespace corvane::platform {
+namespace {
+
+// A file size limit stops a copy midway, as a full disk would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  struct rlimit saved_ {};
+  void (*previous_)(int) = nullptr;
+};
+
+TEST_F(FileSystemTest, ACopyShowsUnderItsNewNameOnlyWhenComplete) {
+  std::string big(100000, 'x');
+  Write("big", big);
+  Write("old", "old");
+  {
+    FileSizeLimit limit(4096);
+    EXPECT_THROW(CopyFileReplacing(root_ + "/big", root_ + "/new"), Failure);
+    EXPECT_THROW(CopyFileReplacing(root_ + "/big", root_ + "/old"), Failure);
+  }
+  EXPECT_FALSE(PathEntryExists(root_ + "/new"));
+  EXPECT_EQ(Files().ReadFile(root_ + "/old"), "old");
+  CopyFileReplacing(root_ + "/big", root_ + "/new");
+  EXPECT_EQ(Files().ReadFile(root_ + "/new"), big);
+  try {
+    Files().CopyFileData(root_ + "/a.txt", root_ + "/new");
+    ADD_FAILURE() << "an existing name was taken";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.number, kFileAlreadyExists);
+  }
+  EXPECT_EQ(Files().ReadFile(root_ + "/new"), big);
+  EXPECT_EQ(Sorted(Names("*")),
+            Sorted({".", "..", "a.txt", "b.log", "readme", ".hidden", "sub",
+                    ".hiddendir", "big", "old", "new"}));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Drives Debian's chromium through the console of `corvane serve`: uploads
-// two files and a field, mails one of them, looks a domain up, uploads
-// through the Gateway page, and saves a screenshot of each page. Prints one JSON object with what the pages
-// showed, or {"skip": reason} (exit status 3) when chromium cannot start.
+// two files and a field, finds them in Files, downloads one and deletes the
+// other, mails the first, looks a domain up, uploads through the Gateway
+// page, and saves a screenshot of each page. Prints one JSON object with
+// what the pages showed, or {"skip": reason} (exit status 3) when chromium
+// cannot start.
 // Usage: node console_tour.js CONSOLE_URL SCREENSHOT_DIR FILE1 FILE2
 "use strict";
 
@@ -38,6 +40,22 @@ async function tour(page, base, shots, first, second) {
   result.upload_page = await page.textContent("main");
   await shot("upload");
 
+  await submit(page, "#in-files");
+  result.files = await page.textContent("main");
+  const item = (name) => `[data-item="uploads/${path.basename(name)}"]`;
+  const [download] = await Promise.all([
+    page.waitForEvent("download"), page.click("a.download" + item(first))]);
+  const saved = path.join(os.tmpdir(), "console-download-" + process.pid);
+  await download.saveAs(saved);
+  result.download_name = download.suggestedFilename();
+  result.download_same = fs.readFileSync(saved).equals(fs.readFileSync(first));
+  fs.rmSync(saved, { force: true });
+  await shot("files");
+  await submit(page, "button.delete" + item(second));
+  result.deleted = await page.textContent("#result");
+  result.files_after = await page.$$eval(
+    "span.file", (names) => names.map((name) => name.textContent));
+
   await page.goto(base + "/mail");
   await page.fill("#from", "console@example.test");
   await page.fill("#to", "reader@example.test");
@@ -72,7 +90,7 @@ async function main() {
   try {
     context = await chromium.launchPersistentContext(profile, {
       executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
-      viewport: { width: 1100, height: 800 },
+      viewport: { width: 1100, height: 800 }, acceptDownloads: true,
     });
   } catch (error) {
     fs.rmSync(profile, { recursive: true, force: true });

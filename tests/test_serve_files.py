@@ -1,0 +1,235 @@
+"""The console's Files page end to end: `corvane serve` lists, downloads,
+deletes, makes directories and copies by a pattern inside its data
+directory, and refuses every path that leads out of it: "..", absolute
+paths and symbolic links, for each of those actions."""
+
+import html
+import http.client
+import os
+import shutil
+import tempfile
+import unittest
+import urllib.parse
+
+from support.console import Console
+
+HOSTILE = "<img src=x onerror=alert('1')>"
+SECRET = b"the outside file's secret bytes"
+
+
+class FilesPage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="corvane-files-")
+        cls.data = os.path.join(cls.scratch, "var")
+        cls.outside = os.path.join(cls.scratch, "outside")
+        os.makedirs(cls.outside)
+        with open(os.path.join(cls.outside, "secret.txt"), "wb") as out:
+            out.write(SECRET)
+        cls.console = Console(cls.data).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.console.__exit__(None, None, None)
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def setUp(self):
+        # A fresh tree per test: docs/ with files and links in and out.
+        self.docs = os.path.join(self.data, "docs")
+        shutil.rmtree(self.docs, ignore_errors=True)
+        os.makedirs(self.docs)
+        self.addCleanup(shutil.rmtree, self.docs, True)
+        for name, content in (("a.txt", b"alpha"), ("b.txt", b"bravo"),
+                              ("c.log", b"charlie")):
+            self.write(name, content)
+        os.symlink(os.path.join(self.outside, "secret.txt"),
+                   os.path.join(self.docs, "out.txt"))
+        os.symlink(self.outside, os.path.join(self.docs, "escape"))
+        os.makedirs(os.path.join(self.docs, "sub"))
+
+    def write(self, name, content):
+        with open(os.path.join(self.docs, name), "wb") as out:
+            out.write(content)
+
+    def get(self, page, **query):
+        return self.console.get(page + "?" + urllib.parse.urlencode(query))
+
+    def post(self, **fields):
+        return self.console.post("/files", fields)
+
+    def test_paths_that_lead_out_are_refused_for_every_action(self):
+        cases = [
+            # (what, request, expected status, words of the message)
+            ("list ..", lambda: self.get("/files", path="docs/../.."), 403,
+             "climbs"),
+            ("list absolute", lambda: self.get("/files", path="/etc"), 403,
+             "absolute path"),
+            ("list a link out", lambda: self.get("/files",
+                                                 path="docs/escape"), 403,
+             "leads out"),
+            ("download ..", lambda: self.get("/files/download",
+                                             path="../outside/secret.txt"),
+             403, "climbs"),
+            ("download absolute", lambda: self.get(
+                "/files/download", path=self.outside + "/secret.txt"), 403,
+             "absolute path"),
+            ("download a link out", lambda: self.get("/files/download",
+                                                     path="docs/out.txt"),
+             403, "leads out"),
+            ("download through a directory link out", lambda: self.get(
+                "/files/download", path="docs/escape/secret.txt"), 403,
+             "leads out"),
+            ("delete a link out", lambda: self.post(
+                action="delete", path="docs", item="docs/out.txt"), 403,
+             "leads out"),
+            ("delete through a directory link out", lambda: self.post(
+                action="delete", path="docs", item="docs/escape/secret.txt"),
+             403, "leads out"),
+            ("delete ..", lambda: self.post(
+                action="delete", path="", item="../outside/secret.txt"), 403,
+             "climbs"),
+            ("copy to a link out", lambda: self.post(
+                action="copy", path="docs", **{"from": "docs"},
+                to="docs/escape", pattern="a.txt"), 403, "leads out"),
+            ("copy to an absolute path", lambda: self.post(
+                action="copy", path="docs", **{"from": "docs"},
+                to=self.outside, pattern="a.txt"), 403, "absolute path"),
+            ("copy a link out", lambda: self.post(
+                action="copy", path="docs", **{"from": "docs"}, to="docs/sub",
+                pattern="*.txt"), 403, "leads out"),
+            ("make a directory through a link out", lambda: self.post(
+                action="mkdir", path="docs/escape", name="made"), 403,
+             "leads out"),
+            ("make a directory named ..", lambda: self.post(
+                action="mkdir", path="docs", name=".."), 400, "without"),
+        ]
+        for what, request, status, words in cases:
+            with self.subTest(what):
+                got, page = request()
+                self.assertEqual(got, status, page)
+                self.assertIn(words, page)
+                self.assertNotIn(SECRET.decode(), page)
+        self.assertEqual(sorted(os.listdir(self.outside)), ["secret.txt"])
+        with open(os.path.join(self.outside, "secret.txt"), "rb") as kept:
+            self.assertEqual(kept.read(), SECRET)
+        self.assertTrue(os.path.islink(os.path.join(self.docs, "out.txt")))
+        self.assertEqual(os.listdir(os.path.join(self.docs, "sub")), [])
+
+    def test_listing_shows_the_entries_and_marks_links_out(self):
+        os.symlink("sub", os.path.join(self.docs, "inside"))
+        status, page = self.get("/files", path="docs")
+        self.assertEqual(status, 200)
+        self.assertIn('<span class="file">a.txt</span></td><td>5</td>'
+                      '<td>archive</td>', page)
+        self.assertIn('href="/files?path=docs%2Fsub">sub/</a>', page)
+        self.assertIn('href="/files?path=docs%2Finside">inside/</a>', page)
+        self.assertEqual(page.count("leads out of the data directory: "
+                                    "refused"), 2)
+        self.assertIn('href="/files/download?path=docs%2Fc.log"', page)
+        self.assertEqual(self.get("/files", path="docs/inside")[0], 200)
+        status, page = self.get("/files", path="docs/missing")
+        self.assertEqual(status, 404)
+        self.assertIn("No file or directory is named", page)
+
+    def test_html_in_a_file_name_is_escaped(self):
+        self.write(HOSTILE, b"x")
+        status, page = self.get("/files", path="docs")
+        self.assertEqual(status, 200)
+        self.assertNotIn(HOSTILE, page)
+        self.assertIn(html.escape(HOSTILE).replace("&#x27;", "&#39;"), page)
+
+    def test_download_sends_the_bytes_with_its_type_and_name(self):
+        content = os.urandom(300000)
+        name = 'report "2026" ü.pdf'
+        self.write(name, content)
+        status, _, headers = self.console.request(
+            "GET", "/files/download?" + urllib.parse.urlencode(
+                {"path": "docs/" + name}))
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Type"], "application/pdf")
+        self.assertEqual(
+            headers["Content-Disposition"],
+            "attachment; filename=\"report _2026_ __.pdf\"; "
+            "filename*=UTF-8''report%20%222026%22%20%C3%BC.pdf")
+        raw = self.raw_get("/files/download?path=docs%2F" +
+                           urllib.parse.quote(name, safe=""))
+        self.assertEqual(raw, content)
+        status, page = self.get("/files/download", path="docs/sub")
+        self.assertEqual(status, 400)
+        self.assertIn("is a directory", page)
+
+    def raw_get(self, path):
+        connection = http.client.HTTPConnection("127.0.0.1", self.console.port,
+                                                timeout=60)
+        try:
+            connection.request("GET", path)
+            return connection.getresponse().read()
+        finally:
+            connection.close()
+
+    def test_delete_a_file_and_a_directory_tree(self):
+        os.makedirs(os.path.join(self.docs, "sub", "deeper"))
+        self.write("sub/deeper/x.bin", b"x")
+        for item in ("docs/a.txt", "docs/sub"):
+            with self.subTest(item=item):
+                status, page = self.post(action="delete", path="docs",
+                                         item=item)
+                self.assertEqual(status, 200, page)
+                self.assertIn('id="result">Deleted /' + item, page)
+                self.assertFalse(os.path.exists(os.path.join(self.data,
+                                                             item)))
+        status, page = self.post(action="delete", path="docs",
+                                 item="docs/a.txt")
+        self.assertEqual(status, 404)
+        # A read-only file stops the walk of a tree; the walk's error number
+        # is beyond what the component's getter returns.
+        os.makedirs(os.path.join(self.docs, "sub2"))
+        self.write("sub2/ro.txt", b"stays")
+        os.chmod(os.path.join(self.docs, "sub2", "ro.txt"), 0o444)
+        status, page = self.post(action="delete", path="docs",
+                                 item="docs/sub2")
+        self.assertEqual(status, 200)
+        self.assertIn('id="result">Not deleted', page)
+        self.assertIn("(beyond 16 bits)</strong> from Calling DeleteFile API: "
+                      "Not able to delete the file", page)
+        self.assertTrue(os.path.exists(os.path.join(self.docs, "sub2",
+                                                    "ro.txt")))
+
+    def test_make_a_directory_and_fail_on_an_existing_one(self):
+        status, page = self.post(action="mkdir", path="docs", name="new one")
+        self.assertEqual(status, 200)
+        self.assertIn("Made the directory /docs/new one", page)
+        self.assertTrue(os.path.isdir(os.path.join(self.docs, "new one")))
+        status, page = self.post(action="mkdir", path="docs", name="new one")
+        self.assertIn('id="result">No directory made', page)
+        self.assertIn("from Vantry", page)
+        self.assertIn("/docs/new one", page)
+        self.assertNotIn("/proc/self", page)
+
+    def test_copy_by_a_pattern(self):
+        os.unlink(os.path.join(self.docs, "out.txt"))
+        self.write("sub/a.txt", b"old")
+        status, page = self.post(action="copy", path="docs",
+                                 **{"from": "docs"}, to="docs/sub",
+                                 pattern="*.txt")
+        self.assertEqual(status, 200, page)
+        self.assertIn("Copied the files matching", page)
+        self.assertEqual(sorted(os.listdir(os.path.join(self.docs, "sub"))),
+                         ["a.txt", "b.txt"])
+        for name in ("a.txt", "b.txt"):
+            with open(os.path.join(self.docs, name), "rb") as source, \
+                    open(os.path.join(self.docs, "sub", name), "rb") as copy:
+                self.assertEqual(copy.read(), source.read())
+        # An empty pattern takes every plain file; the directory link out
+        # is no file, so it is neither copied nor a reason to refuse.
+        os.makedirs(os.path.join(self.docs, "all"))
+        status, page = self.post(action="copy", path="docs",
+                                 **{"from": "docs"}, to="docs/all",
+                                 pattern="")
+        self.assertEqual(status, 200, page)
+        self.assertEqual(sorted(os.listdir(os.path.join(self.docs, "all"))),
+                         ["a.txt", "b.txt", "c.log"])
+
+
+if __name__ == "__main__":
+    unittest.main()
