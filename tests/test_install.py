@@ -253,8 +253,8 @@ class DebianPackage(unittest.TestCase):
         self.assertIn("<", fields["Maintainer"])
         self.assertTrue(fields["Description"])
         depends = {item.split()[0] for item in fields["Depends"].split(", ")}
-        self.assertLessEqual({"libc6", "libstdc++6", "libssl3", "libidn2-0"},
-                             depends)
+        self.assertLessEqual({"libc6", "libstdc++6", "libssl3", "libidn2-0",
+                              "libcurl4"}, depends)
 
     def test_contents(self):
         listing = run("dpkg-deb", "--contents", self.deb)
@@ -267,6 +267,7 @@ class DebianPackage(unittest.TestCase):
                      "./usr/include/corvane/frame/Registry.h",
                      "./usr/lib/pkgconfig/tallowin.pc",
                      "./usr/lib/cmake/Corvane/CorvaneConfig.cmake",
+                     "./usr/share/corvane/rdap-bootstrap.json",
                      ] + [f"./usr/lib/corvane/{name}" for name in COMPONENTS]:
             with self.subTest(path=path):
                 self.assertIn(path, paths)
@@ -287,6 +288,18 @@ class DebianPackage(unittest.TestCase):
              for library, ids in COMPONENTS.items() for progid in ids})
         self.assertEqual(created_classes(corvane),
                          [{"ok": True}] * len(PROGIDS))
+        # Namewell reads the installed RDAP bootstrap from share/corvane.
+        result = subprocess.run(
+            [corvane, "whois", "--protocol", "rdap", "widget.zz"],
+            env=clean_environment(), capture_output=True, text=True,
+            timeout=60)
+        self.assertEqual(result.returncode, 1)
+        prefix = 'the top-level domain "zz" (RDAP bootstrap file '
+        self.assertIn(prefix, result.stderr)
+        path = result.stderr.split(prefix)[1].split(")")[0]
+        self.assertEqual(os.path.realpath(path), os.path.join(
+            os.path.realpath(unpacked), "usr", "share", "corvane",
+            "rdap-bootstrap.json"))
 
 
 if __name__ == "__main__":

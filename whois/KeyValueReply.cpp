@@ -65,7 +65,7 @@ bool IsNotFoundLine(std::string_view text) {
 std::string_view StatusWord(std::string_view value) {
   size_t link = value.find(" http");
   return link == std::string_view::npos ? value
-                                        : TrimOf(value.substr(0, link), " \t");
+                                        : TrimBlankEnds(value.substr(0, link));
 }
 
 // The host[:port] a referral value names; empty for other schemes and for

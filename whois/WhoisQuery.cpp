@@ -9,6 +9,9 @@
 #include "platform/Sockets.h"
 #include "whois/EmailAddresses.h"
 #include "whois/QueryName.h"
+#include "whois/RdapBootstrap.h"
+#include "whois/RdapFetch.h"
+#include "whois/RdapReply.h"
 #include "whois/ServerTable.h"
 
 namespace corvane::namewell {
@@ -22,6 +25,24 @@ namespace {
 // directly by the text of the last socket error.
 [[noreturn]] void RaiseSocketFailure(int32_t number, const char* message) {
   Raise(number, message + net::GetSocketErrorText(net::LastSocketError()));
+}
+
+std::string WithFullStop(std::string text) {
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text;
+}
+
+// An RDAP error answer: its status, the error object's title and
+// description when it has them, and the URL.
+[[noreturn]] void RaiseRdapError(const FetchedAnswer& fetched,
+                                 const RdapReply& read) {
+  std::string text =
+      "The RDAP server answered " + std::to_string(fetched.status);
+  if (!read.error_title.empty()) text += ": " + read.error_title;
+  if (!read.error_description.empty()) {
+    text = WithFullStop(std::move(text)) + " " + read.error_description;
+  }
+  Raise(kReadFailed, WithFullStop(std::move(text)) + " URL: " + fetched.url);
 }
 
 }  // namespace
@@ -74,6 +95,12 @@ ClassInfo WhoisQuery::Members() {
           "FollowReferral", [](T& o) { return o.FollowReferral(); },
           [](T& o, bool value) { o.FollowReferral(value); })
       .Get("GetReferralChain", [](T& o) { return o.GetReferralChain(); })
+      .Property(
+          "Protocol", [](T& o) { return o.Protocol(); },
+          [](T& o, std::string_view v) { o.Protocol(v); })
+      .Property(
+          "RdapServer", [](T& o) { return o.RdapServer(); },
+          [](T& o, std::string_view v) { o.RdapServer(v); })
       .Build();
 }
 
@@ -111,7 +138,8 @@ bool WhoisQuery::SendQuery(std::string_view strQuery) {
         PrepareQuery();
         QueryText query = PrepareQueryText(strQuery);
         if (!query.problem.empty()) Raise(kQueryRefused, query.problem);
-        AskServers(query.text);
+        std::string base = RdapBase(query.text);
+        base.empty() ? AskServers(query.text) : AskRdap(base, query.text);
         return true;
       },
       [&](const Failure& failure) {
@@ -151,6 +179,86 @@ void WhoisQuery::PrepareQuery() {
   record_ = WhoisRecord{};
   answers_.clear();
   asked_.clear();
+  rdap_ = false;
+}
+
+// The RDAP base URL the query goes to; empty when it goes to whois.
+std::string WhoisQuery::RdapBase(const std::string& query) const {
+  std::string_view protocol = TrimSpaces(protocol_);
+  if (protocol.empty() || EqualsIgnoringCase(protocol, "whois")) return {};
+  bool automatic = EqualsIgnoringCase(protocol, "auto");
+  if (!automatic && !EqualsIgnoringCase(protocol, "rdap")) {
+    Raise(kQueryRefused,
+          "Protocol must be \"whois\", \"rdap\" or \"auto\"; nothing was "
+          "sent.");
+  }
+  if (query.empty()) {
+    if (automatic) return {};
+    Raise(kQueryRefused,
+          "The query is empty: an RDAP server is asked for a domain name; "
+          "nothing was sent.");
+  }
+  if (std::string base(TrimSpaces(rdap_server_)); !base.empty()) {
+    if (base.back() != '/') base += '/';
+    return base;
+  }
+  BootstrapRead read = LoadBootstrap();
+  std::string base =
+      read.problem.empty() ? RdapBaseFor(read.bootstrap, query) : "";
+  if (!base.empty() || automatic) return base;
+  if (!read.problem.empty()) Raise(kQueryRefused, read.problem);
+  Raise(kQueryRefused, "No RDAP server is known for the top-level domain \"" +
+                           TopLevelLabel(query) + "\" (RDAP bootstrap file " +
+                           BootstrapPath() + "); nothing was sent.");
+}
+
+// Asks the RDAP server at `base` for the domain, then, with FollowReferral,
+// the registrar's server that its answer links to, as whois referrals are
+// followed.
+void WhoisQuery::AskRdap(const std::string& base, const std::string& query) {
+  rdap_ = true;
+  // A fully qualified name's final dot is no part of the domain's name.
+  std::string_view name = query;
+  while (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
+  std::string url = base + "domain/" + PathSegment(name);
+  asked_.push_back(url);
+  answers_.push_back(AskRdapServer(url, response_));
+  int referrals = follow_referral_ ? kMaxReferrals : 0;
+  while (referrals-- > 0 && FollowOnce(query)) {
+  }
+  ParseResponse();
+}
+
+// One RDAP server's answer, its body also in `reply`: a 404 is a record
+// not found, an error answer or one that is no JSON object a failure.
+WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
+                                             std::string& reply) {
+  FetchedAnswer fetched;
+  try {
+    fetched = FetchRdap(url, {.connect_ms = timeout_.ConnectMs(),
+                              .total_ms = timeout_.ReplyMs(),
+                              .max_bytes = kReplyLimit});
+  } catch (const Failure& failure) {
+    // As with whois: a failure while reading leaves no reply behind.
+    if (failure.number == kReadFailed) reply.clear();
+    throw;
+  }
+  reply = fetched.body;
+  Answer answer{url, fetched.body, {}};
+  if (fetched.status == 404) return answer;
+  RdapReply read = ReadRdapReply(fetched.body);
+  if (fetched.status < 200 || fetched.status > 299 || read.error_object) {
+    RaiseRdapError(fetched, read);
+  }
+  if (!read.readable) {
+    Raise(kReadFailed,
+          "Network Error: Unable to read. The answer is not an RDAP JSON "
+          "object. URL: " +
+              fetched.url);
+  }
+  answer.parsed.record = std::move(read.record);
+  answer.parsed.referral.server = std::move(read.related);
+  return answer;
 }
 
 // The first server is the one set, else the table's for the query's
@@ -181,6 +289,10 @@ bool WhoisQuery::FollowOnce(const std::string& query) {
   asked_.push_back(server);
   std::string reply;
   try {
+    if (rdap_) {
+      answers_.push_back(AskRdapServer(server, reply));
+      return true;
+    }
     Exchange(server, query, reply);
   } catch (const Failure& failure) {
     SaveLastError(failure);
@@ -193,6 +305,11 @@ bool WhoisQuery::FollowOnce(const std::string& query) {
 }
 
 bool WhoisQuery::AlreadyAsked(const std::string& server) const {
+  if (rdap_) {
+    return std::any_of(asked_.begin(), asked_.end(), [&](const auto& asked) {
+      return EqualsIgnoringCase(asked, server);
+    });
+  }
   net::ServerAddress wanted = net::SplitServer(server, net::kWhoisPort);
   return std::any_of(asked_.begin(), asked_.end(), [&](const auto& asked) {
     net::ServerAddress known = net::SplitServer(asked, net::kWhoisPort);

@@ -105,6 +105,18 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   // the first query.
   std::string GetReferralChain() const;
 
+  // How SendQuery asks: "whois" (the initial value; empty means it too),
+  // "rdap", or "auto" (RDAP when RdapServer is set or the bootstrap lists a
+  // server for the query's domain, else whois), without regard to case.
+  // Read back as set. Any other value makes SendQuery fail (kQueryRefused)
+  // without sending anything.
+  std::string Protocol() const { return protocol_; }
+  void Protocol(std::string_view value) { protocol_ = value; }
+  // The RDAP base URL asked instead of the bootstrap's ("https://host/path/");
+  // empty (the initial value) means the bootstrap's.
+  std::string RdapServer() const { return rdap_server_; }
+  void RdapServer(std::string_view value) { rdap_server_ = value; }
+
  private:
   // One server's answer within a query.
   struct Answer {
@@ -121,6 +133,9 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   void ParseResponse();
   bool AlreadyAsked(const std::string& server) const;
   void CloseConnection();
+  [[nodiscard]] std::string RdapBase(const std::string& query) const;
+  void AskRdap(const std::string& base, const std::string& query);
+  Answer AskRdapServer(const std::string& url, std::string& reply);
   std::string FirstEmail(const std::string& contact) const;
 
   net::Connection connection_;
@@ -131,6 +146,9 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   bool follow_referral_ = false;
   std::vector<Answer> answers_;
   std::vector<std::string> asked_;
+  std::string protocol_ = "whois";
+  std::string rdap_server_;
+  bool rdap_ = false;  // the current query asks RDAP servers
 };
 
 }  // namespace corvane::namewell

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
-# Whois reply parsing, e-mail extraction and gathering a reply at its bound.
+# Whois reply parsing, RDAP answer reading, e-mail extraction and gathering
+# a reply at its bound.
 set -euo pipefail
 "$1/bench_whois" --benchmark_counters_tabular=true

@@ -1,7 +1,8 @@
 // Speed of the whois component's text work: parsing replies of growing
 // size in the record format and in the key-value form of today's
-// registrars, extracting addresses from long contact texts, and a whole
-// query whose reply is gathered up to the 8 MiB bound.
+// registrars, reading RDAP's JSON answers, extracting addresses from long
+// contact texts, and a whole query whose reply is gathered up to the 8 MiB
+// bound.
 #include <benchmark/benchmark.h>
 
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "net/tests/FakeSockets.h"
 #include "whois/EmailAddresses.h"
 #include "whois/KeyValueReply.h"
+#include "whois/RdapReply.h"
 #include "whois/ReplyParser.h"
 #include "whois/WhoisQuery.h"
 
@@ -89,6 +91,36 @@ void BM_ReadRegistrarReply(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * reply.size());
 }
 BENCHMARK(BM_ReadRegistrarReply)->Arg(4 << 10)->Arg(8 << 20);
+
+// An RDAP answer with a registrant and an administrative contact, grown to
+// about `size` bytes with further name servers and contact entities.
+std::string RdapAnswer(size_t size) {
+  const std::string contact =
+      R"({"roles":["administrative"],"vcardArray":["vcard",[)"
+      R"(["fn",{},"text","Kim Roe"],["adr",{},"text",["","",)"
+      R"(["1 Main Street","Suite 4"],"Springfield","XX","00000","ZZ"]],)"
+      R"(["email",{},"text","kim@widget.zz"]]]})";
+  std::string answer =
+      R"({"objectClassName":"domain","ldhName":"WIDGET.ZZ","entities":[)" +
+      contact;
+  std::string servers;
+  for (size_t i = 0; answer.size() + servers.size() < size; ++i) {
+    if (i % 4 == 0) {
+      answer += "," + contact;
+    } else {
+      servers += R"({"ldhName":"NS)" + std::to_string(i) + R"(.WIDGET.ZZ"},)";
+    }
+  }
+  return answer + R"(],"nameservers":[)" + servers +
+         R"({"ldhName":"NS.WIDGET.ZZ"}],"status":["active"]})";
+}
+
+void BM_ReadRdapAnswer(benchmark::State& state) {
+  std::string answer = RdapAnswer(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(ReadRdapReply(answer));
+  state.SetBytesProcessed(state.iterations() * answer.size());
+}
+BENCHMARK(BM_ReadRdapAnswer)->Arg(4 << 10)->Range(64 << 10, 8 << 20);
 
 void BM_ExtractEmail(benchmark::State& state) {
   std::string text;

@@ -1,7 +1,9 @@
-// corvane whois [--server HOST[:PORT]] [--timeout SECONDS] [--follow]
-// [--json] QUERY:
+// corvane whois [--server HOST[:PORT]] [--protocol whois|rdap|auto]
+// [--rdap-server URL] [--timeout SECONDS] [--follow] [--json] QUERY:
 // one query through Corvane.WhoisQuery, its fields printed as labelled text
 // or as one JSON object.
+// corvane whois --update-bootstrap FILE: checks FILE and installs it as
+// the table of RDAP servers.
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -10,6 +12,7 @@
 
 #include "frame/Registry.h"
 #include "tools/corvane/Command.h"
+#include "whois/RdapBootstrap.h"
 #include "whois/WhoisFields.h"
 
 namespace corvane::tool {
@@ -18,6 +21,9 @@ namespace {
 struct WhoisOptions {
   std::string query;
   std::string server;
+  std::string protocol;
+  std::string rdap_server;
+  std::string bootstrap;
   std::optional<int> timeout;
   bool follow = false;
   bool json = false;
@@ -73,6 +79,10 @@ int RunWhois(const WhoisOptions& options) {
   try {
     auto whois = CreateObject("Corvane.WhoisQuery");
     if (!options.server.empty()) whois->Put("WhoisServer", options.server);
+    if (!options.protocol.empty()) whois->Put("Protocol", options.protocol);
+    if (!options.rdap_server.empty()) {
+      whois->Put("RdapServer", options.rdap_server);
+    }
     if (options.follow) whois->Put("FollowReferral", true);
     if (options.timeout) {
       whois->Put("Timeout", static_cast<int32_t>(*options.timeout));
@@ -94,12 +104,41 @@ int RunWhois(const WhoisOptions& options) {
   }
 }
 
+// Installs the bootstrap file; the installed one stays as it was when the
+// new one is refused.
+int UpdateBootstrap(const std::string& file) {
+  namewell::BootstrapRead installed;
+  std::string problem = namewell::InstallBootstrap(file, &installed);
+  if (!problem.empty()) {
+    std::cerr << "corvane whois: " << problem
+              << "; the installed RDAP bootstrap is unchanged.\n";
+    return 1;
+  }
+  std::cout << "Installed the RDAP bootstrap of "
+            << installed.bootstrap.publication << " ("
+            << installed.bootstrap.servers.size() << " entries) as "
+            << namewell::BootstrapPath() << "\n";
+  return 0;
+}
+
 CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto* command = app.add_subcommand(
       "whois", "Query a whois server through Corvane.WhoisQuery");
   auto options = std::make_shared<WhoisOptions>();
-  command->add_option("query", options->query, "The name to look up")
-      ->required();
+  auto* query =
+      command->add_option("query", options->query, "The name to look up");
+  auto* update = command->add_option(
+      "--update-bootstrap", options->bootstrap,
+      "Check FILE (the RDAP bootstrap of domain registries, dns.json) and "
+      "install it as the table of RDAP servers");
+  update->excludes(query);
+  command
+      ->add_option("--protocol", options->protocol,
+                   "whois (default), rdap, or auto (RDAP where the "
+                   "bootstrap knows a server)")
+      ->check(CLI::IsMember({"whois", "rdap", "auto"}, CLI::ignore_case));
+  command->add_option("--rdap-server", options->rdap_server,
+                      "The RDAP base URL to ask instead of the bootstrap's");
   command->add_option("--server", options->server,
                       "The whois server, HOST or HOST:PORT");
   command
@@ -109,8 +148,15 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   command->add_flag("--follow", options->follow,
                     "Follow the servers a reply refers to (at most 3)");
   command->add_flag("--json", options->json, "Print one JSON object");
-  command->callback(
-      [options, &exit_status] { exit_status = RunWhois(*options); });
+  command->callback([options, update, query, &exit_status] {
+    if (!update->empty()) {
+      exit_status = UpdateBootstrap(options->bootstrap);
+    } else if (query->empty()) {
+      throw CLI::RequiredError("query");
+    } else {
+      exit_status = RunWhois(*options);
+    }
+  });
 });
 
 }  // namespace

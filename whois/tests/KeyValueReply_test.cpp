@@ -229,6 +229,13 @@ TEST(KeyValueReplyTest, KeysIgnoreCaseAndTakeTheFirstValue) {
   EXPECT_EQ(ReadKeyValues(">>>\n>>> <<<\n<<<\n[]\n:\n").fields.domain_name, "");
 }
 
+TEST(KeyValueReplyTest, StatusWithoutItsLinkAndTheBlanksBeforeIt) {
+  EXPECT_EQ(ReadKeyValues("Domain Status: ok https://icann.org/epp#ok\n"
+                          "Status: hold \t\r\r http://x\n")
+                .fields.domain_status,
+            "ok\nhold");
+}
+
 TEST(KeyValueReplyTest, UndescribedHandleStandsForItself) {
   WhoisRecord r = ReadKeyValues(
                       "domain: a.zz\nadmin-c: AB1-ZZ\ntech-c: CD2-ZZ\n\n"

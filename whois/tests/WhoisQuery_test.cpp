@@ -310,6 +310,13 @@ TEST_F(WhoisQueryTest, ExtractEmailReturnsANewCollection) {
   EXPECT_FALSE(query.ValidateEmail("a@b"));
 }
 
+TEST_F(WhoisQueryTest, AsksWhoisUntilToldOtherwise) {
+  EXPECT_EQ(query.Protocol(), "whois");
+  EXPECT_EQ(query.RdapServer(), "");
+  query.Protocol("RDAP");
+  EXPECT_EQ(query.Protocol(), "RDAP");
+}
+
 TEST_F(WhoisQueryTest, MembersStandInTheirOrder) {
   const auto& members = query.Class().members();
   std::vector<std::string> names;
@@ -346,7 +353,9 @@ TEST_F(WhoisQueryTest, MembersStandInTheirOrder) {
                                              "GetExpiryTime",
                                              "GetDomainStatus",
                                              "FollowReferral",
-                                             "GetReferralChain"}));
+                                             "GetReferralChain",
+                                             "Protocol",
+                                             "RdapServer"}));
   // By-reference arguments come back unchanged.
   Arguments args{Variant("  widget.zz ")};
   peer.refuse_connect = true;

@@ -1,0 +1,166 @@
+#include "whois/RdapBootstrap.h"
+
+#include <nlohmann/json.hpp>
+
+#include "frame/DataFiles.h"
+#include "frame/Text.h"
+#include "platform/Failure.h"
+#include "platform/FileSystem.h"
+
+namespace corvane::namewell {
+namespace {
+
+using nlohmann::json;
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool IsHttpUrl(const json& url) {
+  if (!url.is_string()) return false;
+  const std::string& text = url.get_ref<const std::string&>();
+  return StartsWithIgnoringCase(text, "https://") ||
+         StartsWithIgnoringCase(text, "http://");
+}
+
+// The service's base URL: the first https one, else the first; ends in "/".
+std::string ChosenUrl(const json& urls) {
+  const json* chosen = nullptr;
+  for (const json& url : urls) {
+    if (!IsHttpUrl(url)) continue;
+    if (!chosen) chosen = &url;
+    if (StartsWithIgnoringCase(url.get_ref<const std::string&>(), "https://")) {
+      chosen = &url;
+      break;
+    }
+  }
+  if (!chosen) return {};
+  std::string base = chosen->get<std::string>();
+  if (base.back() != '/') base += '/';
+  return base;
+}
+
+// Adds one service ([[entries...], [urls...]]); the problem, else empty.
+std::string AddService(const json& service, size_t index,
+                       RdapBootstrap& bootstrap) {
+  std::string where = "service " + std::to_string(index + 1);
+  if (!service.is_array() || service.size() != 2 || !service[0].is_array() ||
+      !service[1].is_array()) {
+    return where + " is not a pair of an entry list and a URL list";
+  }
+  std::string base = ChosenUrl(service[1]);
+  if (base.empty()) return where + " has no http or https URL";
+  if (service[0].empty()) return where + " lists no entries";
+  for (const json& entry : service[0]) {
+    if (!entry.is_string() || entry.get_ref<const std::string&>().empty()) {
+      return where + " has an entry that is not a domain label";
+    }
+    std::string label = LowerCase(entry.get<std::string>());
+    while (!label.empty() && label.back() == '.') label.pop_back();
+    bootstrap.servers.emplace(std::move(label), base);
+  }
+  return {};
+}
+
+BootstrapRead Refused(std::string problem) { return {{}, std::move(problem)}; }
+
+}  // namespace
+
+BootstrapRead ReadBootstrap(std::string_view text) {
+  json document = json::parse(text, nullptr, false);
+  if (document.is_discarded()) return Refused("it is not JSON");
+  if (!document.is_object()) return Refused("it is not a JSON object");
+  auto version = document.find("version");
+  if (version == document.end() || !version->is_string()) {
+    return Refused("\"version\" is missing");
+  }
+  if (*version != "1.0") return Refused("\"version\" is not \"1.0\"");
+  auto publication = document.find("publication");
+  if (publication == document.end() || !publication->is_string()) {
+    return Refused("\"publication\" is missing");
+  }
+  auto description = document.find("description");
+  if (description != document.end() && !description->is_string()) {
+    return Refused("\"description\" is not a text");
+  }
+  auto services = document.find("services");
+  if (services == document.end() || !services->is_array()) {
+    return Refused("\"services\" is missing or not a list");
+  }
+  BootstrapRead read;
+  read.bootstrap.publication = publication->get<std::string>();
+  for (size_t i = 0; i < services->size(); ++i) {
+    std::string problem = AddService((*services)[i], i, read.bootstrap);
+    if (!problem.empty()) return Refused(std::move(problem));
+  }
+  return read;
+}
+
+std::string TopLevelLabel(std::string_view ascii_name) {
+  while (!ascii_name.empty() && ascii_name.back() == '.') {
+    ascii_name.remove_suffix(1);
+  }
+  size_t dot = ascii_name.rfind('.');
+  return LowerCase(dot == std::string_view::npos ? ascii_name
+                                                 : ascii_name.substr(dot + 1));
+}
+
+std::string RdapBaseFor(const RdapBootstrap& bootstrap,
+                        std::string_view ascii_name) {
+  std::string name = LowerCase(ascii_name);
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  // From the whole name down to its last label: the longest match wins.
+  for (size_t start = 0; start < name.size();) {
+    auto found = bootstrap.servers.find(std::string_view(name).substr(start));
+    if (found != bootstrap.servers.end()) return found->second;
+    size_t dot = name.find('.', start);
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  return {};
+}
+
+std::string BootstrapPath() { return DataFilePath(kBootstrapFile); }
+
+BootstrapRead LoadBootstrap() {
+  std::string path = BootstrapPath();
+  std::string text;
+  try {
+    text = platform::Files().ReadRegularFile(path, kBootstrapLimit);
+  } catch (const Failure& failure) {
+    return Refused("The RDAP bootstrap file " + path +
+                   " cannot be read: " + failure.description);
+  }
+  BootstrapRead read = ReadBootstrap(text);
+  if (!read.problem.empty()) {
+    read.problem = "The RDAP bootstrap file " + path +
+                   " is not an RDAP bootstrap file: " + read.problem + ".";
+  }
+  return read;
+}
+
+std::string InstallBootstrap(std::string_view source,
+                             BootstrapRead* installed) {
+  std::string text;
+  try {
+    text = platform::Files().ReadRegularFile(source, kBootstrapLimit);
+  } catch (const Failure& failure) {
+    return std::string(source) + " cannot be read: " + failure.description;
+  }
+  BootstrapRead read = ReadBootstrap(text);
+  if (!read.problem.empty()) {
+    return std::string(source) +
+           " is not an RDAP bootstrap file: " + read.problem;
+  }
+  std::string target = BootstrapPath();
+  try {
+    platform::WriteFileReplacing(target, text);
+  } catch (const Failure& failure) {
+    return target + " cannot be replaced: " + failure.description;
+  }
+  if (installed) *installed = std::move(read);
+  return {};
+}
+
+}  // namespace corvane::namewell

@@ -1,0 +1,269 @@
+#include "whois/RdapFetch.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "frame/Text.h"
+#include "net/WSKSOCK.h"
+#include "platform/Sockets.h"
+#include "whois/WhoisQuery.h"
+
+namespace corvane::namewell {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kConnectText[] =
+    "Unable to establish connection with Whois Server. ";
+constexpr char kReadText[] = "Network Error: Unable to read. ";
+
+[[noreturn]] void Raise(int32_t number, std::string text,
+                        const std::string& url) {
+  throw Failure(number, std::string(kSource), text + " URL: " + url);
+}
+
+void StartCurlOnce() {
+  static std::once_flag started;
+  std::call_once(started, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// Takes the body up to the bound; a longer one stops the transfer.
+struct Sink {
+  std::string* body;
+  size_t max_bytes;
+  bool too_long = false;
+};
+
+size_t TakeBody(char* data, size_t size, size_t count, void* user) {
+  auto* sink = static_cast<Sink*>(user);
+  size_t bytes = size * count;
+  if (bytes > sink->max_bytes - sink->body->size()) {
+    sink->too_long = true;
+    return 0;
+  }
+  sink->body->append(data, bytes);
+  return bytes;
+}
+
+bool IsDottedLoopback(std::string_view host) {
+  int parts = 0;
+  size_t at = 0;
+  while (at <= host.size()) {
+    size_t dot = std::min(host.find('.', at), host.size());
+    std::string_view part = host.substr(at, dot - at);
+    if (part.empty() || part.size() > 3 ||
+        !std::all_of(part.begin(), part.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
+      return false;
+    }
+    int value = std::stoi(std::string(part));
+    if (value > 255 || (parts == 0 && value != 127)) return false;
+    ++parts;
+    at = dot + 1;
+  }
+  return parts == 4;
+}
+
+// The text of a curl failure, ending in a full stop.
+std::string CurlText(CURLcode code, const char* detail) {
+  std::string text = detail && *detail ? detail : curl_easy_strerror(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text;
+}
+
+std::string SocketText(int32_t code) { return net::GetSocketErrorText(code); }
+
+[[noreturn]] void RaiseTooLong(size_t max_bytes, const std::string& url) {
+  Raise(kReadFailed,
+        std::string(kReadText) + "The reply is longer than " +
+            std::to_string(max_bytes) + " bytes.",
+        url);
+}
+
+// A failed transfer as the component's connect or read failure.
+[[noreturn]] void RaiseTransferFailure(CURL* handle, CURLcode code,
+                                       const char* detail, const Sink& sink,
+                                       const std::string& url) {
+  if (sink.too_long || code == CURLE_FILESIZE_EXCEEDED) {
+    RaiseTooLong(sink.max_bytes, url);
+  }
+  curl_off_t connected = 0;
+  curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      Raise(kConnectFailed, kConnectText + SocketText(platform::kHostNotFound),
+            url);
+    case CURLE_COULDNT_CONNECT: {
+      long os_error = 0;
+      curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &os_error);
+      std::string text = os_error ? SocketText(platform::SocketErrorFromErrno(
+                                        static_cast<int>(os_error)))
+                                  : std::string();
+      Raise(kConnectFailed,
+            kConnectText + (text.empty() ? CurlText(code, detail) : text), url);
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+      Raise(connected ? kReadFailed : kConnectFailed,
+            (connected ? kReadText : kConnectText) +
+                SocketText(platform::kSocketTimedOut),
+            url);
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+      Raise(kConnectFailed, kConnectText + CurlText(code, detail), url);
+    default:
+      Raise(kReadFailed, kReadText + CurlText(code, detail), url);
+  }
+}
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 ||
+         status == 308;
+}
+
+// One hop: the answer of `url` within `remaining_ms`; `location` is set
+// when it is a redirect.
+FetchedAnswer FetchOnce(const std::string& url, const FetchLimits& limits,
+                        long remaining_ms, std::string& location) {
+  std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+  if (!handle) {
+    Raise(kSocketFailed, "Unable to create a Socket. ", url);
+  }
+  std::unique_ptr<curl_slist, ListDeleter> headers(
+      curl_slist_append(nullptr, "Accept: application/rdap+json"));
+  FetchedAnswer answer;
+  answer.url = url;
+  Sink sink{&answer.body, limits.max_bytes};
+  char detail[CURL_ERROR_SIZE] = {};
+  CURL* h = handle.get();
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_USERAGENT, "Corvane-Namewell");
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_NOPROXY, "localhost,127.0.0.0/8,::1");
+  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, remaining_ms);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                   std::min<long>(limits.connect_ms, remaining_ms));
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(limits.max_bytes));
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TakeBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
+  CURLcode code = curl_easy_perform(h);
+  if (code != CURLE_OK) RaiseTransferFailure(h, code, detail, sink, url);
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
+  char* next = nullptr;
+  curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next);
+  location = IsRedirect(answer.status) && next ? next : "";
+  return answer;
+}
+
+}  // namespace
+
+bool IsLoopbackHost(std::string_view host) {
+  std::string lower = LowerCase(host);
+  if (!lower.empty() && lower.back() == '.') lower.pop_back();
+  return lower == "localhost" || lower == "[::1]" || lower == "::1" ||
+         IsDottedLoopback(lower);
+}
+
+std::string UrlProblem(std::string_view url) {
+  std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+  std::string text(url);
+  if (!parsed ||
+      curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) {
+    return "it is not an http or https URL";
+  }
+  char* scheme = nullptr;
+  char* host = nullptr;
+  curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0);
+  curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0);
+  std::unique_ptr<char, decltype(&curl_free)> owned_scheme(scheme, &curl_free);
+  std::unique_ptr<char, decltype(&curl_free)> owned_host(host, &curl_free);
+  if (!scheme || !host || !*host) return "it is not an http or https URL";
+  if (EqualsIgnoringCase(scheme, "https")) return {};
+  if (!EqualsIgnoringCase(scheme, "http")) {
+    return "it is not an http or https URL";
+  }
+  if (!IsLoopbackHost(host)) {
+    return "plain http is allowed to loopback addresses only";
+  }
+  return {};
+}
+
+FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits) {
+  StartCurlOnce();
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(limits.total_ms);
+  std::string current = url;
+  for (int hop = 0;; ++hop) {
+    if (std::string problem = UrlProblem(current); !problem.empty()) {
+      Raise(kQueryRefused,
+            hop == 0 ? "The RDAP URL is refused (" + problem +
+                           "); nothing was sent."
+                     : "The RDAP server redirected to a refused URL (" +
+                           problem + "); it was not asked.",
+            current);
+    }
+    long remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         deadline - Clock::now())
+                         .count();
+    if (remaining <= 0) {
+      Raise(kReadFailed, kReadText + SocketText(platform::kSocketTimedOut),
+            current);
+    }
+    std::string location;
+    FetchedAnswer answer = FetchOnce(current, limits, remaining, location);
+    if (location.empty()) return answer;
+    if (hop == kMaxRedirects) {
+      Raise(kReadFailed,
+            kReadText + std::string("More than ") +
+                std::to_string(kMaxRedirects) + " redirects.",
+            current);
+    }
+    current = location;
+  }
+}
+
+std::string PathSegment(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string segment;
+  for (char c : name) {
+    auto byte = static_cast<unsigned char>(c);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+        (c >= '0' && c <= '9') || c == '-' || c == '.') {
+      segment += c;
+    } else {
+      segment += '%';
+      segment += kHex[byte >> 4];
+      segment += kHex[byte & 15];
+    }
+  }
+  return segment;
+}
+
+}  // namespace corvane::namewell

@@ -1,0 +1,45 @@
+// One RDAP GET through libcurl: https with the system's trusted
+// certificates, plain http to loopback addresses only, redirects followed
+// and checked hop by hop, one deadline for the whole request and a bound
+// on the answer's size, failures as the whois component's failures.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace corvane::namewell {
+
+// Redirects followed at most within one request.
+inline constexpr int kMaxRedirects = 3;
+
+struct FetchLimits {
+  int connect_ms = 30000;
+  int total_ms = 60000;  // the whole request, redirects included
+  size_t max_bytes = 8 * 1024 * 1024;
+};
+
+struct FetchedAnswer {
+  long status = 0;
+  std::string body;
+  std::string url;  // the URL that answered, after any redirects
+};
+
+// Why `url` may not be asked (a scheme other than http and https, plain
+// http to an address that is not loopback, no host); empty when it may.
+std::string UrlProblem(std::string_view url);
+
+// Whether `host` (as written in a URL) is 127.0.0.0/8, ::1 or localhost.
+bool IsLoopbackHost(std::string_view host);
+
+// GETs `url` with "Accept: application/rdap+json" and returns whatever
+// status the last hop answered. Throws Failure (source "Namewell") with
+// the connect, read or refusal number and a description naming the URL
+// when no answer arrives in time, within the bound, or at all.
+FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits);
+
+// `name` with every byte but letters, digits, '-' and '.' percent-encoded,
+// ready to stand in a URL path.
+std::string PathSegment(std::string_view name);
+
+}  // namespace corvane::namewell
