@@ -99,4 +99,27 @@ inline std::string EscapeHtml(std::string_view text) {
   return escaped;
 }
 
+// The text with every byte but ASCII letters, digits and the characters of
+// `also_plain` written as "%" and two upper-case hex digits.
+inline std::string PercentEncode(std::string_view text,
+                                 std::string_view also_plain = "") {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (char c : text) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                 (c >= '0' && c <= '9') ||
+                 also_plain.find(c) != std::string_view::npos;
+    if (plain) {
+      encoded += c;
+      continue;
+    }
+    auto byte = static_cast<unsigned char>(c);
+    encoded += '%';
+    encoded += kHex[byte >> 4];
+    encoded += kHex[byte & 0x0F];
+  }
+  return encoded;
+}
+
 }  // namespace corvane

@@ -201,23 +201,6 @@ std::string RedirectAddress(std::string_view result_page, int16_t code,
   return address;
 }
 
-std::string UrlEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(text.size());
-  for (char c : text) {
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                 (c >= '0' && c <= '9');
-    if (plain) {
-      encoded += c;
-      continue;
-    }
-    auto byte = static_cast<unsigned char>(c);
-    encoded += '%';
-    encoded += kHex[byte >> 4];
-    encoded += kHex[byte & 0x0F];
-  }
-  return encoded;
-}
+std::string UrlEncode(std::string_view text) { return PercentEncode(text); }
 
 }  // namespace corvane::wharfpost

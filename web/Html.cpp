@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "frame/Text.h"
+
 namespace corvane::web {
 namespace {
 
@@ -33,32 +35,7 @@ constexpr std::pair<const char*, const char*> kNavigation[] = {
 
 }  // namespace
 
-std::string Escape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+std::string Escape(std::string_view text) { return EscapeHtml(text); }
 
 std::string_view StyleSheet() { return kStyle; }
 
@@ -129,23 +106,7 @@ std::string ErrorHtml(std::string_view number, std::string_view source,
 }
 
 std::string PercentEncoded(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(text.size());
-  for (char c : text) {
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                 (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                 c == '~';
-    if (plain) {
-      encoded += c;
-      continue;
-    }
-    auto byte = static_cast<unsigned char>(c);
-    encoded += '%';
-    encoded += kHex[byte >> 4];
-    encoded += kHex[byte & 0x0F];
-  }
-  return encoded;
+  return PercentEncode(text, "-._~");
 }
 
 std::string TextBlockHtml(std::string_view heading, std::string_view text) {
