@@ -12,6 +12,7 @@ import tempfile
 import unittest
 
 from support.console import Console, multipart
+from support.rdap_server import RdapServer, Route
 from support.smtp_servers import RealSmtpServer
 from support.whois_fixtures import DOMAIN_REPLY
 from support.whois_server import WhoisServer
@@ -106,6 +107,29 @@ class ConsolePages(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertIn('id="error"', page)
         self.assertIn("from Namewell", page)
+
+    def test_whois_over_rdap_and_a_protocol_the_component_refuses(self):
+        answer = {"objectClassName": "domain", "ldhName": "WIDGET.ZZ",
+                  "status": ["active", "client transfer prohibited"],
+                  "nameservers": [{"ldhName": "NS1.WIDGET.ZZ"},
+                                  {"ldhName": "NS2.WIDGET.ZZ"}]}
+        with RdapServer({"/domain/widget.zz": Route(200, answer)}) as rdap, \
+                Console(os.path.join(self.scratch, "rdap"),
+                        "--rdap-server", rdap.base,
+                        whois=self.whois.address) as console:
+            status, page = console.post(
+                "/whois", {"query": "widget.zz", "protocol": "rdap"})
+            self.assertEqual(status, 200)
+            self.assertIn("<th>Domain name</th><td>WIDGET.ZZ</td>", page)
+            self.assertIn("NS1.WIDGET.ZZ\nNS2.WIDGET.ZZ", page)
+            self.assertIn("<option selected>rdap</option>", page)
+            self.assertEqual([path for path, _ in rdap.requests],
+                             ["/domain/widget.zz"])
+            status, page = console.post(
+                "/whois", {"query": "widget.zz", "protocol": HOSTILE})
+            self.assertEqual(status, 200)
+            self.assertIn('id="error"', page)
+            self.assertNotIn(HOSTILE, page)
 
     def test_mail_sends_a_stored_file_as_an_attachment(self):
         content = os.urandom(5000)

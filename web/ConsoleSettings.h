@@ -18,6 +18,8 @@ struct ConsoleSettings {
   std::string smtp_server = "localhost:25";
   // Empty: the whois component's own default server.
   std::string whois_server;
+  // Empty: the RDAP bootstrap's server for the query's top-level domain.
+  std::string rdap_server;
   uint64_t max_body = 256ull * 1024 * 1024;
   size_t threads = 2;
   // Comma-separated; unset: every extension is allowed.

@@ -21,6 +21,7 @@ struct ServeOptions {
   std::string data = "./var";
   std::string smtp = "localhost:25";
   std::string whois;
+  std::string rdap;
   uint64_t max_body = 256ull * 1024 * 1024;
   size_t threads = std::max(1u, std::thread::hardware_concurrency());
   std::optional<std::string> upload_extensions;
@@ -71,6 +72,7 @@ int Serve(const ServeOptions& options) {
   }
   settings.smtp_server = options.smtp;
   settings.whois_server = options.whois;
+  settings.rdap_server = options.rdap;
   settings.max_body = options.max_body;
   settings.threads = options.threads;
   settings.upload_extensions = options.upload_extensions;
@@ -132,6 +134,9 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
       ->capture_default_str();
   command->add_option("--whois", options->whois,
                       "Whois server, HOST[:PORT] (default: the component's)");
+  command->add_option("--rdap-server", options->rdap,
+                      "RDAP base URL (default: the bootstrap's server for the "
+                      "query's top-level domain)");
   command
       ->add_option("--max-body", options->max_body,
                    "Largest request body in bytes; larger ones get 413")
