@@ -11,7 +11,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "upload"))
-from make_bodies import file_part, text_part, write  # noqa: E402
+from make_bodies import file_part, write, write_many_parts  # noqa: E402
 
 MiB = 1024 * 1024
 
@@ -29,12 +29,7 @@ def main(directory):
     os.makedirs(directory, exist_ok=True)
     write(directory, "one_file", big_file(1024 * MiB))
     write(directory, "one_file_64m", big_file(64 * MiB))
-    write(directory, "text_fields",
-          (text_part(f"field{i:05d}", f"value {i:05d} " + "x" * 50)
-           for i in range(20000)))
-    write(directory, "small_files",
-          (file_part(f"file{i:04d}", f"file{i:04d}.bin", os.urandom(4096))
-           for i in range(2000)))
+    write_many_parts(directory)
 
 
 if __name__ == "__main__":

@@ -32,16 +32,21 @@ def write(directory, name, parts):
         out.write(f"multipart/form-data; boundary={BOUNDARY}")
 
 
-def main(directory):
-    os.makedirs(directory, exist_ok=True)
-    write(directory, "one_file",
-          [file_part("upload", "big.bin", os.urandom(256 * 1024 * 1024))])
+def write_many_parts(directory):
+    """The bodies of many small parts: text_fields and small_files."""
     write(directory, "text_fields",
           (text_part(f"field{i:05d}", f"value {i:05d} " + "x" * 50)
            for i in range(20000)))
     write(directory, "small_files",
           (file_part(f"file{i:04d}", f"file{i:04d}.bin", os.urandom(4096))
            for i in range(2000)))
+
+
+def main(directory):
+    os.makedirs(directory, exist_ok=True)
+    write(directory, "one_file",
+          [file_part("upload", "big.bin", os.urandom(256 * 1024 * 1024))])
+    write_many_parts(directory)
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 
 #include "filemgmt/Vantry.h"
 #include "filemgmt/tests/TestTree.h"
+#include "platform/tests/FillingDisk.h"
 
 namespace corvane::vantry {
 namespace {
@@ -118,40 +119,7 @@ TEST_F(SafeOperationsTest, DeleteDirCannotBeRedirectedWhileItWalks) {
   EXPECT_EQ(vantry.GetLastErrDescription(), "Not able to delete the directory");
 }
 
-// Lets `budget` bytes reach a file being written, then reports a full disk,
-// for WriteFile (through OpenWriter) and CopyFile (through CopyFileData).
-class FillingDisk : public platform::ForwardingFileSystem {
- public:
-  FillingDisk(FileSystem& inner, size_t budget)
-      : ForwardingFileSystem(inner), budget_(budget) {}
-
-  std::unique_ptr<platform::FileWriter> OpenWriter(
-      std::string_view path, platform::WriteMode mode) override {
-    class Writer : public platform::FileWriter {
-     public:
-      Writer(std::unique_ptr<platform::FileWriter> inner, size_t budget)
-          : inner_(std::move(inner)), budget_(budget) {}
-      void Write(std::string_view data) override {
-        inner_->Write(data.substr(0, budget_));
-        if (data.size() > budget_) throw FailureFromErrno(ENOSPC);
-      }
-      void Close() override { inner_->Close(); }
-
-     private:
-      std::unique_ptr<platform::FileWriter> inner_;
-      size_t budget_;
-    };
-    return std::make_unique<Writer>(inner_.OpenWriter(path, mode), budget_);
-  }
-
-  void CopyFileData(std::string_view from, std::string_view to) override {
-    std::string content = inner_.ReadRegularFile(from, SIZE_MAX);
-    OpenWriter(to, platform::WriteMode::kCreateNew)->Write(content);
-  }
-
- private:
-  size_t budget_;
-};
+using platform::testing::FillingDisk;
 
 TEST_F(SafeOperationsTest, AFullDiskLeavesTheOldFileAndNoTemporary) {
   tree.Put("target", "old content");

@@ -9,6 +9,7 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/tests/FillingDisk.h"
 
 namespace corvane::cargane::testing {
 
@@ -23,36 +24,7 @@ class HugeFileSystem : public platform::ForwardingFileSystem {
   }
 };
 
-// Lets the first writes through and fails a write once `budget` bytes have
-// gone out, as a disk that fills up does.
-class FillingDisk : public platform::ForwardingFileSystem {
- public:
-  FillingDisk(FileSystem& inner, size_t budget)
-      : ForwardingFileSystem(inner), budget_(budget) {}
-  std::unique_ptr<platform::FileWriter> OpenWriter(
-      std::string_view path, platform::WriteMode mode) override {
-    class Writer : public platform::FileWriter {
-     public:
-      Writer(std::unique_ptr<platform::FileWriter> inner, size_t& budget)
-          : inner_(std::move(inner)), budget_(budget) {}
-      void Write(std::string_view data) override {
-        size_t fits = std::min(data.size(), budget_);
-        inner_->Write(data.substr(0, fits));
-        budget_ -= fits;
-        if (fits < data.size()) throw FailureFromErrno(ENOSPC);
-      }
-      void Close() override { inner_->Close(); }
-
-     private:
-      std::unique_ptr<platform::FileWriter> inner_;
-      size_t& budget_;
-    };
-    return std::make_unique<Writer>(inner_.OpenWriter(path, mode), budget_);
-  }
-
- private:
-  size_t budget_;
-};
+using platform::testing::FillingDisk;
 
 // Refuses every file it is asked to create, as a directory without write
 // access does.
