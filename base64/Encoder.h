@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Base64 encoders behind Tallowin's exports: a portable path and a
 // vectorised path, chosen at run time from the processor's features. Every
 // path writes the same bytes; the tests hold them to that.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AVX2 path: 24 input bytes become 32 characters per step (the
 // pshufb-based method: split each group into four 6-bit indices with
 // multiplies, then map indices to characters with one table shuffle).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exports of libtallowin.so.
 #include "base64/Tallowin.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Tallowin: Base64 encoding (the standard alphabet of RFC 4648, "=" pads)
  * for C and C++ callers of libtallowin.so. The library keeps no state; every
  * function is reentrant and may run on several threads at once. */

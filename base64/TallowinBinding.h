@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binds a program or library to libtallowin.so at run time: loads it by
 // file name, first from a given folder, then through the loader's search
 // path, and finds its exports by name. Header-only, so that any target

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Build helpers shared by every folder of the project.
 
 include(GNUInstallDirs)

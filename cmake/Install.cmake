@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts under its prefix. Every path is relative to
 # the prefix, and programs and libraries find each other through $ORIGIN,
 # so an installed tree works wherever it is put.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake -DFROM=REGISTRY -DTO=FILE -DLIBRARIES=NAME;... -P InstalledRegistry.cmake
 # Writes to TO the lines of the registry FROM whose library is one of
 # LIBRARIES (file names), each naming its library by file name only. Fails

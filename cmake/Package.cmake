@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package (./run package): everything `cmake --install` puts
 # under /usr, stripped, with the run-time dependencies that dpkg-shlibdeps
 # reads from the binaries.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Runs the example page script against the components of a build.
 
 Starts Debian's aiosmtpd and a scripted whois server on loopback ports,

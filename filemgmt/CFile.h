@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record of one directory entry that is not a directory, as ReadDir and
 // GetFileInfo fill it; DateTime and LastWriteTime are one stored text.
 #pragma once

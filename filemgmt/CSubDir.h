@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record of one subdirectory entry as ReadDir fills it; DateTime is the
 // directory's creation time.
 #pragma once

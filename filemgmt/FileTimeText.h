@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File times as the page reads them: a 100-ns count since 1601-01-01 UTC
 // turned into local time (the process's TZ rules at that instant) and
 // written "mm/dd/yy hh:mm:ss AM" as English (United States) settings do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file and directory management component: lists directories into CFile
 // and CSubDir records, copies, renames, deletes, creates, reads and writes
 // files and directories, and reports attributes, free space and the system's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The entry points of libvantry.so: Corvane.Vantry and its two record
 // classes, which scripts may create on their own.
 #include "filemgmt/CFile.h"

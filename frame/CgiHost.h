@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page host of a program that a web server starts per request: the
 // request comes from CONTENT_LENGTH, standard input (read once), the
 // environment and QUERY_STRING; the response goes to standard output after

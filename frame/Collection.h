@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ordered collection that components hand to pages: items from 1, a
 // count, lookup by position or by a key unique without regard to case, and
 // enumeration in insertion order. Pages and components share it by

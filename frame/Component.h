@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The base of every public class: the page context and its binding, the
 // last-error triple with its getters, WriteToPage, and the failure boundary
 // that each public member runs its work inside.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the suite's data files (tables a component reads at run time) are
 // found, in the build tree and in an installed tree alike.
 #pragma once

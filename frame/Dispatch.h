@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Late-bound objects: members found by name (without regard to case) or by
 // position in the class's member order, with property get, property put and
 // method call, arguments and results as Variants, by-reference arguments

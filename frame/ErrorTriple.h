@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The last-error triple every component keeps: number, source and
 // description of its last recorded failure. Nothing clears it.
 #pragma once

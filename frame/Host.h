@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the components require of the page host: the scripting context with
 // its request and response objects, and the page-writing step. MemoryHost
 // and CgiHost implement it; further hosts implement the same three classes.

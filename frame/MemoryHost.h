@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A page host held wholly in memory, for tests and page scripts: the request
 // is given up front and the response keeps what was written.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Record classes: property bags whose properties each get and let one
 // public data member. A record declares its members and its table:
 //   class clsFormItem : public Record<clsFormItem> {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The in-process component model: a library declares its classes, exports
 // the four server entry points generated from that declaration, and writes
 // them into a registry file; CreateObject finds a class there by its ProgID,

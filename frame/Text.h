@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text helpers shared by the frame and the components. Text is bytes; case
 // is folded for ASCII letters only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The value that crosses the component boundary: empty, missing, Boolean,
 // 16- and 32-bit integers, currency, double, text, byte array or object,
 // with the coercions a script host makes between them.

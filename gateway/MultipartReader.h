@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wharfpost's reader of a multipart/form-data body that arrives on standard
 // input: it streams the body in reads of 32,768 bytes, never holding it
 // whole, stores each file part in the upload directory and collects each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Keeps the upload directory that a request names inside the directory that
 // the administrator configured, whatever the request's cookie says.
 #pragma once

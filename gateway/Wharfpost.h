@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wharfpost's main sequence: one run answers one request that posts an
 // upload form, with a redirect that carries the outcome to a result page, or
 // with a text page when it cannot go on.

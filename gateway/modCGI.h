@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wharfpost's configuration (the .ini file beside the program) and request
 // context (the gateway environment variables and the request's cookies).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Header text of a mail message that RFC 5322 lets carry only 7-bit bytes:
 // 8-bit subjects and display names as RFC 2047 encoded-words, 8-bit
 // parameter values (attachment names) as RFC 2231 extended parameters, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Date header's value in the form the mail standard requires.
 #pragma once
 

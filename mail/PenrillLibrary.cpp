@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The entry points of libpenrill.so and the classes it makes creatable.
 #include "frame/Registry.h"
 #include "mail/SMTP.h"

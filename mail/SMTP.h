@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Penrill's public class SMTP (Corvane.SMTP): a page sets the server, the
 // sender, recipients, subject, body lines and attachments, and SendMail
 // delivers the message over SMTP and reports the outcome.

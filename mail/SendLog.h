@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mail component's send log "SendMail.log": where it lives and the
 // six-line entry that each SendMail appends when LogEvent is on.
 #pragma once

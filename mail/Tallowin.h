@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mail component's binding to the Tallowin Base64 library: loaded by
 // file name at the first Base64 body or attachment of the process, first
 // from the folder of the mail component's own library, then through the

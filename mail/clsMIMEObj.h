@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One attachment of a mail message: its MIME header lines, chosen from the
 // file name's extension, and its content, read from the file and
 // Base64-encoded for the types that need it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The message builder of the mail component: turns the sender, recipients,
 // subject, body, content settings and attachment paths into the message
 // text sent after DATA, and finds the mailbox address in a recipient text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Path and Base64-size routines that the mail component shares between its
 // message builder and its attachment parts.
 #pragma once

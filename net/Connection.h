@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a component holds while it talks to a server: its start of the
 // socket library, the socket it opened, and the time limits of its Timeout
 // property. One place for what every client component needs.

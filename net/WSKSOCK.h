@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The socket library's own services for the TCP client layer: starting and
 // ending it, resolving a server name, this machine's name and the message
 // text of a socket error code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Blocking TCP client connections for the components: create, connect to a
 // server on the component's service port, send texts in pieces, read a
 // reply or everything up to the close, and close. No operation raises.

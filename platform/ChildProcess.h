@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running a program the way a web server runs a CGI program: its
 // environment given whole, the request body on its standard input, its
 // answer read from its standard output.

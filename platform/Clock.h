@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The platform clock: the current UTC time and the local time zone's offset
 // at any instant, behind an interface that a test replaces to fix the time.
 #pragma once

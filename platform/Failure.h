@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one exception type of the suite and the platform's error numbers.
 // Platform code throws Failure with an empty source; the component that
 // catches it fills in its own name before recording it.

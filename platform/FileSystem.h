@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File-system services of the platform: find-first/find-next enumeration,
 // attributes, times and whole-file and streamed access. Everything goes
 // through the FileSystem interface so that a test can inject a fault.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A directory or regular file held open by descriptor, reached level by
 // level without following a link, so that a path checked once keeps naming
 // the same thing: a link swapped in at one of its levels later cannot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dynamic loading of shared libraries and the paths of the running program
 // and of a loaded library.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Settings of a server's listening socket that its HTTP library leaves at
 // small defaults.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process environment of programs that a web server starts per request:
 // environment variables, standard input and standard output.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Waiting for the signals that ask a server to stop (SIGINT, SIGTERM), in a
 // thread of its own rather than in a handler.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TCP client sockets of the platform, with time-outs, behind an interface
 // that a test can wrap to inject a fault. Errors are reported as the socket
 // error codes the components translate to text (10061, 11001, ...).

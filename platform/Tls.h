@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLS client sessions over a connected socket of the platform's socket
 // interface: every byte goes through Network(), so a test that wraps the
 // socket interface reaches TLS connections too. OpenSSL does the protocol.

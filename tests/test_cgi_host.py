@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """CgiHost behind a real web server: curl posts a body to a CGI program that
 reports what the host received."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """`corvane run` drives the test component by ProgID through every step kind;
 the real program's JSON lines are compared whole."""
 

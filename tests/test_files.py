@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """`corvane files` end to end: every subcommand runs the real program,
 which loads Corvane.Vantry from the registry, against a scratch tree."""
 

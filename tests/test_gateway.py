@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Wharfpost run as a web server runs it: a real process with a CGI
 environment and the body on standard input; every redirect is compared
 whole."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A real browser posts a Wharfpost form: Debian's chromium, headless,
 driven by playwright-core (installed by npm into tests/browser from its
 committed lock file), loads a form served by lighttpd, chooses two files,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Wharfpost behind real web servers on loopback: curl posts a form with two
 files (one of 20 MiB) and a field, with the cookies; the stored files must be
 byte-identical and the redirect exactly the one the program gives."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The suite installed into a prefix of its own and packaged for Debian:
 what goes where, that nothing installed points back into the source or build
 tree, that programs built against the installed tree alone (examples/cpp)

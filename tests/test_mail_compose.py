@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Messages that Penrill's message builder composes, read back by Python's
 standard-library MIME parser, and the `corvane base64` command."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Every shared library of the build links the one shared runtime instead of
 carrying its own copy: no symbol of namespace corvane is defined (strongly) by
 more than one of them, and every component library depends on the runtime."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The browser console end to end: `corvane serve` on loopback with a real
 mail server (aiosmtpd) and the loopback whois server; its pages store,
 mail and look up through the components, and it refuses what it must."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The console in a real browser: Debian's chromium, headless, driven by
 playwright-core, against `corvane serve` with aiosmtpd and the loopback
 whois server. It uploads two files and a field, finds them in Files,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The console's Files page end to end: `corvane serve` lists, downloads,
 deletes, makes directories and copies by a pattern inside its data
 directory, and refuses every path that leads out of it: "..", absolute

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The console under load: 16 clients make 2,000 requests in all (uploads
 of 4 KiB to 1 MiB, listings, whois lookups against the loopback server);
 every request is answered, every file arrives byte-identical, the server

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Corvane.SMTP against a scripted SMTP server on loopback: the exact bytes
 of the dialogue, slow mode, the replies a server may give, and the faults a
 server may commit (silence, closing, replies in pieces)."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Corvane.SMTP against a real mail transfer agent: a private postfix
 instance on a loopback port with its strict settings on (envelopes in angle
 brackets, a qualified HELO, no 8-bit headers, no undeclared 8-bit bodies, no

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Corvane.SMTP and `corvane mail` against a real SMTP server (Debian's
 aiosmtpd) on loopback: every recipient gets the message, the stored message
 parses with Python's email package and its parts decode to what was sent."""

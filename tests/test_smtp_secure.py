@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Corvane.SMTP with encryption and logins: STARTTLS and TLS from the first
 byte against aiosmtpd holding a certificate the test makes, AUTH PLAIN and
 LOGIN, certificate checks, the exact EHLO/STARTTLS/AUTH dialogue against the

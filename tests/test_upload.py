@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Cargane end to end: lighttpd runs `corvane upload` as a CGI program and
 curl (and Python's urllib) post multipart forms to it."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Corvane.WhoisQuery against a scripted whois server on loopback, driven
 through the real programs: page scripts run by `corvane run`, and
 `corvane whois`."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Corvane.WhoisQuery over RDAP against a scripted HTTP server on loopback,
 driven through `corvane run` and `corvane whois`: the registry's and the
 registrar's answers, not found, error objects, redirects, time-out, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cargane's in-process server entry points: the class `upload` under the
 // ProgID Corvane.upload.
 #include "frame/Registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finds the delimiters of a multipart body: the boundary line "--" boundary
 // counts only at the very start of the body or right after CR LF; the same
 // text anywhere else is content.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rules that decide under which name an uploaded file is stored and
 // whether it is accepted: name vetting, directory stripping, the extension
 // list, and the safety test that keeps stored files inside the directory.

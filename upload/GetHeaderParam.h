@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads the parameters of MIME header fields (a multipart body's boundary in
 // the content type, a part's `name` and `filename`): each is a token or a
 // quoted string, and further parameters may follow after ";".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The part loop of `upload`: walks one multipart/form-data body by
 // positions (the body is never copied or cut), stores each file part
 // through a PendingFile and turns each text part into a form item.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file part being stored: its body goes to a temporary file in the upload
 // directory and is put in place under its stored name by one rename, so a
 // failed or refused upload never touches a file that was already there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One stored file of an upload, as the page reads it from UploadedFiles.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One text field of an uploaded form, as the page reads it from FormItems.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Path, directory and form-text routines shared by the upload component and
 // the upload gateway program. Each catches its own failures and answers with
 // a fixed value instead; none keeps state between calls.

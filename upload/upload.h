@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cargane's public class `upload` (ProgID Corvane.upload): takes the body of
 // a multipart/form-data request from the page host, stores its files in
 // UpLoadPath under the extension list and the disk quota, and exposes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's web server: cpp-httplib on a thread pool, the refusals of
 // RequestGuard, one log line per request and the pages, each request
 // served with a scripting context of its own.

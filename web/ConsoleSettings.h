@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What `corvane serve` was told: where it listens, the data directory, the
 // mail and whois servers, the request bounds.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Paths of the Files page: what a request names relative to the data
 // directory, checked to stay inside it and held open while the page works
 // on it, so that neither "..", an absolute path, nor a symbolic link (one

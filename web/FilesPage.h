@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Files page: Vantry lists a directory of the data directory and
 // downloads, deletes, makes directories and copies files by a pattern,
 // never reaching a path outside the data directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fields of a form posted as application/x-www-form-urlencoded, in the
 // order they came, with bounds on their number and sizes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Gateway page: an upload form that posts to the Wharfpost CGI program,
 // which the console runs with its own .ini (UploadRoot the data directory's
 // gateway/), and the result page that shows the redirect's outcome.

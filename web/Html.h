@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pieces of the console's server-rendered pages: escaping, the common frame
 // with its navigation and stylesheet, tables and the error triple.
 #pragma once

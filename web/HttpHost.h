@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page host of the embedded web server: each HTTP request becomes one
 // scripting context whose Request reads that request (the body once, its
 // headers as CGI server variables, its query string) and whose Response

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "web/IndexPage.h"
 
 #include "web/Html.h"

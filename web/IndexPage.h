@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's front page: what each page does, with a link to it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Mail page: Penrill sends a message, with attachments chosen from the
 // stored files, through the configured mail server.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a console page receives and answers, and the component a page binds
 // to its scripting context for the length of one request.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's refusals, decided from a request's method, headers and
 // declared length before its body is read: a host name the console does not
 // serve, a POST from another origin, a body over the limit, too many headers.

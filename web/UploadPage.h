@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Upload page: a form of several files and text fields that Cargane
 // stores under the data directory's uploads/.
 #pragma once

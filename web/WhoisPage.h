@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Whois page: one query through Namewell, its fields in a table, the
 // e-mail properties and the raw reply.
 #pragma once

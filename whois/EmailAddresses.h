@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finds the e-mail addresses in free text (a whois contact block) and tells
 // whether a text looks like an address.
 #pragma once

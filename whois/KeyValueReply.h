@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads the whois replies of today's registries and registrars: "Key: Value"
 // lines, "[Key] Value" lines, keys whose value stands on the indented lines
 // below them, contacts named by handle, "not found" answers in their usual

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The entry points of libnamewell.so: its one class, Corvane.WhoisQuery.
 #include "frame/Registry.h"
 #include "whois/WhoisQuery.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Makes a page's query text ready to send: refuses line breaks and NUL
 // (one query must stay one line) and converts an internationalised domain
 // name (UTF-8) to its ASCII form.

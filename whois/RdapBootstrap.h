@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The table of RDAP servers by domain label (the bootstrap registry's
 // dns.json format): reading and checking it, finding the server for a
 // name, and installing a new copy of the data file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One RDAP GET through libcurl: https with the system's trusted
 // certificates, plain http to loopback addresses only, redirects followed
 // and checked hop by hop, one deadline for the whole request and a bound

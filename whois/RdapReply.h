@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads an RDAP server's JSON answer for a domain into the whois record's
 // fields: names, contacts by role (their jCard name, organisation, address,
 // telephone and e-mail lines), registrar, event dates, name servers,

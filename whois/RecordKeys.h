@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one table of the keys that whois replies in key-value form use for a
 // record's fields ("Domain Name", "Registrant Email", "nserver", ...), with
 // their common variants; keys are compared without regard to case.

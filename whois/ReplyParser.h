@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads a whois server's reply into its fields: the record-found flag, the
 // domain form (registrant, domain name, four contacts, dates, name servers)
 // or the host form (host name, coordinator, dates).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whois server of a top-level domain, from the table of well-known
 // servers kept in whois-servers.txt and compiled into the library.
 #pragma once

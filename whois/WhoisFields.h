@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whois component's result properties with a JSON key and a label each,
 // in the order programs show them.
 #pragma once

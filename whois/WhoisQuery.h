@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whois component's one public class: sends one query to a whois
 // server, keeps the whole reply and its parsed fields, and offers the
 // e-mail routines to page scripts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The test vectors of RFC 4648, section 10, shared by the encoder tests and
 // the tests of the library's exports.
 #pragma once

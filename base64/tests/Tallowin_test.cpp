@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Calls libtallowin.so as an outside caller does: loaded with dlopen from
 // the folder of this program, exports found by their plain names.
 #include "base64/Tallowin.h"

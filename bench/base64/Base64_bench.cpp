@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Base64Encode of libtallowin.so (the path it selects at run time) and the
 // portable path alone, beside memcpy of the same size, in GB/s of input.
 #include <benchmark/benchmark.h>

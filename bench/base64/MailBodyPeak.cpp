@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The peak memory of building one message with a 64 MiB attachment, against
 // the size of its encoded text. Prints the figures and exits non-zero when
 // the peak exceeds 2.5 times the encoded size.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Tallowin against memcpy, then the peak memory of a 64 MiB attachment.
 set -euo pipefail
 bin=$1

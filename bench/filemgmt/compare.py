@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Times Vantry's ReadDir, DeleteDir, CopyFile and CopyFileEx (through
 filemgmt_bench) against their anchors on identical trees made fresh before
 each timed run, and prints the median, the spread and the ratio to each

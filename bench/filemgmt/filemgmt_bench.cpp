@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Times one Vantry operation on trees that compare.py made, and reports the
 // seconds, the result and the growth of the peak resident memory as JSON.
 // Usage: filemgmt_bench readdir DIR | deletedir DIR | copyfile SRC DST |

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Busboy as a CGI program would run it: the body is read from standard
 // input (64 KiB reads) and every file is written with a write stream into
 // the directory given. Prints nothing; exits when every file is closed.

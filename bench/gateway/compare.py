@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Runs wharfpost, busboy and Cargane (`corvane upload`) as CGI programs on
 the same bodies from standard input, each into a fresh directory of the same
 scratch root, and prints MB/s, wharfpost's ratio to busboy beside its target,

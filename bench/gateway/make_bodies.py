@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the gateway benchmark bodies into a directory (NAME.body, and
 NAME.type with its content type), with the upload benchmark's part layout:
   one_file      one file of 1 GiB

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Wharfpost's throughput and peak memory as a CGI program, beside busboy and
 # Cargane on the same bodies. Usage: run.sh BIN_FOLDER
 set -euo pipefail

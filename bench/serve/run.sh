@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The console's requests per second and latency for the Whois page and for
 # 64 KiB uploads, beside the same upload by `corvane upload` as a CGI
 # program behind lighttpd.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Requests per second and latency percentiles (p50, p99) of `corvane
 serve` for the Whois page (against the loopback whois server) and for
 64 KiB uploads, with 1, 4 and 16 concurrent clients, beside the same upload

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # SendMail's messages per second and client CPU per message to local
 # aiosmtpd servers, beside Python's smtplib sending the same messages to the
 # same servers in the same run: in plain text, and over STARTTLS with AUTH.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A local aiosmtpd server for the benchmark: prints its port, counts the
 messages it accepts, and stops when its standard input closes. With a
 certificate and key as arguments it offers STARTTLS and requires AUTH

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SendMail to a local SMTP server: one connection and one message of a
 // 1 KiB body per iteration, in plain text ($SMTP_BENCH_SERVER,
 // host:port) and over STARTTLS with AUTH ($SMTP_BENCH_TLS_SERVER, with the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Messages per second that Python's smtplib sends to the same server: the
 same 1 KiB body and headers, one connection per message; with a CA file,
 over STARTTLS with AUTH (one TLS context for the run, as SendMail keeps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Busboy on the same bodies as upload_bench: each body is fed from memory in
 // 64 KiB chunks (as a socket delivers it), every file is written with a
 // write stream into a scratch directory under /tmp.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Runs upload_bench and busboy on the same three bodies, measures the peak
 memory of `corvane upload` on each body, and prints MB/s, the ratios to
 busboy with their targets, and the peak memory over the body size.

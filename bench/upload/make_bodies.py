@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the three benchmark bodies into a directory: NAME.body holds the
 multipart/form-data body, NAME.type its content type.
   one_file      one file of 256 MiB

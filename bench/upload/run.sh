@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Cargane's upload throughput against busboy on the same three bodies.
 # Usage: run.sh BIN_FOLDER
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Throughput of Cargane's `upload` on the three benchmark bodies that
 // make_bodies.py writes (directory in CARGANE_BENCH_BODIES): the body is
 // handed over through MemoryHost and the files go to a scratch directory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the whois component's text work: parsing replies of growing
 // size in the record format and in the key-value form of today's
 // registrars, reading RDAP's JSON answers, extracting addresses from long

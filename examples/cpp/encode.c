@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Prints the Base64 text of each argument, one a line, with Tallowin's two
  * encoders: the line-broken one into a buffer the caller sizes, and the
  * one-line one into a buffer the library allocates. Exit status 1 when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sends one message through an SMTP server with Penrill and looks a domain
 // up on a whois server with Namewell, both created by ProgID from the
 // registry of the Corvane installation this program is linked with.

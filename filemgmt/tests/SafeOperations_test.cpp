@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The operations that must not lose or reach beyond data: the walk of
 // DeleteDir against links, WriteFile and CopyFile against failures midway
 // and copies onto themselves, RenameDir against an existing name, ReadFile

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scratch directory for the Vantry tests, removed with everything in it
 // when the test ends, with helpers to put, read and list files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small component used only by tests of the component model, the
 // registry and the script host.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A CGI program that reports what CgiHost received, for the web-server test:
 // the body's length and bytes, CONTENT_TYPE and the query string.
 #include <cstdio>

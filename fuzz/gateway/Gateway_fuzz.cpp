@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary requests to Wharfpost's streaming reader: the first byte
 // picks the read size (0: the program's own, else 1 to 255 bytes), the first
 // line after it is the query string, the rest the body (boundary AaB03x).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary answers to the reading of RDAP's JSON: no crash and no
 // runaway on any nesting or size, and every line of every field, the
 // registrar link and the error title are text that the answer holds as a

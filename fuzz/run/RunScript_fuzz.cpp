@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary scripts to the interpreter of `corvane run`: deep nesting,
 // long lines, bytes that are not UTF-8, values of every kind. A run ends with
 // status 0 or 2 and writes one answer line per step it ran. No class is

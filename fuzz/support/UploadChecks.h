@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets that store uploaded files check after every request:
 // a scratch directory for the whole run, nothing written outside its upload
 // folder, every stored file there under a plain name, no temporary left.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary requests to `upload`: the first line of the input is the
 // query string, the rest the body (boundary AaB03x, written in one of three
 // forms of the content type, chosen by the query's length). Whatever the

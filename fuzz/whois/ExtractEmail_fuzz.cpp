@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary contact texts to the e-mail routines: no crash, no read
 // outside the text, and every address found lies in the text, within the
 // window around its "@", and passes the check.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary replies to the key-value reader and the referral reader:
 // no crash, no read outside the reply, every line of every field is reply
 // text not ending in CR, and a referral names a server the reply holds.

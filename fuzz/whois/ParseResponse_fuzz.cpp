@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary replies to the whois reply parser: it must not crash nor
 // read outside the reply, and every field it fills is cut from the reply
 // as read (the CRs that end its lines removed).

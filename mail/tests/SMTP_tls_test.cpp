@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SendMail over STARTTLS against a loopback TLS peer, with faults injected
 // into the platform's socket interface beneath the TLS session.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes to standard output the message a clsMail builds from the command
 // line, so that tests can read it with an independent MIME parser.
 #include <CLI/CLI.hpp>

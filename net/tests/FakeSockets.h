@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An in-process peer behind the platform socket interface for unit tests:
 // it records what is sent and answers receives from a list of chunks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test helper: the Failure that a call throws, for asserting its fields.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file system for tests that fills up: writes and copies go through until
 // a byte budget is spent, then fail as a full disk does.
 #pragma once

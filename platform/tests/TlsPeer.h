@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A mail server on loopback for tests of TLS clients: it greets, offers
 // STARTTLS, switches to TLS with a certificate it made for "localhost" and
 // 127.0.0.1, and accepts one message. It serves one connection and gives up

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drives Debian's chromium through the console of `corvane serve`: uploads
 // two files and a field, finds them in Files, downloads one and deletes the
 // other, mails the first, looks a domain up, uploads through the Gateway

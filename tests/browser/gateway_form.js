@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drives Debian's chromium through a Wharfpost upload form: loads the form,
 // sets the cookies, chooses two files, submits and waits for the result
 // page. Prints one JSON object: {"url": ..., "outcome": ...}, or

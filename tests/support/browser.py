@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The browser tests' driver: playwright-core installed by npm into
 tests/browser from its committed lock file, pointed at Debian's chromium
 (no browser is downloaded)."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Certificates the mail tests make for themselves with `openssl req`: a
 self-signed server certificate for chosen names, in a temporary folder."""
 

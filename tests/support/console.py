@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """`corvane serve` on a free loopback port for the console's tests, with
 helpers to post forms to it and to read the process's descriptors and
 memory.

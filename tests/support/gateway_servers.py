@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lighttpd and Apache httpd on free loopback ports, serving a Wharfpost
 installation: its www/ folder as the document root, www/cgi-bin/ run as CGI.
 

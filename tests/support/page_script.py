@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Runs page scripts through `corvane run` and reads the answers."""
 
 import json

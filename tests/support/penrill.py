@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Drives Corvane.SMTP through `corvane run`: one object, optionally bound
 to a page, settings put in order, then any number of SendMail calls, each
 followed by the last-error triple and the page text so far."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A private postfix instance on a loopback port for the mail tests: its own
 configuration, queue and data folders under a temporary folder, delivery to
 maildirs there for the domain example.org, nothing relayed anywhere, and the

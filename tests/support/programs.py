@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Paths of the built programs, from CORVANE_BIN (set by ctest)."""
 
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A scripted RDAP server on loopback for tests: it answers each path from
 a table (status, JSON body, extra headers, a delay, or an endless stream)
 and records the path and Accept header of every request."""

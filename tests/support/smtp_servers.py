@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """SMTP peers on loopback for the mail component's tests: a scripted server
 that records every byte and answers from a script, and Debian's aiosmtpd as
 the real server, storing every message it accepts."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A lighttpd web server on a free loopback port that runs CGI programs.
 
     with LighttpdServer({"echo.cgi": [path_to_program, "arg"]}) as server:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Wharfpost installed as an administrator would: the program and its .ini
 file copied into a CGI folder, beside an upload root, all in one scratch
 folder; plus multipart bodies built as browsers send them."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Whois replies shared by the whois tests, with the fields they parse to."""
 
 DOMAIN_REPLY = (

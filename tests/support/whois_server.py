@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A scripted whois server on loopback for tests: it records the bytes of
 each query and answers as told (a fixture in pieces, silence, a close
 without an answer, or an endless stream), then closes the connection."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane base64 [FILE] [--unbroken]: a file (or standard input) as Base64
 // text on standard output, encoded by libtallowin.so.
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane classes | register LIB | unregister LIB: the class registry.
 #include <iostream>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Subcommands of the corvane program. Each *Command.cpp file registers one
 // with a static CommandRegistration; main() adds them all.
 #pragma once

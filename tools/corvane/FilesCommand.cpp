@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane files: one subcommand per operation of Corvane.Vantry, each one
 // call of the component. Exit status 0 when the call did its work, 1 with
 // the result and the error triple on standard error otherwise.

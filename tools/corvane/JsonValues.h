@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversions between the script host's JSON values and Variants.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane mail: sends one message through Corvane.SMTP.
 #include <fstream>
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane run [FILE|-]: runs a page script of JSON lines.
 #include <fstream>
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/corvane/ScriptHost.h"
 
 #include "frame/Dispatch.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page-script interpreter behind `corvane run`: one JSON object a line
 // in, one JSON line a step out, objects and pages held under names.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane serve: the browser console, an embedded web server whose pages
 // use every component as a page script would. It listens on loopback unless
 // told otherwise and stops cleanly on SIGINT or SIGTERM.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Base64 for the JSON values of the script host (encoded by Tallowin) and a
 // UTF-8 check.
 #pragma once

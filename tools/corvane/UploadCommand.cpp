@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane upload: a CGI program that stores the files of a
 // multipart/form-data request with Corvane.upload and answers with JSON.
 #include <iostream>

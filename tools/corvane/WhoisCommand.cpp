@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane whois [--server HOST[:PORT]] [--protocol whois|rdap|auto]
 // [--rdap-server URL] [--timeout SECONDS] [--follow] [--json] QUERY:
 // one query through Corvane.WhoisQuery, its fields printed as labelled text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corvane: the suite's command-line program. It hosts page scripts against
 // the registered components and offers one command per component.
 #include <exception>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File systems that break one call, for the upload tests: a file that looks
 // larger than 2 GiB, a disk that fills up, refused writes and renames.
 #pragma once

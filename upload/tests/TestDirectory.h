@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scratch directory for the upload tests, removed with everything in it
 // when the test ends, with helpers to put and read files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Builds multipart bodies and runs them through an `upload` object bound to
 // a MemoryHost page, for the upload tests.
 #pragma once

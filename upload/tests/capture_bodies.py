@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Captures multipart/form-data bodies sent by independent clients (curl's
 --form and Python's email + urllib) through a loopback HTTP server, and
 writes each as data/NAME.body with its content type in data/NAME.type.
