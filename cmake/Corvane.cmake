@@ -62,28 +62,46 @@ function(corvane_component name)
   set_property(GLOBAL APPEND PROPERTY CORVANE_COMPONENTS ${name})
 endfunction()
 
-# corvane_tests(NAME SOURCES... [LINK libs...])
-# One GoogleTest program for a folder's unit tests, every case known to ctest.
+# corvane_tests(NAME SOURCES... [LINK libs...] [DEPENDS targets...]
+#               [DEFINITIONS defs...])
+# One GoogleTest program for a folder's unit tests, every case known to ctest
+# with the label `unit`; DEPENDS names targets it needs built first (a
+# component it loads), DEFINITIONS its compile definitions. Nothing is
+# declared when BUILD_TESTING is off, so a packager needs no GoogleTest.
 function(corvane_tests name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;DEPENDS;DEFINITIONS" ${ARGN})
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${CORVANE_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest_main GTest::gmock)
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  if(ARG_DEFINITIONS)
+    target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
+  endif()
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR}")
+    PROPERTIES ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR}" LABELS unit)
 endfunction()
 
-# corvane_script_test(NAME FILE)
+# corvane_script_test(NAME FILE [LABEL label])
 # An end-to-end test written with Python's standard unittest module; it finds
-# the built programs through CORVANE_BIN.
+# the built programs through CORVANE_BIN. Its label is `e2e` unless LABEL
+# says otherwise (`browser` for the tests that drive Chromium).
 function(corvane_script_test name file)
+  cmake_parse_arguments(ARG "" "LABEL" "" ${ARGN})
+  if(NOT ARG_LABEL)
+    set(ARG_LABEL e2e)
+  endif()
   add_test(NAME ${name}
     COMMAND /usr/bin/python3 -m unittest -v ${file}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR};PYTHONDONTWRITEBYTECODE=1"
-    TIMEOUT 600)
+    TIMEOUT 600 LABELS ${ARG_LABEL})
 endfunction()
 
 # corvane_data_file(FILE)

@@ -224,10 +224,10 @@ FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits) {
   for (int hop = 0;; ++hop) {
     if (std::string problem = UrlProblem(current); !problem.empty()) {
       Raise(kQueryRefused,
-            hop == 0 ? "The RDAP URL is refused (" + problem +
-                           "); nothing was sent."
-                     : "The RDAP server redirected to a refused URL (" +
-                           problem + "); it was not asked.",
+            hop == 0
+                ? "The RDAP URL is refused (" + problem + "); nothing was sent."
+                : "The RDAP server redirected to a refused URL (" + problem +
+                      "); it was not asked.",
             current);
     }
     long remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
