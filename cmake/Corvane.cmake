@@ -121,40 +121,44 @@ function(corvane_data_file file)
   install(FILES ${source} DESTINATION ${CORVANE_INSTALL_DATADIR})
 endfunction()
 
-# corvane_fuzz_target(NAME SOURCES files... [DICT file] [SECONDS n]
-#                     [RUN_OPTIONS flags...] [LIBS flags...])
-# A libFuzzer target. libFuzzer needs clang while the project builds with
-# g++, so the program is compiled by one clang++ command from the sources it
-# needs (paths from the project's root), and only in the sanitizer build,
-# where it runs as a test for a bounded time (SECONDS, default 15) from a
-# fixed seed, so that a run can be repeated, on a fresh corpus seeded from
-# the folder's seeds/ with the folder's DICT.
+# corvane_fuzz_target(NAME SOURCES files... [LINK targets...] [DICT file]
+#                     [SEEDS folder] [SECONDS n] [RUN_OPTIONS flags...])
+# A libFuzzer target, declared only in the fuzz preset (CORVANE_FUZZ), where
+# clang compiles every library with -fsanitize=fuzzer-no-link and the
+# sanitizers: the harness (SOURCES, relative to the calling folder) is
+# linked with -fsanitize=fuzzer against the project's libraries it LINKs,
+# so CMake rebuilds it whenever they or their headers change. The test NAME
+# (label `fuzz`) runs it for SECONDS (default 10) from a fixed seed, so that
+# a run can be repeated, with the DICT, over a corpus kept between runs in
+# fuzz/corpus/NAME (untracked) and the committed SEEDS (default seeds/).
 function(corvane_fuzz_target name)
-  cmake_parse_arguments(ARG "" "DICT;SECONDS" "SOURCES;RUN_OPTIONS;LIBS"
-                        ${ARGN})
-  if(NOT CORVANE_SANITIZE)
+  cmake_parse_arguments(ARG "" "DICT;SEEDS;SECONDS"
+                        "SOURCES;LINK;RUN_OPTIONS" ${ARGN})
+  if(NOT CORVANE_FUZZ)
     return()
   endif()
-  find_program(CORVANE_CLANGXX NAMES clang++ clang++-14 REQUIRED)
   if(NOT ARG_SECONDS)
-    set(ARG_SECONDS 15)
+    set(ARG_SECONDS 10)
   endif()
-  set(program ${CORVANE_BIN_DIR}/${name})
-  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
-  add_custom_command(OUTPUT ${program}
-    COMMAND ${CORVANE_CLANGXX} -std=c++20 -g -O1
-            -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-            -I${CMAKE_SOURCE_DIR} ${ARG_SOURCES} ${ARG_LIBS} -o ${program}
-    DEPENDS ${ARG_SOURCES}
-    COMMENT "Building fuzz target ${name} with clang")
-  add_custom_target(${name} ALL DEPENDS ${program})
+  if(NOT ARG_SEEDS)
+    set(ARG_SEEDS seeds)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${CORVANE_WARNINGS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(fuzz_targets ${name})
 
-  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  set(corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
   file(MAKE_DIRECTORY ${corpus})
+  set(dictionary)
+  if(ARG_DICT)
+    set(dictionary -dict=${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DICT})
+  endif()
   add_test(NAME ${name}
-    COMMAND ${program} -seed=1 -max_total_time=${ARG_SECONDS} -timeout=10
+    COMMAND ${name} -seed=1 -max_total_time=${ARG_SECONDS} -timeout=10
             -rss_limit_mb=2048 -print_final_stats=1 ${ARG_RUN_OPTIONS}
-            -dict=${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DICT}
-            ${corpus} ${CMAKE_CURRENT_SOURCE_DIR}/seeds)
-  set_tests_properties(${name} PROPERTIES TIMEOUT 180)
+            ${dictionary} ${corpus} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SEEDS})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 180 LABELS fuzz)
 endfunction()

@@ -56,8 +56,9 @@ std::vector<std::string> CgiEnvironment(const PageCall& call) {
   return environment;
 }
 
-// The header lines of a CGI answer, up to the blank line.
-std::vector<std::pair<std::string, std::string>> AnswerHeaders(
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> CgiAnswerHeaders(
     std::string_view answer, std::string_view& body) {
   std::vector<std::pair<std::string, std::string>> headers;
   size_t start = 0;
@@ -75,8 +76,6 @@ std::vector<std::pair<std::string, std::string>> AnswerHeaders(
   body = answer.substr(std::min(start, answer.size()));
   return headers;
 }
-
-}  // namespace
 
 std::string InstallGateway(const ConsoleSettings& settings,
                            const std::string& program) {
@@ -123,7 +122,7 @@ PageAnswer GatewayPostPage(PageCall& call) {
       platform::RunProgram(call.settings.gateway_program, CgiEnvironment(call),
                            call.body, kMaxAnswerBytes);
   std::string_view body;
-  for (const auto& [name, value] : AnswerHeaders(run.output, body)) {
+  for (const auto& [name, value] : CgiAnswerHeaders(run.output, body)) {
     if (EqualsIgnoringCase(name, "Location")) {
       answer.status = 302;
       answer.headers.emplace_back("Location", value);

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "web/Page.h"
 
@@ -25,6 +28,12 @@ PageAnswer GatewayFormPage(PageCall& call);
 // POST: runs the program as a CGI program and hands its redirect on; an
 // answer without one is shown as text.
 PageAnswer GatewayPostPage(PageCall& call);
+
+// The header lines of a CGI program's answer, up to the blank line (or the
+// first line that is no header), as name and trimmed value; `body` is left
+// on the rest. Never fails.
+std::vector<std::pair<std::string, std::string>> CgiAnswerHeaders(
+    std::string_view answer, std::string_view& body);
 
 // The result page the redirect leads to: the code and its meaning, the
 // stored files, the space left and the form's text fields.
