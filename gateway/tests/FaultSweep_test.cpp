@@ -55,16 +55,18 @@ TEST(WharfpostFaultSweep, EveryFailingCallLeavesTheDirectoryWhole) {
       met = disk.Counter().Failed();
     }
     SCOPED_TRACE("failing call " + std::to_string(n));
-    for (const auto& entry : std::filesystem::directory_iterator(root.Path()))
+    for (const auto& entry : std::filesystem::directory_iterator(root.Path())) {
       EXPECT_EQ(entry.path().filename(), "up");
+    }
     for (const auto& entry : std::filesystem::directory_iterator(root / "up")) {
       std::string name = entry.path().filename();
       EXPECT_TRUE(name == "earlier.txt" || name == "second.bin") << name;
     }
     std::string earlier = root.Read("up/earlier.txt");
     EXPECT_TRUE(earlier == "old" || earlier == "new content") << earlier;
-    if (root.Has("up/second.bin"))
+    if (root.Has("up/second.bin")) {
       EXPECT_EQ(root.Read("up/second.bin"), second);
+    }
     if (code == kUploadDone) {
       EXPECT_EQ(earlier, "new content");
       EXPECT_EQ(root.Read("up/second.bin"), second);

@@ -57,7 +57,9 @@ TEST(SmtpFaultSweep, EveryFailingSocketCallIsARecordedFailure) {
     } else {
       EXPECT_NE(smtp.GetLastErrNum(), 0);
       EXPECT_FALSE(smtp.GetLastErrDescription().empty());
-      if (peer.connects > 0) EXPECT_EQ(peer.closed.size(), 1u);
+      if (peer.connects > 0) {
+        EXPECT_EQ(peer.closed.size(), 1u);
+      }
     }
     return met;
   });

@@ -39,8 +39,9 @@ TEST(UploadFaultSweep, EveryFailingCallLeavesTheDirectoryWhole) {
       met = disk.Counter().Failed();
     }
     SCOPED_TRACE("failing call " + std::to_string(n));
-    for (const auto& entry : std::filesystem::directory_iterator(root.Path()))
+    for (const auto& entry : std::filesystem::directory_iterator(root.Path())) {
       EXPECT_EQ(entry.path().filename(), "up");
+    }
     for (const auto& entry : std::filesystem::directory_iterator(root / "up")) {
       std::string name = entry.path().filename();
       EXPECT_FALSE(name.starts_with(PendingFile::kTemporaryPrefix)) << name;
@@ -48,8 +49,9 @@ TEST(UploadFaultSweep, EveryFailingCallLeavesTheDirectoryWhole) {
     }
     std::string earlier = root.Read("up/earlier.txt");
     EXPECT_TRUE(earlier == "old" || earlier == "new content") << earlier;
-    if (root.Has("up/second.bin"))
+    if (root.Has("up/second.bin")) {
       EXPECT_EQ(root.Read("up/second.bin"), second);
+    }
     if (code == kUploadDone) {
       EXPECT_EQ(earlier, "new content");
       EXPECT_EQ(root.Read("up/second.bin"), second);
