@@ -329,10 +329,6 @@ int16_t Vantry::DeleteDir(std::string_view sDirPathName) {
     if (!DirectoryMatchExists(path)) return 0;
     // The walk goes through handles opened without following links, so a
     // link inside (or one swapped in meanwhile) is removed, never entered.
-    // What was recorded before the walk, to tell whether the walk recorded
-    // why the directory stays.
-    const int32_t number_before = GetLastErrNum();
-    const std::string description_before = GetLastErrDescription();
     std::unique_ptr<platform::DirectoryHandle> top;
     try {
       top = platform::Files().OpenDirectory(path);
@@ -341,19 +337,12 @@ int16_t Vantry::DeleteDir(std::string_view sDirPathName) {
     }
     if (top) DeleteEntries(*top);
     top.reset();
-    // The last removal keeps the walk's record; when the walk recorded
-    // nothing, the removal's own failure is the reason.
+    // The last removal records nothing; the triple keeps the walk's record.
     try {
       std::string_view name(path);
       if (name.size() > 1) name.remove_suffix(1);
       platform::Files().RemoveDirectory(name);
     } catch (...) {
-      if (GetLastErrNum() == number_before &&
-          GetLastErrDescription() == description_before) {
-        SaveLastError(Failure(kDirectoryNotDeleted,
-                              "Calling RemoveDirectory API",
-                              "Not able to delete the directory"));
-      }
       return -1;
     }
     return 1;
