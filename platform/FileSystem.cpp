@@ -141,9 +141,13 @@ class PosixReader : public FileReader {
   int fd_;
 };
 
+void LinkUnnamedFile(int fd, const std::string& path);
+std::string DirectoryPart(std::string_view path);
+
 class PosixWriter : public FileWriter {
  public:
-  PosixWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  PosixWriter(int fd, std::string path, bool unnamed = false)
+      : fd_(fd), path_(std::move(path)), unnamed_(unnamed) {}
   ~PosixWriter() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -156,14 +160,24 @@ class PosixWriter : public FileWriter {
     }
   }
   void Close() override {
+    // A file without a name stays open until LinkAs names it: closed, it
+    // would be gone.
+    if (unnamed_) return;
     int fd = fd_;
     fd_ = -1;
     if (fd >= 0 && ::close(fd) != 0) ThrowErrno(path_);
+  }
+  void LinkAs(std::string_view path) override {
+    if (!unnamed_ || fd_ < 0) FileWriter::LinkAs(path);
+    LinkUnnamedFile(fd_, SystemPath(path));
+    unnamed_ = false;
+    Close();
   }
 
  private:
   int fd_;
   std::string path_;
+  bool unnamed_;
 };
 
 int OpenForReading(std::string_view path) {
@@ -175,6 +189,10 @@ int OpenForReading(std::string_view path) {
 FileSystem* current_file_system = nullptr;
 
 }  // namespace
+
+void FileWriter::LinkAs(std::string_view) {
+  throw StandardFailure(kInvalidCall);
+}
 
 int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
   return (seconds + kSecondsFrom1601To1970) * 10000000LL + nanoseconds / 100;
@@ -274,6 +292,17 @@ std::unique_ptr<FileWriter> PosixFileSystem::OpenWriter(std::string_view path,
     case WriteMode::kAppend:
       flags |= O_APPEND;
       break;
+    case WriteMode::kUnnamed: {
+      std::string directory = DirectoryPart(SystemPath(path));
+      int fd = ::open(directory.empty() ? "." : directory.c_str(),
+                      O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      if (fd < 0 &&
+          (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        throw FailureFromErrno(EOPNOTSUPP, PathText(path));
+      }
+      if (fd < 0) ThrowErrno(path);
+      return std::make_unique<PosixWriter>(fd, PathText(path), true);
+    }
   }
   int fd = ::open(SystemPath(path).c_str(), flags, 0666);
   if (fd < 0) ThrowErrno(path);
@@ -764,16 +793,14 @@ void CopyReplacing(std::string_view to, Copy copy) {
 }  // namespace
 
 void CopyFileReplacing(std::string_view from, std::string_view to) {
-  CopyReplacing(to, [&](std::string_view target) {
-    Files().CopyFileData(from, target);
-  });
+  CopyReplacing(
+      to, [&](std::string_view target) { Files().CopyFileData(from, target); });
 }
 
 void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
                        std::string_view to) {
-  CopyReplacing(to, [&](std::string_view target) {
-    from.CopyFileOut(name, target);
-  });
+  CopyReplacing(
+      to, [&](std::string_view target) { from.CopyFileOut(name, target); });
 }
 
 std::optional<std::string> RealPath(std::string_view path) {

@@ -48,6 +48,10 @@ class FileWriter {
   virtual ~FileWriter() = default;
   virtual void Write(std::string_view data) = 0;
   virtual void Close() = 0;
+  // Gives a file opened with WriteMode::kUnnamed, after Close, the name
+  // `path`, which must not exist (58 when it does). Any other file refuses
+  // (5).
+  virtual void LinkAs(std::string_view path);
 };
 
 // A file being read. Read returns 0 at the end; it throws Failure.
@@ -57,7 +61,10 @@ class FileReader {
   virtual size_t Read(char* buffer, size_t count) = 0;
 };
 
-enum class WriteMode { kCreate, kCreateNew, kAppend };
+// kUnnamed makes a file without a name in the directory of the path, which
+// only LinkAs names (so a process killed meanwhile leaves nothing behind);
+// failures name the path. A file system that cannot make one refuses (5).
+enum class WriteMode { kCreate, kCreateNew, kAppend, kUnnamed };
 
 // An open directory whose entries are named relative to it, so that a walk
 // cannot be redirected by a directory that is swapped for a link meanwhile.
