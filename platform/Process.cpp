@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/Failure.h"
+#include "platform/FileSystem.h"
 
 namespace corvane::platform {
 
@@ -89,7 +90,8 @@ void LockExclusively(int fd) {
 }  // namespace
 
 FileLock::FileLock(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    : fd_(::open(SystemPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                 0666)) {
   if (fd_ < 0) throw FailureFromErrno(errno, path);
   LockExclusively(fd_);
 }
