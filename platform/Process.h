@@ -22,6 +22,11 @@ std::string ReadStandardInput(size_t count);
 // Writes all of `data` to standard output; throws Failure on a write error.
 void WriteStandardOutput(std::string_view data);
 
+// Makes a new directory that only this user may enter, named `prefix`
+// and six random characters, in $TMPDIR (or /tmp); returns its path.
+// Throws Failure when it cannot be made.
+std::string MakePrivateDirectory(std::string_view prefix);
+
 }  // namespace corvane::platform
 
 namespace corvane::platform {
