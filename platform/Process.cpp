@@ -89,6 +89,17 @@ void LockExclusively(int fd) {
 
 }  // namespace
 
+std::string MakePrivateDirectory(std::string_view prefix) {
+  std::string folder = EnvironmentVariable("TMPDIR").value_or("");
+  if (folder.empty()) folder = "/tmp";
+  if (folder.back() != '/') folder += '/';
+  std::string pattern = folder + std::string(prefix) + "XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw FailureFromErrno(errno, pattern);
+  }
+  return pattern;
+}
+
 FileLock::FileLock(const std::string& path)
     : fd_(::open(SystemPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
                  0666)) {

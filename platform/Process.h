@@ -36,6 +36,11 @@ void WriteStandardOutput(std::string_view data);
 // (a Failure of the write) instead of ending the process. Cannot fail.
 void IgnoreBrokenPipe();
 
+// Makes a new directory that only this user may enter, named `prefix`
+// and six random characters, in $TMPDIR (or /tmp); returns its path.
+// Throws Failure when it cannot be made.
+std::string MakePrivateDirectory(std::string_view prefix);
+
 }  // namespace corvane::platform
 
 namespace corvane::platform {
