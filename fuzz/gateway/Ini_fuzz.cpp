@@ -3,6 +3,8 @@
 // refused or read into settings that keep their promises (a required
 // cookie has a name and a value, a disk quota is positive, the extension
 // list is never empty).
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
