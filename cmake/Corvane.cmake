@@ -67,10 +67,15 @@ endfunction()
 # One GoogleTest program for a folder's unit tests, every case known to ctest
 # with the label `unit`; DEPENDS names targets it needs built first (a
 # component it loads), DEFINITIONS its compile definitions. Nothing is
-# declared when BUILD_TESTING is off, so a packager needs no GoogleTest.
+# declared when BUILD_TESTING is off, so a packager needs no GoogleTest, nor
+# in the tsan preset for a program missing from CORVANE_TSAN_TESTS.
 function(corvane_tests name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK;DEPENDS;DEFINITIONS" ${ARGN})
   if(NOT BUILD_TESTING)
+    return()
+  endif()
+  if(CORVANE_THREAD_SANITIZER AND DEFINED CORVANE_TSAN_TESTS AND
+     NOT name IN_LIST CORVANE_TSAN_TESTS)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})
