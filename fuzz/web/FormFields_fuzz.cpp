@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FormFields form = FormFields::Parse(body);
     // The names the console's pages read, and the body's first name.
     std::string first(body.substr(0, body.find_first_of("=&")));
-    for (std::string_view name :
-         {std::string_view("query"), "path", "to", std::string_view(first)}) {
+    const std::string_view names[] = {"query", "path", "to", first};
+    for (std::string_view name : names) {
       auto values = form.Values(name);
       if (form.Value(name) != (values.empty() ? "" : values.front())) {
         std::abort();
