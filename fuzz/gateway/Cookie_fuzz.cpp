@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary cookie headers to Wharfpost's cookie reader: the first
-// line of the input is the cookie's name, the rest HTTP_COOKIE. The value
-// found holds no ";" (it never runs into the next cookie).
+// line of the input is the cookie's name, the rest HTTP_COOKIE. No crash,
+// and the value found (decoded, "+" read as a blank) is never longer than
+// the header could make it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       line_end == std::string_view::npos ? "" : input.substr(line_end + 1));
   setenv("HTTP_COOKIE", cookies.c_str(), 1);
   std::string value = corvane::wharfpost::GetCookieValue(name);
-  if (value.find(';') != std::string::npos) std::abort();
+  if (value.size() > 3 * cookies.size()) std::abort();
   return 0;
 }
