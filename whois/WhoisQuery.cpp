@@ -7,6 +7,7 @@
 
 #include "frame/Text.h"
 #include "net/WSKSOCK.h"
+#include "platform/AddressScope.h"
 #include "platform/Sockets.h"
 #include "whois/EmailAddresses.h"
 #include "whois/QueryName.h"
@@ -176,11 +177,22 @@ bool WhoisQuery::ValidateEmail(std::string_view sEmail) const {
   }
 }
 
+// Without WhoisServer, a plain query asks the default server and keeps it
+// for later queries; a lookup across servers chooses one per query.
 void WhoisQuery::PrepareQuery() {
+  if (whois_server_.empty() && !AsksAcrossServers()) {
+    whois_server_ = kDefaultWhoisServer;
+  }
   record_ = WhoisRecord{};
   answers_.clear();
   asked_.clear();
   rdap_ = false;
+  first_internal_ = true;
+}
+
+// Whether the caller asked for a lookup that may go from server to server.
+bool WhoisQuery::AsksAcrossServers() const {
+  return follow_referral_ || EqualsIgnoringCase(TrimSpaces(protocol_), "auto");
 }
 
 // The RDAP base URL the query goes to; empty when it goes to whois.
@@ -223,7 +235,7 @@ void WhoisQuery::AskRdap(const std::string& base, const std::string& query) {
   while (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
   std::string url = base + "domain/" + PathSegment(name);
   asked_.push_back(url);
-  answers_.push_back(AskRdapServer(url, response_));
+  answers_.push_back(AskRdapServer(url, response_, false));
   int referrals = follow_referral_ ? kMaxReferrals : 0;
   while (referrals-- > 0 && FollowOnce(query)) {
   }
@@ -231,20 +243,25 @@ void WhoisQuery::AskRdap(const std::string& base, const std::string& query) {
 }
 
 // One RDAP server's answer, its body also in `reply`: a 404 is a record
-// not found, an error answer or one that is no JSON object a failure.
+// not found, an error answer or one that is no JSON object a failure. A
+// referral to a loopback or private address is refused unless the first
+// server had one.
 WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
-                                             std::string& reply) {
+                                             std::string& reply,
+                                             bool referral) {
   FetchedAnswer fetched;
   try {
     fetched = FetchRdap(url, {.connect_ms = timeout_.ConnectMs(),
                               .total_ms = timeout_.ReplyMs(),
-                              .max_bytes = kReplyLimit});
+                              .max_bytes = kReplyLimit,
+                              .refuse_internal = referral && !first_internal_});
   } catch (const Failure& failure) {
     // As with whois: a failure while reading leaves no reply behind.
     if (failure.number == kReadFailed) reply.clear();
     throw;
   }
   reply = fetched.body;
+  if (!referral) first_internal_ = fetched.first_internal;
   Answer answer{url, fetched.body, {}};
   if (fetched.status == 404) return answer;
   RdapReply read = ReadRdapReply(fetched.body);
@@ -262,19 +279,20 @@ WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
   return answer;
 }
 
-// The first server is the one set, else the table's for the query's
-// top-level domain, else IANA's, whose referral is followed even without
-// FollowReferral. A failure of the first exchange fails the query.
+// The first server is the one set (PrepareQuery sets the default unless
+// the lookup goes across servers), else the table's for the query's
+// top-level domain, else the root's, whose referral is followed. A failure
+// of the first exchange fails the query.
 void WhoisQuery::AskServers(const std::string& query) {
   std::string server = whois_server_;
   int referrals = follow_referral_ ? kMaxReferrals : 0;
   if (server.empty()) server = ServerForName(query);
   if (server.empty()) {
-    server = kDefaultWhoisServer;
+    server = kRootWhoisServer;
     referrals = std::max(referrals, 1);
   }
   asked_.push_back(server);
-  Exchange(server, query, response_);
+  Exchange(server, query, response_, false);
   answers_.push_back({server, response_, ReadReply(response_)});
   while (referrals-- > 0 && FollowOnce(query)) {
   }
@@ -291,10 +309,10 @@ bool WhoisQuery::FollowOnce(const std::string& query) {
   std::string reply;
   try {
     if (rdap_) {
-      answers_.push_back(AskRdapServer(server, reply));
+      answers_.push_back(AskRdapServer(server, reply, true));
       return true;
     }
-    Exchange(server, query, reply);
+    Exchange(server, query, reply, true);
   } catch (const Failure& failure) {
     SaveLastError(failure);
     CloseConnection();
@@ -344,9 +362,10 @@ void WhoisQuery::ParseResponse() {
 }
 
 // One exchange: start the socket library, connect, send the line, read the
-// whole reply into `reply`, close.
+// whole reply into `reply`, close. A referral that resolves to a loopback
+// or private address is refused unless the first server had one.
 void WhoisQuery::Exchange(const std::string& server, const std::string& query,
-                          std::string& reply) {
+                          std::string& reply, bool referral) {
   if (!connection_.Start()) {
     Raise(kStartupFailed, "Unable to start up Winsock.");
   }
@@ -354,10 +373,24 @@ void WhoisQuery::Exchange(const std::string& server, const std::string& query,
     RaiseSocketFailure(kSocketFailed, "Unable to create a Socket. ");
   }
   const int32_t socket = connection_.socket();
-  if (!net::ConnectSocket(socket, server, net::kWhoisPort,
-                          timeout_.ConnectMs())) {
-    RaiseSocketFailure(kConnectFailed,
-                       "Unable to establish connection with Whois Server. ");
+  constexpr char kConnectText[] =
+      "Unable to establish connection with Whois Server. ";
+  net::ServerAddress target = net::SplitServer(server, net::kWhoisPort);
+  uint32_t address = net::GetHostAddress(target.host);
+  if (address == net::kAddressNone) {
+    RaiseSocketFailure(kConnectFailed, kConnectText);
+  }
+  bool internal = platform::IsInternalAddress(address);
+  if (!referral) {
+    first_internal_ = internal;
+  } else if (internal && !first_internal_) {
+    Raise(kQueryRefused, "The referral to " + server +
+                             " was not followed: it resolves to a loopback "
+                             "or private address.");
+  }
+  if (!platform::Network().Connect(socket, address, target.port,
+                                   timeout_.ConnectMs())) {
+    RaiseSocketFailure(kConnectFailed, kConnectText);
   }
 
   std::string line = query + "\r\n";

@@ -21,9 +21,15 @@ namespace corvane::namewell {
 // Source of every failure the component records.
 inline constexpr std::string_view kSource = "Namewell";
 
-// The server asked when WhoisServer is empty and the server table lists
-// none for the query's top-level domain; its referral is followed.
-inline constexpr char kDefaultWhoisServer[] = "whois.iana.org";
+// The server a query asks when WhoisServer is empty and the caller asked
+// for no lookup across servers; it is then kept in WhoisServer.
+inline constexpr char kDefaultWhoisServer[] = "whois.verisign-grs.com";
+
+// The server asked in a lookup across servers (FollowReferral True, or
+// Protocol "auto" falling back to whois) when WhoisServer is empty and the
+// server table lists none for the query's top-level domain; its referral
+// is followed.
+inline constexpr char kRootWhoisServer[] = "whois.iana.org";
 
 // Further servers a query follows at most when FollowReferral is set.
 inline constexpr int kMaxReferrals = 3;
@@ -99,7 +105,9 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   // The domain's statuses, one a line; empty when the reply lists none.
   std::string GetDomainStatus() const { return record_.domain_status; }
   // Whether SendQuery follows a reply that names another server (at most
-  // three further servers, none twice).
+  // three further servers, none twice). A server or link that resolves to
+  // a loopback or private address is not followed unless the first server
+  // asked was one too (the failure is recorded, the answers so far stay).
   bool FollowReferral() const { return follow_referral_; }
   void FollowReferral(bool value) { follow_referral_ = value; }
   // The servers the last query asked, one a line, in order; empty before
@@ -127,16 +135,18 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   };
 
   void PrepareQuery();
+  [[nodiscard]] bool AsksAcrossServers() const;
   void AskServers(const std::string& query);
   [[nodiscard]] bool FollowOnce(const std::string& query);
   void Exchange(const std::string& server, const std::string& query,
-                std::string& reply);
+                std::string& reply, bool referral);
   void ParseResponse();
   bool AlreadyAsked(const std::string& server) const;
   void CloseConnection();
   [[nodiscard]] std::string RdapBase(const std::string& query) const;
   void AskRdap(const std::string& base, const std::string& query);
-  Answer AskRdapServer(const std::string& url, std::string& reply);
+  Answer AskRdapServer(const std::string& url, std::string& reply,
+                       bool referral);
   std::string FirstEmail(const std::string& contact) const;
 
   net::Connection connection_;
@@ -150,6 +160,9 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   std::string protocol_ = "whois";
   std::string rdap_server_;
   bool rdap_ = false;  // the current query asks RDAP servers
+  // The first server of the current query has a loopback or private
+  // address, so its referrals may lead to such addresses too.
+  bool first_internal_ = true;
 };
 
 }  // namespace corvane::namewell
