@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -236,6 +237,12 @@ FetchedAnswer FetchOnce(const std::string& url, const FetchLimits& limits,
   if (peer.refused) RaiseInternal(peer.address, url);
   if (code != CURLE_OK) RaiseTransferFailure(h, code, detail, sink, url);
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
+  curl_off_t retry_after = 0;
+  if (curl_easy_getinfo(h, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+      retry_after > 0) {
+    answer.retry_after =
+        static_cast<int32_t>(std::min<curl_off_t>(retry_after, INT32_MAX));
+  }
   char* next = nullptr;
   curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next);
   location = IsRedirect(answer.status) && next ? next : "";

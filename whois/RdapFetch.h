@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,9 @@ struct FetchedAnswer {
   std::string url;  // the URL that answered, after any redirects
   // The first server asked had a loopback or private address.
   bool first_internal = false;
+  // The seconds a Retry-After header asked to wait (either form); 0 when
+  // the answer has none.
+  int32_t retry_after = 0;
 };
 
 // Why `url` may not be asked (a scheme other than http and https, plain

@@ -34,17 +34,34 @@ std::string WithFullStop(std::string text) {
   return text;
 }
 
+// The wait a limited server asked for, as a sentence; empty when none.
+std::string WaitText(int32_t seconds) {
+  return seconds > 0 ? " Wait " + std::to_string(seconds) + " seconds." : "";
+}
+
 // An RDAP error answer: its status, the error object's title and
-// description when it has them, and the URL.
+// description when it has them, and the URL. A 429 is the rate limit's
+// failure, with the wait the answer asked for.
 [[noreturn]] void RaiseRdapError(const FetchedAnswer& fetched,
                                  const RdapReply& read) {
-  std::string text =
-      "The RDAP server answered " + std::to_string(fetched.status);
+  bool limited = fetched.status == 429;
+  std::string text = (limited ? "Rate limited: the RDAP server answered "
+                              : "The RDAP server answered ") +
+                     std::to_string(fetched.status);
   if (!read.error_title.empty()) text += ": " + read.error_title;
   if (!read.error_description.empty()) {
     text = WithFullStop(std::move(text)) + " " + read.error_description;
   }
-  Raise(kReadFailed, WithFullStop(std::move(text)) + " URL: " + fetched.url);
+  text = WithFullStop(std::move(text));
+  if (limited) text += WaitText(fetched.retry_after);
+  Raise(limited ? kThrottled : kReadFailed, text + " URL: " + fetched.url);
+}
+
+// A whois server's rate-limit notice as the query's failure.
+[[noreturn]] void RaiseThrottled(const Throttle& throttle) {
+  Raise(kThrottled,
+        "Rate limited by the whois server: " + WithFullStop(throttle.notice) +
+            WaitText(throttle.wait_seconds));
 }
 
 }  // namespace
@@ -103,6 +120,8 @@ ClassInfo WhoisQuery::Members() {
       .Property(
           "RdapServer", [](T& o) { return o.RdapServer(); },
           [](T& o, std::string_view v) { o.RdapServer(v); })
+      .Get("GetRetryAfter", [](T& o) { return o.GetRetryAfter(); })
+      .Get("GetRedactedFields", [](T& o) { return o.GetRedactedFields(); })
       .Build();
 }
 
@@ -188,6 +207,7 @@ void WhoisQuery::PrepareQuery() {
   asked_.clear();
   rdap_ = false;
   first_internal_ = true;
+  retry_after_ = 0;
 }
 
 // Whether the caller asked for a lookup that may go from server to server.
@@ -262,6 +282,7 @@ WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
   }
   reply = fetched.body;
   if (!referral) first_internal_ = fetched.first_internal;
+  if (fetched.status == 429) retry_after_ = fetched.retry_after;
   Answer answer{url, fetched.body, {}};
   if (fetched.status == 404) return answer;
   RdapReply read = ReadRdapReply(fetched.body);
@@ -294,6 +315,11 @@ void WhoisQuery::AskServers(const std::string& query) {
   asked_.push_back(server);
   Exchange(server, query, response_, false);
   answers_.push_back({server, response_, ReadReply(response_)});
+  if (const Throttle& throttle = answers_.back().parsed.throttle;
+      throttle.throttled) {
+    retry_after_ = throttle.wait_seconds;
+    RaiseThrottled(throttle);
+  }
   while (referrals-- > 0 && FollowOnce(query)) {
   }
   ParseResponse();
@@ -319,7 +345,19 @@ bool WhoisQuery::FollowOnce(const std::string& query) {
     return false;
   }
   ParsedReply parsed = ReadReply(reply);
+  Throttle throttle = parsed.throttle;
   answers_.push_back({server, std::move(reply), std::move(parsed)});
+  if (throttle.throttled) {
+    // The answers so far stay; the limit is recorded as a referral's
+    // failure.
+    retry_after_ = throttle.wait_seconds;
+    try {
+      RaiseThrottled(throttle);
+    } catch (const Failure& failure) {
+      SaveLastError(failure);
+    }
+    return false;
+  }
   return true;
 }
 

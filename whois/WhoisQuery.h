@@ -41,6 +41,9 @@ inline constexpr int32_t kSocketFailed = kComponentErrorBase + 3;
 inline constexpr int32_t kConnectFailed = kComponentErrorBase + 4;
 inline constexpr int32_t kReadFailed = kComponentErrorBase + 5;
 inline constexpr int32_t kWriteFailed = kComponentErrorBase + 6;
+// The server limits the rate of queries and answered with a notice (whois)
+// or 429 (RDAP) instead of the record.
+inline constexpr int32_t kThrottled = kComponentErrorBase + 7;
 
 // Largest reply accepted; a longer one fails the query (kReadFailed).
 inline constexpr size_t kReplyLimit = 8 * 1024 * 1024;
@@ -126,6 +129,14 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   std::string RdapServer() const { return rdap_server_; }
   void RdapServer(std::string_view value) { rdap_server_ = value; }
 
+  // The seconds a server that limits the rate of queries asked to wait
+  // (its notice, or RDAP's Retry-After) in the last query; 0 when it named
+  // none or the last query was not limited.
+  int32_t GetRetryAfter() const { return retry_after_; }
+  // The fields the reply withheld ("Registrant Name" for "REDACTED FOR
+  // PRIVACY", RDAP's redacted members), one a line; empty when none.
+  std::string GetRedactedFields() const { return record_.redacted_fields; }
+
  private:
   // One server's answer within a query.
   struct Answer {
@@ -163,6 +174,7 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   // The first server of the current query has a loopback or private
   // address, so its referrals may lead to such addresses too.
   bool first_internal_ = true;
+  int32_t retry_after_ = 0;
 };
 
 }  // namespace corvane::namewell

@@ -370,6 +370,47 @@ TEST_F(WhoisQueryTest, KeyValueReplyFillsTheNewProperties) {
   EXPECT_EQ(peer.connects, 1);
 }
 
+// A rate-limit notice is a failure of its own with the wait it asks for,
+// not a record found or missing; from a referral it is recorded and the
+// registry's fields stay.
+TEST_F(WhoisQueryTest, RateLimitNoticeIsItsOwnFailure) {
+  auto page = Page();
+  peer.chunks = {"% Query rate limit exceeded. Try again in 30 seconds.\r\n"};
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  const std::string description =
+      "Rate limited by the whois server: Query rate limit exceeded. Try "
+      "again in 30 seconds. Wait 30 seconds.";
+  ExpectFailure(kThrottled, description);
+  EXPECT_EQ(kThrottled, -2147221497);
+  EXPECT_EQ(page->Output(), description + "<br>");
+  EXPECT_EQ(query.GetRetryAfter(), 30);
+  EXPECT_FALSE(query.IsRecordFound());
+  EXPECT_EQ(query.GetResponse(),
+            "% Query rate limit exceeded. Try again in 30 seconds.\r\n");
+
+  query.FollowReferral(true);
+  peer.chunks = {
+      "Domain Name: WIDGET.ZZ\nRegistrar WHOIS Server: 127.0.0.1:4343\n", "",
+      "WHOIS LIMIT EXCEEDED\n"};
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetLastErrNum(), kThrottled);
+  EXPECT_EQ(query.GetLastErrDescription(),
+            "Rate limited by the whois server: WHOIS LIMIT EXCEEDED.");
+  EXPECT_EQ(query.GetRetryAfter(), 0);
+  EXPECT_TRUE(query.IsRecordFound());
+  EXPECT_EQ(query.GetDomainName(), "WIDGET.ZZ");
+
+  // A later query that is not limited reads 0.
+  peer.chunks = {
+      "Domain Name: WIDGET.ZZ\nRegistrant Name: REDACTED FOR "
+      "PRIVACY\n"};
+  query.FollowReferral(false);
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetRetryAfter(), 0);
+  EXPECT_EQ(query.GetRedactedFields(), "Registrant Name");
+  EXPECT_EQ(query.GetRegistrant(), "");
+}
+
 TEST_F(WhoisQueryTest, PageLifecycle) {
   auto page = Page();
   query.OnEndPage();
@@ -435,7 +476,9 @@ TEST_F(WhoisQueryTest, MembersStandInTheirOrder) {
                                              "FollowReferral",
                                              "GetReferralChain",
                                              "Protocol",
-                                             "RdapServer"}));
+                                             "RdapServer",
+                                             "GetRetryAfter",
+                                             "GetRedactedFields"}));
   // By-reference arguments come back unchanged.
   Arguments args{Variant("  widget.zz ")};
   peer.refuse_connect = true;
