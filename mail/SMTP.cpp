@@ -269,6 +269,7 @@ bool SMTP::SendMail() {
       [&] {
         server_replies_.clear();
         extensions_.clear();
+        secrets_.clear();
         link_ = Link::kNone;
         std::string reason;
         if (!ValidateSend(reason)) Fail(kSettingsCheck, reason);
@@ -430,9 +431,12 @@ void SMTP::Authenticate() {
     token += auth_user_;
     token += '\0';
     token += auth_password_;
-    SendSecret("AUTH PLAIN " + Base64Line(token) + "\r\n", "AUTH PLAIN");
+    secrets_.push_back(Base64Line(token));
+    SendSecret("AUTH PLAIN " + secrets_.back() + "\r\n", "AUTH PLAIN");
     ExpectReply({235});
   } else if (offered("LOGIN")) {
+    secrets_.push_back(Base64Line(auth_user_));
+    secrets_.push_back(Base64Line(auth_password_));
     SendCommand("AUTH LOGIN\r\n");
     ExpectReply({334});
     SendSecret(Base64Line(auth_user_) + "\r\n", "AUTH LOGIN user name");
@@ -535,11 +539,24 @@ void SMTP::SendCommand(const std::string& command) {
 SMTP::Reply SMTP::NextReply() {
   std::string text =
       net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
+  HideSecrets(text);
   server_replies_ += text;
   if (text.empty()) link_ = Link::kBroken;
   // A multi-line reply repeats its code on every line; the last is final.
   int16_t code = net::GetReplyCode(net::LastReplyLine(text));
   return {code, std::move(text)};
+}
+
+// A server may quote the command it refuses: the encoded credentials of
+// this send are cut out of every reply before anyone can see it.
+void SMTP::HideSecrets(std::string& text) const {
+  for (const std::string& secret : secrets_) {
+    if (secret.size() < 4) continue;
+    for (size_t at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at)) {
+      text.erase(at, secret.size());
+    }
+  }
 }
 
 std::string SMTP::ShownReply(const std::string& text) {

@@ -124,6 +124,7 @@ class SMTP : public ComponentClass<SMTP> {
     std::string text;
   };
   Reply NextReply();
+  void HideSecrets(std::string& text) const;
   static std::string ShownReply(const std::string& text);
   Reply ExpectReply(std::initializer_list<int16_t> accepted);
   void CloseConnection() { connection_.Close(); }
@@ -160,6 +161,8 @@ class SMTP : public ComponentClass<SMTP> {
   // state of the link.
   std::string server_replies_;
   std::vector<std::string> extensions_;
+  // The credentials this send has encoded, never to be shown.
+  std::vector<std::string> secrets_;
   Link link_ = Link::kNone;
 };
 

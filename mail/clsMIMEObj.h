@@ -20,9 +20,9 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
   // part's name from it. Never fails.
   void ContentPath(std::string_view path);
   // The part's header lines, CR LF between them and none after the last.
-  // A name with 8-bit bytes is written as an extended (RFC 2231) filename*
-  // parameter, with a plain fallback as the Content-Type's name. Never
-  // fails.
+  // A name with 8-bit bytes, '"', '\\' or a control character is written
+  // as an extended (RFC 2231) filename* parameter, with a plain fallback as
+  // the Content-Type's name. Never fails.
   std::string MIMEObjHeader() const;
   // The part's content: the file's bytes, Base64 lines for "base64". Reads
   // the file on every call and adapts the encoding to it (ContentFits);

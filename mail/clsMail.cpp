@@ -49,10 +49,17 @@ std::string NewMessageId() {
   return std::string(id) + host + ">";
 }
 
+// One header line; a line that would pass the transfer's limit is folded
+// before blanks (a line within it goes out exactly as it is).
 void AddLine(std::string& text, std::string_view name, std::string_view value) {
+  size_t start = text.size();
   text += name;
   text += ": ";
   text += value;
+  if (text.size() - start > kMaxHeaderLine) {
+    std::string folded = FoldAtBlanks(std::string_view(text).substr(start));
+    if (!folded.empty()) text.replace(start, std::string::npos, folded);
+  }
   text += kCrLf;
 }
 
@@ -152,7 +159,8 @@ std::string clsMail::HeaderBlock() {
     header += HeaderAddresses("Cc", *mail_cc_);
     header += kCrLf;
   }
-  AddLine(header, "Subject", HeaderValue(mail_subject_, charset));
+  header += UnstructuredLine("Subject", mail_subject_, charset);
+  header += kCrLf;
   return header;
 }
 
