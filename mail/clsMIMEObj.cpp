@@ -110,6 +110,12 @@ void clsMIMEObj::SetContentType() {
   if (disposition_.empty()) disposition_ = type.disposition;
 }
 
+void clsMIMEObj::ContentId(std::string_view cid) {
+  content_id_ = cid;
+  disposition_ = "inline";
+  if (content_type_ == "image/x-png") content_type_ = "image/png";
+}
+
 std::string clsMIMEObj::MIMEObjHeader() const {
   const bool extended = NeedsExtendedParameter(file_name_);
   std::string header = "Content-Type: " + content_type_;
@@ -117,6 +123,7 @@ std::string clsMIMEObj::MIMEObjHeader() const {
     header += "; charset=" + charset_;
   if (!name_.empty()) header += "; name=\"" + AsciiFallback(name_) + "\"";
   header += "\r\nContent-Transfer-Encoding: " + transfer_encoding_;
+  if (!content_id_.empty()) header += "\r\nContent-ID: <" + content_id_ + ">";
   if (!file_name_.empty()) {
     // A name that cannot stand between quotes as it is (8-bit bytes, a
     // quote, a backslash, a control character) goes in the extended
