@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/Failure.h"
+#include "platform/FileSystem.h"
 
 namespace corvane::platform {
 
@@ -57,7 +58,8 @@ void WriteStandardOutput(std::string_view data) {
 }
 
 FileLock::FileLock(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    : fd_(::open(SystemPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                 0666)) {
   if (fd_ < 0) throw FailureFromErrno(errno, path);
   while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
   }

@@ -91,6 +91,28 @@ class AnswerTest(GatewayTest):
         self.assertIn(b"UploadRoot", lines[3])
 
 
+class StoredFileTest(GatewayTest):
+    def test_read_only_earlier_file_stays_with_minus_eight(self):
+        os.makedirs(os.path.join(self.site.root, "up"))
+        earlier = os.path.join(self.site.root, "up", "a.txt")
+        with open(earlier, "wb") as f:
+            f.write(b"old")
+        os.chmod(earlier, 0o444)
+        body = multipart([("f", "a.txt", b"new")])
+        self.assertEqual(self.site.location(body, self.cookies()),
+                         PAGE + "?ErrorCode=-8&filenum=0")
+        self.assertEqual(self.site.read("up/a.txt"), b"old")
+        self.assertEqual(self.site.names("up"), ["a.txt"])
+
+    def test_directory_too_long_for_a_file_is_answered(self):
+        # Every level can be made, but no file name fits below the last.
+        directory = "/".join(["d" * 200] * 20)
+        out = self.site.run(multipart([("f", "a.txt", b"x")]),
+                            self.cookies(directory), timeout=20)
+        self.assertTrue(out.stdout.startswith(
+            b"Location: " + PAGE.encode() + b"?ErrorCode=-"), out.stdout)
+
+
 class ExtensionTest(GatewayTest):
     ini = "FileTypesAllowed=*.gif\n"
 

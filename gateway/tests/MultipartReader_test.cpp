@@ -2,6 +2,7 @@
 #include "gateway/MultipartReader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -272,6 +273,44 @@ TEST(ReadMultipartInput, ClosingBoundaryWithOrWithoutLineBreak) {
     std::string body = TextPart("a", "1") + std::string(kBoundary) + "--" + end;
     EXPECT_EQ(Read(dir, body, 2).code, kUploadDone);
   }
+}
+
+TEST(ReadMultipartInput, AReadOnlyOldFileStaysWithMinusEight) {
+  TestDirectory dir;
+  dir.Put("a.txt", "previous");
+  ::chmod((dir / "a.txt").c_str(), 0444);
+  Outcome run = Read(dir,
+                     FilePart("f", "b.txt", "new b") +
+                         FilePart("f", "a.txt", "new a") + Closing(),
+                     kReadSize);
+  EXPECT_EQ(run.code, kFileAccessFailed);
+  EXPECT_NE(run.state.failure.find(dir / "a.txt"), std::string::npos)
+      << run.state.failure;
+  EXPECT_EQ(dir.Read("a.txt"), "previous");
+  EXPECT_EQ(dir.Read("b.txt"), "new b");
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST(ReadMultipartInput, NoNameShowsWhileAFileIsWritten) {
+  // What the directory shows between reads is what a process killed there
+  // would leave behind.
+  TestDirectory dir;
+  std::string body = FilePart("f", "a.bin", Bytes(100000)) + Closing();
+  UploadRequest request{std::string(kBoundary),
+                        dir.Path(),
+                        static_cast<int64_t>(body.size()),
+                        {},
+                        {"*"}};
+  Feed feed{body, 4096};
+  std::set<std::string> seen;
+  auto read = [&](char* buffer, size_t count) {
+    for (const auto& name : dir.Names()) seen.insert(name);
+    return feed(buffer, count);
+  };
+  UploadState state;
+  EXPECT_EQ(ReadMultipartInput(request, read, state), kUploadDone);
+  EXPECT_EQ(seen, std::set<std::string>{});
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"a.bin"});
 }
 
 TEST(ReadMultipartInput, WriteFailuresDiscardThePart) {

@@ -2,6 +2,7 @@
 #include "upload/MultipartUpload.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
@@ -549,6 +550,22 @@ TEST(UploadFaults, OldFileThatCannotBeReplacedStaysAndNoTemporaryRemains) {
   EXPECT_EQ(page.object->NumOfUploadedFiles(), 0);
   EXPECT_EQ(dir.Read("a.txt"), "previous");
   EXPECT_EQ(dir.Names(), (Names{"a.txt"}));
+}
+
+TEST(UploadFaults, AReadOnlyOldFileStaysAsVantryLeavesIt) {
+  TestDirectory dir;
+  dir.Put("a.txt", "previous");
+  dir.Put("b.txt", "writable");
+  ::chmod((dir / "a.txt").c_str(), 0444);
+  Page page(dir.Path());
+  EXPECT_EQ(page.Run(FilePart("f", "b.txt", "new b") +
+                     FilePart("f", "a.txt", "new a") + kClosing),
+            -8);
+  EXPECT_EQ(page.object->GetLastErrNum(), kPathFileAccessError);
+  ExpectNamesTheStoredFile(page.object->GetLastErrDescription(), dir / "a.txt");
+  EXPECT_EQ(dir.Read("a.txt"), "previous");
+  EXPECT_EQ(dir.Read("b.txt"), "new b");
+  EXPECT_EQ(dir.Names(), (Names{"a.txt", "b.txt"}));
 }
 
 TEST(UploadFaults, TakenTemporaryNameIsReplacedByAFreshOne) {
