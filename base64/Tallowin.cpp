@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 
+#include "base64/Decoder.h"
 #include "base64/Encoder.h"
 
+using corvane::tallowin::SelectedDecoder;
 using corvane::tallowin::SelectedPath;
 
 extern "C" {
@@ -28,5 +30,19 @@ char* EncodeBase64Buffer(const unsigned char* input, int32_t count) {
 }
 
 void ReleaseBase64Buffer(char* buffer) { std::free(buffer); }
+
+int32_t Base64Decode(const char* text, int32_t length, unsigned char* output,
+                     int32_t* failure_offset) {
+  if (length < 0 || (length > 0 && (text == nullptr || output == nullptr))) {
+    if (failure_offset != nullptr) *failure_offset = 0;
+    return BASE64_DECODE_BAD_ARGUMENT;
+  }
+  auto result =
+      SelectedDecoder().decode(text, static_cast<size_t>(length), output);
+  if (result.count < 0 && failure_offset != nullptr) {
+    *failure_offset = static_cast<int32_t>(result.failure_at);
+  }
+  return static_cast<int32_t>(result.count);
+}
 
 }  // extern "C"
