@@ -100,7 +100,7 @@ TEST(TallowinExports, Base64DecodeUndoesBothEncoders) {
 TEST(TallowinExports, Base64DecodeNamesTheFaultAndWhereItIs) {
   EXPECT_EQ(Decode("Zm9v!mFy"),
             std::to_string(BASE64_DECODE_BAD_CHARACTER) + "@4");
-  EXPECT_EQ(Decode("Zm9vYm="),
+  EXPECT_EQ(Decode("Zm9vYg="),
             std::to_string(BASE64_DECODE_BAD_PADDING) + "@7");
   EXPECT_EQ(Decode("Zm9v\r\nYmFy"),
             std::to_string(BASE64_DECODE_BAD_LINE_BREAK) + "@4");
