@@ -40,7 +40,11 @@ TALLOWIN_EXPORT char* EncodeBase64Buffer(const unsigned char* input,
                                          int32_t count);
 
 /* Releases a buffer that EncodeBase64Buffer returned; null is ignored.
- * Buffers must come back through this function, not the caller's free. */
+ * Buffers must come back through this function, not the caller's free.
+ * The library keeps the last buffers given back (at most 128 MiB in all)
+ * for the next calls of EncodeBase64Buffer that fit in them, so that
+ * encoding piece after piece reuses memory; they are freed when the
+ * library is unloaded. */
 TALLOWIN_EXPORT void ReleaseBase64Buffer(char* buffer);
 
 /* Failures of Base64Decode; every one is negative. */
