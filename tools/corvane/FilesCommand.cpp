@@ -2,15 +2,16 @@
 // corvane files: one subcommand per operation of Corvane.Vantry, each one
 // call of the component. Exit status 0 when the call did its work, 1 with
 // the result and the error triple on standard error otherwise.
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
 
+#include "filemgmt/Vantry.h"
 #include "frame/Component.h"
 #include "frame/Registry.h"
 #include "tools/corvane/Command.h"
@@ -82,11 +83,30 @@ Json FileJson(Dispatch& record) {
               {"last_access_time", record.Get("LastAccessTime").ToText()}};
 }
 
+// A name as the terminal gets it: a control character (a line break, an
+// escape) is shown as \xHH and a backslash as \\, so a name can neither
+// add lines to a listing nor send the terminal commands.
+std::string Shown(const std::string& name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", c);
+      shown += escape;
+    } else if (c == '\\') {
+      shown += "\\\\";
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
+
 void PrintRow(const std::string& attributes, const std::string& size,
               const std::string& time, const std::string& name) {
   std::cout << std::left << std::setw(7) << attributes << std::right
             << std::setw(12) << size << "  " << std::left << std::setw(22)
-            << time << name << "\n";
+            << time << Shown(name) << "\n";
 }
 
 void PrintListing(Dispatch& vantry, bool json) {
@@ -126,13 +146,24 @@ void PrintInfo(Dispatch& record, bool json) {
   for (const char* property : {"Name", "Length", "Attr", "CreationTime",
                                "LastWriteTime", "LastAccessTime"}) {
     std::cout << std::left << std::setw(16) << (std::string(property) + ":")
-              << record.Get(property).ToText() << "\n";
+              << Shown(record.Get(property).ToText()) << "\n";
   }
 }
 
+// Standard input, read up to one byte more than WriteFile takes: the
+// component then refuses a longer input itself, and an endless one is
+// never held whole.
 std::string StandardInput() {
-  std::ios::sync_with_stdio(false);
-  return std::string(std::istreambuf_iterator<char>(std::cin), {});
+  constexpr size_t kLimit = size_t{vantry::kLongestFile} + 1;
+  std::string content;
+  char buffer[65536];
+  while (content.size() < kLimit) {
+    size_t wanted = std::min(sizeof buffer, kLimit - content.size());
+    size_t got = std::fread(buffer, 1, wanted, stdin);
+    content.append(buffer, got);
+    if (got < wanted) break;
+  }
+  return content;
 }
 
 // The positional arguments and flags of every subcommand.
