@@ -24,9 +24,17 @@ struct Settings {
   std::optional<int64_t> disk_quota;
 };
 
-// The .ini file of the running program: its directory, its base name (the
-// file name up to its last ".") and ".ini". Empty when the program's path
-// cannot be read.
+// The environment variable through which a web server names the .ini file
+// (Apache's SetEnv, lighttpd's setenv.add-environment); a client cannot set
+// it, since the request's headers reach a CGI program as HTTP_ variables.
+inline constexpr std::string_view kIniVariable = "WHARFPOST_INI";
+
+// The .ini file of the running program: the file $WHARFPOST_INI names; else
+// the one beside the program (its directory, its base name up to the last
+// "." and ".ini") when it exists, as in a CGI folder or a build tree; else
+// the one of that name in /etc/corvane/ when it exists, as for the
+// installed program; else the one beside the program. Empty when the
+// program's path cannot be read.
 std::string IniFilePath();
 
 // Reads the settings from `ini_path`; nullopt when the file is missing, the

@@ -19,6 +19,13 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
   return std::string(value);
 }
 
+void SetEnvironmentVariable(const std::string& name, const std::string& value) {
+  if (::setenv(name.c_str(), value.c_str(), 1) != 0) {
+    throw Failure(kInvalidCall, "corvane",
+                  "cannot set the environment variable " + name);
+  }
+}
+
 std::string ReadStandardInput(size_t count) {
   // The buffer grows with what arrives (doubling from 64 KiB), so a count
   // that the input never delivers costs no memory.

@@ -12,6 +12,10 @@ namespace corvane::platform {
 // An environment variable's value; nullopt when it is not set.
 std::optional<std::string> EnvironmentVariable(const std::string& name);
 
+// Sets an environment variable of this process (and of the programs it
+// starts); throws Failure when the name is empty or holds '='.
+void SetEnvironmentVariable(const std::string& name, const std::string& value);
+
 // Reads up to `count` bytes of standard input (fewer at its end); throws
 // Failure on a read error.
 std::string ReadStandardInput(size_t count);

@@ -5,6 +5,10 @@
 #include <sstream>
 
 #include "frame/Registry.h"
+#include "mail/SendLog.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/SystemFolders.h"
 #include "tools/corvane/Command.h"
 
 namespace corvane::tool {
@@ -22,6 +26,7 @@ struct MailOptions {
   std::vector<std::string> attach;
   bool slow = false;
   bool log = false;
+  std::string log_folder;  // empty: the suite's log folder
   int32_t timeout = 0;
   std::string security;
   std::string user;
@@ -72,8 +77,35 @@ std::string Password(const MailOptions& options) {
   return password;
 }
 
+// With --log, makes sure that the send log can be written before anything
+// is sent, and points the component at the folder given; throws Failure
+// naming the log's path and the reason otherwise.
+void PrepareLog(const MailOptions& options) {
+  if (!options.log) return;
+  // The component writes to $CORVANE_LOG_DIR when set: the command settles
+  // the folder there, so that both mean the same file.
+  std::string folder = options.log_folder;
+  if (folder.empty()) {
+    folder = platform::EnvironmentVariable("CORVANE_LOG_DIR").value_or("");
+  }
+  if (folder.empty()) {
+    folder = platform::SystemFolderPath(platform::SystemFolder::kLog);
+  }
+  if (folder.back() != '/') folder += '/';
+  platform::SetEnvironmentVariable("CORVANE_LOG_DIR", folder);
+  std::string path = folder + std::string(penrill::kSendLogName);
+  try {
+    platform::Files().OpenWriter(path, platform::WriteMode::kAppend)->Close();
+  } catch (const Failure& failure) {
+    throw Failure(
+        failure.number, "corvane mail",
+        "cannot write the send log " + path + ": " + failure.description);
+  }
+}
+
 int SendMail(const MailOptions& options) {
   try {
+    PrepareLog(options);
     auto mail = CreateObject("Corvane.SMTP");
     mail->Put("SMTP", options.server);
     mail->Put("MailFrom", options.from);
@@ -123,7 +155,18 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   command->add_option("--attach", options->attach,
                       "File to attach (repeatable)");
   command->add_flag("--slow", options->slow, "One copy per To recipient");
-  command->add_flag("--log", options->log, "Append to SendMail.log");
+  command
+      ->add_option_function<std::string>(
+          "--log",
+          [options](const std::string& folder) {
+            options->log = true;
+            options->log_folder = folder;
+          },
+          "Append an entry to SendMail.log in FOLDER (default: "
+          "/var/log/corvane, the build's bin/ in a build tree); fails "
+          "before sending when the log cannot be written")
+      ->expected(0, 1)
+      ->type_name("[=FOLDER]");
   command->add_option("--timeout", options->timeout,
                       "Seconds for the connection and each reply");
   command

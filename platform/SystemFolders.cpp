@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "platform/SystemFolders.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Library.h"
+
+namespace corvane::platform {
+namespace {
+
+std::string ModuleFolder() {
+  return DirectoryOf(ModulePath(reinterpret_cast<const void*>(&ModuleFolder)));
+}
+
+}  // namespace
+
+bool RunsFromBuildTree() {
+  std::string folder = ModuleFolder();
+  if (folder.empty()) return false;
+  try {
+    return Files().Stat(folder + "../CMakeCache.txt").has_value();
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string SystemFolderPath(SystemFolder folder) {
+  if (RunsFromBuildTree()) return ModuleFolder();
+  switch (folder) {
+    case SystemFolder::kConfiguration:
+      return "/etc/corvane/";
+    case SystemFolder::kLog:
+      return "/var/log/corvane/";
+    case SystemFolder::kState:
+      return "/var/lib/corvane/";
+    case SystemFolder::kCache:
+      return "/var/cache/corvane/";
+  }
+  return "/var/lib/corvane/";
+}
+
+}  // namespace corvane::platform
