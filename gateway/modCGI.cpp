@@ -80,15 +80,11 @@ std::string IniFilePath() {
   std::string name = program.substr(directory.size());
   size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
-  std::string beside = directory + name + ".ini";
-  std::string configured =
-      platform::SystemFolderPath(platform::SystemFolder::kConfiguration) +
-      name + ".ini";
-  if (configured == beside || platform::FileMatchExists(beside) ||
-      !platform::FileMatchExists(configured)) {
-    return beside;
+  if (platform::IsInstalledProgram(directory)) {
+    return platform::SystemFolderPath(platform::SystemFolder::kConfiguration) +
+           name + ".ini";
   }
-  return configured;
+  return directory + name + ".ini";
 }
 
 std::optional<Settings> ReadIniSettings(const std::string& ini_path) {

@@ -29,12 +29,11 @@ struct Settings {
 // it, since the request's headers reach a CGI program as HTTP_ variables.
 inline constexpr std::string_view kIniVariable = "WHARFPOST_INI";
 
-// The .ini file of the running program: the file $WHARFPOST_INI names; else
-// the one beside the program (its directory, its base name up to the last
-// "." and ".ini") when it exists, as in a CGI folder or a build tree; else
-// the one of that name in /etc/corvane/ when it exists, as for the
-// installed program; else the one beside the program. Empty when the
-// program's path cannot be read.
+// The .ini file of the running program: the file $WHARFPOST_INI names;
+// else, for the installed program, the one of its name in /etc/corvane/;
+// else the one beside the program (its directory, its base name up to the
+// last "." and ".ini"), as for a copy in a CGI folder or in a build tree.
+// Empty when the program's path cannot be read.
 std::string IniFilePath();
 
 // Reads the settings from `ini_path`; nullopt when the file is missing, the

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/SystemFolders.h"
 
+#include <string_view>
+
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
 
@@ -18,6 +20,17 @@ bool RunsFromBuildTree() {
   if (folder.empty()) return false;
   try {
     return Files().Stat(folder + "../CMakeCache.txt").has_value();
+  } catch (...) {
+    return false;
+  }
+}
+
+bool IsInstalledProgram(const std::string& program_folder) {
+  constexpr std::string_view kBin = "/bin/";
+  if (!program_folder.ends_with(kBin)) return false;
+  try {
+    auto data = Files().Stat(program_folder + "../share/corvane");
+    return data.has_value() && (data->attributes & kDirectory) != 0;
   } catch (...) {
     return false;
   }

@@ -19,6 +19,12 @@ enum class SystemFolder {
 // build folder, one level below the build's CMakeCache.txt. Never fails.
 bool RunsFromBuildTree();
 
+// True when `program_folder` (with its trailing '/') is the bin/ folder of
+// an installation: a folder named bin beside share/corvane/, as /usr/bin is
+// beside /usr/share/corvane. A copy of a program in a CGI folder is not
+// installed. Never fails.
+bool IsInstalledProgram(const std::string& program_folder);
+
 // The folder, with its trailing '/': the Debian path above for an
 // installation, the module's own folder (the build's bin/) in a build tree.
 // The folder need not exist. Never fails.

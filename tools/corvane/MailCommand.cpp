@@ -141,6 +141,11 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto options = std::make_shared<MailOptions>();
   auto* command =
       app.add_subcommand("mail", "Send one message through Corvane.SMTP");
+  command->footer(
+      "Example:\n  corvane mail --server mail.example.org:587 --security "
+      "starttls \\\n    --from me@example.org --to you@example.org "
+      "--subject Report \\\n    --body-file report.txt --attach report.pdf "
+      "--log");
   command->add_option("--server", options->server, "SMTP server, HOST[:PORT]")
       ->required();
   command->add_option("--from", options->from, "Sender")->required();

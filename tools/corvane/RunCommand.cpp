@@ -26,7 +26,8 @@ int RunScript(const std::string& path) {
 CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto* command = app.add_subcommand(
       "run", "Run a page script (JSON Lines) against the components");
-  command->footer(R"(Each line of the script is one step, a JSON object; each step is
+  command->footer(
+      R"(Each line of the script is one step, a JSON object; each step is
 answered by one JSON line on standard output:
   {"create": PROGID, "as": NAME}         create an object  -> {"ok": true}
   {"page": NAME, "request": {...}}       make a page (request fields:

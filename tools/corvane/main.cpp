@@ -50,9 +50,9 @@ int main(int argc, char** argv) {
   int exit_status = 0;
   for (const auto& add : corvane::tool::Commands()) add(app, exit_status);
   if (argc < 2) {
-    return UsageError("a subcommand is required: " +
-                          corvane::tool::SubcommandNames(app),
-                      "corvane");
+    return UsageError(
+        "a subcommand is required: " + corvane::tool::SubcommandNames(app),
+        "corvane");
   }
   std::string first = argv[1];
   if (first.empty() || first[0] != '-') {
