@@ -232,16 +232,6 @@ class InstalledTree(unittest.TestCase):
 
 PACKAGES = ["corvane", "corvane-dev", "libtallowin1", "libtallowin-dev"]
 MAINTAINER = "Corvane maintainers <maintainers@corvane.invalid>"
-# What lintian may still say, each waived for its reason.
-WAIVED_LINTIAN_TAGS = {
-    # The programs are built by CMake with its own optimisation flags, not
-    # with dpkg-buildflags' -D_FORTIFY_SOURCE.
-    "hardening-no-fortify-functions",
-    # A binary-only build made from a build tree, not from a source package.
-    "no-source-package",
-}
-
-
 def debian_fields(deb):
     """The control fields of a package."""
     fields = {}
@@ -354,18 +344,16 @@ class DebianPackage(unittest.TestCase):
                 with open(path) as text:
                     self.assertNotIn("ldconfig", text.read())
 
-    def test_lintian_finds_no_error(self):
+    def test_lintian_finds_no_error_nor_warning(self):
         result = subprocess.run(
             ["lintian", "--no-tag-display-limit", "--display-info",
              *self.debs.values()],
             capture_output=True, text=True, timeout=600)
+        # Neither errors nor warnings; what it says for information (the
+        # hardening flags of a CMake build, false spelling hits) is allowed.
         tags = [line for line in result.stdout.splitlines()
                 if line[:2] in ("E:", "W:")]
-        errors = [line for line in tags if line.startswith("E:")]
-        self.assertEqual(errors, [], result.stdout)
-        unwaived = [line for line in tags
-                    if line.split()[2] not in WAIVED_LINTIAN_TAGS]
-        self.assertEqual(unwaived, [], result.stdout)
+        self.assertEqual(tags, [], result.stdout)
 
     def test_unpacked_package_lists_and_creates_every_component(self):
         # The tree finds its own runtime and registry wherever it lies.
@@ -488,14 +476,15 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(settings["StateDirectory"], "corvane")
         self.assertEqual(settings["DynamicUser"], "yes")
         self.assertIn("--data /var/lib/corvane", settings["ExecStart"])
-        # Installed disabled: nothing in the maintainer scripts enables or
-        # starts it.
+        # Installed disabled: the maintainer scripts start nothing, and
+        # enable the unit again only where the administrator had enabled it.
         control = os.path.join(self.root, "unit-control")
         run("dpkg-deb", "--control", self.debs["corvane"], control)
         with open(os.path.join(control, "postinst")) as postinst:
             script = postinst.read()
-        self.assertNotIn("deb-systemd-invoke start", script)
-        self.assertNotIn("deb-systemd-helper enable", script)
+        self.assertNotIn("deb-systemd-invoke", script)
+        enabling = script.split("deb-systemd-helper enable")[0]
+        self.assertIn("deb-systemd-helper --quiet was-enabled", enabling)
         if not shutil.which("systemd-analyze"):
             self.skipTest("systemd-analyze is not installed (Debian package "
                           "systemd)")
@@ -504,7 +493,10 @@ class DebianPackage(unittest.TestCase):
         corvane = os.path.join(unpacked, "usr", "bin", "corvane")
         with open(unit) as text, open(checked, "w") as out:
             out.write(text.read().replace("/usr/bin/corvane", corvane))
-        result = subprocess.run(["systemd-analyze", "verify", checked],
+        # Documentation= names man:corvane(1), which the package holds but
+        # the machine need not have installed.
+        result = subprocess.run(["systemd-analyze", "verify", "--man=no",
+                                 checked],
                                 capture_output=True, text=True, timeout=120)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertNotIn("corvane.service:", result.stderr)
@@ -517,7 +509,8 @@ class DebianPackage(unittest.TestCase):
         for folder in ("info", "updates", "triggers"):
             os.makedirs(os.path.join(admin, folder))
         # The folders a Debian system has, which the packages share.
-        for folder in ("etc", "var/log", "var/cache", "var/lib/private"):
+        for folder in ("etc", "var/log", "var/cache", "var/lib/private",
+                       "var/lib/systemd"):
             os.makedirs(os.path.join(root, folder), exist_ok=True)
         open(os.path.join(admin, "status"), "w").close()
         before = set(walk(root))
