@@ -15,8 +15,8 @@ namespace fs = std::filesystem;
 
 TEST(SystemFoldersTest, ABuildTreeKeepsEverythingInItsBinFolder) {
   // The tests run from the build's bin/, below the build's CMakeCache.txt.
-  std::string runtime = DirectoryOf(
-      ModulePath(reinterpret_cast<const void*>(&SystemFolderPath)));
+  std::string runtime =
+      DirectoryOf(ModulePath(reinterpret_cast<const void*>(&SystemFolderPath)));
   ASSERT_TRUE(fs::exists(runtime + "../CMakeCache.txt")) << runtime;
   EXPECT_TRUE(RunsFromBuildTree());
   for (auto folder : {SystemFolder::kConfiguration, SystemFolder::kLog,
