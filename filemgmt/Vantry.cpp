@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <set>
 
 #include "filemgmt/FileTimeText.h"
 #include "frame/Collection.h"
@@ -19,6 +20,18 @@ std::string WithSlash(std::string_view path) {
   std::string text(path);
   if (text.empty() || text.back() != '/') text += '/';
   return text;
+}
+
+// A directory argument. An empty path or one of separators only names no
+// directory of its own (the separator appended to it would name the root of
+// the file system): it is refused (76) before anything is touched.
+std::string_view DirectoryArgument(std::string_view path) {
+  if (path.find_first_not_of('/') == std::string_view::npos) {
+    Failure failure = StandardFailure(kPathNotFound);
+    if (!path.empty()) failure.description += ": " + std::string(path);
+    throw failure;
+  }
+  return path;
 }
 
 bool HasWildcards(std::string_view path) {
@@ -193,7 +206,8 @@ int16_t Vantry::ReadDir(std::string_view vsDirPathName) {
   files_ = files;
   sub_dirs_ = sub_dirs;
   return Guarded(int16_t{-1}, [&]() -> int16_t {
-    auto entries = platform::Files().Find(WithSlash(vsDirPathName) + "*");
+    auto entries = platform::Files().Find(
+        WithSlash(DirectoryArgument(vsDirPathName)) + "*");
     if (entries.empty()) return 0;
     TimeTexts times;
     for (const platform::FileInfo& entry : entries) {
@@ -230,6 +244,8 @@ std::string Vantry::Win32ToVbTime(const Currency& ft) {
 int16_t Vantry::RenameDir(std::string_view vsOldPathName,
                           std::string_view vsNewPathName) {
   return Guarded(int16_t{-1}, [&]() -> int16_t {
+    DirectoryArgument(vsOldPathName);
+    DirectoryArgument(vsNewPathName);
     if (!DirectoryMatchExists(vsOldPathName)) return 0;
     platform::Files().RenameNoReplace(vsOldPathName, vsNewPathName);
     return 1;
@@ -264,7 +280,7 @@ int32_t Vantry::ReadFileLength(std::string_view vsFilePathName) {
 
 int16_t Vantry::MakeDir(std::string_view vsDirPathName) {
   return Guarded(int16_t{-1}, [&]() -> int16_t {
-    platform::Files().CreateDirectory(vsDirPathName);
+    platform::Files().CreateDirectory(DirectoryArgument(vsDirPathName));
     return 1;
   });
 }
@@ -324,8 +340,8 @@ int16_t Vantry::SetFDAttr(std::string_view vsPathName, int16_t vnAttr) {
 }
 
 int16_t Vantry::DeleteDir(std::string_view sDirPathName) {
-  std::string path = WithSlash(sDirPathName);
   return Guarded(int16_t{-1}, [&]() -> int16_t {
+    std::string path = WithSlash(DirectoryArgument(sDirPathName));
     if (!DirectoryMatchExists(path)) return 0;
     // The walk goes through handles opened without following links, so a
     // link inside (or one swapped in meanwhile) is removed, never entered.
@@ -401,15 +417,26 @@ int16_t Vantry::CopyFile(std::string_view sSrcFilePathName,
 int16_t Vantry::CopyFileEx(std::string_view sSrcDir, std::string_view sDesDir,
                            const Variant& sCopyPtn) {
   return Guarded(int16_t{-1}, [&]() -> int16_t {
+    DirectoryArgument(sSrcDir);
+    DirectoryArgument(sDesDir);
     if (!DirectoryMatchExists(sSrcDir) || !DirectoryMatchExists(sDesDir)) {
       return 0;
     }
     std::string source = WithSlash(sSrcDir);
     std::string destination = WithSlash(sDesDir);
+    // Files are read through the open source directory without following
+    // a link: links in it are passed over, and one swapped in for a file
+    // after the listing is refused rather than read through. (The named
+    // directory itself may be a link: "." opens what it leads to.)
+    auto directory = platform::Files().OpenDirectory(source + ".");
+    std::set<std::string> links;
+    for (const auto& entry : directory->Entries()) {
+      if (entry.link) links.insert(entry.name);
+    }
     for (const auto& entry :
          platform::Files().Find(source + PatternText(sCopyPtn))) {
-      if (!IsPlainFile(entry)) continue;
-      platform::CopyFileReplacing(source + entry.name,
+      if (!IsPlainFile(entry) || links.contains(entry.name)) continue;
+      platform::CopyFileReplacing(*directory, entry.name,
                                   destination + entry.name);
     }
     return 1;
@@ -424,7 +451,7 @@ int16_t Vantry::IsFileExists(std::string_view sFilePathName) {
 
 int16_t Vantry::IsDirExists(std::string_view sDirPathName) {
   return Guarded(int16_t{-1}, [&]() -> int16_t {
-    return DirectoryMatchExists(sDirPathName) ? 1 : 0;
+    return DirectoryMatchExists(DirectoryArgument(sDirPathName)) ? 1 : 0;
   });
 }
 

@@ -27,6 +27,11 @@ inline constexpr int32_t kFileNotDeleted = kComponentErrorBase + 1001;
 // The longest file ReadFile reads and ReadFileLength reports.
 inline constexpr uint64_t kLongestFile = 2'147'483'647;
 
+// Members that take a directory (ReadDir, RenameDir, MakeDir, DeleteDir,
+// CopyFileEx, IsDirExists) refuse an empty path or one of separators only
+// as a recorded failure (76), touching nothing; every member refuses a path
+// the system cannot take (a NUL character, a level that is too long) as a
+// recorded failure (52).
 class Vantry : public ComponentClass<Vantry> {
  public:
   static ClassInfo Members();

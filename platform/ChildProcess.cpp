@@ -3,12 +3,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "platform/Clock.h"
 #include "platform/Failure.h"
 
 namespace corvane::platform {
@@ -48,44 +51,120 @@ pid_t Spawn(const std::string& program,
   return pid;
 }
 
+// Blocks SIGPIPE in the calling thread while it lives, so that a write to a
+// pipe whose reader has gone fails with EPIPE instead of ending the process;
+// a SIGPIPE that such a write raised is taken back before the mask returns.
+class QuietPipes {
+ public:
+  QuietPipes() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~QuietPipes() {
+    if (raised_) {
+      sigset_t pending;
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE)) {
+        timespec none{0, 0};
+        while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+        }
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  QuietPipes(const QuietPipes&) = delete;
+  QuietPipes& operator=(const QuietPipes&) = delete;
+  // A write failed with EPIPE; its signal is pending.
+  void Raised() { raised_ = true; }
+
+ private:
+  sigset_t pipe_;
+  sigset_t previous_;
+  bool raised_ = false;
+};
+
+// poll's timeout for what is left of `deadline`: -1 without a limit, 0 when
+// it has passed.
+int PollTimeout(const Deadline& deadline) {
+  int left = deadline.Left();
+  if (left == 0) return -1;
+  return left < 0 ? 0 : left;
+}
+
+bool Expired(const Deadline& deadline) { return deadline.Left() < 0; }
+
 // Feeds the input and drains the output together, so that neither side
-// waits on a full pipe.
-void Exchange(int to_child, int from_child, std::string_view input,
-              size_t max_output, std::string& output) {
+// waits on a full pipe: the input end does not block, and only what the
+// pipe takes is written at a time. False when the deadline passed first.
+bool Exchange(int to_child, int from_child, std::string_view input,
+              size_t max_output, const Deadline& deadline,
+              std::string& output) {
+  QuietPipes quiet;
   size_t written = 0;
   if (input.empty()) CloseOnce(to_child);
   char buffer[65536];
+  bool in_time = true;
   while (from_child >= 0) {
+    if (Expired(deadline)) {
+      in_time = false;
+      break;
+    }
     pollfd fds[2] = {{from_child, POLLIN, 0}, {to_child, POLLOUT, 0}};
     int count = to_child >= 0 ? 2 : 1;
-    if (::poll(fds, count, -1) < 0) {
+    int ready = ::poll(fds, count, PollTimeout(deadline));
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }
+    if (ready == 0) continue;  // the deadline is checked above
     if (count == 2 && fds[1].revents) {
       ssize_t n = ::write(to_child, input.data() + written,
                           std::min<size_t>(input.size() - written, 65536));
       if (n > 0) written += static_cast<size_t>(n);
+      if (n < 0 && errno == EPIPE) quiet.Raised();
       // A program that stops reading early gets no more of the body.
       if (n < 0 && errno != EINTR && errno != EAGAIN) written = input.size();
       if (written == input.size()) CloseOnce(to_child);
     }
     if (fds[0].revents) {
       ssize_t n = ::read(from_child, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) break;
       size_t room = max_output - std::min(max_output, output.size());
       output.append(buffer, std::min(room, static_cast<size_t>(n)));
     }
   }
   CloseOnce(to_child);
+  return in_time;
+}
+
+// The program's exit status once it has ended; it is killed when the
+// deadline passes first (`killed` set).
+int Reap(pid_t pid, const Deadline& deadline, bool& killed) {
+  int status = 0;
+  for (;;) {
+    pid_t done = ::waitpid(pid, &status, killed ? 0 : WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return -1;
+    if (done == 0) {
+      if (Expired(deadline)) {
+        ::kill(pid, SIGKILL);
+        killed = true;
+      } else {
+        ::usleep(5000);
+      }
+    }
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program,
                       const std::vector<std::string>& environment,
-                      std::string_view input, size_t max_output) {
+                      std::string_view input, size_t max_output,
+                      int timeout_ms) {
   int in[2], out[2];
   OpenPipe(in);
   try {
@@ -104,13 +183,18 @@ ProgramRun RunProgram(const std::string& program,
   }
   ::close(in[0]);
   ::close(out[1]);
+  // Only this end is ours; the program's end stays as programs expect it.
+  ::fcntl(in[1], F_SETFL, ::fcntl(in[1], F_GETFL) | O_NONBLOCK);
+  Deadline deadline(timeout_ms);
   ProgramRun run;
-  Exchange(in[1], out[0], input, max_output, run.output);
-  ::close(out[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  bool killed = false;
+  if (!Exchange(in[1], out[0], input, max_output, deadline, run.output)) {
+    ::kill(pid, SIGKILL);
+    killed = true;
   }
-  run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  ::close(out[0]);
+  run.exit_status = Reap(pid, deadline, killed);
+  run.timed_out = killed;
   return run;
 }
 

@@ -13,14 +13,22 @@ namespace corvane::platform {
 struct ProgramRun {
   int exit_status = -1;  // -1 when a signal ended it
   std::string output;
+  // The program was still running at the deadline and was killed.
+  bool timed_out = false;
 };
 
 // Runs `program` with exactly `environment` ("NAME=value" each), writes
-// `input` to its standard input and closes it, and collects its standard
-// output up to `max_output` bytes (the rest is read and dropped). Standard
-// error is the caller's. Throws Failure when the program cannot be started.
+// `input` to its standard input while collecting its standard output, up to
+// `max_output` bytes (the rest is read and dropped), and closes its input
+// once written. A program that stops reading early (closes its input or
+// exits) gets no more of it; that is no failure. Standard error is the
+// caller's. With `timeout_ms` above 0 the program is killed when it has not
+// finished by then (`timed_out` set, the output so far kept). SIGPIPE never
+// reaches the calling process. Throws Failure when the program cannot be
+// started.
 ProgramRun RunProgram(const std::string& program,
                       const std::vector<std::string>& environment,
-                      std::string_view input, size_t max_output);
+                      std::string_view input, size_t max_output,
+                      int timeout_ms = 0);
 
 }  // namespace corvane::platform

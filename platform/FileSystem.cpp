@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +25,20 @@ namespace {
 
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
-std::string PathText(std::string_view path) { return std::string(path); }
+// A path as a failure text shows it: a NUL character, which the system
+// never sees, is shown as "\0".
+std::string PathText(std::string_view path) {
+  std::string text;
+  text.reserve(path.size());
+  for (char c : path) {
+    if (c == '\0') {
+      text += "\\0";
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
 
 [[noreturn]] void ThrowErrno(std::string_view path) {
   throw FailureFromErrno(errno, PathText(path));
@@ -127,9 +141,13 @@ class PosixReader : public FileReader {
   int fd_;
 };
 
+void LinkUnnamedFile(int fd, const std::string& path);
+std::string DirectoryPart(std::string_view path);
+
 class PosixWriter : public FileWriter {
  public:
-  PosixWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  PosixWriter(int fd, std::string path, bool unnamed = false)
+      : fd_(fd), path_(std::move(path)), unnamed_(unnamed) {}
   ~PosixWriter() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -142,18 +160,28 @@ class PosixWriter : public FileWriter {
     }
   }
   void Close() override {
+    // A file without a name stays open until LinkAs names it: closed, it
+    // would be gone.
+    if (unnamed_) return;
     int fd = fd_;
     fd_ = -1;
     if (fd >= 0 && ::close(fd) != 0) ThrowErrno(path_);
+  }
+  void LinkAs(std::string_view path) override {
+    if (!unnamed_ || fd_ < 0) FileWriter::LinkAs(path);
+    LinkUnnamedFile(fd_, SystemPath(path));
+    unnamed_ = false;
+    Close();
   }
 
  private:
   int fd_;
   std::string path_;
+  bool unnamed_;
 };
 
 int OpenForReading(std::string_view path) {
-  int fd = ::open(PathText(path).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(SystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) ThrowErrno(path);
   return fd;
 }
@@ -162,11 +190,39 @@ FileSystem* current_file_system = nullptr;
 
 }  // namespace
 
+void FileWriter::LinkAs(std::string_view) {
+  throw StandardFailure(kInvalidCall);
+}
+
 int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
   return (seconds + kSecondsFrom1601To1970) * 10000000LL + nanoseconds / 100;
 }
 
+std::string SystemPath(std::string_view path) {
+  // The system reads a path up to its first NUL: a path holding one would
+  // name a shorter path than the caller gave.
+  if (path.find('\0') != std::string_view::npos) {
+    Failure failure = StandardFailure(kBadFileName);
+    failure.description += ": " + PathText(path);
+    throw failure;
+  }
+  // A level or a path longer than the system takes is refused here, so
+  // that a search, which passes over names it cannot open, reports it too.
+  bool too_long = path.size() >= PATH_MAX;
+  for (size_t start = 0; !too_long && start < path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    too_long = end - start > NAME_MAX;
+    start = end + 1;
+  }
+  if (too_long) throw FailureFromErrno(ENAMETOOLONG, PathText(path));
+  return std::string(path);
+}
+
 std::vector<FileInfo> PosixFileSystem::Find(std::string_view pattern) {
+  // An empty path names nothing (not the current directory).
+  if (pattern.empty()) return {};
+  SystemPath(pattern);
   SearchPattern split = SplitPattern(pattern);
   std::string directory = split.directory.empty() ? "./" : split.directory;
   std::vector<FileInfo> found;
@@ -196,7 +252,8 @@ std::vector<FileInfo> PosixFileSystem::Find(std::string_view pattern) {
 
 std::optional<FileInfo> PosixFileSystem::Stat(std::string_view path) {
   struct statx st;
-  if (!StatPath(PathText(path), st)) {
+  if (path.empty()) return std::nullopt;
+  if (!StatPath(SystemPath(path), st)) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     ThrowErrno(path);
   }
@@ -235,28 +292,39 @@ std::unique_ptr<FileWriter> PosixFileSystem::OpenWriter(std::string_view path,
     case WriteMode::kAppend:
       flags |= O_APPEND;
       break;
+    case WriteMode::kUnnamed: {
+      std::string directory = DirectoryPart(SystemPath(path));
+      int fd = ::open(directory.empty() ? "." : directory.c_str(),
+                      O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      if (fd < 0 &&
+          (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        throw FailureFromErrno(EOPNOTSUPP, PathText(path));
+      }
+      if (fd < 0) ThrowErrno(path);
+      return std::make_unique<PosixWriter>(fd, PathText(path), true);
+    }
   }
-  int fd = ::open(PathText(path).c_str(), flags, 0666);
+  int fd = ::open(SystemPath(path).c_str(), flags, 0666);
   if (fd < 0) ThrowErrno(path);
   return std::make_unique<PosixWriter>(fd, PathText(path));
 }
 
 void PosixFileSystem::Rename(std::string_view from, std::string_view to) {
-  if (::rename(PathText(from).c_str(), PathText(to).c_str()) != 0) {
+  if (::rename(SystemPath(from).c_str(), SystemPath(to).c_str()) != 0) {
     ThrowErrno(from);
   }
 }
 
 void PosixFileSystem::Remove(std::string_view path) {
-  if (::unlink(PathText(path).c_str()) != 0) ThrowErrno(path);
+  if (::unlink(SystemPath(path).c_str()) != 0) ThrowErrno(path);
 }
 
 void PosixFileSystem::CreateDirectory(std::string_view path) {
-  if (::mkdir(PathText(path).c_str(), 0777) != 0) ThrowErrno(path);
+  if (::mkdir(SystemPath(path).c_str(), 0777) != 0) ThrowErrno(path);
 }
 
 void PosixFileSystem::RemoveDirectory(std::string_view path) {
-  if (::rmdir(PathText(path).c_str()) != 0) ThrowErrno(path);
+  if (::rmdir(SystemPath(path).c_str()) != 0) ThrowErrno(path);
 }
 
 void PosixFileSystem::CopyFile(std::string_view from, std::string_view to,
@@ -281,7 +349,7 @@ void PosixFileSystem::SetAttributes(std::string_view path,
                       (current->attributes & (kDirectory | kHidden | kSystem));
   if ((attributes & ~settable) != 0) throw StandardFailure(kInvalidCall);
   struct stat st;
-  std::string name = PathText(path);
+  std::string name = SystemPath(path);
   if (::stat(name.c_str(), &st) != 0) ThrowErrno(path);
   mode_t mode = st.st_mode & 07777;
   mode = (attributes & kReadOnly) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
@@ -291,24 +359,31 @@ void PosixFileSystem::SetAttributes(std::string_view path,
 
 uint64_t PosixFileSystem::FreeSpace(std::string_view path) {
   struct statvfs vfs;
-  if (::statvfs(PathText(path).c_str(), &vfs) != 0) ThrowErrno(path);
+  if (::statvfs(SystemPath(path).c_str(), &vfs) != 0) ThrowErrno(path);
   return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
 }
 
 std::string PosixFileSystem::TemporaryName(std::string_view directory,
                                            std::string_view prefix) {
   static std::atomic<uint64_t> counter{0};
-  std::string base = PathText(directory);
+  std::string base(directory);
   if (!base.empty() && base.back() != '/') base += '/';
-  for (;;) {
+  // Only a name that is taken is worth another try; a directory that is
+  // missing, unreadable or a file, or a name too long, fails every name.
+  constexpr int kAttempts = 100;
+  std::string name;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, "%d.%llu.tmp",
                   static_cast<int>(::getpid()),
                   static_cast<unsigned long long>(++counter));
-    std::string name = base + PathText(prefix) + suffix;
+    name = base + std::string(prefix) + suffix;
     struct stat st;
-    if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) return name;
+    if (::lstat(SystemPath(name).c_str(), &st) == 0) continue;
+    if (errno == ENOENT) return name;
+    ThrowErrno(name);
   }
+  throw FailureFromErrno(EEXIST, PathText(name));
 }
 
 FileSystem& Files() {
@@ -379,6 +454,10 @@ class FileDescriptor {
   int fd_;
 };
 
+// Creates `to` (which must not exist) with a copy of the regular file open
+// as `from_fd`, which it closes; `from` names that file in failures.
+void CopyOpenFile(int from_fd, std::string_view from, std::string_view to);
+
 class PosixDirectory : public DirectoryHandle {
  public:
   PosixDirectory(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -398,7 +477,7 @@ class PosixDirectory : public DirectoryHandle {
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
         continue;
       }
-      entries.push_back(Entry{name, IsDirectory(*entry)});
+      entries.push_back(Entry{name, IsDirectory(*entry), IsLink(*entry)});
     }
     ::closedir(dir);
     return entries;
@@ -406,7 +485,7 @@ class PosixDirectory : public DirectoryHandle {
 
   std::unique_ptr<DirectoryHandle> OpenSubdirectory(
       std::string_view name) override {
-    std::string text = PathText(name);
+    std::string text = SystemPath(name);
     int fd = ::openat(fd_.get(), text.c_str(),
                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) ThrowErrno(Shown(text));
@@ -414,18 +493,36 @@ class PosixDirectory : public DirectoryHandle {
   }
 
   void RemoveFile(std::string_view name) override {
-    std::string text = PathText(name);
+    std::string text = SystemPath(name);
     UnlinkUnlessReadOnly(fd_.get(), text, Shown(text));
   }
 
   void RemoveSubdirectory(std::string_view name) override {
-    std::string text = PathText(name);
+    std::string text = SystemPath(name);
     if (::unlinkat(fd_.get(), text.c_str(), AT_REMOVEDIR) != 0) {
       ThrowErrno(Shown(text));
     }
   }
 
+  void CopyFileOut(std::string_view name, std::string_view to) override {
+    std::string text = SystemPath(name);
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+    int fd = ::openat(fd_.get(), text.c_str(),
+                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ELOOP) {
+      throw FailureFromErrno(EACCES, PathText(Shown(text)));
+    }
+    if (fd < 0) ThrowErrno(Shown(text));
+    CopyOpenFile(fd, Shown(text), to);
+  }
+
  private:
+  bool IsLink(const struct dirent& entry) const {
+    if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_LNK;
+    struct stat st;
+    return ::fstatat(fd_.get(), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(st.st_mode);
+  }
   bool IsDirectory(const struct dirent& entry) const {
     if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_DIR;
     struct stat st;
@@ -480,6 +577,14 @@ void LinkUnnamedFile(int fd, const std::string& path) {
   }
 }
 
+void DiscardTemporary(const std::string& temporary) {
+  if (temporary.empty()) return;
+  try {
+    Files().Remove(temporary);
+  } catch (...) {
+  }
+}
+
 std::string DirectoryPart(std::string_view path) {
   size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string()
@@ -488,26 +593,29 @@ std::string DirectoryPart(std::string_view path) {
 
 // Fills a fresh temporary file beside `path` with `fill` and renames it over
 // `path`; on any failure the temporary is removed and `path` is untouched.
+// A failure names `path`, never the temporary the caller does not know.
 template <class Fill>
 void ReplaceThroughTemporary(std::string_view path, Fill fill) {
-  std::optional<FileInfo> existing = Files().Stat(path);
-  if (existing && (existing->attributes & kDirectory)) {
-    throw FailureFromErrno(EISDIR, PathText(path));
-  }
-  if (existing && (existing->attributes & kReadOnly)) {
-    throw FailureFromErrno(EACCES, PathText(path));
-  }
+  RefuseUnreplaceable(path);
   std::string name = LastComponent(path).substr(0, 64);
-  std::string temporary =
-      Files().TemporaryName(DirectoryPart(path), "." + name + ".");
+  std::string temporary;
+  try {
+    temporary = Files().TemporaryName(DirectoryPart(path), "." + name + ".");
+  } catch (Failure& failure) {
+    // The failure names a candidate name the caller never heard of.
+    failure.description =
+        StandardFailure(failure.number).description + ": " + PathText(path);
+    throw;
+  }
   try {
     fill(temporary);
-    Files().Rename(temporary, path);
+    PutInPlace(temporary, path);
+  } catch (Failure& failure) {
+    DiscardTemporary(temporary);
+    NameInsteadOf(failure, temporary, path);
+    throw;
   } catch (...) {
-    try {
-      Files().Remove(temporary);
-    } catch (...) {
-    }
+    DiscardTemporary(temporary);
     throw;
   }
 }
@@ -516,7 +624,7 @@ void ReplaceThroughTemporary(std::string_view path, Fill fill) {
 
 std::unique_ptr<DirectoryHandle> PosixFileSystem::OpenDirectory(
     std::string_view path) {
-  std::string text = PathText(path);
+  std::string text = SystemPath(path);
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   int fd =
       ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -526,13 +634,13 @@ std::unique_ptr<DirectoryHandle> PosixFileSystem::OpenDirectory(
 }
 
 void PosixFileSystem::RemoveUnlessReadOnly(std::string_view path) {
-  UnlinkUnlessReadOnly(AT_FDCWD, PathText(path), path);
+  UnlinkUnlessReadOnly(AT_FDCWD, SystemPath(path), path);
 }
 
 void PosixFileSystem::RenameNoReplace(std::string_view from,
                                       std::string_view to) {
-  std::string old_name = PathText(from);
-  std::string new_name = PathText(to);
+  std::string old_name = SystemPath(from);
+  std::string new_name = SystemPath(to);
   if (::renameat2(AT_FDCWD, old_name.c_str(), AT_FDCWD, new_name.c_str(),
                   RENAME_NOREPLACE) == 0) {
     return;
@@ -550,13 +658,19 @@ void PosixFileSystem::RenameNoReplace(std::string_view from,
 
 void PosixFileSystem::CopyFileData(std::string_view from, std::string_view to) {
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
-  FileDescriptor in(
-      ::open(PathText(from).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (in.get() < 0) ThrowErrno(from);
+  int fd = ::open(SystemPath(from).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) ThrowErrno(from);
+  CopyOpenFile(fd, from, to);
+}
+
+namespace {
+
+void CopyOpenFile(int from_fd, std::string_view from, std::string_view to) {
+  FileDescriptor in(from_fd);
   struct stat st;
   if (::fstat(in.get(), &st) != 0) ThrowErrno(from);
   if (!S_ISREG(st.st_mode)) throw FailureFromErrno(EACCES, PathText(from));
-  std::string target = PathText(to);
+  std::string target = SystemPath(to);
   mode_t mode = st.st_mode & 0777;
   // The copy is made in a file without a name and linked in once complete,
   // so the name never shows a partial copy; where the file system cannot
@@ -586,10 +700,12 @@ void PosixFileSystem::CopyFileData(std::string_view from, std::string_view to) {
   }
 }
 
+}  // namespace
+
 std::string PosixFileSystem::ReadRegularFile(std::string_view path,
                                              uint64_t limit) {
   FileDescriptor fd(
-      ::open(PathText(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+      ::open(SystemPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) ThrowErrno(path);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) ThrowErrno(path);
@@ -628,6 +744,33 @@ std::string PosixFileSystem::ReadRegularFile(std::string_view path,
   return content;
 }
 
+void RefuseUnreplaceable(std::string_view path) {
+  std::optional<FileInfo> existing = Files().Stat(path);
+  if (existing && (existing->attributes & kDirectory)) {
+    throw FailureFromErrno(EISDIR, PathText(path));
+  }
+  if (existing && (existing->attributes & kReadOnly)) {
+    throw FailureFromErrno(EACCES, PathText(path));
+  }
+}
+
+void PutInPlace(std::string_view temporary, std::string_view path) {
+  RefuseUnreplaceable(path);
+  Files().Rename(temporary, path);
+}
+
+void NameInsteadOf(Failure& failure, std::string_view hidden,
+                   std::string_view shown) {
+  if (hidden.empty()) return;
+  std::string from = PathText(hidden);
+  std::string to = PathText(shown);
+  std::string& text = failure.description;
+  for (size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
 void WriteFileReplacing(std::string_view path, std::string_view content) {
   ReplaceThroughTemporary(path, [&](const std::string& temporary) {
     auto writer = Files().OpenWriter(temporary, WriteMode::kCreateNew);
@@ -636,24 +779,41 @@ void WriteFileReplacing(std::string_view path, std::string_view content) {
   });
 }
 
-void CopyFileReplacing(std::string_view from, std::string_view to) {
+namespace {
+
+// Puts a copy at `to` through `copy`, which creates the name it is given.
+template <class Copy>
+void CopyReplacing(std::string_view to, Copy copy) {
   // A new name takes the copy directly (it appears only once complete);
   // an existing one is replaced through a temporary beside it.
   if (!PathEntryExists(to)) {
     try {
-      Files().CopyFileData(from, to);
+      copy(to);
       return;
     } catch (const Failure& failure) {
       if (failure.number != kFileAlreadyExists) throw;
     }
   }
-  ReplaceThroughTemporary(to, [&](const std::string& temporary) {
-    Files().CopyFileData(from, temporary);
-  });
+  ReplaceThroughTemporary(to, copy);
+}
+
+}  // namespace
+
+void CopyFileReplacing(std::string_view from, std::string_view to) {
+  CopyReplacing(
+      to, [&](std::string_view target) { Files().CopyFileData(from, target); });
+}
+
+void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
+                       std::string_view to) {
+  CopyReplacing(
+      to, [&](std::string_view target) { from.CopyFileOut(name, target); });
 }
 
 std::optional<std::string> RealPath(std::string_view path) {
-  char* resolved = ::realpath(PathText(path).c_str(), nullptr);
+  // A path the system cannot take names nothing.
+  if (path.find('\0') != std::string_view::npos) return std::nullopt;
+  char* resolved = ::realpath(std::string(path).c_str(), nullptr);
   if (resolved == nullptr) return std::nullopt;
   std::string result(resolved);
   std::free(resolved);
@@ -662,7 +822,7 @@ std::optional<std::string> RealPath(std::string_view path) {
 
 bool PathEntryExists(std::string_view path) {
   struct stat st;
-  return ::lstat(PathText(path).c_str(), &st) == 0;
+  return ::lstat(SystemPath(path).c_str(), &st) == 0;
 }
 
 }  // namespace corvane::platform

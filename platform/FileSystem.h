@@ -11,6 +11,10 @@
 #include <string_view>
 #include <vector>
 
+namespace corvane {
+class Failure;
+}
+
 namespace corvane::platform {
 
 // Attribute bits as the components know them.
@@ -44,6 +48,10 @@ class FileWriter {
   virtual ~FileWriter() = default;
   virtual void Write(std::string_view data) = 0;
   virtual void Close() = 0;
+  // Gives a file opened with WriteMode::kUnnamed, after Close, the name
+  // `path`, which must not exist (58 when it does). Any other file refuses
+  // (5).
+  virtual void LinkAs(std::string_view path);
 };
 
 // A file being read. Read returns 0 at the end; it throws Failure.
@@ -53,7 +61,10 @@ class FileReader {
   virtual size_t Read(char* buffer, size_t count) = 0;
 };
 
-enum class WriteMode { kCreate, kCreateNew, kAppend };
+// kUnnamed makes a file without a name in the directory of the path, which
+// only LinkAs names (so a process killed meanwhile leaves nothing behind);
+// failures name the path. A file system that cannot make one refuses (5).
+enum class WriteMode { kCreate, kCreateNew, kAppend, kUnnamed };
 
 // An open directory whose entries are named relative to it, so that a walk
 // cannot be redirected by a directory that is swapped for a link meanwhile.
@@ -63,6 +74,7 @@ class DirectoryHandle {
   struct Entry {
     std::string name;
     bool directory = false;  // a real directory; a link is never one
+    bool link = false;       // a symbolic link
   };
   virtual ~DirectoryHandle() = default;
   // Every entry but "." and "..", in the order the directory delivers them.
@@ -75,6 +87,10 @@ class DirectoryHandle {
   // link); a read-only file is refused (75).
   virtual void RemoveFile(std::string_view name) = 0;
   virtual void RemoveSubdirectory(std::string_view name) = 0;
+  // Creates `to`, which must not exist, as CopyFileData does, from the entry
+  // `name` opened without following a link: a link or anything but a
+  // regular file is refused (75) and nothing is created.
+  virtual void CopyFileOut(std::string_view name, std::string_view to) = 0;
 };
 
 // Every call throws corvane::Failure (number from the errno table, empty
@@ -107,7 +123,11 @@ class FileSystem {
   virtual void SetAttributes(std::string_view path, uint32_t attributes) = 0;
   // Bytes available to this process on the file system holding `path`.
   virtual uint64_t FreeSpace(std::string_view path) = 0;
-  // A name for a new file in `directory` that does not exist yet.
+  // A name for a new file in `directory` that does not exist yet (the
+  // caller creates it with kCreateNew, which refuses a name taken
+  // meanwhile). Only a taken name is tried again, a bounded number of
+  // times; any other failure (a missing directory, a file for a directory,
+  // a name too long) throws at once.
   virtual std::string TemporaryName(std::string_view directory,
                                     std::string_view prefix) = 0;
 
@@ -238,6 +258,26 @@ class ScopedFileSystem {
 bool FileMatchExists(std::string_view pattern);
 bool DirectoryMatchExists(std::string_view pattern);
 
+// `path` as the system takes it. A NUL character (which would cut the path
+// short), a level longer than NAME_MAX and a path of PATH_MAX bytes or more
+// are refused (52, naming the path). Every path the platform hands to the
+// system passes here.
+std::string SystemPath(std::string_view path);
+
+// Refuses (75) to replace `path` when it is a directory or a read-only
+// file; nothing there, or a writable file, passes.
+void RefuseUnreplaceable(std::string_view path);
+
+// Renames the complete file `temporary` over `path`, unless
+// RefuseUnreplaceable refuses `path` (then both stay as they are). Throws
+// Failure.
+void PutInPlace(std::string_view temporary, std::string_view path);
+
+// Names `shown` wherever the failure's text names `hidden` (a temporary file
+// the caller never heard of). Never fails.
+void NameInsteadOf(Failure& failure, std::string_view hidden,
+                   std::string_view shown);
+
 // Puts `content` at `path` through a temporary file beside it that is
 // renamed over the old file, so a failure leaves the old file as it was and
 // no temporary behind. A read-only old file is refused (75); so is a
@@ -247,6 +287,10 @@ void WriteFileReplacing(std::string_view path, std::string_view content);
 // Copies the file `from` to `to` the same way (a copy onto itself leaves the
 // file intact). Throws Failure.
 void CopyFileReplacing(std::string_view from, std::string_view to);
+// Copies the regular file `name` of the open directory `from` to `to` the
+// same way, never through a link (see DirectoryHandle::CopyFileOut).
+void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
+                       std::string_view to);
 
 // Where the components' Windows and system directories are on this system.
 inline constexpr char kWindowsDirectory[] = "/etc";

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/Failure.h"
+#include "platform/FileSystem.h"
 
 namespace corvane::platform {
 namespace {
@@ -23,14 +24,14 @@ int OpenLevel(int parent, const std::string& name, bool last) {
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
   int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
   if (!last) flags |= O_DIRECTORY;
-  return ::openat(parent, name.c_str(), flags);
+  return ::openat(parent, SystemPath(name).c_str(), flags);
 }
 
 }  // namespace
 
 std::optional<HeldPath> HeldPath::OpenBelow(
     const std::string& root, const std::vector<std::string>& levels) {
-  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = ::open(SystemPath(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     if (IsChangedOrMissing(errno)) return std::nullopt;
     throw FailureFromErrno(errno, root);

@@ -12,6 +12,10 @@ namespace corvane::platform {
 void* LoadLibrary(const std::string& path, std::string* error) {
   // The loader opens a path without asking what it is: a FIFO or a device
   // would block it until a writer came, so only regular files go to it.
+  if (path.find('\0') != std::string::npos) {
+    if (error != nullptr) *error = "cannot load a name with a NUL character";
+    return nullptr;
+  }
   struct stat st;
   if (path.find('/') != std::string::npos && ::stat(path.c_str(), &st) == 0 &&
       !S_ISREG(st.st_mode)) {

@@ -128,6 +128,28 @@ class FilesCommand(unittest.TestCase):
         self.assertEqual(self.read("b"), b"second")
         self.assertEqual(self.read("d/sub/locked"), b"x")
 
+    def test_put_below_a_file_fails_at_once_naming_the_file(self):
+        self.put("afile", b"x")
+        target = self.path("afile", "x")
+        # A regression spins: the time-out of files() fails the test.
+        status, _, err = files("put", target, stdin=b"x")
+        self.assertEqual(status, 1)
+        self.assertIn(f"error 76 (Vantry): Path not found: {target}\n", err)
+        self.assertEqual(self.read("afile"), b"x")
+
+    def test_ls_and_info_show_control_characters_escaped(self):
+        self.put("d/evil\nforged\x1b[2J\\x", b"")
+        status, out, _ = files("ls", self.path("d"))
+        self.assertEqual(status, 0)
+        lines = out.split(b"\n")
+        self.assertEqual(len(lines), 3, out)  # header, one row, end
+        self.assertTrue(lines[1].endswith(b"evil\\x0aforged\\x1b[2J\\\\x"),
+                        out)
+        status, out, _ = files("info", self.path("d", "evil*"))
+        self.assertEqual(status, 0)
+        self.assertNotIn(b"\x1b", out)
+        self.assertIn(b"Name:           evil\\x0aforged", out)
+
 
     def test_failures_name_the_path_and_the_reason(self):
         self.put("a", b"first")

@@ -166,6 +166,21 @@ class ConsolePages(unittest.TestCase):
                 self.assertIn("No stored file is named", page)
         self.assertEqual(len(self.smtp.envelopes), before)
 
+    def test_mail_refuses_a_stored_name_that_links_out(self):
+        secret = os.path.join(self.scratch, "secret.txt")
+        with open(secret, "w") as text:
+            text.write("not for mailing")
+        link = os.path.join(self.data, "uploads", "leak.txt")
+        os.symlink(secret, link)
+        self.addCleanup(os.remove, link)
+        before = len(self.smtp.envelopes)
+        status, page = self.console.post("/mail", {
+            "from": "c@example.test", "to": "a@example.test",
+            "subject": "s", "attach": ["leak.txt"]})
+        self.assertEqual(status, 200)
+        self.assertIn("leads out of the data directory", page)
+        self.assertEqual(len(self.smtp.envelopes), before)
+
     def test_mail_failure_shows_the_triple_and_the_page_text(self):
         status, page = self.console.post("/mail", {
             "from": "c@example.test", "subject": "no recipient"})
@@ -199,6 +214,43 @@ class ConsolePages(unittest.TestCase):
         self.assertIn("ErrorCode 1: every file stored", page)
         self.assertIn("<td>picture.png</td><td>30000</td>", page)
         self.assertIn("<td>caption</td><td>&lt;b&gt;bold&lt;/b&gt;</td>", page)
+
+    def gateway_post(self, name, referer):
+        body, content_type = multipart([], [("upload1", name, b"x")])
+        own = self.console.origin
+        return self.console.request(
+            "POST", "/gateway/wharfpost", body,
+            {"Content-Type": content_type, "Origin": own, "Referer": referer,
+             "Cookie": "WharfpostToWhere=console"})
+
+    def test_the_gateway_runs_only_the_settings_the_console_wrote(self):
+        # Nothing of the gateway's own lies where the Files page writes;
+        # settings planted there, as the Files page could, are not read.
+        self.assertFalse(os.path.exists(os.path.join(self.data, "cgi-bin")))
+        outside = os.path.join(self.scratch, "planted-root")
+        os.makedirs(outside)
+        os.makedirs(os.path.join(self.data, "cgi-bin"))
+        self.addCleanup(shutil.rmtree, os.path.join(self.data, "cgi-bin"))
+        with open(os.path.join(self.data, "cgi-bin", "wharfpost.ini"),
+                  "w") as ini:
+            ini.write(f"[Wharfpost]\nUploadRoot={outside}/\n")
+        status, _, _ = self.gateway_post("planted.txt",
+                                         self.console.origin + "/gateway/")
+        self.assertEqual(status, 302)
+        self.assertEqual(os.listdir(outside), [])
+        self.assertTrue(os.path.exists(os.path.join(
+            self.data, "gateway", "console", "planted.txt")))
+
+    def test_the_gateway_redirects_only_to_the_console(self):
+        own = self.console.origin
+        for referer in ("http://evil.example/gateway/",
+                        "http://evil.example", own + ".evil.example/x/"):
+            with self.subTest(referer=referer):
+                status, _, headers = self.gateway_post("r.txt", referer)
+                self.assertEqual(status, 302)
+                self.assertTrue(headers["Location"].startswith(
+                    own + "/gateway/Wharfposted.asp?ErrorCode=1&"),
+                    headers["Location"])
 
     def test_gateway_refuses_a_folder_outside_its_root(self):
         body, content_type = multipart([], [("upload1", "x.txt", b"x")])

@@ -8,14 +8,6 @@ namespace {
 
 using platform::Files;
 
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-  if (from.empty()) return;
-  for (size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-}
-
 }  // namespace
 
 template <class Operation>
@@ -23,7 +15,7 @@ auto PendingFile::NamingStoredFile(Operation operation) {
   try {
     return operation();
   } catch (Failure& failure) {
-    ReplaceAll(failure.description, temporary_path_, full_path_);
+    platform::NameInsteadOf(failure, temporary_path_, full_path_);
     throw;
   }
 }
@@ -36,8 +28,20 @@ std::string PendingFile::TemporaryBase(const std::string& directory,
 PendingFile::PendingFile(const std::string& directory,
                          std::string temporary_path, std::string full_path,
                          std::string_view prefix)
-    : full_path_(std::move(full_path)),
+    : directory_(directory),
+      prefix_(prefix),
+      full_path_(std::move(full_path)),
       temporary_path_(std::move(temporary_path)) {
+  // A file without a name first: a process killed while it writes leaves
+  // nothing behind. Where the directory cannot hold one, a hidden
+  // temporary file takes the body (and gives the failure, if any).
+  try {
+    writer_ = Files().OpenWriter(full_path_, platform::WriteMode::kUnnamed);
+    temporary_path_.clear();
+    unnamed_ = true;
+    return;
+  } catch (const Failure&) {
+  }
   NamingStoredFile([&] {
     try {
       writer_ =
@@ -66,10 +70,7 @@ void PendingFile::Write(std::string_view piece) {
 }
 
 int64_t PendingFile::Close() {
-  NamingStoredFile([&] {
-    auto writer = std::move(writer_);
-    writer->Close();
-  });
+  NamingStoredFile([&] { writer_->Close(); });
   return written_;
 }
 
@@ -80,12 +81,32 @@ int64_t PendingFile::ReplacedBytes() const {
 }
 
 void PendingFile::Commit() {
-  NamingStoredFile([&] { Files().Rename(temporary_path_, full_path_); });
+  // A read-only earlier file stays, as a replace by Vantry leaves it.
+  NamingStoredFile([&] {
+    if (unnamed_) {
+      // The body gets a name beside the stored file only now, and is
+      // renamed over it at once.
+      platform::RefuseUnreplaceable(full_path_);
+      for (int attempt = 0;; ++attempt) {
+        temporary_path_ = TemporaryBase(directory_, prefix_);
+        try {
+          writer_->LinkAs(temporary_path_);
+          break;
+        } catch (const Failure& failure) {
+          temporary_path_.clear();
+          if (failure.number != kFileAlreadyExists || attempt == 2) throw;
+        }
+      }
+      unnamed_ = false;
+    }
+    platform::PutInPlace(temporary_path_, full_path_);
+  });
   committed_ = true;
 }
 
 void PendingFile::Discard() noexcept {
   writer_.reset();
+  if (temporary_path_.empty()) return;  // a file without a name is gone
   try {
     Files().Remove(temporary_path_);
   } catch (...) {

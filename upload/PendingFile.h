@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// A file part being stored: its body goes to a temporary file in the upload
-// directory and is put in place under its stored name by one rename, so a
-// failed or refused upload never touches a file that was already there.
+// A file part being stored: its body goes to a file without a name in the
+// upload directory (a hidden temporary file where the directory cannot hold
+// one) and is put in place under its stored name by one rename, so a failed
+// or refused upload never touches a file that was already there, and a
+// process killed midway leaves nothing.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +52,8 @@ class PendingFile {
   // throws Failure when it cannot be read.
   int64_t ReplacedBytes() const;
   // Renames the written file to the full path, replacing what was there;
-  // throws Failure (75 when the old file cannot be replaced).
+  // throws Failure (75 when the old file is read-only or a directory, or
+  // cannot be replaced; it then stays as it was).
   void Commit();
 
  private:
@@ -60,8 +63,12 @@ class PendingFile {
   template <class Operation>
   auto NamingStoredFile(Operation operation);
 
+  std::string directory_;
+  std::string prefix_;
   std::string full_path_;
+  // Empty while the body has no name.
   std::string temporary_path_;
+  bool unnamed_ = false;
   std::unique_ptr<platform::FileWriter> writer_;
   int64_t written_ = 0;
   bool committed_ = false;

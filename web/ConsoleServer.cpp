@@ -4,10 +4,13 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 
 #include "platform/Failure.h"
 #include "platform/Listener.h"
+#include "platform/ServerSocket.h"
+#include "web/Connections.h"
 #include "web/FilesPage.h"
 #include "web/FormFields.h"
 #include "web/GatewayPage.h"
@@ -28,9 +31,11 @@ using Clock = std::chrono::steady_clock;
 // When the request on this worker thread began; set before routing.
 thread_local Clock::time_point request_start;
 
-// Idle keep-alive connections hold a worker, so they are kept short.
-constexpr time_t kKeepAliveSeconds = 2;
-constexpr time_t kReadTimeoutSeconds = 30;
+// A body or an answer that stalls this long ends its connection.
+constexpr int kReadTimeoutMs = 30 * 1000;
+constexpr int kWriteTimeoutMs = 30 * 1000;
+// Requests one connection carries before it is closed.
+constexpr size_t kMaxRequestsPerConnection = 100;
 // The HTTP library listens with a queue of 5, which a burst of clients
 // overflows; the kernel then drops or resets their connections.
 constexpr int kListenBacklog = 1024;
@@ -72,6 +77,8 @@ std::string StatusReason(int status) {
       return "The request is larger than the console takes.";
     case 414:
       return "The address is too long.";
+    case 431:
+      return "The request head is larger than the console takes.";
     default:
       return "The request could not be served.";
   }
@@ -84,6 +91,7 @@ RequestFacts FactsOf(const httplib::Request& request) {
   facts.origin = request.get_header_value("Origin");
   facts.referer = request.get_header_value("Referer");
   facts.header_count = request.headers.size();
+  facts.local_address = request.local_addr;
   if (request.has_header("Content-Length")) {
     facts.content_length = request.get_header_value<uint64_t>("Content-Length");
   }
@@ -101,6 +109,121 @@ std::string StatusPage(int status, std::string_view reason) {
       "<div class=\"error\" id=\"refusal\">" + Escape(reason) + "</div>\n");
 }
 
+const char* StatusText(int status) {
+  switch (status) {
+    case 408:
+      return "Request Timeout";
+    case 414:
+      return "URI Too Long";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Error";
+  }
+}
+
+// Whether the answer just written closes its connection; set by the logger,
+// which the server calls for every answer on the worker's thread.
+thread_local bool answer_closes = false;
+
+// A connection as the HTTP library reads it: first the bytes the head
+// reader buffered, then the socket, each wait bounded.
+class ConnectionStream : public httplib::Stream {
+ public:
+  explicit ConnectionStream(Connection& connection) : connection_(connection) {}
+
+  bool is_readable() const override {
+    return connection_.used < connection_.buffer.size() ||
+           platform::WaitReadable(connection_.socket, kReadTimeoutMs);
+  }
+  bool is_writable() const override {
+    return platform::WaitWritable(connection_.socket, kWriteTimeoutMs);
+  }
+  ssize_t read(char* data, size_t size) override {
+    size_t buffered = connection_.buffer.size() - connection_.used;
+    if (buffered > 0) {
+      size_t count = std::min(size, buffered);
+      std::memcpy(data, connection_.buffer.data() + connection_.used, count);
+      connection_.used += count;
+      return static_cast<ssize_t>(count);
+    }
+    auto read =
+        platform::ReadSocket(connection_.socket, data, size, kReadTimeoutMs);
+    if (read.outcome == platform::SocketRead::kBytes) {
+      return static_cast<ssize_t>(read.count);
+    }
+    return read.outcome == platform::SocketRead::kEnd ? 0 : -1;
+  }
+  ssize_t write(const char* data, size_t size) override {
+    return platform::WriteSocket(connection_.socket, data, size,
+                                 kWriteTimeoutMs)
+               ? static_cast<ssize_t>(size)
+               : -1;
+  }
+  void get_remote_ip_and_port(std::string& address, int& port) const override {
+    platform::PeerAddress(connection_.socket, address, port);
+  }
+  void get_local_ip_and_port(std::string& address, int& port) const override {
+    platform::LocalAddress(connection_.socket, address, port);
+  }
+  int socket() const override { return connection_.socket; }
+
+ private:
+  Connection& connection_;
+};
+
+// The HTTP library's server, which parses and answers each request, with
+// the console's handling of connections: an accepted socket goes to
+// Connections, whose workers call ServeOne once a whole head is there.
+class HttpServer : public httplib::Server {
+ public:
+  explicit HttpServer(Connections*& connections) : connections_(connections) {}
+
+  bool ServeOne(Connection& connection) {
+    ConnectionStream stream(connection);
+    bool last = connection.requests + 1 >= kMaxRequestsPerConnection;
+    bool closed = false;
+    answer_closes = false;
+    bool answered = process_request(stream, last, closed, nullptr);
+    return answered && !last && !closed && !answer_closes;
+  }
+
+ private:
+  bool process_and_close_socket(int socket) override {
+    connections_->Accept(socket);
+    return true;
+  }
+
+  Connections*& connections_;
+};
+
+// The server's task queue: its accept loop hands each socket on at once,
+// and stopping the server stops the connections.
+class HandOver : public httplib::TaskQueue {
+ public:
+  explicit HandOver(Connections& connections) : connections_(connections) {}
+  void enqueue(std::function<void()> task) override { task(); }
+  void shutdown() override { connections_.Stop(); }
+
+ private:
+  Connections& connections_;
+};
+
+// Whether a request waits on another server or program: a post to the
+// Mail, Whois or Gateway page. `head` starts with the request line.
+bool WaitsOnPeers(std::string_view head) {
+  for (std::string_view path : {"/mail", "/whois", "/gateway/wharfpost"}) {
+    std::string start = "POST " + std::string(path);
+    if (head.starts_with(start) && head.size() > start.size() &&
+        (head[start.size()] == ' ' || head[start.size()] == '?')) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 struct ConsoleServer::Impl {
@@ -110,7 +233,9 @@ struct ConsoleServer::Impl {
   ConsoleSettings settings;
   std::ostream& log;
   std::mutex log_mutex;
-  httplib::Server server;
+  Connections* connections_in_use = nullptr;
+  HttpServer server{connections_in_use};
+  std::unique_ptr<Connections> connections;
   ServerAddress address;
   std::unique_ptr<RequestGuard> guard;
   int port = 0;
@@ -121,17 +246,22 @@ struct ConsoleServer::Impl {
       (void)platform::AllowAddressReuse(socket);
       listener = socket;
     });
-    size_t threads = std::max<size_t>(settings.threads, 1);
-    server.new_task_queue = [threads] {
-      return new httplib::ThreadPool(threads);
-    };
+    ConnectionLimits limits;
+    limits.workers = std::max<size_t>(settings.threads, 1);
+    limits.waiting_workers = limits.workers;
+    connections = std::make_unique<Connections>(
+        limits,
+        [this](Connection& connection) { return server.ServeOne(connection); },
+        [this](int status, const std::string& reason) {
+          return RefusalAnswer(status, reason);
+        },
+        WaitsOnPeers);
+    connections_in_use = connections.get();
+    server.new_task_queue = [this] { return new HandOver(*connections); };
     server.set_payload_max_length(settings.max_body);
     // The head and the body of an answer go out in separate writes; with
     // Nagle's algorithm the body waits for the client's delayed ACK.
     server.set_tcp_nodelay(true);
-    server.set_keep_alive_timeout(kKeepAliveSeconds);
-    server.set_read_timeout(kReadTimeoutSeconds);
-    server.set_write_timeout(kReadTimeoutSeconds);
     httplib::Headers headers;
     for (const auto& [name, value] : kSecurityHeaders) {
       headers.emplace(name, value);
@@ -168,6 +298,24 @@ struct ConsoleServer::Impl {
     RouteGet("/gateway/?", GatewayFormPage);
     RoutePost("/gateway/wharfpost", GatewayPostPage);
     RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayResultPage);
+  }
+
+  // A refusal of the head reader, answered before the library sees the
+  // request; the connection closes after it.
+  std::string RefusalAnswer(int status, const std::string& reason) {
+    std::string page = StatusPage(status, reason);
+    std::string answer = "HTTP/1.1 " + std::to_string(status) + " " +
+                         StatusText(status) + "\r\n";
+    for (const auto& [name, value] : kSecurityHeaders) {
+      answer += std::string(name) + ": " + value + "\r\n";
+    }
+    answer += "Content-Type: text/html; charset=utf-8\r\nContent-Length: " +
+              std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n";
+    {
+      std::lock_guard lock(log_mutex);
+      log << "(request head) " << status << ' ' << LogText(reason) << std::endl;
+    }
+    return answer + page;
   }
 
   static std::string DescribeFailure(std::exception_ptr error) {
@@ -264,6 +412,7 @@ struct ConsoleServer::Impl {
     }
     char milliseconds[32];
     std::snprintf(milliseconds, sizeof milliseconds, "%.1f", elapsed.count());
+    answer_closes = response.get_header_value("Connection") == "close";
     std::lock_guard lock(log_mutex);
     log << LogText(request.method) << ' ' << LogText(request.path) << ' '
         << response.status << ' ' << bytes << " bytes " << milliseconds << " ms"
@@ -303,7 +452,14 @@ bool ConsoleServer::Bind(std::string& error) {
 
 int ConsoleServer::Port() const { return impl_->port; }
 
-bool ConsoleServer::Run() { return impl_->server.listen_after_bind(); }
+bool ConsoleServer::Run() {
+  try {
+    impl_->connections->Start();
+  } catch (const Failure&) {
+    return false;
+  }
+  return impl_->server.listen_after_bind();
+}
 
 void ConsoleServer::Stop() { impl_->server.stop(); }
 

@@ -25,11 +25,19 @@ struct ConsoleSettings {
   size_t threads = 2;
   // Comma-separated; unset: every extension is allowed.
   std::optional<std::string> upload_extensions;
+  // Further names the console is reached by (NAME or NAME:PORT), beside
+  // localhost, the loopback and listening addresses and the address a
+  // connection came in on; any other Host is refused.
+  std::vector<std::string> host_names;
   // Further origins allowed to post, e.g. a reverse proxy's
   // "https://console.example.org".
   std::vector<std::string> origins;
   // The copy of wharfpost the Gateway page runs; empty: no Gateway page.
   std::string gateway_program;
+  // The console's own folder outside the data directory, which no page
+  // shows or writes: the Gateway's program and settings, the links of the
+  // files a message attaches. Only this user may enter it.
+  std::string private_directory;
 
   std::string UploadDirectory() const { return data_directory + "/uploads/"; }
   std::string GatewayDirectory() const { return data_directory + "/gateway/"; }

@@ -10,12 +10,17 @@
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "web/Html.h"
+#include "web/RequestGuard.h"
 
 namespace corvane::web {
 namespace {
 
 // The program's answer is a redirect or a short text page.
 constexpr size_t kMaxAnswerBytes = 1024 * 1024;
+// A run that takes longer is killed; the body is on hand already, so this
+// bounds only the program's own work.
+constexpr int kRunTimeoutMs = 120 * 1000;
+constexpr char kResultPage[] = "/gateway/Wharfposted.asp";
 
 constexpr char kForm[] =
     R"(<p>The form posts to the Wharfpost CGI program, which stores the files under
@@ -47,13 +52,47 @@ std::string CodeMeaning(int code) {
   return "an unknown code";
 }
 
+// Whether `url` is on the console itself: its own origin (the Host the
+// request named) or one the console was told it is reached through.
+bool IsConsoleUrl(const PageCall& call, std::string_view url) {
+  std::string origin = RequestGuard::OriginOf(url);
+  if (origin.empty()) return false;
+  if (EqualsIgnoringCase(origin,
+                         "http://" + call.request.get_header_value("Host"))) {
+    return true;
+  }
+  for (const auto& allowed : call.settings.origins) {
+    if (EqualsIgnoringCase(origin, allowed)) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> CgiEnvironment(const PageCall& call) {
   std::vector<std::string> environment{"PATH=/usr/bin:/bin"};
   for (const auto& [name, value] :
        CgiVariables(call.request, call.server, call.body.size())) {
+    // The program redirects next to the referrer: only a page of the
+    // console is handed on, else the console's own Gateway page.
+    if (name == "HTTP_REFERER") continue;
     environment.push_back(name + "=" + value);
   }
+  std::string referer = call.request.get_header_value("Referer");
+  if (!IsConsoleUrl(call, referer)) {
+    referer = "http://" + call.request.get_header_value("Host") + "/gateway/";
+  }
+  environment.push_back("HTTP_REFERER=" + referer);
   return environment;
+}
+
+// The redirect handed to the browser: the program's when it stays on the
+// console, else the console's result page with the program's query.
+std::string ConsoleLocation(const PageCall& call, const std::string& location) {
+  bool relative = location.starts_with('/') && !location.starts_with("//") &&
+                  location.find('\\') == std::string::npos;
+  if (relative || IsConsoleUrl(call, location)) return location;
+  size_t query = location.find('?');
+  return kResultPage +
+         (query == std::string::npos ? std::string() : location.substr(query));
 }
 
 // The header lines of a CGI answer, up to the blank line.
@@ -81,7 +120,7 @@ std::vector<std::pair<std::string, std::string>> AnswerHeaders(
 std::string InstallGateway(const ConsoleSettings& settings,
                            const std::string& program) {
   auto& files = platform::Files();
-  std::string folder = settings.data_directory + "/cgi-bin/";
+  std::string folder = settings.private_directory + "/cgi-bin/";
   if (!files.Stat(folder)) files.CreateDirectory(folder);
   std::string copy = folder + "wharfpost";
   // A copy with the program's permission bits, so that it stays runnable.
@@ -121,12 +160,20 @@ PageAnswer GatewayPostPage(PageCall& call) {
   if (call.settings.gateway_program.empty()) return GatewayFormPage(call);
   auto run =
       platform::RunProgram(call.settings.gateway_program, CgiEnvironment(call),
-                           call.body, kMaxAnswerBytes);
+                           call.body, kMaxAnswerBytes, kRunTimeoutMs);
+  if (run.timed_out) {
+    answer.status = 504;
+    answer.body_html =
+        "<div class=\"error\" id=\"outcome\">The gateway did not answer "
+        "within " +
+        std::to_string(kRunTimeoutMs / 1000) + " seconds.</div>\n";
+    return answer;
+  }
   std::string_view body;
   for (const auto& [name, value] : AnswerHeaders(run.output, body)) {
-    if (EqualsIgnoringCase(name, "Location")) {
+    if (EqualsIgnoringCase(name, "Location") && answer.status != 302) {
       answer.status = 302;
-      answer.headers.emplace_back("Location", value);
+      answer.headers.emplace_back("Location", ConsoleLocation(call, value));
     }
   }
   if (answer.status != 302) {

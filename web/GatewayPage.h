@@ -13,9 +13,10 @@ namespace corvane::web {
 // The folder the form's cookie names, under UploadRoot.
 inline constexpr char kGatewayFolder[] = "console";
 
-// Puts a copy of `program` and its .ini into the data directory's cgi-bin/
-// (the program reads the .ini beside itself); returns the copy's path.
-// Throws Failure when they cannot be written.
+// Puts a copy of `program` and its .ini into cgi-bin/ of the console's
+// private folder (the program reads the .ini beside itself), out of reach
+// of the pages that write files; returns the copy's path. Throws Failure
+// when they cannot be written.
 std::string InstallGateway(const ConsoleSettings& settings,
                            const std::string& program);
 
@@ -23,7 +24,9 @@ std::string InstallGateway(const ConsoleSettings& settings,
 PageAnswer GatewayFormPage(PageCall& call);
 
 // POST: runs the program as a CGI program and hands its redirect on; an
-// answer without one is shown as text.
+// answer without one is shown as text. The program sees the referrer only
+// when it is a page of the console, and a redirect that leads elsewhere is
+// sent to the console's own result page instead.
 PageAnswer GatewayPostPage(PageCall& call);
 
 // The result page the redirect leads to: the code and its meaning, the

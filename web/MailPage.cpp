@@ -2,8 +2,12 @@
 #include "web/MailPage.h"
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <optional>
 
 #include "frame/Text.h"
+#include "web/DataDirectory.h"
 #include "web/FormFields.h"
 #include "web/Html.h"
 #include "web/UploadPage.h"
@@ -76,6 +80,49 @@ std::vector<std::string> BodyLines(std::string_view body) {
   return lines;
 }
 
+// The stored files a message attaches, each reached through the data
+// directory's confinement (a link that leads out is refused) and held open
+// until the message is sent. The mail component reads them through links,
+// named as the stored files, in a folder of the console's private folder
+// that only this message uses; the links lead to the held descriptors, so
+// a link swapped into the uploads folder meanwhile changes nothing.
+class HeldAttachments {
+ public:
+  // Throws PathRefused for a file that is refused, Failure when the links
+  // cannot be made.
+  HeldAttachments(const ConsoleSettings& settings,
+                  const std::vector<std::string>& names) {
+    if (names.empty()) return;
+    static std::atomic<unsigned> sends{0};
+    DataDirectory data(settings.data_directory);
+    folder_ = settings.private_directory + "/mail-" + std::to_string(++sends);
+    std::filesystem::create_directory(folder_);
+    for (const auto& name : names) {
+      auto held = data.Hold("uploads/" + name);
+      if (held.IsDirectory()) {
+        throw PathRefused(400, "\"" + name + "\" is a directory.");
+      }
+      std::string link = folder_ + "/" + name;
+      std::filesystem::create_symlink(held.Path(), link);
+      held_.push_back(std::move(held));
+      paths_.push_back(std::move(link));
+    }
+  }
+  ~HeldAttachments() {
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+  }
+  HeldAttachments(const HeldAttachments&) = delete;
+  HeldAttachments& operator=(const HeldAttachments&) = delete;
+
+  const std::vector<std::string>& Paths() const { return paths_; }
+
+ private:
+  std::string folder_;
+  std::vector<platform::HeldPath> held_;
+  std::vector<std::string> paths_;
+};
+
 std::string SendHtml(PageCall& call) {
   FormFields form = FormFields::Parse(call.body);
   auto stored = StoredFileNames(call.settings);
@@ -84,6 +131,16 @@ std::string SendHtml(PageCall& call) {
       return ErrorHtml(53, "Corvane console",
                        "No stored file is named " + name);
     }
+  }
+  std::optional<HeldAttachments> attachments;
+  try {
+    attachments.emplace(call.settings, form.Values("attach"));
+  } catch (const PathRefused& refused) {
+    return ErrorHtml(53, "Corvane console", refused.what());
+  } catch (const std::filesystem::filesystem_error& failure) {
+    return ErrorHtml(75, "Corvane console",
+                     std::string("The attachments could not be prepared: ") +
+                         failure.what());
   }
   auto context = HttpContext::New(call.request, call.server, {});
   PageObject mail("Corvane.SMTP", context);
@@ -101,9 +158,7 @@ std::string SendHtml(PageCall& call) {
   if (!form.Value("encoding").empty()) {
     mail->Put("MailContentEncode", form.Value("encoding"));
   }
-  for (const auto& name : form.Values("attach")) {
-    mail->Put("Attach", call.settings.UploadDirectory() + name);
-  }
+  for (const auto& path : attachments->Paths()) mail->Put("Attach", path);
   if (mail->Call("SendMail").ToBool()) {
     return "<div class=\"ok\" id=\"result\">Sent</div>\n" +
            PageTextHtml(*context);

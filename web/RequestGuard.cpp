@@ -10,11 +10,6 @@ bool IsWildcard(std::string_view host) {
   return host.empty() || host == "0.0.0.0" || host == "::" || host == "[::]";
 }
 
-bool IsLoopback(std::string_view host) {
-  return host == "localhost" || host == "::1" || host == "[::1]" ||
-         host.starts_with("127.");
-}
-
 // A host as a Host header names it: IPv6 addresses in brackets.
 std::string HostText(std::string_view host) {
   if (host.find(':') != std::string_view::npos && !host.starts_with('[')) {
@@ -26,12 +21,16 @@ std::string HostText(std::string_view host) {
 }  // namespace
 
 RequestGuard::RequestGuard(const ConsoleSettings& settings, int port)
-    : any_host_(IsWildcard(settings.host)),
-      origins_(settings.origins),
-      max_body_(settings.max_body) {
-  std::vector<std::string> names{HostText(settings.host)};
-  if (IsLoopback(settings.host)) {
-    names = {"localhost", "127.0.0.1", "[::1]", HostText(settings.host)};
+    : port_(port), origins_(settings.origins), max_body_(settings.max_body) {
+  std::vector<std::string> names{"localhost", "127.0.0.1", "[::1]"};
+  if (!IsWildcard(settings.host)) names.push_back(HostText(settings.host));
+  for (const auto& name : settings.host_names) {
+    // A name given with its port is taken as it is.
+    if (name.find(':') != std::string::npos && !name.starts_with('[')) {
+      hosts_.push_back(name);
+    } else {
+      names.push_back(name);
+    }
   }
   for (const auto& name : names) {
     hosts_.push_back(name + ":" + std::to_string(port));
@@ -52,12 +51,25 @@ std::string RequestGuard::OriginOf(std::string_view url) {
   return std::string(url.substr(0, path));
 }
 
-bool RequestGuard::ServesHost(std::string_view host) const {
-  if (any_host_) return !host.empty();
+bool RequestGuard::Names(std::string_view host, std::string_view name) const {
+  return EqualsIgnoringCase(host,
+                            std::string(name) + ":" + std::to_string(port_)) ||
+         (port_ == 80 && EqualsIgnoringCase(host, name));
+}
+
+bool RequestGuard::ServesHost(std::string_view host,
+                              std::string_view local) const {
+  if (host.empty()) return false;
   for (const auto& served : hosts_) {
     if (EqualsIgnoringCase(served, host)) return true;
   }
-  return false;
+  // The address the client connected to (an IPv4 client of an IPv6
+  // socket shows as a mapped address).
+  if (local.starts_with("::ffff:") &&
+      local.find('.') != std::string_view::npos) {
+    local.remove_prefix(7);
+  }
+  return !local.empty() && Names(host, HostText(local));
 }
 
 bool RequestGuard::AllowsOrigin(const RequestFacts& facts) const {
@@ -75,7 +87,7 @@ std::optional<Refusal> RequestGuard::Check(const RequestFacts& facts) const {
   if (facts.header_count > kMaxHeaders) {
     return Refusal{431, "The request has too many header fields."};
   }
-  if (!ServesHost(facts.host)) {
+  if (!ServesHost(facts.host, facts.local_address)) {
     return Refusal{
         403, "This console does not serve the host name " + facts.host + "."};
   }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The console's refusals, decided from a request's method, headers and
 // declared length before its body is read: a host name the console does not
-// serve, a POST from another origin, a body over the limit, too many headers.
+// serve (whatever address it listens on, so that a name rebound to it by DNS
+// reaches nothing), a POST from another origin, a body over the limit, too
+// many headers.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,8 @@ struct RequestFacts {
   std::string referer;
   std::optional<unsigned long long> content_length;
   size_t header_count = 0;
+  // The address the connection came in on, as the socket gives it.
+  std::string local_address;
 };
 
 struct Refusal {
@@ -33,7 +37,10 @@ class RequestGuard {
  public:
   static constexpr size_t kMaxHeaders = 100;
 
-  // `port` is the port the server is bound to.
+  // `port` is the port the server is bound to. The host names served are
+  // localhost and the loopback addresses, the listening address, the
+  // settings' host names and origins, and the address a connection came
+  // in on.
   RequestGuard(const ConsoleSettings& settings, int port);
 
   // nullopt when the request may go on; else the status (403, 405, 413,
@@ -44,10 +51,11 @@ class RequestGuard {
   static std::string OriginOf(std::string_view url);
 
  private:
-  bool ServesHost(std::string_view host) const;
+  bool ServesHost(std::string_view host, std::string_view local) const;
+  bool Names(std::string_view host, std::string_view name) const;
   bool AllowsOrigin(const RequestFacts& facts) const;
 
-  bool any_host_;
+  int port_;
   std::vector<std::string> hosts_;
   std::vector<std::string> origins_;
   unsigned long long max_body_;

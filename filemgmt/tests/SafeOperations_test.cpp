@@ -2,7 +2,8 @@
 // The operations that must not lose or reach beyond data: the walk of
 // DeleteDir against links, WriteFile and CopyFile against failures midway
 // and copies onto themselves, RenameDir against an existing name, ReadFile
-// against what is no file.
+// against what is no file; paths that name no directory of their own or
+// that the system cannot take; links in the source of CopyFileEx.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "filemgmt/Vantry.h"
 #include "filemgmt/tests/TestTree.h"
@@ -88,6 +90,9 @@ class SwappingFileSystem : public platform::ForwardingFileSystem {
     }
     void RemoveSubdirectory(std::string_view name) override {
       inner_->RemoveSubdirectory(name);
+    }
+    void CopyFileOut(std::string_view name, std::string_view to) override {
+      inner_->CopyFileOut(name, to);
     }
 
    private:
@@ -169,6 +174,173 @@ TEST_F(SafeOperationsTest, ReadFileOfAFifoOrDeviceReturnsAtOnce) {
     EXPECT_EQ(vantry.ReadFile(path), "") << path;
     EXPECT_EQ(vantry.GetLastErrNum(), kPathFileAccessError) << path;
   }
+}
+
+// Records every call and carries out none, so that a walk that went for
+// the file-system root would show here and reach nothing.
+class RefusingEverything : public platform::FileSystem {
+ public:
+  std::vector<std::string> calls;
+
+  std::vector<platform::FileInfo> Find(std::string_view p) override {
+    Refuse("Find", p);
+  }
+  std::optional<platform::FileInfo> Stat(std::string_view p) override {
+    Refuse("Stat", p);
+  }
+  std::string ReadFile(std::string_view p) override { Refuse("ReadFile", p); }
+  std::unique_ptr<platform::FileReader> OpenReader(
+      std::string_view p) override {
+    Refuse("OpenReader", p);
+  }
+  std::unique_ptr<platform::FileWriter> OpenWriter(
+      std::string_view p, platform::WriteMode) override {
+    Refuse("OpenWriter", p);
+  }
+  void Rename(std::string_view p, std::string_view) override {
+    Refuse("Rename", p);
+  }
+  void Remove(std::string_view p) override { Refuse("Remove", p); }
+  void CreateDirectory(std::string_view p) override {
+    Refuse("CreateDirectory", p);
+  }
+  void RemoveDirectory(std::string_view p) override {
+    Refuse("RemoveDirectory", p);
+  }
+  void CopyFile(std::string_view p, std::string_view, bool) override {
+    Refuse("CopyFile", p);
+  }
+  void SetAttributes(std::string_view p, uint32_t) override {
+    Refuse("SetAttributes", p);
+  }
+  uint64_t FreeSpace(std::string_view p) override { Refuse("FreeSpace", p); }
+  std::string TemporaryName(std::string_view p, std::string_view) override {
+    Refuse("TemporaryName", p);
+  }
+  std::unique_ptr<platform::DirectoryHandle> OpenDirectory(
+      std::string_view p) override {
+    Refuse("OpenDirectory", p);
+  }
+  void RemoveUnlessReadOnly(std::string_view p) override {
+    Refuse("RemoveUnlessReadOnly", p);
+  }
+  void RenameNoReplace(std::string_view p, std::string_view) override {
+    Refuse("RenameNoReplace", p);
+  }
+  void CopyFileData(std::string_view p, std::string_view) override {
+    Refuse("CopyFileData", p);
+  }
+  std::string ReadRegularFile(std::string_view p, uint64_t) override {
+    Refuse("ReadRegularFile", p);
+  }
+
+ private:
+  [[noreturn]] void Refuse(const char* call, std::string_view path) {
+    calls.push_back(std::string(call) + " " + std::string(path));
+    throw FailureFromErrno(EACCES, std::string(path));
+  }
+};
+
+TEST_F(SafeOperationsTest, AnEmptyDirectoryPathIsRefusedBeforeAnyCall) {
+  RefusingEverything refusing;
+  platform::ScopedFileSystem scoped(refusing);
+  std::string some = tree / "d";
+  using Member = std::function<int16_t(Vantry&, const std::string&)>;
+  const std::vector<std::pair<std::string, Member>> members = {
+      {"DeleteDir", [](Vantry& v, auto& p) { return v.DeleteDir(p); }},
+      {"ReadDir", [](Vantry& v, auto& p) { return v.ReadDir(p); }},
+      {"CopyFileEx from",
+       [&](Vantry& v, auto& p) { return v.CopyFileEx(p, some, {}); }},
+      {"CopyFileEx to",
+       [&](Vantry& v, auto& p) { return v.CopyFileEx(some, p, {}); }},
+      {"MakeDir", [](Vantry& v, auto& p) { return v.MakeDir(p); }},
+      {"RenameDir", [&](Vantry& v, auto& p) { return v.RenameDir(p, some); }},
+      {"IsDirExists", [](Vantry& v, auto& p) { return v.IsDirExists(p); }},
+  };
+  for (std::string path : {"", "/", "//", "///"}) {
+    for (const auto& [member, call] : members) {
+      Vantry fresh;
+      EXPECT_EQ(call(fresh, path), -1) << member << " '" << path << "'";
+      EXPECT_EQ(fresh.GetLastErrNum(), kPathNotFound) << member;
+      EXPECT_EQ(fresh.GetLastErrSource(), "Vantry") << member;
+    }
+  }
+  EXPECT_EQ(refusing.calls, std::vector<std::string>{});
+}
+
+TEST_F(SafeOperationsTest, APathWithANulIsARecordedFailureAndTouchesNothing) {
+  tree.Put("b.txt", "keep");
+  std::string cut = tree / std::string("b.txt\0.jpg", 10);
+  EXPECT_EQ(vantry.DeleteFile(cut), -1);
+  EXPECT_EQ(vantry.GetLastErrNum(), kBadFileName);
+  EXPECT_EQ(vantry.GetLastErrDescription(),
+            "Bad file name or number: " + (tree / "b.txt\\0.jpg"));
+  EXPECT_EQ(vantry.WriteFile(cut, "new"), -1);
+  EXPECT_EQ(vantry.GetLastErrNum(), kBadFileName);
+  EXPECT_EQ(vantry.ReadFile(cut), "");
+  EXPECT_EQ(vantry.GetLastErrNum(), kBadFileName);
+  EXPECT_EQ(vantry.IsFileExists(cut), -1);
+  EXPECT_EQ(vantry.CopyFile(tree / "b.txt", cut), -1);
+  EXPECT_EQ(vantry.ReadDir(tree / std::string("\0", 1)), -1);
+  EXPECT_EQ(tree.Read("b.txt"), "keep");
+  EXPECT_EQ(tree.Names(), (std::set<std::string>{"b.txt"}));
+}
+
+TEST_F(SafeOperationsTest, ALevelLongerThanTheSystemTakesIsRecorded) {
+  std::string long_name = tree / std::string(300, 'n');
+  EXPECT_EQ(vantry.IsFileExists(long_name), -1);
+  EXPECT_EQ(vantry.GetLastErrNum(), kBadFileName);
+  EXPECT_EQ(vantry.DeleteFile(long_name), -1);
+  EXPECT_EQ(vantry.ReadDir(long_name), -1);
+  EXPECT_EQ(vantry.IsDirExists(long_name), -1);
+}
+
+TEST_F(SafeOperationsTest, FailuresNameTheFileTheCallerGave) {
+  EXPECT_EQ(vantry.WriteFile(tree / "nodir/x.txt", "text"), -1);
+  EXPECT_EQ(vantry.GetLastErrDescription(),
+            "File not found: " + (tree / "nodir/x.txt"));
+  tree.Put("file", "x");
+  EXPECT_EQ(vantry.WriteFile(tree / "file/x.txt", "text"), -1);
+  EXPECT_EQ(vantry.GetLastErrDescription(),
+            "Path not found: " + (tree / "file/x.txt"));
+  EXPECT_EQ(tree.Names(), (std::set<std::string>{"file"}));
+}
+
+// Swaps the file `swapped` in the source directory for a link once the
+// copy has listed what it will copy.
+class SwapAtTheListing : public platform::ForwardingFileSystem {
+ public:
+  SwapAtTheListing(FileSystem& inner, std::function<void()> swap)
+      : ForwardingFileSystem(inner), swap_(std::move(swap)) {}
+  std::vector<platform::FileInfo> Find(std::string_view pattern) override {
+    auto found = inner_.Find(pattern);
+    if (pattern.ends_with("/*") && swap_) std::exchange(swap_, {})();
+    return found;
+  }
+
+ private:
+  std::function<void()> swap_;
+};
+
+TEST_F(SafeOperationsTest, CopyFileExNeverReadsThroughALink) {
+  tree.Put("outside/secret", "secret");
+  tree.Put("src/plain", "plain");
+  tree.Dir("dst");
+  fs::create_symlink(tree / "outside/secret", tree / "src/link");
+  EXPECT_EQ(vantry.CopyFileEx(tree / "src", tree / "dst", "*"), 1);
+  EXPECT_EQ(tree.Names("dst"), (std::set<std::string>{"plain"}));
+
+  // A link swapped in for a file after the listing is refused.
+  tree.Put("src2/swapped", "own");
+  tree.Dir("dst2");
+  SwapAtTheListing swapping(platform::Files(), [&] {
+    fs::remove(tree / "src2/swapped");
+    fs::create_symlink(tree / "outside/secret", tree / "src2/swapped");
+  });
+  platform::ScopedFileSystem scoped(swapping);
+  EXPECT_EQ(vantry.CopyFileEx(tree / "src2", tree / "dst2", "*"), -1);
+  EXPECT_EQ(vantry.GetLastErrNum(), kPathFileAccessError);
+  EXPECT_EQ(tree.Names("dst2"), (std::set<std::string>{}));
 }
 
 }  // namespace

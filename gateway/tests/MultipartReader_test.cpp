@@ -2,6 +2,7 @@
 #include "gateway/MultipartReader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -274,6 +275,44 @@ TEST(ReadMultipartInput, ClosingBoundaryWithOrWithoutLineBreak) {
   }
 }
 
+TEST(ReadMultipartInput, AReadOnlyOldFileStaysWithMinusEight) {
+  TestDirectory dir;
+  dir.Put("a.txt", "previous");
+  ::chmod((dir / "a.txt").c_str(), 0444);
+  Outcome run = Read(dir,
+                     FilePart("f", "b.txt", "new b") +
+                         FilePart("f", "a.txt", "new a") + Closing(),
+                     kReadSize);
+  EXPECT_EQ(run.code, kFileAccessFailed);
+  EXPECT_NE(run.state.failure.find(dir / "a.txt"), std::string::npos)
+      << run.state.failure;
+  EXPECT_EQ(dir.Read("a.txt"), "previous");
+  EXPECT_EQ(dir.Read("b.txt"), "new b");
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST(ReadMultipartInput, NoNameShowsWhileAFileIsWritten) {
+  // What the directory shows between reads is what a process killed there
+  // would leave behind.
+  TestDirectory dir;
+  std::string body = FilePart("f", "a.bin", Bytes(100000)) + Closing();
+  UploadRequest request{std::string(kBoundary),
+                        dir.Path(),
+                        static_cast<int64_t>(body.size()),
+                        {},
+                        {"*"}};
+  Feed feed{body, 4096};
+  std::set<std::string> seen;
+  auto read = [&](char* buffer, size_t count) {
+    for (const auto& name : dir.Names()) seen.insert(name);
+    return feed(buffer, count);
+  };
+  UploadState state;
+  EXPECT_EQ(ReadMultipartInput(request, read, state), kUploadDone);
+  EXPECT_EQ(seen, std::set<std::string>{});
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"a.bin"});
+}
+
 TEST(ReadMultipartInput, WriteFailuresDiscardThePart) {
   struct Case {
     int32_t budget;  // bytes the disk takes; -1 refuses every file
@@ -296,6 +335,72 @@ TEST(ReadMultipartInput, WriteFailuresDiscardThePart) {
     EXPECT_EQ(dir.Read("a.txt"), "old");
     EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.txt"}));
   }
+}
+
+// Faults found by a hostile probe: each case failed before its mend.
+TEST(ReadMultipartInput, UpperCaseFileNameCountsForServerName) {
+  TestDirectory dir;
+  std::string body = std::string(kBoundary) +
+                     "\r\nContent-Disposition: form-data; NAME=\"f\"; "
+                     "FILENAME=\"a.txt\"\r\n\r\nx\r\n" +
+                     Closing();
+  Outcome run = Read(dir, body, kReadSize, "ServerName1=new.txt");
+  EXPECT_EQ(run.code, kUploadDone);
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"new.txt"});
+}
+
+TEST(ReadMultipartInput, BoundaryTextWithMoreOnItsLineIsContent) {
+  // Only "--" or blanks and CR LF may follow a delimiter; transport
+  // padding is allowed.
+  std::string content = "line\r\n--AaB03xabc\r\n--AaB03x-x\r\nend";
+  std::string body = FilePart("f", "a.bin", content);
+  body.insert(kBoundary.size(), " \t ");
+  body += std::string(kBoundary) + "  \r\n" +
+          "Content-Disposition: form-data; name=\"t\"\r\n\r\nv\r\n" + Closing();
+  for (size_t piece : PieceSizes(body.size())) {
+    SCOPED_TRACE(piece);
+    TestDirectory dir;
+    dir.Put("a.bin", "old");
+    Outcome run = Read(dir, body, piece);
+    EXPECT_EQ(run.code, kUploadDone);
+    EXPECT_EQ(dir.Read("a.bin"), content);
+    ASSERT_EQ(run.state.form_items.size(), 1u);
+    EXPECT_EQ(run.state.form_items[0].Value, "v");
+  }
+}
+
+TEST(ReadMultipartInput, QuotaRefusesWhileTheFileIsWritten) {
+  // The disk takes 2,000 bytes: a file checked only once written whole
+  // would fill it (-7) instead of being refused by the quota.
+  TestDirectory dir;
+  dir.Put("a.bin", "old");
+  FillingDisk disk(platform::Files(), 2000);
+  platform::ScopedFileSystem scoped(disk);
+  Outcome run = Read(dir,
+                     FilePart("f", "a.bin", Bytes(50000)) +
+                         TextPart("after", "read") + Closing(),
+                     4096, {}, int64_t{1000});
+  EXPECT_EQ(run.code, kQuotaExceeded);
+  EXPECT_EQ(run.state.remaining_quota, 1000);
+  EXPECT_EQ(run.state.form_items.size(), 1u);
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"a.bin"});
+  EXPECT_EQ(dir.Read("a.bin"), "old");
+}
+
+TEST(ReadMultipartInput, FieldValueKeptUpToItsBound) {
+  TestDirectory dir;
+  std::string body = TextPart("t", std::string(5000, 'v')) + Closing();
+  UploadRequest request{std::string(kBoundary),
+                        dir.Path(),
+                        static_cast<int64_t>(body.size()),
+                        {},
+                        {"*"},
+                        100};
+  Feed feed{body, 333};
+  UploadState state;
+  EXPECT_EQ(ReadMultipartInput(request, std::ref(feed), state), kUploadDone);
+  ASSERT_EQ(state.form_items.size(), 1u);
+  EXPECT_EQ(state.form_items[0].Value, std::string(100, 'v'));
 }
 
 }  // namespace

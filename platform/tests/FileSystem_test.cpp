@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/Failure.h"
 #include "platform/tests/Caught.h"
+#include "platform/tests/Deadline.h"
 
 namespace corvane::platform {
 namespace {
@@ -204,6 +206,62 @@ TEST_F(FileSystemTest, WritersReadersCopyAndRename) {
   EXPECT_FALSE(Files().Stat(temporary));
   EXPECT_EQ(temporary.rfind(root_ + "/up", 0), 0u);
   EXPECT_GT(Files().FreeSpace(root_), 0u);
+}
+
+TEST_F(FileSystemTest, TemporaryNameFailsAtOnceWhereNoNameCanBeMade) {
+  // A file for a directory, and a directory name longer than a path may
+  // be: every name fails alike, so trying more names would never end.
+  const struct {
+    std::string directory;
+    int32_t number;
+  } cases[] = {
+      {root_ + "/a.txt", kPathNotFound},
+      {root_ + "/" + std::string(4096, 'd'), kBadFileName},
+      {root_ + "/sub/" + std::string(300, 'd'), kBadFileName},
+  };
+  for (const auto& c : cases) {
+    auto number = testing::ResultWithin(std::chrono::seconds(20), [&] {
+      return FailureNumber([&] { Files().TemporaryName(c.directory, "up"); });
+    });
+    ASSERT_TRUE(number) << "no answer in time for " << c.directory.size();
+    EXPECT_EQ(*number, c.number) << c.directory.size();
+  }
+}
+
+TEST_F(FileSystemTest, APathTheSystemCannotTakeIsRefusedNotShortened) {
+  // The system would read up to the NUL and act on "b.log".
+  std::string cut = root_ + std::string("/b.log\0.jpg", 11);
+  std::string shown = "Bad file name or number: " + root_ + "/b.log\\0.jpg";
+  auto failure = CaughtFailure([&] { Files().Remove(cut); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->number, kBadFileName);
+  EXPECT_EQ(failure->description, shown);
+  for (auto call : std::vector<std::function<void()>>{
+           [&] { Files().Find(cut); },
+           [&] { Files().Stat(cut); },
+           [&] { Files().ReadFile(cut); },
+           [&] { Files().OpenWriter(cut, WriteMode::kCreate); },
+           [&] { Files().Rename(root_ + "/a.txt", cut); },
+           [&] { Files().RemoveUnlessReadOnly(cut); },
+           [&] { Files().CopyFileData(root_ + "/a.txt", cut); },
+           [&] { Files().ReadRegularFile(cut, 100); },
+           [&] { Files().OpenDirectory(root_ + std::string("/sub\0x", 6)); },
+       }) {
+    EXPECT_EQ(FailureNumber(call), kBadFileName);
+  }
+  EXPECT_FALSE(RealPath(cut));
+  EXPECT_EQ(Files().ReadFile(root_ + "/b.log"), "bee");
+  EXPECT_EQ(Files().ReadFile(root_ + "/a.txt"), "alpha");
+  // A level longer than the system takes fails where a search would have
+  // found nothing.
+  std::string long_level = root_ + "/" + std::string(256, 'n');
+  EXPECT_EQ(FailureNumber([&] { Files().Find(long_level); }), kBadFileName);
+  EXPECT_EQ(FailureNumber([&] { Files().Find(long_level + "/*"); }),
+            kBadFileName);
+  EXPECT_TRUE(Files().Find(root_ + "/" + std::string(255, 'n')).empty());
+  // An empty path names nothing, not the current directory.
+  EXPECT_TRUE(Files().Find("").empty());
+  EXPECT_FALSE(Files().Stat(""));
 }
 
 // A file system whose writes fail as a full disk does.

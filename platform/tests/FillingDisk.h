@@ -34,6 +34,7 @@ class FillingDisk : public ForwardingFileSystem {
         if (fits < data.size()) throw FailureFromErrno(ENOSPC);
       }
       void Close() override { inner_->Close(); }
+      void LinkAs(std::string_view path) override { inner_->LinkAs(path); }
 
      private:
       std::unique_ptr<FileWriter> inner_;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "filemgmt/Vantry.h"
 #include "frame/Component.h"
 #include "frame/Registry.h"
 #include "platform/FileSystem.h"
@@ -56,13 +56,16 @@ std::string Reason(Dispatch& vantry, const std::string& path) {
   return exists ? "failed: " + path : "no such file or directory: " + path;
 }
 
+std::string Shown(const std::string& name);
+
 // Reports a call on `path` that did not do its work: the reason and the
-// path, then the result and the error triple; the exit status.
+// path (control characters shown as escapes), then the result and the error
+// triple; the exit status.
 int Failed(Dispatch& vantry, const std::string& command, const Variant& result,
            const std::string& path) {
-  std::cerr << "corvane files " << command << ": " << Reason(vantry, path)
-            << "\nresult " << (result.IsObject() ? "Nothing" : result.ToText())
-            << "\n";
+  std::cerr << "corvane files " << command << ": "
+            << Shown(Reason(vantry, path)) << "\nresult "
+            << (result.IsObject() ? "Nothing" : result.ToText()) << "\n";
   std::string description = vantry.Get("GetLastErrDescription").ToText();
   if (!description.empty()) {
     std::cerr << "error " << ErrorNumber(vantry) << " ("
@@ -107,11 +110,30 @@ Json FileJson(Dispatch& record) {
               {"last_access_time", record.Get("LastAccessTime").ToText()}};
 }
 
+// A name as the terminal gets it: a control character (a line break, an
+// escape) is shown as \xHH and a backslash as \\, so a name can neither
+// add lines to a listing nor send the terminal commands.
+std::string Shown(const std::string& name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", c);
+      shown += escape;
+    } else if (c == '\\') {
+      shown += "\\\\";
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
+
 void PrintRow(const std::string& attributes, const std::string& size,
               const std::string& time, const std::string& name) {
   std::cout << std::left << std::setw(7) << attributes << std::right
             << std::setw(12) << size << "  " << std::left << std::setw(22)
-            << time << name << "\n";
+            << time << Shown(name) << "\n";
 }
 
 // A size as people read it: bytes below 1024, else one decimal below ten
@@ -197,13 +219,24 @@ void PrintInfo(Dispatch& record, bool json) {
   for (const char* property : {"Name", "Length", "Attr", "CreationTime",
                                "LastWriteTime", "LastAccessTime"}) {
     std::cout << std::left << std::setw(16) << (std::string(property) + ":")
-              << record.Get(property).ToText() << "\n";
+              << Shown(record.Get(property).ToText()) << "\n";
   }
 }
 
+// Standard input, read up to one byte more than WriteFile takes: the
+// component then refuses a longer input itself, and an endless one is
+// never held whole.
 std::string StandardInput() {
-  std::ios::sync_with_stdio(false);
-  return std::string(std::istreambuf_iterator<char>(std::cin), {});
+  constexpr size_t kLimit = size_t{vantry::kLongestFile} + 1;
+  std::string content;
+  char buffer[65536];
+  while (content.size() < kLimit) {
+    size_t wanted = std::min(sizeof buffer, kLimit - content.size());
+    size_t got = std::fread(buffer, 1, wanted, stdin);
+    content.append(buffer, got);
+    if (got < wanted) break;
+  }
+  return content;
 }
 
 // The positional arguments and flags of every subcommand.

@@ -9,7 +9,9 @@
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
+#include "platform/Process.h"
 #include "platform/Signals.h"
+#include "platform/Sockets.h"
 #include "tools/corvane/Command.h"
 #include "web/ConsoleServer.h"
 #include "web/GatewayPage.h"
@@ -24,10 +26,35 @@ struct ServeOptions {
   std::string whois;
   std::string rdap;
   uint64_t max_body = 256ull * 1024 * 1024;
-  size_t threads = std::max(1u, std::thread::hardware_concurrency());
+  // Workers mostly wait (on clients' bodies, on the disk), so there are
+  // more of them than cores.
+  size_t threads = std::max(4u, 2 * std::thread::hardware_concurrency());
   std::optional<std::string> upload_extensions;
   std::vector<std::string> origins;
+  std::vector<std::string> hosts;
 };
+
+// Removes the console's private folder when the command ends.
+struct PrivateFolder {
+  std::string path;
+  ~PrivateFolder() { Remove(); }
+  void Remove() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    path.clear();
+  }
+};
+
+// The names a browser on the network reaches the machine by: the host
+// name, short and qualified.
+std::vector<std::string> MachineNames() {
+  std::vector<std::string> names;
+  auto& network = platform::Network();
+  for (const auto& name : {network.HostName(), network.QualifiedHostName()}) {
+    if (name && !name->empty()) names.push_back(*name);
+  }
+  return names;
+}
 
 // "HOST:PORT" or "[IPV6]:PORT"; false when the text is neither.
 [[nodiscard]] bool SplitListen(const std::string& text, std::string& host,
@@ -78,8 +105,13 @@ int Serve(const ServeOptions& options) {
   settings.threads = options.threads;
   settings.upload_extensions = options.upload_extensions;
   settings.origins = options.origins;
+  settings.host_names = options.hosts;
+  for (auto& name : MachineNames()) settings.host_names.push_back(name);
+  PrivateFolder private_folder;
   try {
     PrepareDataDirectory(settings);
+    private_folder.path = platform::MakePrivateDirectory("corvane-serve-");
+    settings.private_directory = private_folder.path;
     std::string wharfpost =
         platform::DirectoryOf(platform::ProgramPath()) + "wharfpost";
     if (platform::Files().Stat(wharfpost)) {
@@ -112,6 +144,7 @@ int Serve(const ServeOptions& options) {
   bool served = server.Run();
   if (!served) {
     std::cerr << "corvane serve: the server stopped with an error\n";
+    private_folder.Remove();
     std::quick_exit(1);  // the signal thread still waits
   }
   stopper.join();
@@ -146,7 +179,10 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
                    "Largest request body in bytes; larger ones get 413")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
-  command->add_option("--threads", options->threads, "Worker threads")
+  command
+      ->add_option("--threads", options->threads,
+                   "Worker threads for the pages, and as many again for the "
+                   "posts that wait on mail, whois and gateway calls")
       ->capture_default_str()
       ->check(CLI::Range(1, 1024));
   command->add_option("--upload-ext", options->upload_extensions,
@@ -155,6 +191,9 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   command->add_option("--origin", options->origins,
                       "A further origin allowed to post forms, such as a "
                       "reverse proxy's https://console.example.org");
+  command->add_option("--host", options->hosts,
+                      "A further host name the console is reached by (NAME or "
+                      "NAME:PORT); requests naming other hosts are refused");
   command->callback([options, &exit_status] { exit_status = Serve(*options); });
 });
 
