@@ -1,6 +1,14 @@
 # SPDX-License-Identifier: Apache-2.0
 # Build helpers shared by every folder of the project.
 
+# Libraries go to the multiarch folder (lib/x86_64-linux-gnu) wherever the
+# compiler names one, for every prefix, so that an installed tree, the
+# Debian packages and find_package agree on one layout.
+if(CMAKE_LIBRARY_ARCHITECTURE AND (NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR}
+                                   OR CMAKE_INSTALL_LIBDIR STREQUAL "lib"))
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH
+      "Object code libraries" FORCE)
+endif()
 include(GNUInstallDirs)
 
 # Where an installation keeps its parts, relative to the prefix: the shared
@@ -66,6 +74,11 @@ endfunction()
 # One GoogleTest program for a folder's unit tests, every case known to ctest.
 function(corvane_tests name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  if(NOT GTest_FOUND)
+    # A target that is never built, so that settings made on it still hold.
+    add_executable(${name} EXCLUDE_FROM_ALL ${ARG_SOURCES})
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${CORVANE_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest_main GTest::gmock)
@@ -100,6 +113,7 @@ function(corvane_data_file file)
     COMMENT "Copying the data file ${name}")
   string(MAKE_C_IDENTIFIER "corvane_data_${name}" target)
   add_custom_target(${target} ALL DEPENDS ${copy})
+  set_property(GLOBAL APPEND PROPERTY CORVANE_DATA_TARGETS ${target})
   install(FILES ${source} DESTINATION ${CORVANE_INSTALL_DATADIR})
 endfunction()
 
