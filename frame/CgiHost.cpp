@@ -11,12 +11,6 @@ namespace {
 
 using platform::EnvironmentVariable;
 
-// The length that CONTENT_LENGTH claims; 0 when it is not set.
-long long ClaimedLength() {
-  auto length = EnvironmentVariable("CONTENT_LENGTH");
-  return length ? std::max(std::atoll(length->c_str()), 0LL) : 0;
-}
-
 class CgiResponse;
 
 class CgiRequest : public Request {
@@ -25,8 +19,7 @@ class CgiRequest : public Request {
       : max_body_bytes_(max_body_bytes), response_(response) {}
 
   int32_t TotalBytes() override {
-    return static_cast<int32_t>(
-        std::min<long long>(ClaimedLength(), INT32_MAX));
+    return static_cast<int32_t>(std::min<int64_t>(ClaimedLength(), INT32_MAX));
   }
 
   // The body is read only when its claimed length is within the limit; the
@@ -54,6 +47,9 @@ class CgiRequest : public Request {
 
  private:
   void RefuseAboveLimit();
+  // The length that CONTENT_LENGTH claims (0 when it is not set); a
+  // malformed one fails (5) and the answer says "400 Bad Request".
+  int64_t ClaimedLength();
 
   int64_t max_body_bytes_;
   CgiResponse& response_;
@@ -86,8 +82,17 @@ class CgiResponse : public Response {
   std::string content_type_;
 };
 
+int64_t CgiRequest::ClaimedLength() {
+  if (auto length = platform::ContentLength()) return *length;
+  response_.status_line = "Status: 400 Bad Request\r\n";
+  throw Failure(kInvalidCall, "",
+                "The request's CONTENT_LENGTH \"" +
+                    EnvironmentVariable("CONTENT_LENGTH").value_or("") +
+                    "\" is not a number of bytes.");
+}
+
 void CgiRequest::RefuseAboveLimit() {
-  long long claimed = ClaimedLength();
+  int64_t claimed = ClaimedLength();
   if (claimed <= max_body_bytes_) return;
   response_.status_line = "Status: 413 Payload Too Large\r\n";
   throw Failure(kInvalidCall, "",

@@ -9,6 +9,7 @@
 
 #include "frame/Text.h"
 #include "platform/Failure.h"
+#include "upload/DelimiterSearch.h"
 #include "upload/FileNameRules.h"
 #include "upload/GetHeaderParam.h"
 #include "upload/PendingFile.h"
@@ -20,7 +21,6 @@ namespace {
 using cargane::PendingFile;
 
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-constexpr std::string_view kFileNameParameter = "filename=";
 constexpr std::string_view kServerNameField = "ServerName";
 constexpr std::string_view kTemporaryPrefix = ".wharfpost-";
 // A part header longer than this is taken for a broken body.
@@ -116,14 +116,18 @@ class Reader {
     try {
       for (;;) {
         SeekBoundary();
-        size_t after = request_.boundary.size();
-        if (window_.Hold(after + 2) &&
-            window_.View().substr(after, 2) == "--") {
+        cargane::DelimiterTail tail = TailAt(0);
+        if (tail.kind == cargane::DelimiterKind::kClosing) {
           if (code_ == kBodyFailed) code_ = kUploadDone;
           return code_;
         }
-        size_t header_end = FindHeaderEnd(after + 2);
-        BeginPart(window_.View().substr(after + 2, header_end - after - 2));
+        if (tail.kind != cargane::DelimiterKind::kPart) {
+          ThrowBroken("A part header has no end.");
+        }
+        size_t header_start = request_.boundary.size() + tail.length;
+        size_t header_end = FindHeaderEnd(header_start);
+        BeginPart(
+            window_.View().substr(header_start, header_end - header_start));
         window_.Consume(header_end);
         if (!ReadContent()) {
           // The body ended inside the part: it is not kept.
@@ -144,14 +148,35 @@ class Reader {
                         : static_cast<size_t>(found - text.data());
   }
 
-  // Leaves the window starting with the next boundary; what comes before
-  // it is passed over. The boundary text counts only at a line start.
+  // What follows the boundary text at `found` in the window, read further
+  // while it is undecided; undecided only when the body ends first.
+  cargane::DelimiterTail TailAt(size_t found) {
+    for (;;) {
+      std::string_view view = window_.View();
+      cargane::DelimiterTail tail = cargane::ReadDelimiterTail(
+          view.substr(found + request_.boundary.size()));
+      if (tail.kind != cargane::DelimiterKind::kUndecided || !window_.Fill()) {
+        return tail;
+      }
+    }
+  }
+
+  // Whether the boundary text at `found` is a delimiter: at a line start,
+  // followed by "--" or by optional blanks and CR LF (or by the body's
+  // end).
+  bool IsDelimiter(size_t found) {
+    return window_.StartsLine(found) &&
+           TailAt(found).kind != cargane::DelimiterKind::kContent;
+  }
+
+  // Leaves the window starting with the next delimiter; what comes before
+  // it is passed over.
   void SeekBoundary() {
     size_t keep = request_.boundary.size() - 1;
     for (size_t from = 0;;) {
       std::string_view view = window_.View();
       size_t found = Find(view, from);
-      if (found != std::string_view::npos && !window_.StartsLine(found)) {
+      if (found != std::string_view::npos && !IsDelimiter(found)) {
         from = found + 1;
         continue;
       }
@@ -183,16 +208,18 @@ class Reader {
   }
 
   void BeginPart(std::string_view header) {
-    bool file_input = header.find(kFileNameParameter) != std::string::npos;
-    if (file_input) {
+    // One reading of the parameter, without regard to case, both counts the
+    // file input and gives its name.
+    std::optional<std::string> file_name =
+        cargane::FindHeaderParam(header, "filename");
+    if (file_name) {
       if (file_part_counter_ == std::numeric_limits<int16_t>::max()) {
         throw StandardFailure(kOverflow);
       }
       ++file_part_counter_;
     }
-    std::string file_name = cargane::GetHeaderParam(header, "filename");
-    if (!file_name.empty()) {
-      BeginFilePart(cargane::ExtractFileName(file_name));
+    if (file_name && !file_name->empty()) {
+      BeginFilePart(cargane::ExtractFileName(*file_name));
       return;
     }
     std::string field_name = cargane::GetHeaderParam(header, "name");
@@ -225,6 +252,12 @@ class Reader {
     output_file_ = std::make_unique<PendingFile>(
         directory, temporary_base_ + "." + std::to_string(++temporary_count_),
         directory + stored_name_, kTemporaryPrefix);
+    file_written_ = 0;
+    // The file it replaces gives its bytes back.
+    file_allowance_ =
+        state_.remaining_quota
+            ? *state_.remaining_quota + output_file_->ReplacedBytes()
+            : std::numeric_limits<int64_t>::max();
   }
 
   // Streams the part's content up to the next boundary, which then starts
@@ -236,13 +269,13 @@ class Reader {
     for (size_t from = 0;;) {
       std::string_view view = window_.View();
       size_t found = Find(view, from);
-      // The boundary text counts only right after CR LF; anywhere else it
-      // is content.
-      if (found != std::string_view::npos && !window_.StartsLine(found)) {
+      // Boundary text that is no delimiter is content.
+      if (found != std::string_view::npos && !IsDelimiter(found)) {
         from = found + 1;
         continue;
       }
       if (found != std::string_view::npos) {
+        view = window_.View();
         // The line break before the boundary is dropped; a content shorter
         // than it breaks the part structure.
         if (found < 2)
@@ -265,9 +298,20 @@ class Reader {
 
   void TakeContent(std::string_view content) {
     if (output_file_) {
+      auto size = static_cast<int64_t>(content.size());
+      // A file is refused by the quota as soon as it would pass it, before
+      // the bytes are written; the rest of its content is passed over.
+      if (size > file_allowance_ - file_written_) {
+        output_file_.reset();
+        code_ = kQuotaExceeded;
+        return;
+      }
       output_file_->Write(content);
+      file_written_ += size;
     } else if (pending_item_) {
-      pending_item_->Value.append(content);
+      std::string& value = pending_item_->Value;
+      size_t room = request_.longest_field_value - value.size();
+      value.append(content.substr(0, std::min(room, content.size())));
     }
   }
 
@@ -315,6 +359,9 @@ class Reader {
   int16_t code_ = kBodyFailed;
   int16_t file_part_counter_ = 0;
   std::unique_ptr<PendingFile> output_file_;
+  // Bytes written to the open file, and the most it may take.
+  int64_t file_written_ = 0;
+  int64_t file_allowance_ = 0;
   std::string stored_name_;
   std::optional<clsFormItem> pending_item_;
   std::string temporary_base_;

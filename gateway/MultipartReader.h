@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ struct UploadRequest {
   int64_t content_length = 0;
   std::string query_string;
   std::vector<std::string> allowed_extensions;
+  // A text field's value is kept up to this many bytes; the rest is passed
+  // over.
+  size_t longest_field_value = std::numeric_limits<size_t>::max();
 };
 
 // What an upload leaves behind; ReadMultipartInput appends to it.

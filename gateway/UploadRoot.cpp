@@ -81,10 +81,24 @@ bool ExistingPartInside(const std::string& real_root, const Levels& levels) {
   return real && IsInside(*real, real_root);
 }
 
+// Removes the directories that were created, deepest first.
+void RemoveCreated(const std::vector<std::string>& created) {
+  for (auto level = created.rbegin(); level != created.rend(); ++level) {
+    try {
+      platform::Files().RemoveDirectory(*level);
+    } catch (...) {
+    }
+  }
+}
+
 }  // namespace
 
-std::optional<std::string> ConfinedUploadDirectory(std::string_view root,
-                                                   std::string_view requested) {
+std::string UploadPlace::Path() const {
+  return Joined(real_root, levels, levels.size());
+}
+
+std::optional<UploadPlace> PlanUploadDirectory(std::string_view root,
+                                               std::string_view requested) {
   if (root.empty() || root.front() != '/') return std::nullopt;
   auto real_root = platform::RealPath(root);
   if (!real_root) return std::nullopt;
@@ -94,13 +108,69 @@ std::optional<std::string> ConfinedUploadDirectory(std::string_view root,
   }
   if (wanted.empty()) return std::nullopt;
   auto levels = LevelsBelowRoot(root, *real_root, wanted);
-  if (!levels || !ExistingPartInside(*real_root, *levels)) return std::nullopt;
-  std::string directory = Joined(*real_root, *levels, levels->size());
-  if (cargane::CreateFullPath(directory).empty()) return std::nullopt;
+  if (!levels || levels->size() > kDeepestUploadDirectory ||
+      !ExistingPartInside(*real_root, *levels)) {
+    return std::nullopt;
+  }
+  return UploadPlace{*real_root, std::move(*levels)};
+}
+
+std::optional<std::string> CreateUploadDirectory(const UploadPlace& place) {
+  std::vector<std::string> created;
+  try {
+    for (size_t count = 1; count <= place.levels.size(); ++count) {
+      std::string level = Joined(place.real_root, place.levels, count);
+      if (platform::PathEntryExists(level)) continue;
+      platform::Files().CreateDirectory(level);
+      created.push_back(std::move(level));
+    }
+  } catch (...) {
+    RemoveCreated(created);
+    return std::nullopt;
+  }
   // Checked again once it exists, in case a level changed meanwhile.
-  auto real = platform::RealPath(directory);
-  if (!real || !IsInside(*real, *real_root)) return std::nullopt;
+  auto real = platform::RealPath(place.Path());
+  if (!real || !IsInside(*real, place.real_root)) return std::nullopt;
   return cargane::AddBackslash(*real);
+}
+
+std::optional<std::string> ConfinedUploadDirectory(std::string_view root,
+                                                   std::string_view requested) {
+  auto place = PlanUploadDirectory(root, requested);
+  if (!place) return std::nullopt;
+  return CreateUploadDirectory(*place);
+}
+
+int64_t TreeBytes(const std::string& root) {
+  int64_t total = 0;
+  std::vector<std::string> pending{root};
+  while (!pending.empty()) {
+    std::string directory = std::move(pending.back());
+    pending.pop_back();
+    std::vector<platform::DirectoryHandle::Entry> entries;
+    try {
+      entries = platform::Files().OpenDirectory(directory)->Entries();
+    } catch (...) {
+      if (directory == root) throw;
+      continue;
+    }
+    for (const auto& entry : entries) {
+      std::string path = directory + "/" + entry.name;
+      if (entry.directory) {
+        pending.push_back(std::move(path));
+        continue;
+      }
+      try {
+        auto info = platform::Files().Stat(path);
+        if (info &&
+            !(info->attributes & (platform::kDirectory | platform::kSystem))) {
+          total += static_cast<int64_t>(info->size);
+        }
+      } catch (...) {
+      }
+    }
+  }
+  return total;
 }
 
 }  // namespace corvane::wharfpost

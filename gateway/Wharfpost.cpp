@@ -33,15 +33,17 @@ bool HoldsControlCharacter(std::string_view text) {
   return false;
 }
 
+// The page is the one line that names the .ini file; what it must hold goes
+// to the server's error log.
 void WriteConfigurationFailure(const std::string& ini_path) {
+  LogNote("reading " + ini_path +
+          " failed: section [Wharfpost] must be readable, name CookieName "
+          "and CookieValue when CookieRequired is yes, give DiskQuota (when "
+          "present) as a positive number of bytes, and set UploadRoot to an "
+          "absolute directory: without UploadRoot every upload is refused "
+          "with ErrorCode=-5.");
   WriteStdoutLine(kTextPageHeader);
   WriteStdoutLine("Read " + LowerCase(ini_path) + " failed.");
-  WriteStdoutLine(
-      "Section [Wharfpost] must be readable, name CookieName and CookieValue "
-      "when CookieRequired is yes, give DiskQuota (when present) as a "
-      "positive number of bytes, and set UploadRoot to an absolute "
-      "directory: without UploadRoot every upload is refused with "
-      "ErrorCode=-5.");
 }
 
 void WriteUnexpectedFailure(const Failure& failure) {
@@ -50,46 +52,50 @@ void WriteUnexpectedFailure(const Failure& failure) {
                   " " + std::to_string(failure.number));
 }
 
-// The quota in force: the cookie's, capped by DiskQuota; nullopt when
-// neither sets one.
-std::optional<double> QuotaInForce(const Settings& settings) {
-  std::optional<double> quota;
+// The quota of the cookie UserDiskQuota; nullopt unless it is above 0.
+std::optional<double> CookieQuota() {
   double requested = LeadingNumber(GetCookieValue("UserDiskQuota"));
-  if (requested > 0) quota = requested;
+  if (requested > 0) return requested;
+  return std::nullopt;
+}
+
+// Bytes that may still be written: the cookie UserDiskQuota counts the
+// upload directory, rounded to the nearest whole byte (halves to even);
+// DiskQuota counts everything under UploadRoot. The smaller when both are
+// set; nullopt when neither is. Throws Failure 6 beyond 64 bits.
+std::optional<int64_t> RemainingQuota(const Settings& settings,
+                                      const UploadPlace& place) {
+  std::optional<int64_t> remaining;
+  if (auto requested = CookieQuota()) {
+    auto used =
+        static_cast<double>(cargane::DirectoryBytes(place.Path()).value_or(0));
+    double left = std::nearbyint(*requested - used);
+    if (!(left > -9.2e18 && left < 9.2e18)) throw StandardFailure(kOverflow);
+    remaining = static_cast<int64_t>(left);
+  }
   if (settings.disk_quota) {
-    auto cap = static_cast<double>(*settings.disk_quota);
-    quota = quota ? std::min(*quota, cap) : cap;
+    int64_t left = *settings.disk_quota - TreeBytes(place.real_root);
+    remaining = remaining ? std::min(*remaining, left) : left;
   }
-  return quota;
+  return remaining;
 }
 
-// Bytes that may still be written into `directory`, rounded to the nearest
-// whole byte (halves to even); throws Failure 6 beyond 64 bits.
-int64_t RemainingQuota(double quota, const std::string& directory) {
-  auto used =
-      static_cast<double>(cargane::DirectoryBytes(directory).value_or(0));
-  double remaining = std::nearbyint(quota - used);
-  if (!(remaining > -9.2e18 && remaining < 9.2e18)) {
-    throw StandardFailure(kOverflow);
-  }
-  return static_cast<int64_t>(remaining);
-}
-
-// The upload directory that the request's cookie names, kept inside
-// UploadRoot; nullopt (with a note for the log) when it is refused.
-std::optional<std::string> UploadDirectory(const Settings& settings,
+// Where the upload directory that the request's cookie names goes, kept
+// inside UploadRoot; nullopt (with a note for the log) when it is refused.
+std::optional<UploadPlace> UploadDirectory(const Settings& settings,
                                            const std::string& requested) {
   if (settings.upload_root.empty()) {
     LogNote("UploadRoot is not set in the .ini file; every upload is refused.");
     return std::nullopt;
   }
-  auto directory = ConfinedUploadDirectory(settings.upload_root, requested);
-  if (!directory) {
+  auto place = PlanUploadDirectory(settings.upload_root, requested);
+  if (!place) {
     LogNote("refused the upload directory \"" + requested +
             "\": it lies outside UploadRoot " + settings.upload_root +
-            ", or cannot be created there.");
+            " or more than " + std::to_string(kDeepestUploadDirectory) +
+            " levels below it.");
   }
-  return directory;
+  return place;
 }
 
 size_t ReadBodyFromStandardInput(char* buffer, size_t count) {
@@ -106,15 +112,26 @@ std::optional<int16_t> Upload(const Settings& settings, UploadState& state,
   }
   std::string requested = TrimBlanks(GetCookieValue("WharfpostToWhere"));
   if (requested.empty()) return kNoUploadDirectory;
-  auto confined = UploadDirectory(settings, requested);
-  if (!confined) return kDirectoryRefused;
-  directory = *confined;
-  if (auto quota = QuotaInForce(settings)) {
-    state.remaining_quota = RemainingQuota(*quota, directory);
-    if (*state.remaining_quota < 1) return kQuotaExceeded;
+  auto place = UploadDirectory(settings, requested);
+  if (!place) return kDirectoryRefused;
+  // Under a quota one request at a time writes below the root, so that
+  // what one measures is not spent by another meanwhile.
+  std::optional<platform::FileLock> root_lock;
+  if (settings.disk_quota || CookieQuota()) {
+    root_lock.emplace(place->real_root, platform::FileLock::OnDirectory{});
   }
-  double content_length = LeadingNumber(GetEnvValue("CONTENT_LENGTH"));
-  if (!(content_length > 0)) return std::nullopt;
+  state.remaining_quota = RemainingQuota(settings, *place);
+  if (state.remaining_quota && *state.remaining_quota < 1) {
+    return kQuotaExceeded;
+  }
+  std::string length_text = GetEnvValue("CONTENT_LENGTH");
+  auto content_length = platform::ParseContentLength(length_text);
+  if (!content_length) {
+    LogNote("the request's CONTENT_LENGTH \"" + length_text +
+            "\" is not a number of bytes.");
+    return kBodyFailed;
+  }
+  if (*content_length == 0) return std::nullopt;
   std::string content_type = GetEnvValue("CONTENT_TYPE");
   // The boundary is a token or a quoted string, as Cargane reads it.
   std::string boundary = cargane::GetHeaderParam(content_type, "boundary");
@@ -122,14 +139,23 @@ std::optional<int16_t> Upload(const Settings& settings, UploadState& state,
     LogNote("the request's content type names no boundary.");
     return kBodyFailed;
   }
+  // Nothing is created before the checks above have passed.
+  auto created = CreateUploadDirectory(*place);
+  if (!created) {
+    LogNote("the upload directory \"" + requested +
+            "\" cannot be created under UploadRoot " + settings.upload_root +
+            ".");
+    return kDirectoryRefused;
+  }
+  directory = *created;
   UploadRequest request;
   request.boundary = "--" + boundary;
   request.upload_directory = directory;
-  request.content_length = content_length < 9.2e18
-                               ? static_cast<int64_t>(content_length)
-                               : std::numeric_limits<int64_t>::max();
+  request.content_length = *content_length;
   request.query_string = GetEnvValue("QUERY_STRING");
   request.allowed_extensions = settings.allowed_extensions;
+  // A longer value could never fit the answer; it is not held either.
+  request.longest_field_value = kLongestAddress + 1;
   int16_t code = ReadMultipartInput(request, ReadBodyFromStandardInput, state);
   if (!state.failure.empty()) LogNote("reading the body: " + state.failure);
   return code;
@@ -147,6 +173,9 @@ void RemoveStoredFiles(const std::string& directory, const UploadState& state) {
 }  // namespace
 
 int RunWharfpost() {
+  // A web server that stops reading the answer makes the write fail, which
+  // takes the failure path below: the stored files are removed.
+  platform::IgnoreBrokenPipe();
   std::string ini_path = IniFilePath();
   UploadState state;
   std::string directory;
@@ -163,6 +192,8 @@ int RunWharfpost() {
     WriteStdoutLine("");
   } catch (...) {
     Failure failure = CurrentFailure("Wharfpost");
+    LogNote("the run failed, every stored file is removed: " +
+            failure.description + " (" + std::to_string(failure.number) + ")");
     RemoveStoredFiles(directory, state);
     try {
       WriteUnexpectedFailure(failure);
@@ -174,9 +205,18 @@ int RunWharfpost() {
 
 std::string ResultPage(std::string_view referrer) {
   if (HoldsControlCharacter(referrer)) referrer = {};
-  size_t slash = referrer.rfind('/');
-  std::string page(slash == std::string_view::npos ? std::string_view()
-                                                   : referrer.substr(0, slash));
+  size_t cut = referrer.rfind('/');
+  // The cut never falls inside "scheme://host": an address without a path
+  // keeps its host.
+  size_t scheme_end = referrer.find("://");
+  if (scheme_end != std::string_view::npos &&
+      referrer.find_first_of("/?#") == scheme_end + 1) {
+    size_t host_end = referrer.find_first_of("/?#", scheme_end + 3);
+    if (host_end == std::string_view::npos) host_end = referrer.size();
+    if (cut == std::string_view::npos || cut < host_end) cut = host_end;
+  }
+  std::string page(cut == std::string_view::npos ? std::string_view()
+                                                 : referrer.substr(0, cut));
   page += '/';
   page += kResultPageName;
   return page;
@@ -197,7 +237,12 @@ std::string RedirectAddress(std::string_view result_page, int16_t code,
     address += "&fl" + number + "=" + std::to_string(file.FileLen);
   }
   for (const auto& item : state.form_items) {
-    address += "&" + UrlEncode(item.Name) + "=" + UrlEncode(item.Value);
+    std::string field =
+        "&" + UrlEncode(item.Name) + "=" + UrlEncode(item.Value);
+    // The fields that would pass the bound are left out, from the first
+    // one that does not fit.
+    if (address.size() + field.size() > kLongestAddress) break;
+    address += field;
   }
   return address;
 }

@@ -21,9 +21,14 @@ int RunWharfpost();
 // character (which would add lines to the answer) gives "/Wharfposted.asp".
 std::string ResultPage(std::string_view referrer);
 
+// The longest redirect address that form fields are added to: a field that
+// would make the address longer, and every field after it, is left out (the
+// file entries are always there). Web servers refuse longer header lines.
+inline constexpr size_t kLongestAddress = 8000;
+
 // The redirect address: the result page, ErrorCode, filenum, Du while a
 // quota is in force, then fnN and flN of each stored file and each form
-// field, all URL-encoded.
+// field, all URL-encoded, the fields within kLongestAddress.
 std::string RedirectAddress(std::string_view result_page, int16_t code,
                             const UploadState& state);
 

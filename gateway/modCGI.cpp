@@ -3,8 +3,10 @@
 
 #include <ini.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "frame/Text.h"
 #include "platform/Failure.h"
@@ -20,6 +22,8 @@ constexpr std::string_view kSection = "Wharfpost";
 // Values of the original keys keep at most this many characters.
 constexpr size_t kLongestIniValue = 127;
 constexpr size_t kLongestEnvValue = 16383;
+// A settings file is a few lines; a longer one is refused.
+constexpr uint64_t kLongestIniFile = 1 << 20;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -28,9 +32,52 @@ size_t SkipDigits(std::string_view text, size_t at) {
   return at;
 }
 
+// The .ini file's text, handed to inih line by line. inih finds sections,
+// comments and key names; the value is read here from the line inih is
+// looking at, as a private-profile read gives it: all of the line after "="
+// (inih would cut it at " ;" and keep its quotes).
+struct ProfileLines {
+  std::string_view text;
+  size_t next = 0;
+  // The line inih was handed last, without its line break.
+  std::string_view line;
+};
+
+char* NextLine(char* buffer, int size, void* stream) {
+  auto& lines = *static_cast<ProfileLines*>(stream);
+  if (lines.next >= lines.text.size() || size < 3) return nullptr;
+  size_t end = lines.text.find('\n', lines.next);
+  if (end == std::string_view::npos) end = lines.text.size();
+  std::string_view line = lines.text.substr(lines.next, end - lines.next);
+  lines.next = end + 1;
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  // Leading blanks never make a line continue the key before it, as they
+  // would for inih.
+  line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+  lines.line = line;
+  // A line longer than inih's buffer is handed over cut: the rest must not
+  // read as a line of its own.
+  size_t count = std::min(line.size(), static_cast<size_t>(size) - 2);
+  std::memcpy(buffer, line.data(), count);
+  buffer[count] = '\n';
+  buffer[count + 1] = '\0';
+  return buffer;
+}
+
+// A value as a private-profile read gives it: trimmed, and without the
+// double quotes around it.
+std::string ProfileValue(std::string_view text) {
+  text = TrimOf(text, " \t");
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+    text = text.substr(1, text.size() - 2);
+  }
+  return std::string(text);
+}
+
 // Every key of section [Wharfpost] as the file gives it first; names are
 // compared without regard to case.
 struct IniValues {
+  const ProfileLines* lines = nullptr;
   std::vector<std::pair<std::string, std::string>> entries;
 
   std::optional<std::string> Find(std::string_view key) const {
@@ -47,10 +94,17 @@ struct IniValues {
 };
 
 int CollectValue(void* user, const char* section, const char* name,
-                 const char* value) {
+                 const char* /*value*/) {
   auto& values = *static_cast<IniValues*>(user);
+  std::string_view line = values.lines->line;
+  size_t equals = line.find('=');
+  // A key line is "name=value" (inih also reads ":" as "=").
+  if (equals == std::string_view::npos ||
+      TrimOf(line.substr(0, equals), " \t") != name) {
+    return 1;
+  }
   if (EqualsIgnoringCase(section, kSection) && !values.Find(name)) {
-    values.entries.emplace_back(name, value);
+    values.entries.emplace_back(name, ProfileValue(line.substr(equals + 1)));
   }
   return 1;
 }
@@ -82,12 +136,19 @@ std::string IniFilePath() {
 
 std::optional<Settings> ReadIniSettings(const std::string& ini_path) {
   if (!platform::FileMatchExists(ini_path)) return std::nullopt;
-  IniValues values;
-  // A line the reader cannot make sense of is passed over, as the keys
-  // around it still count.
-  if (ini_parse(ini_path.c_str(), CollectValue, &values) < 0) {
+  std::string text;
+  try {
+    text = platform::Files().ReadRegularFile(ini_path, kLongestIniFile);
+  } catch (const Failure&) {
     return std::nullopt;
   }
+  ProfileLines lines;
+  lines.text = text;
+  IniValues values;
+  values.lines = &lines;
+  // A line the reader cannot make sense of is passed over, as the keys
+  // around it still count.
+  ini_parse_stream(NextLine, &lines, CollectValue, &values);
   Settings settings;
   settings.cookie_name = values.Get("CookieName", "");
   settings.cookie_value = values.Get("CookieValue", "");

@@ -601,6 +601,13 @@ void ReplaceThroughTemporary(std::string_view path, Fill fill) {
   std::string temporary;
   try {
     temporary = Files().TemporaryName(DirectoryPart(path), "." + name + ".");
+  } catch (Failure& failure) {
+    // The failure names a candidate name the caller never heard of.
+    failure.description =
+        StandardFailure(failure.number).description + ": " + PathText(path);
+    throw;
+  }
+  try {
     fill(temporary);
     PutInPlace(temporary, path);
   } catch (Failure& failure) {

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/Failure.h"
@@ -18,6 +20,25 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+std::optional<int64_t> ParseContentLength(std::string_view text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return 0;
+  size_t last = text.find_last_not_of(" \t");
+  std::string_view digits = text.substr(first, last - first + 1);
+  int64_t length = 0;
+  auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), length);
+  if (error != std::errc() || end != digits.data() + digits.size() ||
+      digits.front() == '-') {
+    return std::nullopt;
+  }
+  return length;
+}
+
+std::optional<int64_t> ContentLength() {
+  return ParseContentLength(EnvironmentVariable("CONTENT_LENGTH").value_or(""));
 }
 
 std::string ReadStandardInput(size_t count) {
@@ -57,6 +78,17 @@ void WriteStandardOutput(std::string_view data) {
   }
 }
 
+void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+namespace {
+
+void LockExclusively(int fd) {
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
 std::string MakePrivateDirectory(std::string_view prefix) {
   std::string folder = EnvironmentVariable("TMPDIR").value_or("");
   if (folder.empty()) folder = "/tmp";
@@ -72,8 +104,13 @@ FileLock::FileLock(const std::string& path)
     : fd_(::open(SystemPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
                  0666)) {
   if (fd_ < 0) throw FailureFromErrno(errno, path);
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  LockExclusively(fd_);
+}
+
+FileLock::FileLock(const std::string& directory, OnDirectory)
+    : fd_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  if (fd_ < 0) throw FailureFromErrno(errno, directory);
+  LockExclusively(fd_);
 }
 
 FileLock::~FileLock() { ::close(fd_); }

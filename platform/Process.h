@@ -3,6 +3,7 @@
 // environment variables, standard input and standard output.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,15 @@ namespace corvane::platform {
 
 // An environment variable's value; nullopt when it is not set.
 std::optional<std::string> EnvironmentVariable(const std::string& name);
+
+// The request body's length that a CONTENT_LENGTH text gives: decimal
+// digits, blanks around them allowed; 0 for an empty text. nullopt when the
+// text is anything else (a sign, other characters, beyond 63 bits): the
+// request is malformed.
+std::optional<int64_t> ParseContentLength(std::string_view text);
+
+// ParseContentLength of the variable CONTENT_LENGTH (0 when it is unset).
+std::optional<int64_t> ContentLength();
 
 // Reads up to `count` bytes of standard input (fewer at its end); throws
 // Failure on a read error.
@@ -21,6 +31,10 @@ std::string ReadStandardInput(size_t count);
 
 // Writes all of `data` to standard output; throws Failure on a write error.
 void WriteStandardOutput(std::string_view data);
+
+// Makes a write to a pipe or socket whose reader has gone fail with EPIPE
+// (a Failure of the write) instead of ending the process. Cannot fail.
+void IgnoreBrokenPipe();
 
 // Makes a new directory that only this user may enter, named `prefix`
 // and six random characters, in $TMPDIR (or /tmp); returns its path.
@@ -36,6 +50,11 @@ namespace corvane::platform {
 class FileLock {
  public:
   explicit FileLock(const std::string& path);
+  // The lock on an existing directory itself (nothing is created), which
+  // every process writing under that directory takes. Throws Failure when
+  // the directory cannot be opened.
+  struct OnDirectory {};
+  FileLock(const std::string& directory, OnDirectory);
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;

@@ -5,6 +5,7 @@ whole."""
 
 import os
 import subprocess
+import threading
 import unittest
 
 from support.wharfpost import BOUNDARY, Installation, multipart
@@ -81,14 +82,15 @@ class AnswerTest(GatewayTest):
         self.assertEqual(out.stdout, b"")
 
     def test_configuration_failure_page(self):
+        # The page is the one line; what the file must hold goes to the
+        # server's error log.
         os.remove(os.path.join(self.site.cgi, "wharfpost.ini"))
-        out = self.site.run(multipart([("a", "1")]), self.cookies()).stdout
-        lines = out.split(b"\r\n")
-        self.assertEqual(lines[:3], [
+        out = self.site.run(multipart([("a", "1")]), self.cookies())
+        self.assertEqual(out.stdout.split(b"\r\n"), [
             b"Content-type: text/html", b"",
             b"Read " + os.path.join(self.site.cgi, "wharfpost.ini").lower().encode()
-            + b" failed."])
-        self.assertIn(b"UploadRoot", lines[3])
+            + b" failed.", b""])
+        self.assertIn(b"UploadRoot", out.stderr)
 
 
 class StoredFileTest(GatewayTest):
@@ -106,7 +108,10 @@ class StoredFileTest(GatewayTest):
 
     def test_directory_too_long_for_a_file_is_answered(self):
         # Every level can be made, but no file name fits below the last.
-        directory = "/".join(["d" * 200] * 20)
+        length = 4090 - len(self.site.root) - 1
+        levels = ["d" * 200] * (length // 201)
+        levels.append("e" * (length - 201 * len(levels)))
+        directory = "/".join(levels)
         out = self.site.run(multipart([("f", "a.txt", b"x")]),
                             self.cookies(directory), timeout=20)
         self.assertTrue(out.stdout.startswith(
@@ -230,6 +235,92 @@ class DamagedInputTest(GatewayTest):
         self.assertEqual(out.stdout,
                          b"Location: /Wharfposted.asp?ErrorCode=1&filenum=0&a=1\r\n\r\n")
 
+
+
+class ProbeFaultTest(GatewayTest):
+    """Faults that a hostile probe found; each case failed before its mend."""
+
+    def test_answer_nobody_reads_removes_the_stored_files(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            out = self.site.run(multipart([("f", "a.txt", b"x")]),
+                                self.cookies(), stdout=write_end)
+        finally:
+            os.close(write_end)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(self.site.names("up"), [])
+        self.assertIn(b"removed", out.stderr)
+
+    def test_malformed_content_length_is_a_malformed_body(self):
+        for length in ("abc", "-5", "12x"):
+            with self.subTest(length=length):
+                self.assertEqual(
+                    self.site.location(multipart([("f", "a.txt", b"x")]),
+                                       self.cookies(), content_length=length),
+                    PAGE + "?ErrorCode=-7&filenum=0")
+                self.assertEqual(self.site.names(), [])
+
+    def test_deep_directory_is_refused_and_nothing_is_created(self):
+        self.assertEqual(
+            self.site.location(multipart([("f", "a.txt", b"x")]),
+                               self.cookies("d/" * 40)),
+            PAGE + "?ErrorCode=-5&filenum=0")
+        self.assertEqual(self.site.names(), [])
+
+    def test_result_page_of_a_referrer_without_a_path(self):
+        out = self.site.run(multipart([("a", "1")]), self.cookies(),
+                            referrer="http://127.0.0.1:8080")
+        self.assertEqual(out.stdout, b"Location: http://127.0.0.1:8080/"
+                         b"Wharfposted.asp?ErrorCode=1&filenum=0&a=1\r\n\r\n")
+
+
+class RootQuotaTest(GatewayTest):
+    ini = "DiskQuota=1000\n"
+
+    def test_quota_counts_every_directory_under_the_root(self):
+        body = multipart([("f", "a.bin", b"x" * 900)])
+        codes = [self.site.location(body, self.cookies(directory))
+                 for directory in ("a", "b/c", "d")]
+        self.assertEqual(codes, [
+            PAGE + "?ErrorCode=1&filenum=1&Du=100&fn1=a%2Ebin&fl1=900",
+            PAGE + "?ErrorCode=-4&filenum=0&Du=100",
+            PAGE + "?ErrorCode=-4&filenum=0&Du=100"])
+        stored = [name for _, _, names in os.walk(self.site.root) for name in names]
+        self.assertEqual(stored, ["a.bin"])
+
+    def test_refused_upload_creates_no_directory(self):
+        with open(os.path.join(self.site.root, "held"), "wb") as f:
+            f.write(b"h" * 1000)
+        self.assertEqual(
+            self.site.location(multipart([("f", "a.txt", b"x")]),
+                               self.cookies("new/dir")),
+            PAGE + "?ErrorCode=-4&filenum=0&Du=0")
+        self.assertEqual(self.site.names(), ["held"])
+
+
+class ConcurrentQuotaTest(GatewayTest):
+    ini = "DiskQuota=1000000\n"
+
+    def test_concurrent_uploads_stay_under_the_quota(self):
+        body = multipart([("f", "a.bin", pattern(600000))])
+        answers = [None] * 3
+
+        def upload(n):
+            answers[n] = self.site.location(body, self.cookies(f"u{n}"),
+                                            timeout=60)
+
+        threads = [threading.Thread(target=upload, args=(n,)) for n in range(3)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        codes = sorted(answer.split("&")[0].split("=")[1] for answer in answers)
+        self.assertEqual(codes, ["-4", "-4", "1"], answers)
+        stored = sum(os.path.getsize(os.path.join(top, name))
+                     for top, _, names in os.walk(self.site.root)
+                     for name in names)
+        self.assertEqual(stored, 600000)
 
 if __name__ == "__main__":
     unittest.main()

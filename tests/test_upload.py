@@ -200,5 +200,18 @@ class UploadCommandBodyLimit(unittest.TestCase):
         self.assertLess(self.peak_memory(2 ** 30) - honest, 32 * 1024 * 1024)
 
 
+    def test_malformed_length_is_a_bad_request(self):
+        for claimed in ("abc", "-5", "60x", "0x3c"):
+            with self.subTest(claimed=claimed):
+                code, answer = self.run_upload(claimed)
+                self.assertEqual(code, 0)
+                header, _, text = answer.partition(b"\r\n\r\n")
+                self.assertIn(b"Status: 400", header)
+                result = json.loads(text)
+                self.assertEqual(result["code"], -7)
+                self.assertIn(f'CONTENT_LENGTH "{claimed}"',
+                              result["error"]["description"])
+                self.assertEqual(result["form"], [])
+
 if __name__ == "__main__":
     unittest.main()

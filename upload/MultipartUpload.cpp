@@ -53,13 +53,14 @@ int16_t MultipartUpload::Run() {
     size_t delimiter = FindDelimiter(position);
     if (delimiter == std::string::npos) ThrowSeekingBoundaryFailed();
     size_t after = delimiter + search_.delimiter().size();
-    if (body.substr(after, 2) == "--") {
+    DelimiterTail tail = ReadDelimiterTail(body.substr(after));
+    if (tail.kind == DelimiterKind::kClosing) {
       if (code_ == kUploadFailed) code_ = kUploadDone;
       return code_;
     }
-    // The line break after the delimiter is skipped unchecked.
-    size_t header_start = after + 2;
-    if (header_start > body.size()) return code_;
+    // A body that ends right after the delimiter has no further part.
+    if (tail.kind != DelimiterKind::kPart) return code_;
+    size_t header_start = after + tail.length;
     size_t header_end = body.find(kHeaderEnd, header_start);
     if (header_end == std::string_view::npos) return code_;
     header_end += kHeaderEnd.size();

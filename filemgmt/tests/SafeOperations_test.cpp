@@ -299,7 +299,11 @@ TEST_F(SafeOperationsTest, FailuresNameTheFileTheCallerGave) {
   EXPECT_EQ(vantry.WriteFile(tree / "nodir/x.txt", "text"), -1);
   EXPECT_EQ(vantry.GetLastErrDescription(),
             "File not found: " + (tree / "nodir/x.txt"));
-  EXPECT_EQ(tree.Names(), (std::set<std::string>{}));
+  tree.Put("file", "x");
+  EXPECT_EQ(vantry.WriteFile(tree / "file/x.txt", "text"), -1);
+  EXPECT_EQ(vantry.GetLastErrDescription(),
+            "Path not found: " + (tree / "file/x.txt"));
+  EXPECT_EQ(tree.Names(), (std::set<std::string>{"file"}));
 }
 
 // Swaps the file `swapped` in the source directory for a link once the

@@ -43,15 +43,17 @@ class ScratchDirectory {
 using StoredFiles = std::map<std::string, int64_t>;
 
 // Aborts unless the scratch directory holds only `up`, every stored file
-// is there under a safe name and with its length, and no file named like a
-// temporary (`temporary_prefix`) stayed behind; then empties `up`.
+// is in its folder `sub` under a safe name and with its length, and no file
+// named like a temporary (`temporary_prefix`) stayed behind; then empties
+// `up`.
 inline void CheckAndClearUploads(const ScratchDirectory& scratch,
                                  const StoredFiles& stored,
-                                 std::string_view temporary_prefix) {
+                                 std::string_view temporary_prefix,
+                                 std::string_view sub = {}) {
   for (const auto& entry : fs::directory_iterator(scratch.path())) {
     Check(entry.path().filename() == "up");
   }
-  const fs::path directory = scratch.uploads();
+  const fs::path directory = scratch.uploads() / sub;
   for (const auto& [name, length] : stored) {
     Check(corvane::cargane::IsSafeStoredName(name));
     fs::path file = directory / name;
@@ -66,7 +68,7 @@ inline void CheckAndClearUploads(const ScratchDirectory& scratch,
       Check(!name.starts_with(temporary_prefix) || stored.count(name) > 0);
     }
   }
-  fs::remove_all(directory);
+  fs::remove_all(scratch.uploads());
 }
 
 }  // namespace fuzz_support

@@ -337,5 +337,71 @@ TEST(ReadMultipartInput, WriteFailuresDiscardThePart) {
   }
 }
 
+// Faults found by a hostile probe: each case failed before its mend.
+TEST(ReadMultipartInput, UpperCaseFileNameCountsForServerName) {
+  TestDirectory dir;
+  std::string body = std::string(kBoundary) +
+                     "\r\nContent-Disposition: form-data; NAME=\"f\"; "
+                     "FILENAME=\"a.txt\"\r\n\r\nx\r\n" +
+                     Closing();
+  Outcome run = Read(dir, body, kReadSize, "ServerName1=new.txt");
+  EXPECT_EQ(run.code, kUploadDone);
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"new.txt"});
+}
+
+TEST(ReadMultipartInput, BoundaryTextWithMoreOnItsLineIsContent) {
+  // Only "--" or blanks and CR LF may follow a delimiter; transport
+  // padding is allowed.
+  std::string content = "line\r\n--AaB03xabc\r\n--AaB03x-x\r\nend";
+  std::string body = FilePart("f", "a.bin", content);
+  body.insert(kBoundary.size(), " \t ");
+  body += std::string(kBoundary) + "  \r\n" +
+          "Content-Disposition: form-data; name=\"t\"\r\n\r\nv\r\n" + Closing();
+  for (size_t piece : PieceSizes(body.size())) {
+    SCOPED_TRACE(piece);
+    TestDirectory dir;
+    dir.Put("a.bin", "old");
+    Outcome run = Read(dir, body, piece);
+    EXPECT_EQ(run.code, kUploadDone);
+    EXPECT_EQ(dir.Read("a.bin"), content);
+    ASSERT_EQ(run.state.form_items.size(), 1u);
+    EXPECT_EQ(run.state.form_items[0].Value, "v");
+  }
+}
+
+TEST(ReadMultipartInput, QuotaRefusesWhileTheFileIsWritten) {
+  // The disk takes 2,000 bytes: a file checked only once written whole
+  // would fill it (-7) instead of being refused by the quota.
+  TestDirectory dir;
+  dir.Put("a.bin", "old");
+  FillingDisk disk(platform::Files(), 2000);
+  platform::ScopedFileSystem scoped(disk);
+  Outcome run = Read(dir,
+                     FilePart("f", "a.bin", Bytes(50000)) +
+                         TextPart("after", "read") + Closing(),
+                     4096, {}, int64_t{1000});
+  EXPECT_EQ(run.code, kQuotaExceeded);
+  EXPECT_EQ(run.state.remaining_quota, 1000);
+  EXPECT_EQ(run.state.form_items.size(), 1u);
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"a.bin"});
+  EXPECT_EQ(dir.Read("a.bin"), "old");
+}
+
+TEST(ReadMultipartInput, FieldValueKeptUpToItsBound) {
+  TestDirectory dir;
+  std::string body = TextPart("t", std::string(5000, 'v')) + Closing();
+  UploadRequest request{std::string(kBoundary),
+                        dir.Path(),
+                        static_cast<int64_t>(body.size()),
+                        {},
+                        {"*"},
+                        100};
+  Feed feed{body, 333};
+  UploadState state;
+  EXPECT_EQ(ReadMultipartInput(request, std::ref(feed), state), kUploadDone);
+  ASSERT_EQ(state.form_items.size(), 1u);
+  EXPECT_EQ(state.form_items[0].Value, std::string(100, 'v'));
+}
+
 }  // namespace
 }  // namespace corvane::wharfpost

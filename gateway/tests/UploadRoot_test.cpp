@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "platform/Failure.h"
+#include "platform/FileSystem.h"
 #include "upload/tests/TestDirectory.h"
 
 namespace corvane::wharfpost {
@@ -59,6 +61,60 @@ TEST(ConfinedUploadDirectory, RootMustBeAnAbsoluteExistingDirectory) {
   EXPECT_FALSE(ConfinedUploadDirectory("relative/root", "a"));
   EXPECT_FALSE(ConfinedUploadDirectory(scratch / "missing", "a"));
   EXPECT_FALSE(fs::exists(scratch / "missing"));
+}
+
+std::string Levels(size_t count) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i) path += "d/";
+  return path;
+}
+
+// Refuses to create the directory at a given depth, as a full disk or a
+// name too long does.
+class RefusingDeepLevel : public platform::ForwardingFileSystem {
+ public:
+  RefusingDeepLevel(FileSystem& inner, std::string refused)
+      : ForwardingFileSystem(inner), refused_(std::move(refused)) {}
+  void CreateDirectory(std::string_view path) override {
+    if (path.ends_with(refused_)) throw FailureFromErrno(ENAMETOOLONG);
+    inner_.CreateDirectory(path);
+  }
+
+ private:
+  std::string refused_;
+};
+
+TEST(ConfinedUploadDirectory, CreatesNothingUnlessEveryLevelCanBe) {
+  TestDirectory scratch;
+  std::string root = scratch / "root";
+  fs::create_directories(root);
+  // Too deep: refused before anything is created.
+  EXPECT_TRUE(ConfinedUploadDirectory(root, Levels(kDeepestUploadDirectory)));
+  fs::remove_all(root + "/d");
+  EXPECT_FALSE(
+      ConfinedUploadDirectory(root, Levels(kDeepestUploadDirectory + 1)));
+  EXPECT_TRUE(fs::is_empty(root));
+  // Checking creates nothing.
+  EXPECT_TRUE(PlanUploadDirectory(root, "a/b"));
+  EXPECT_TRUE(fs::is_empty(root));
+  // A level that cannot be created takes the ones made before it back.
+  fs::create_directories(root + "/kept");
+  RefusingDeepLevel refusing(platform::Files(), "/x/y/z");
+  platform::ScopedFileSystem scoped(refusing);
+  EXPECT_FALSE(ConfinedUploadDirectory(root, "kept/x/y/z/w"));
+  EXPECT_TRUE(fs::is_empty(root + "/kept"));
+}
+
+TEST(TreeBytes, CountsEveryLevelWithoutFollowingLinks) {
+  TestDirectory scratch;
+  scratch.Put("root/a", std::string(10, 'a'));
+  scratch.Put("root/one/b", std::string(200, 'b'));
+  scratch.Put("root/one/two/.c", std::string(3000, 'c'));
+  scratch.Put("outside/big", std::string(40000, 'o'));
+  fs::create_symlink(scratch / "outside", scratch / "root/one/out");
+  fs::create_symlink(scratch / "root", scratch / "root/loop");
+  EXPECT_EQ(TreeBytes(scratch / "root"), 3210);
+  EXPECT_THROW(TreeBytes(scratch / "missing"), Failure);
 }
 
 }  // namespace

@@ -16,6 +16,9 @@ TEST(ResultPage, BesideTheReferrerUnlessItCouldAddHeaderLines) {
       {"page.htm", "/Wharfposted.asp"},
       {"http://h/a\r\nSet-Cookie: x=1/p", "/Wharfposted.asp"},
       {"http://h/a\x7f/p", "/Wharfposted.asp"},
+      // An address without a path keeps its host.
+      {"http://host", "http://host/Wharfposted.asp"},
+      {"https://host:8443?x", "https://host:8443/Wharfposted.asp"},
   };
   for (auto [referrer, page] : cases) EXPECT_EQ(ResultPage(referrer), page);
 }
@@ -32,6 +35,25 @@ TEST(RedirectAddress, CodeCountQuotaFilesAndFieldsEncoded) {
   state.form_items.clear();
   EXPECT_EQ(RedirectAddress("/r.asp", -4, state),
             "/r.asp?ErrorCode=-4&filenum=0&Du=-20");
+}
+
+TEST(RedirectAddress, FieldsPastTheBoundAreLeftOutNeverTheFiles) {
+  UploadState state;
+  for (int i = 0; i < 40; ++i) {
+    state.uploaded_files.push_back({std::string(100, 'f'), i});
+  }
+  state.form_items = {
+      {"a", "1"}, {"big", std::string(kLongestAddress, 'x')}, {"b", "2"}};
+  std::string address = RedirectAddress("/r.asp", 1, state);
+  EXPECT_LE(address.size(), kLongestAddress);
+  EXPECT_NE(address.find("&fn40="), std::string::npos);
+  EXPECT_TRUE(address.ends_with("&fl40=39&a=1")) << address;
+
+  // The files stay even when they alone pass the bound.
+  state.uploaded_files.resize(100, {std::string(100, 'f'), 1});
+  address = RedirectAddress("/r.asp", 1, state);
+  EXPECT_NE(address.find("&fn100="), std::string::npos);
+  EXPECT_EQ(address.find("&a=1"), std::string::npos);
 }
 
 TEST(UrlEncode, OnlyLettersAndDigitsStay) {

@@ -90,5 +90,25 @@ TEST(ReadIniSettings, KeysDefaultsAndRefusals) {
   EXPECT_EQ(settings->upload_root, "");
 }
 
+TEST(ReadIniSettings, ValueIsTheWholeRestOfTheLine) {
+  // As a private-profile read: everything after "=", trimmed, without the
+  // double quotes around it; leading blanks start no continuation.
+  TestDirectory dir;
+  std::string root = "/srv/" + std::string(300, 'r');
+  dir.Put("wharfpost.ini",
+          "[Wharfpost] ; gateway\r\nCookieName=\"Q\"\r\n"
+          "CookieValue=Secret ;comment\r\n  CookieRequired = yes\t\r\n"
+          "FileTypesAllowed=\"*.gif\" ,txt\r\nUploadRoot=" +
+              root + "\r\n; UploadRoot=/elsewhere\r\n");
+  auto settings = ReadIniSettings(dir / "wharfpost.ini");
+  ASSERT_TRUE(settings);
+  EXPECT_EQ(settings->cookie_name, "Q");
+  EXPECT_EQ(settings->cookie_value, "Secret ;comment");
+  EXPECT_TRUE(settings->cookie_required);
+  EXPECT_EQ(settings->allowed_extensions,
+            (std::vector<std::string>{"gif\"", "txt"}));
+  EXPECT_EQ(settings->upload_root, root);
+}
+
 }  // namespace
 }  // namespace corvane::wharfpost

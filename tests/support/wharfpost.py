@@ -63,8 +63,9 @@ class Installation:
 
     def run(self, body=b"", cookies="", referrer="http://127.0.0.1/forms/page.htm",
             query="", content_type=None, content_length=None, stdin=None,
-            timeout=30):
-        """Runs one request; returns the completed process (stdout bytes)."""
+            timeout=30, stdout=None):
+        """Runs one request; returns the completed process (stdout bytes,
+        unless `stdout` is a file the answer goes to instead)."""
         environment = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
             "REQUEST_METHOD": "POST",
@@ -76,6 +77,10 @@ class Installation:
             "HTTP_REFERER": referrer,
             "HTTP_COOKIE": cookies,
         }
+        if stdout is not None:
+            return subprocess.run([self.program], input=body, env=environment,
+                                  stdout=stdout, stderr=subprocess.PIPE,
+                                  timeout=timeout)
         if stdin is not None:
             return subprocess.run([self.program], stdin=stdin,
                                   env=environment, capture_output=True,

@@ -257,6 +257,34 @@ TEST(UploadParts, BoundaryTextInsideContentIsContent) {
   }
 }
 
+// A delimiter is the boundary followed only by "--", or by optional blanks
+// and CR LF: a content line that starts with the boundary text is content.
+TEST(UploadParts, BoundaryTextWithMoreOnItsLineIsContent) {
+  const std::string content = "x\r\n--AaB03xabc\r\n--AaB03x-y\r\n--AaB03x \tz";
+  TestDirectory dir;
+  dir.Put("a.txt", "previous");
+  Page page(dir.Path());
+  std::string padded = TextPart("t", "v");
+  padded.insert(8, " \t");
+  EXPECT_EQ(page.Run(FilePart("f", "a.txt", content) + padded + kClosing), 1);
+  EXPECT_EQ(dir.Read("a.txt"), content);
+  EXPECT_EQ(page.Items(),
+            (std::vector<std::pair<std::string, std::string>>{{"t", "v"}}));
+}
+
+// Parameter names are read without regard to case, for the file-part
+// counter too.
+TEST(UploadParts, UpperCaseFileNameCountsForServerName) {
+  TestDirectory dir;
+  Page page(dir.Path());
+  std::string body =
+      "--AaB03x\r\nContent-Disposition: form-data; NAME=\"f\"; "
+      "FILENAME=\"a.txt\"\r\n\r\nx\r\n" +
+      kClosing;
+  EXPECT_EQ(page.Run(body, "ServerName1=new.txt"), 1);
+  EXPECT_EQ(page.Files(), (std::vector<StoredRecord>{{"new.txt", "f", 1}}));
+}
+
 // The per-file limit refuses like the quota: the earlier file stays and
 // later parts are still read.
 TEST(UploadParts, FileOverMaxFileBytesIsRefusedWithMinusFour) {
