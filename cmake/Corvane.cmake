@@ -1,6 +1,14 @@
 # SPDX-License-Identifier: Apache-2.0
 # Build helpers shared by every folder of the project.
 
+# Libraries go to the multiarch folder (lib/x86_64-linux-gnu) wherever the
+# compiler names one, for every prefix, so that an installed tree, the
+# Debian packages and find_package agree on one layout.
+if(CMAKE_LIBRARY_ARCHITECTURE AND (NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR}
+                                   OR CMAKE_INSTALL_LIBDIR STREQUAL "lib"))
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH
+      "Object code libraries" FORCE)
+endif()
 include(GNUInstallDirs)
 
 # Where an installation keeps its parts, relative to the prefix: the shared
@@ -74,6 +82,11 @@ function(corvane_tests name)
   if(NOT BUILD_TESTING)
     return()
   endif()
+  if(NOT GTest_FOUND)
+    # A target that is never built, so that settings made on it still hold.
+    add_executable(${name} EXCLUDE_FROM_ALL ${ARG_SOURCES})
+    return()
+  endif()
   if(CORVANE_THREAD_SANITIZER AND DEFINED CORVANE_TSAN_TESTS AND
      NOT name IN_LIST CORVANE_TSAN_TESTS)
     return()
@@ -123,6 +136,7 @@ function(corvane_data_file file)
     COMMENT "Copying the data file ${name}")
   string(MAKE_C_IDENTIFIER "corvane_data_${name}" target)
   add_custom_target(${target} ALL DEPENDS ${copy})
+  set_property(GLOBAL APPEND PROPERTY CORVANE_DATA_TARGETS ${target})
   install(FILES ${source} DESTINATION ${CORVANE_INSTALL_DATADIR})
 endfunction()
 

@@ -104,3 +104,10 @@ install(FILES ${installed_registry} DESTINATION ${CORVANE_INSTALL_LIBDIR})
 
 install(FILES ${CMAKE_SOURCE_DIR}/gateway/wharfpost.ini
   DESTINATION ${CORVANE_INSTALL_DOCDIR})
+
+# Everything an installation holds, and nothing else: what `./run demo` and
+# `./run serve` build (not the tests, benchmarks or fuzz targets).
+get_property(data_targets GLOBAL PROPERTY CORVANE_DATA_TARGETS)
+add_custom_target(corvane_programs)
+add_dependencies(corvane_programs corvane wharfpost tallowin ${components}
+                 corvane_installed_registry ${data_targets})

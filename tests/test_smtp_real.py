@@ -12,8 +12,11 @@ import unittest
 
 from support.penrill import send_mail
 from support.programs import program
-from support.ports import free_port
+from support.ports import ClosedPort
 from support.smtp_servers import RealSmtpServer
+
+# A loopback port held bound without listening: connections are refused.
+REFUSING = ClosedPort()
 
 
 def parse(envelope):
@@ -93,6 +96,28 @@ class Delivery(RealServerTest):
         self.assertTrue(body.get_content().startswith(forged), body)
         self.assertEqual(notes.get_payload(decode=True), forged.encode())
         self.assertEqual(photo.get_content_type(), "image/gif")
+
+    def test_hostile_names_and_long_subjects_arrive_as_given(self):
+        # A quote in an attachment's name must not add parameters; a
+        # subject longer than a line may be must be folded, not refused.
+        name = 'invoice.txt"; filename="evil.exe'
+        path = os.path.join(self.folder.name, name)
+        with open(path, "wb") as out:
+            out.write(b"due\r\n")
+        words = " ".join("word%04d" % n for n in range(150))
+        unbroken = "x" * 1200
+        for subject in (words, unbroken):
+            [result] = send_mail(self.settings(
+                ("MailTo", "reader@example.org"), ("MailSubject", subject),
+                ("MailContent", "see attachment"), ("Attach", path)))
+            self.assertTrue(result.sent, result)
+        for envelope, subject in zip(self.server.envelopes, (words, unbroken)):
+            message = parse(envelope)
+            self.assertEqual(message["Subject"], subject)
+            _, attachment = message.get_payload()
+            self.assertEqual(attachment.get_filename(), name)
+            self.assertEqual(attachment.get_payload(decode=True), b"due\r\n")
+            self.assertNotIn(b'filename="evil', envelope.content)
 
     def test_lines_that_begin_with_a_dot_arrive_intact(self):
         lines = [".hidden", ".", "..two dots", "last"]
@@ -177,7 +202,7 @@ class MailCommand(RealServerTest):
             self.assertEqual(log.read().count(b"\r\n"), 6)
 
     def test_failure_exits_1_with_the_description(self):
-        result = self.run_mail("--server", "127.0.0.1:%d" % free_port(),
+        result = self.run_mail("--server", REFUSING.address,
                                "--from", "cli@example.org", "--to",
                                "a@example.org", "--subject", "x", "--body",
                                "y")

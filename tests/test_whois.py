@@ -11,13 +11,16 @@ import unittest
 from support.programs import program
 from support.whois_fixtures import (DOMAIN_FIELDS, DOMAIN_REPLY, HOST_REPLY,
                                     JAN, NO_MATCH_REPLY)
-from support.ports import free_port
+from support.ports import ClosedPort
 from support.whois_server import WhoisServer
 
 QUERY_REFUSED = -2147221503
 CONNECT_FAILED = -2147221500
 READ_FAILED = -2147221499
 NO_SUCH_HOST = "no..where.invalid"  # rejected by the resolver itself
+
+# A loopback port held bound without listening: connections are refused.
+REFUSING = ClosedPort()
 
 
 def run_page(steps):
@@ -110,8 +113,28 @@ class WhoisQueryTest(unittest.TestCase):
         self.assertEqual(sent["value"], True)
         self.assertEqual(values, [True, "", ""])
 
+    def test_rate_limit_wordings_are_their_own_failure(self):
+        rows = [
+            (b"Query rate limit exceeded. Try again in 60 seconds.\r\n",
+             "Query rate limit exceeded. Try again in 60 seconds. Wait 60 "
+             "seconds.", 60),
+            (b"WHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE.ZZ/WHOIS FOR DETAILS\n",
+             "WHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE.ZZ/WHOIS FOR DETAILS.", 0),
+            (b"%ERROR:201: access denied\n% Access denied - try again later."
+             b"\n", "Access denied - try again later.", 0),
+        ]
+        for reply, notice, wait in rows:
+            with WhoisServer(reply) as server:
+                sent, values = self.query(server.address, extra=[
+                    get("IsRecordFound"), get("GetRetryAfter"),
+                    get("GetLastErrNum"), get("GetLastErrDescription")])
+            self.assertEqual(sent["value"], False)
+            self.assertEqual(values, [False, wait, -2147221497,
+                                      "Rate limited by the whois server: " +
+                                      notice])
+
     def test_refused_connection(self):
-        sent, values = self.query("127.0.0.1:%d" % free_port(),
+        sent, values = self.query(REFUSING.address,
                                   extra=ERROR_TRIPLE)
         self.assertEqual(sent["value"], False)
         self.assertFailure(values, CONNECT_FAILED,
@@ -148,7 +171,7 @@ class WhoisQueryTest(unittest.TestCase):
         self.assertLess(flooded, 16 * 1024 * 1024)
 
     def test_fields_and_error_after_failure_then_success(self):
-        refused = "127.0.0.1:%d" % free_port()
+        refused = REFUSING.address
         with WhoisServer(DOMAIN_REPLY) as server:
             answers = run_page(
                 query_steps(server.address) +
@@ -361,7 +384,7 @@ class WhoisCommandTest(unittest.TestCase):
                          registry.address + "\n" + registrar.address)
 
     def test_failure_exits_1_with_the_description(self):
-        result = self.whois("--server", "127.0.0.1:%d" % free_port(),
+        result = self.whois("--server", REFUSING.address,
                             "--json", "widget.zz")
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout, "")
