@@ -809,13 +809,17 @@ void SMTP::AuthenticateBearer(const std::vector<std::string>& mechanisms) {
   std::string abort;
   if (offered("OAUTHBEARER")) {
     mechanism = "OAUTHBEARER";
-    response =
-        "n,a=" + auth_user_ + ",\x01" "auth=Bearer " + auth_token_ + "\x01\x01";
+    response = "n,a=" + auth_user_ +
+               ",\x01"
+               "auth=Bearer " +
+               auth_token_ + "\x01\x01";
     abort = "AQ==\r\n";
   } else if (offered("XOAUTH2")) {
     mechanism = "XOAUTH2";
-    response =
-        "user=" + auth_user_ + "\x01" "auth=Bearer " + auth_token_ + "\x01\x01";
+    response = "user=" + auth_user_ +
+               "\x01"
+               "auth=Bearer " +
+               auth_token_ + "\x01\x01";
     abort = "\r\n";
   } else {
     Fail(kReplyCheck,
