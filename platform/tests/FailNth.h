@@ -135,6 +135,10 @@ class FailNthFileCall : public ForwardingFileSystem {
       owner_.Tick("close");
       inner_->Close();
     }
+    void LinkAs(std::string_view path) override {
+      owner_.Tick(path);
+      inner_->LinkAs(path);
+    }
 
    private:
     std::unique_ptr<FileWriter> inner_;
@@ -176,6 +180,10 @@ class FailNthFileCall : public ForwardingFileSystem {
     void RemoveSubdirectory(std::string_view name) override {
       owner_.Tick(name);
       inner_->RemoveSubdirectory(name);
+    }
+    void CopyFileOut(std::string_view name, std::string_view to) override {
+      owner_.Tick(name);
+      inner_->CopyFileOut(name, to);
     }
 
    private:
