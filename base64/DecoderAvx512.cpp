@@ -30,7 +30,8 @@ alignas(64) constexpr auto kValues = [] {
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::array<uint8_t, 128> values{};
   values.fill(0x80);
-  for (uint8_t i = 0; i < 64; ++i) values[static_cast<size_t>(alphabet[i])] = i;
+  for (uint8_t i = 0; i < 64; ++i)
+    values[static_cast<unsigned char>(alphabet[i])] = i;
   return values;
 }();
 

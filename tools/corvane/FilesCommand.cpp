@@ -310,10 +310,11 @@ int RunFiles(const std::string& command, const FilesOptions& o) {
     Variant result = call("GetDiskFreeSpace", {o.first});
     int64_t value = result.ToCurrency().value;
     if (value < 0) return Failed(*vantry, command, Variant(-1), o.first);
+    const int64_t bytes = value / 10'000;  // whole bytes of the currency
     if (o.bytes) {
-      std::cout << value / 10'000 << "\n";
+      std::cout << bytes << "\n";
     } else {
-      std::cout << HumanSize(static_cast<double>(value / 10'000)) << "\n";
+      std::cout << HumanSize(static_cast<double>(bytes)) << "\n";
     }
     return 0;
   }
