@@ -62,8 +62,9 @@ char* EncodeTail(const unsigned char* input, size_t count, char* output) {
 const EncoderPath& PortablePath() { return kPortable; }
 
 const EncoderPath& SelectedPath() {
-  static const EncoderPath& selected =
-      Avx2Path() != nullptr ? *Avx2Path() : PortablePath();
+  static const EncoderPath& selected = Avx512Path() != nullptr ? *Avx512Path()
+                                       : Avx2Path() != nullptr ? *Avx2Path()
+                                                               : PortablePath();
   return selected;
 }
 

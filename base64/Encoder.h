@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The Base64 encoders behind Tallowin's exports: a portable path and a
-// vectorised path, chosen at run time from the processor's features. Every
+// The Base64 encoders behind Tallowin's exports: a portable path and
+// vectorised paths, chosen at run time from the processor's features. Every
 // path writes the same bytes; the tests hold them to that.
 #pragma once
 
@@ -23,8 +23,10 @@ struct EncoderPath {
 };
 
 const EncoderPath& PortablePath();
-// The AVX2 path; nullptr when the processor (or the build's target) lacks it.
+// The AVX2 and AVX-512 (VBMI) paths; nullptr when the processor (or the
+// build's target) lacks them.
 const EncoderPath* Avx2Path();
+const EncoderPath* Avx512Path();
 // The fastest path this processor runs, chosen once.
 const EncoderPath& SelectedPath();
 

@@ -25,6 +25,7 @@ inline constexpr const char* kLibrarySoname = "libtallowin.so.1";
 using Base64EncodeFunction = decltype(&::Base64Encode);
 using EncodeBase64BufferFunction = decltype(&::EncodeBase64Buffer);
 using ReleaseBase64BufferFunction = decltype(&::ReleaseBase64Buffer);
+using Base64DecodeFunction = decltype(&::Base64Decode);
 
 class Binding {
  public:

@@ -9,6 +9,36 @@ namespace {
 
 constexpr size_t kEncodedWordLimit = 75;
 constexpr size_t kAddressLineStop = 1024;
+constexpr size_t kFoldedLineLength = 78;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Folds one physical line; false when a piece stays too long.
+bool FoldPhysicalLine(std::string_view line, std::string& out) {
+  if (line.size() <= kMaxHeaderLine) {
+    out += line;
+    return true;
+  }
+  size_t piece = 0;  // length of the physical line written so far
+  size_t at = 0;
+  while (at < line.size()) {
+    // The next word with the blanks before it; a fold goes before them.
+    size_t end = at;
+    while (end < line.size() && IsBlank(line[end])) ++end;
+    while (end < line.size() && !IsBlank(line[end])) ++end;
+    std::string_view word = line.substr(at, end - at);
+    if (piece > 0 && IsBlank(word.front()) &&
+        piece + word.size() > kFoldedLineLength) {
+      out += "\r\n";
+      piece = 0;
+    }
+    out += word;
+    piece += word.size();
+    if (piece > kMaxHeaderLine) return false;
+    at = end;
+  }
+  return true;
+}
 
 // Bytes of the UTF-8 sequence a lead byte starts; 1 for anything else.
 size_t SequenceLength(unsigned char lead) {
@@ -144,6 +174,38 @@ std::string AddressLine(std::string_view name,
     if (logical > kAddressLineStop) break;
   }
   return line;
+}
+
+bool NeedsExtendedParameter(std::string_view text) {
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte > 127 || byte < 0x20 || byte == 0x7F || c == '"' || c == '\\') {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string FoldAtBlanks(std::string_view line) {
+  std::string folded;
+  folded.reserve(line.size() + line.size() / 32);
+  for (;;) {
+    size_t end = line.find("\r\n");
+    if (!FoldPhysicalLine(line.substr(0, end), folded)) return {};
+    if (end == std::string_view::npos) return folded;
+    folded += "\r\n";
+    line.remove_prefix(end + 2);
+  }
+}
+
+std::string UnstructuredLine(std::string_view name, std::string_view value,
+                             std::string_view charset) {
+  std::string line(name);
+  line += ": ";
+  line += HeaderValue(value, charset);
+  std::string folded = FoldAtBlanks(line);
+  if (!folded.empty()) return folded;
+  return std::string(name) + ": " + EncodedWords(value, charset, "\r\n ");
 }
 
 std::string AsciiFallback(std::string_view text) {

@@ -39,12 +39,30 @@ std::string HeaderValue(std::string_view text, std::string_view charset);
 // encoded words before the unchanged "<addr>". Throws as EncodedWords does.
 std::string HeaderAddress(std::string_view entry, std::string_view charset);
 
+// `line` (a header line without its line end, perhaps folded already) with
+// every physical line longer than kMaxHeaderLine folded before blanks so
+// that the pieces are at most 78 characters where the blanks allow; lines
+// within the limit are left exactly as they are. Empty when some piece
+// still passes the limit (a run without blanks). Never fails.
+std::string FoldAtBlanks(std::string_view line);
+
+// "Name: value" for an unstructured header (Subject): as it is when no line
+// passes kMaxHeaderLine, else folded before blanks, else (a run of text
+// without blanks) the value as encoded words, one per line. Throws as
+// EncodedWords does.
+std::string UnstructuredLine(std::string_view name, std::string_view value,
+                             std::string_view charset);
+
 // "Name: " and the entries joined by ", ", adding no entry once the text is
 // longer than 1024 characters; when the line would pass kMaxHeaderLine it
 // is folded between entries (",", CR LF, a space). No line end at the end.
 // Never fails.
 std::string AddressLine(std::string_view name,
                         const std::vector<std::string>& entries);
+
+// Whether a parameter value cannot be written as a quoted string as it is:
+// it holds a byte above 127, '"', '\' or a control character. Never fails.
+bool NeedsExtendedParameter(std::string_view text);
 
 // `text` with every byte above 127, '"' and '\' replaced by '_': a name any
 // reader can show when it cannot read the extended parameter. Never fails.

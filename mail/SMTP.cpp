@@ -2,14 +2,19 @@
 #include "mail/SMTP.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "frame/Text.h"
+#include "mail/Address.h"
+#include "mail/Dkim.h"
+#include "mail/HeaderText.h"
 #include "mail/SendLog.h"
 #include "mail/Tallowin.h"
 #include "mail/clsMail.h"
 #include "net/WSKSOCK.h"
 #include "net/modNetwork.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
 namespace corvane::penrill {
@@ -94,6 +99,23 @@ bool IsWireReady(std::string_view text) {
   return true;
 }
 
+// NEVER alone, or SUCCESS, FAILURE and DELAY joined by commas.
+bool DsnNotifyValid(std::string_view value) {
+  value = TrimSpaces(value);
+  if (value.empty() || EqualsIgnoringCase(value, "NEVER")) return true;
+  while (true) {
+    size_t comma = value.find(',');
+    std::string_view word = TrimSpaces(value.substr(0, comma));
+    if (!EqualsIgnoringCase(word, "SUCCESS") &&
+        !EqualsIgnoringCase(word, "FAILURE") &&
+        !EqualsIgnoringCase(word, "DELAY")) {
+      return false;
+    }
+    if (comma == std::string_view::npos) return true;
+    value.remove_prefix(comma + 1);
+  }
+}
+
 }  // namespace
 
 std::string DataText(std::string text) {
@@ -156,6 +178,42 @@ ClassInfo SMTP::Members() {
           "AddMessageID", [](T& o) { return o.AddMessageID(); },
           [](T& o, bool v) { o.AddMessageID(v); })
       .Get("GetServerReplies", [](T& o) { return o.GetServerReplies(); })
+      .Property(
+          "HtmlContent", [](T& o) { return o.HtmlContent(); },
+          [](T& o, V v) { o.HtmlContent(v); })
+      .Method("AddInlineImage",
+              [](T& o, V path, V cid) { return o.AddInlineImage(path, cid); })
+      .Method("AddHeader",
+              [](T& o, V name, V value) { return o.AddHeader(name, value); })
+      .Property(
+          "ReplyTo", [](T& o) { return o.ReplyTo(); },
+          [](T& o, V v) { o.ReplyTo(v); })
+      .Property(
+          "DkimDomain", [](T& o) { return o.DkimDomain(); },
+          [](T& o, V v) { o.DkimDomain(v); })
+      .Property(
+          "DkimSelector", [](T& o) { return o.DkimSelector(); },
+          [](T& o, V v) { o.DkimSelector(v); })
+      .Property(
+          "DkimKeyFile", [](T& o) { return o.DkimKeyFile(); },
+          [](T& o, V v) { o.DkimKeyFile(v); })
+      .Property(
+          "PartialDelivery", [](T& o) { return o.PartialDelivery(); },
+          [](T& o, bool v) { o.PartialDelivery(v); })
+      .Get("GetRefusedRecipients",
+           [](T& o) { return o.GetRefusedRecipients(); })
+      .Property(
+          "KeepConnection", [](T& o) { return o.KeepConnection(); },
+          [](T& o, bool v) { o.KeepConnection(v); })
+      .Let("AuthToken", [](T& o, V v) { o.AuthToken(v); })
+      .Property(
+          "DsnNotify", [](T& o) { return o.DsnNotify(); },
+          [](T& o, V v) { o.DsnNotify(v); })
+      .Property(
+          "DsnReturn", [](T& o) { return o.DsnReturn(); },
+          [](T& o, V v) { o.DsnReturn(v); })
+      .Get("GetAcceptedRecipients",
+           [](T& o) { return o.GetAcceptedRecipients(); })
       .Build();
 }
 
@@ -174,12 +232,79 @@ void SMTP::MailBcc(std::string_view value) { mail_bcc_->Add(Variant(value)); }
 void SMTP::Attach(std::string_view value) { attach_->Add(Variant(value)); }
 
 void SMTP::OnEndPage() {
+  LeaveServer();
   CloseConnection();
   Component::OnEndPage();
   try {
     ResetLists();
   } catch (...) {
   }
+}
+
+bool SMTP::AddInlineImage(std::string_view vsPath, std::string_view vsCid) {
+  return Guarded(false, [&] {
+    bool usable = !vsCid.empty() && !HoldsLineBreakOrNul(vsPath);
+    for (char c : vsCid) {
+      auto byte = static_cast<unsigned char>(c);
+      if (byte <= 32 || byte == 127 || c == '<' || c == '>') usable = false;
+    }
+    if (!usable) {
+      Fail(kSettingsCheck,
+           "SMTP Error: AddInlineImage needs a path without line breaks and "
+           "a content id without blanks, '<', '>' or control characters.");
+    }
+    inline_images_.emplace_back(vsPath, vsCid);
+    return true;
+  });
+}
+
+bool SMTP::AddHeader(std::string_view vsName, std::string_view vsValue) {
+  // The lines the component writes itself, which a second line of the
+  // same name would contradict.
+  static constexpr std::string_view kOwnHeaders[] = {
+      "Date",       "Message-ID", "From",           "Reply-To",   "Errors-To",
+      "Precedence", "X-Mailer",   "MIME-Version",   "To",         "Cc",
+      "Bcc",        "Subject",    "DKIM-Signature", "Return-Path"};
+  return Guarded(false, [&] {
+    bool name_ok = !vsName.empty();
+    for (char c : vsName) {
+      if (c < 33 || c > 126 || c == ':') name_ok = false;
+    }
+    if (!name_ok) {
+      Fail(kSettingsCheck, "SMTP Error: AddHeader: \"" + LoggedValue(vsName) +
+                               "\" is not a header name.");
+    }
+    bool own = vsName.size() >= 8 &&
+               EqualsIgnoringCase(vsName.substr(0, 8), "Content-");
+    for (std::string_view name : kOwnHeaders) {
+      own = own || EqualsIgnoringCase(vsName, name);
+    }
+    if (own) {
+      Fail(kSettingsCheck, "SMTP Error: AddHeader: the component writes the " +
+                               std::string(vsName) + " line itself.");
+    }
+    if (HoldsLineBreakOrNul(vsValue)) {
+      Fail(kSettingsCheck,
+           "SMTP Error: AddHeader: the value of " + std::string(vsName) +
+               " must not contain line breaks or NUL characters.");
+    }
+    extra_headers_.emplace_back(vsName, vsValue);
+    return true;
+  });
+}
+
+std::string SMTP::GetRefusedRecipients() const {
+  std::string lines;
+  for (const auto& [address, reply] : refused_) {
+    lines += address + "\t" + reply + "\r\n";
+  }
+  return lines;
+}
+
+std::string SMTP::GetAcceptedRecipients() const {
+  std::string lines;
+  for (const auto& address : accepted_) lines += address + "\r\n";
+  return lines;
 }
 
 std::string SMTP::ReadFile(std::string_view vsPathName) {
@@ -206,6 +331,12 @@ bool SMTP::ValidateSend(std::string& message) const {
       return false;
     }
   }
+  for (const auto& [path, cid] : inline_images_) {
+    if (!OrdinaryFileFound(path)) {
+      message = "Inline image-" + path + " not found.";
+      return false;
+    }
+  }
   // A line break or NUL in any value that reaches a command or a header
   // would let whoever supplied it add commands or headers of their own.
   const std::pair<std::string_view, std::vector<std::string>> values[] = {
@@ -223,6 +354,9 @@ bool SMTP::ValidateSend(std::string& message) const {
       {"Attach", Texts(*attach_)},
       {"AuthUser", {auth_user_}},
       {"AuthPassword", {auth_password_}},
+      {"AuthToken", {auth_token_}},
+      {"DkimDomain", {dkim_domain_}},
+      {"DkimSelector", {dkim_selector_}},
   };
   for (const auto& [name, texts] : values) {
     if (std::any_of(texts.begin(), texts.end(), HoldsLineBreakOrNul)) {
@@ -236,6 +370,49 @@ bool SMTP::ValidateSend(std::string& message) const {
         "SMTP Error: Security must be empty, \"none\", \"starttls\" "
         "or \"tls\".";
     return false;
+  }
+  if (!DsnNotifyValid(dsn_notify_)) {
+    message =
+        "SMTP Error: DsnNotify must be empty, \"NEVER\" or SUCCESS, FAILURE "
+        "and DELAY joined by commas.";
+    return false;
+  }
+  std::string_view ret = TrimSpaces(dsn_return_);
+  if (!ret.empty() && !EqualsIgnoringCase(ret, "FULL") &&
+      !EqualsIgnoringCase(ret, "HDRS")) {
+    message = "SMTP Error: DsnReturn must be empty, \"FULL\" or \"HDRS\".";
+    return false;
+  }
+  return ValidateAddresses(message);
+}
+
+// Every envelope address is checked before a connection is made, so that
+// a text that is no address is refused here, clearly, not by the server.
+bool SMTP::ValidateAddresses(std::string& message) const {
+  clsMail parser;
+  auto check = [&](std::string_view name, const std::string& entry,
+                   bool may_be_null) {
+    std::string address = parser.ParseEmailAddress(entry);
+    if (may_be_null && address.empty() && entry.find('<') != entry.npos) {
+      return true;  // "<>": the null sender of notifications
+    }
+    if (IsMailboxAddress(address) ||
+        EqualsIgnoringCase(address, "postmaster")) {
+      return true;
+    }
+    message = "SMTP Error: " + std::string(name) + " is not an address: \"" +
+              LoggedValue(entry) + "\".";
+    return false;
+  };
+  if (!check("MailFrom", mail_from_, true)) return false;
+  const std::pair<std::string_view, const Collection*> lists[] = {
+      {"MailTo", mail_to_.get()},
+      {"MailCc", mail_cc_.get()},
+      {"MailBcc", mail_bcc_.get()}};
+  for (const auto& [name, list] : lists) {
+    for (const auto& entry : Texts(*list)) {
+      if (!check(name, entry, false)) return false;
+    }
   }
   return true;
 }
@@ -255,6 +432,13 @@ std::shared_ptr<clsMail> SMTP::NewMessage() const {
   if (!content_charset_.empty()) message->MailContentcharset(content_charset_);
   if (!content_encode_.empty()) message->MailContentEncode(content_encode_);
   if (!content_type_.empty()) message->MailContenttype(content_type_);
+  if (!html_content_.empty()) message->HtmlContent(html_content_);
+  for (const auto& [path, cid] : inline_images_) {
+    message->AddInlineImage(path, cid);
+  }
+  for (const auto& [name, value] : extra_headers_) {
+    message->AddHeader(name, value);
+  }
   size_t length = 0;
   for (const auto& line : content_) length += line.size() + 2;
   std::string body;
@@ -268,10 +452,11 @@ bool SMTP::SendMail() {
   return Guarded(
       [&] {
         server_replies_.clear();
-        extensions_.clear();
-        link_ = Link::kNone;
+        refused_.clear();
+        accepted_.clear();
         std::string reason;
         if (!ValidateSend(reason)) Fail(kSettingsCheck, reason);
+        PrepareSigner();
         RunDialogue(*NewMessage());
         status_ = "Successful.";
         WriteSendLog();
@@ -289,7 +474,43 @@ bool SMTP::SendMail() {
 }
 
 void SMTP::RunDialogue(clsMail& message) {
+  // A kept link is used again when it leads to the same server with the
+  // same login and still answers; else a new one is made.
+  bool resumed = false;
+  if (link_ == Link::kCommands && keep_connection_ &&
+      session_key_ == SessionKey()) {
+    resumed = ResumeSession();
+  } else if (link_ != Link::kNone) {
+    LeaveServer();
+    CloseConnection();
+  }
+  if (!resumed) OpenSession();
+  const bool pipelined =
+      keep_connection_ && !slow_mode_ && Offers("PIPELINING");
+  if (pipelined) {
+    if (!PipelinedTransaction(message, resumed)) {
+      // The kept link had been dropped: once more on a new one.
+      CloseConnection();
+      OpenSession();
+      PipelinedTransaction(message, false);
+    }
+  } else {
+    Transact(message, resumed);
+  }
+  if (keep_connection_) return;
+  SendCommand("QUIT\r\n");
+  link_ = Link::kNone;
+  server_replies_ +=
+      net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
+  CloseConnection();
+}
+
+void SMTP::OpenSession() {
   const Mode mode = SecurityMode(security_);
+  extensions_.clear();
+  secrets_.clear();
+  pending_replies_.clear();
+  link_ = Link::kNone;
   Connect();
   if (mode == Mode::kTls) StartSecure();
   ExpectReply({220});
@@ -305,7 +526,36 @@ void SMTP::RunDialogue(clsMail& message) {
     StartSecure();
     Greet();
   }
-  if (!auth_user_.empty()) Authenticate();
+  if (!auth_user_.empty() || !auth_token_.empty()) Authenticate();
+  session_key_ = SessionKey();
+}
+
+// RSET on a kept link; false when the link is gone (closed by the server
+// meanwhile, or answering no more), which is then closed.
+bool SMTP::ResumeSession() {
+  if (Offers("PIPELINING") && !slow_mode_) return true;  // RSET goes along
+  const std::string rset = "RSET\r\n";
+  if (net::SendData(connection_.socket(), rset, timeout_.ReplyMs()) ==
+      static_cast<int32_t>(rset.size())) {
+    std::string text =
+        net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
+    server_replies_ += text;
+    if (net::GetReplyCode(net::LastReplyLine(text)) == 250) return true;
+  }
+  link_ = Link::kNone;
+  CloseConnection();
+  return false;
+}
+
+std::string SMTP::SessionKey() const {
+  return server_ + '\n' + security_ + '\n' + auth_user_ + '\n' +
+         std::to_string(
+             std::hash<std::string>{}(auth_password_ + '\n' + auth_token_));
+}
+
+// One message, a command at a time: MAIL, each RCPT, DATA.
+void SMTP::Transact(clsMail& message, bool resumed) {
+  (void)resumed;  // a kept link was reset by ResumeSession
   message.EightBitAllowed(Offers("8BITMIME"));
   SendCommand(MailFromCommand(message));
   ExpectReply({250});
@@ -313,12 +563,84 @@ void SMTP::RunDialogue(clsMail& message) {
   SendRecipients(message, *mail_to_, true, pending);
   SendRecipients(message, *mail_cc_, false, pending);
   SendRecipients(message, *mail_bcc_, false, pending);
+  if (accepted_.empty() && !refused_.empty()) {
+    Fail(kReplyCheck,
+         "Unexpected response: " + refused_.back().second + "\r\n");
+  }
   if (pending) SendMessageData(message);
-  SendCommand("QUIT\r\n");
-  link_ = Link::kNone;
-  server_replies_ +=
-      net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
-  CloseConnection();
+}
+
+// MAIL, every RCPT and DATA in one write (RFC 2920), the replies read in
+// order. A refusal is handled as one command at a time would: the message
+// goes only when it may. False when a kept link turned out to be gone
+// before anything of this message was taken.
+bool SMTP::PipelinedTransaction(clsMail& message, bool resumed) {
+  message.EightBitAllowed(Offers("8BITMIME"));
+  std::vector<std::string> recipients;
+  for (const Collection* list :
+       {mail_to_.get(), mail_cc_.get(), mail_bcc_.get()}) {
+    for (const auto& entry : Texts(*list)) {
+      recipients.push_back(message.ParseEmailAddress(entry));
+    }
+  }
+  std::string group = resumed ? "RSET\r\n" : "";
+  group += MailFromCommand(message);
+  for (const auto& address : recipients) group += RecipientCommand(address);
+  group += "DATA\r\n";
+  if (net::SendData(connection_.socket(), group, timeout_.ReplyMs()) !=
+      static_cast<int32_t>(group.size())) {
+    if (resumed) return false;
+    link_ = Link::kBroken;
+    Fail(kShortSend, "Network Error: " + group);
+  }
+  if (resumed) {
+    Reply reset = NextReply();
+    if (reset.code != 250) {
+      link_ = Link::kNone;
+      return false;
+    }
+  }
+  Reply mail = NextReply();
+  for (const auto& address : recipients) {
+    Reply reply = NextReply();
+    if (reply.text.empty()) {
+      Fail(kReplyCheck, "Unexpected response: " + ShownReply(reply.text));
+    }
+    if (mail.code != 250) continue;
+    if (reply.code == 250 || reply.code == 251) {
+      accepted_.push_back(address);
+    } else {
+      refused_.emplace_back(address,
+                            TrimOf(net::LastReplyLine(reply.text), "\r\n"));
+    }
+  }
+  Reply data = NextReply();
+  std::string refusal;
+  if (mail.code != 250) {
+    refusal = ShownReply(mail.text);
+  } else if (!refused_.empty() && (!partial_delivery_ || accepted_.empty())) {
+    refusal = refused_.front().second + "\r\n";
+  } else if (data.code != 354) {
+    refusal = ShownReply(data.text);
+  }
+  if (!refusal.empty()) {
+    // The server may have said 354 all the same: it would take whatever
+    // came next as the message, so the link is cut instead.
+    if (data.code == 354) link_ = Link::kBroken;
+    Fail(kReplyCheck, "Unexpected response: " + refusal);
+  }
+  link_ = Link::kData;
+  std::string text = DataText(MessageText(message));
+  text += "\r\n.\r\n";
+  if (net::SendData(connection_.socket(), text, timeout_.ReplyMs()) !=
+      static_cast<int32_t>(text.size())) {
+    link_ = Link::kBroken;
+    Fail(kShortSend, "Network Error: Unable to send the message text. " +
+                         SocketErrorText());
+  }
+  link_ = Link::kCommands;
+  ExpectReply({250});
+  return true;
 }
 
 void SMTP::Connect() {
@@ -330,7 +652,7 @@ void SMTP::Connect() {
     Fail(kSocketCreation, "Unable to create a Socket. " + SocketErrorText());
   }
   // Credentials travel in plain text only to this machine.
-  if (!auth_user_.empty() && mode == Mode::kPlain) {
+  if ((!auth_user_.empty() || !auth_token_.empty()) && mode == Mode::kPlain) {
     uint32_t address =
         net::GetHostAddress(net::SplitServer(server_, ServicePort(mode)).host);
     if (address != net::kAddressNone && !IsLoopback(address)) {
@@ -372,12 +694,13 @@ void SMTP::Greet() {
   const std::string name = net::GetGreetingName(connection_.socket());
   const Mode mode = SecurityMode(security_);
   extensions_.clear();
-  if (mode == Mode::kPlain && auth_user_.empty()) {
+  if (!WantsExtensions()) {
     SendCommand("HELO " + name + "\r\n");
     ExpectReply({250});
     return;
   }
-  const bool required = mode == Mode::kStartTls || !auth_user_.empty();
+  const bool required =
+      mode == Mode::kStartTls || !auth_user_.empty() || !auth_token_.empty();
   SendCommand("EHLO " + name + "\r\n");
   Reply reply = NextReply();
   if (reply.code / 100 == 5 && !required) {
@@ -398,6 +721,29 @@ void SMTP::Greet() {
     }
     lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
   }
+}
+
+// Whether a setting needs to know the server's extensions: encryption, a
+// login, reuse and pipelining, notifications, or an address with UTF-8
+// text (SMTPUTF8).
+bool SMTP::WantsExtensions() const {
+  if (SecurityMode(security_) != Mode::kPlain || !auth_user_.empty() ||
+      !auth_token_.empty() || keep_connection_ || !dsn_notify_.empty() ||
+      !dsn_return_.empty()) {
+    return true;
+  }
+  return WantsUtf8Envelope();
+}
+
+bool SMTP::WantsUtf8Envelope() const {
+  if (HasEightBit(mail_from_)) return true;
+  for (const Collection* list :
+       {mail_to_.get(), mail_cc_.get(), mail_bcc_.get()}) {
+    for (const auto& entry : Texts(*list)) {
+      if (HasEightBit(entry)) return true;
+    }
+  }
+  return false;
 }
 
 bool SMTP::Offers(std::string_view keyword) const {
@@ -424,15 +770,20 @@ void SMTP::Authenticate() {
     return std::find(mechanisms.begin(), mechanisms.end(), name) !=
            mechanisms.end();
   };
-  if (offered("PLAIN")) {
+  if (!auth_token_.empty()) {
+    AuthenticateBearer(mechanisms);
+  } else if (offered("PLAIN")) {
     std::string token;
     token += '\0';
     token += auth_user_;
     token += '\0';
     token += auth_password_;
-    SendSecret("AUTH PLAIN " + Base64Line(token) + "\r\n", "AUTH PLAIN");
+    secrets_.push_back(Base64Line(token));
+    SendSecret("AUTH PLAIN " + secrets_.back() + "\r\n", "AUTH PLAIN");
     ExpectReply({235});
   } else if (offered("LOGIN")) {
+    secrets_.push_back(Base64Line(auth_user_));
+    secrets_.push_back(Base64Line(auth_password_));
     SendCommand("AUTH LOGIN\r\n");
     ExpectReply({334});
     SendSecret(Base64Line(auth_user_) + "\r\n", "AUTH LOGIN user name");
@@ -442,6 +793,49 @@ void SMTP::Authenticate() {
   } else {
     Fail(kReplyCheck,
          "SMTP Error: The server offers neither AUTH PLAIN nor AUTH LOGIN.");
+  }
+}
+
+// XOAUTH2 or OAUTHBEARER (RFC 7628) with the caller's bearer token. A
+// refusal comes as a 334 challenge with the error, which the client answers
+// (an empty line, or ^A) to get the final reply.
+void SMTP::AuthenticateBearer(const std::vector<std::string>& mechanisms) {
+  auto offered = [&](std::string_view name) {
+    return std::find(mechanisms.begin(), mechanisms.end(), name) !=
+           mechanisms.end();
+  };
+  std::string mechanism;
+  std::string response;
+  std::string abort;
+  if (offered("OAUTHBEARER")) {
+    mechanism = "OAUTHBEARER";
+    response = "n,a=" + auth_user_ +
+               ",\x01"
+               "auth=Bearer " +
+               auth_token_ + "\x01\x01";
+    abort = "AQ==\r\n";
+  } else if (offered("XOAUTH2")) {
+    mechanism = "XOAUTH2";
+    response = "user=" + auth_user_ +
+               "\x01"
+               "auth=Bearer " +
+               auth_token_ + "\x01\x01";
+    abort = "\r\n";
+  } else {
+    Fail(kReplyCheck,
+         "SMTP Error: The server offers neither OAUTHBEARER nor XOAUTH2.");
+  }
+  secrets_.push_back(Base64Line(response));
+  secrets_.push_back(auth_token_);
+  SendSecret("AUTH " + mechanism + " " + secrets_[secrets_.size() - 2] + "\r\n",
+             "AUTH " + mechanism);
+  Reply reply = NextReply();
+  if (reply.code == 334) {
+    SendCommand(abort);
+    reply = NextReply();
+  }
+  if (reply.code != 235) {
+    Fail(kReplyCheck, "Unexpected response: " + ShownReply(reply.text));
   }
 }
 
@@ -478,14 +872,29 @@ void SMTP::SendRecipients(clsMail& message, const Collection& list,
   for (int32_t position = 1; position <= count; ++position) {
     std::string entry =
         list.Items()[static_cast<size_t>(position - 1)].ToText();
-    SendCommand("RCPT TO:<" + message.ParseEmailAddress(entry) + ">\r\n");
-    Reply reply = ExpectReply({250, 251, 552});
+    std::string address = message.ParseEmailAddress(entry);
+    SendCommand(RecipientCommand(address));
+    Reply reply = NextReply();
+    if (reply.code != 250 && reply.code != 251 && reply.code != 552) {
+      // Refused: the whole send fails, unless the message may go to the
+      // recipients that were accepted (a server that is closing or gone
+      // fails it all the same).
+      if (!reply.text.empty()) {
+        refused_.emplace_back(address,
+                              TrimOf(net::LastReplyLine(reply.text), "\r\n"));
+      }
+      if (!partial_delivery_ || reply.text.empty() || reply.code == 421) {
+        Fail(kReplyCheck, "Unexpected response: " + ShownReply(reply.text));
+      }
+      continue;
+    }
     bool full = reply.code == 552;
     // A 552 asks for the recipients so far to be delivered first; with none
     // accepted since the last message, giving the entry again cannot help
     // and would repeat for ever.
     if (full && !pending)
       Fail(kReplyCheck, "Unexpected response: " + reply.text);
+    if (!full) accepted_.push_back(address);
     pending = true;
     if (to_list && slow_mode_) message.CurrentRecipent(entry);
     if (full) --position;
@@ -503,7 +912,7 @@ void SMTP::SendMessageData(clsMail& message) {
   SendCommand("DATA\r\n");
   ExpectReply({354});
   link_ = Link::kData;
-  std::string text = DataText(message.GetMailBody());
+  std::string text = DataText(MessageText(message));
   if (net::SendData(connection_.socket(), text, timeout_.ReplyMs()) !=
       static_cast<int32_t>(text.size())) {
     link_ = Link::kBroken;
@@ -518,10 +927,73 @@ void SMTP::SendMessageData(clsMail& message) {
 }
 
 std::string SMTP::MailFromCommand(const clsMail& message) const {
-  std::string command =
-      "MAIL FROM:<" + message.ParseEmailAddress(mail_from_) + ">";
+  std::string command = "MAIL FROM:<" +
+                        EnvelopeAddress(message.ParseEmailAddress(mail_from_)) +
+                        ">";
   if (message.NeedsEightBitMime()) command += " BODY=8BITMIME";
+  if (Offers("SMTPUTF8") && WantsUtf8Envelope()) command += " SMTPUTF8";
+  if (!dsn_return_.empty() && Offers("DSN")) {
+    command += " RET=" + UpperCase(TrimSpaces(dsn_return_));
+  }
   return command + "\r\n";
+}
+
+std::string SMTP::RecipientCommand(const std::string& address) const {
+  std::string command = "RCPT TO:<" + EnvelopeAddress(address) + ">";
+  if (!dsn_notify_.empty() && Offers("DSN")) {
+    std::string notify = UpperCase(dsn_notify_);
+    notify.erase(std::remove(notify.begin(), notify.end(), ' '), notify.end());
+    command += " NOTIFY=" + notify;
+  }
+  return command + "\r\n";
+}
+
+// An address as the envelope carries it: UTF-8 text as it is where the
+// server offers SMTPUTF8 (or where no extensions were asked for, as ever),
+// else its domain in ASCII; a local part in UTF-8 then fails the send.
+std::string SMTP::EnvelopeAddress(const std::string& address) const {
+  if (!HasEightBit(address) || extensions_.empty() || Offers("SMTPUTF8")) {
+    return address;
+  }
+  auto ascii = AsciiAddress(address);
+  if (!ascii) {
+    Fail(kSettingsCheck, "SMTP Error: " + address +
+                             " cannot be sent: its local part is not ASCII "
+                             "(or its domain not a valid name) and the "
+                             "server does not offer SMTPUTF8.");
+  }
+  return *ascii;
+}
+
+// The message as DATA sends it, signed when DKIM is set.
+std::string SMTP::MessageText(clsMail& message) {
+  std::string text = message.GetMailBody();
+  if (!dkim_signer_) return text;
+  return dkim_signer_->Sign(text, platform::TheClock().NowUnixSeconds());
+}
+
+// Loads the DKIM key when all three settings are there (again only when
+// they changed); a key that cannot be used fails the send here, before a
+// connection is made.
+void SMTP::PrepareSigner() {
+  if (dkim_domain_.empty() || dkim_selector_.empty() ||
+      dkim_key_file_.empty()) {
+    dkim_signer_.reset();
+    return;
+  }
+  std::string key =
+      dkim_domain_ + '\n' + dkim_selector_ + '\n' + dkim_key_file_;
+  if (dkim_signer_ && key == dkim_signer_key_) return;
+  try {
+    dkim_signer_ = std::make_shared<DkimSigner>(
+        dkim_domain_, dkim_selector_,
+        platform::Files().ReadFile(dkim_key_file_));
+    dkim_signer_key_ = key;
+  } catch (const Failure& failure) {
+    dkim_signer_.reset();
+    Fail(kSettingsCheck, "SMTP Error: DkimKeyFile " + dkim_key_file_ + ": " +
+                             failure.description);
+  }
 }
 
 void SMTP::SendCommand(const std::string& command) {
@@ -533,13 +1005,31 @@ void SMTP::SendCommand(const std::string& command) {
 }
 
 SMTP::Reply SMTP::NextReply() {
+  // A kept link may be pipelined: its replies are read one at a time from
+  // what arrives, the rest kept for the next.
   std::string text =
-      net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
+      keep_connection_
+          ? net::ReceiveNextReply(connection_.socket(), timeout_.ReplyMs(),
+                                  pending_replies_)
+          : net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
+  HideSecrets(text);
   server_replies_ += text;
   if (text.empty()) link_ = Link::kBroken;
   // A multi-line reply repeats its code on every line; the last is final.
   int16_t code = net::GetReplyCode(net::LastReplyLine(text));
   return {code, std::move(text)};
+}
+
+// A server may quote the command it refuses: the encoded credentials of
+// this send are cut out of every reply before anyone can see it.
+void SMTP::HideSecrets(std::string& text) const {
+  for (const std::string& secret : secrets_) {
+    if (secret.size() < 4) continue;
+    for (size_t at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at)) {
+      text.erase(at, secret.size());
+    }
+  }
 }
 
 std::string SMTP::ShownReply(const std::string& text) {
@@ -558,6 +1048,9 @@ SMTP::Reply SMTP::ExpectReply(std::initializer_list<int16_t> accepted) {
 }
 
 void SMTP::ResetLists() {
+  html_content_.clear();
+  inline_images_.clear();
+  extra_headers_.clear();
   mail_to_ = Collection::New();
   mail_cc_ = Collection::New();
   mail_bcc_ = Collection::New();

@@ -19,6 +19,7 @@
 namespace corvane::penrill {
 
 class clsMail;
+class DkimSigner;
 
 // Source of every failure SendMail raises itself.
 inline constexpr std::string_view kSmtpSource = "Penrill.SMTP";
@@ -100,13 +101,88 @@ class SMTP : public ComponentClass<SMTP> {
   // Every reply of the last send's dialogue, in order. Never fails.
   const std::string& GetServerReplies() const { return server_replies_; }
 
+  // The HTML body; empty (the default) for the one body of MailContent. A
+  // plain body beside it makes a multipart/alternative. Emptied, with the
+  // lists, after a successful send.
+  const std::string& HtmlContent() const { return html_content_; }
+  void HtmlContent(std::string_view value) { html_content_ = value; }
+  // Adds an image file that HtmlContent shows as "cid:" and `vsCid`. False
+  // when the id is empty or holds a blank, '<', '>' or a control character
+  // (the triple tells); a missing file fails the send.
+  [[nodiscard]] bool AddInlineImage(std::string_view vsPath,
+                                    std::string_view vsCid);
+  // Adds a header line after Subject. False when the name is not a header
+  // name, is one the component writes itself, or the value holds a line
+  // break or NUL (the triple tells).
+  [[nodiscard]] bool AddHeader(std::string_view vsName,
+                               std::string_view vsValue);
+  // The Reply-To line (MailReplyTo's value; the sender when empty).
+  const std::string& ReplyTo() const { return mail_reply_to_; }
+  void ReplyTo(std::string_view value) { mail_reply_to_ = value; }
+  // DKIM signing (relaxed/relaxed; rsa-sha256 or ed25519-sha256 by the
+  // key's type) when all three are set: the signing domain, the selector
+  // and a PEM file with the private key. A key that cannot be read or used
+  // fails the send before connecting.
+  const std::string& DkimDomain() const { return dkim_domain_; }
+  void DkimDomain(std::string_view value) { dkim_domain_ = value; }
+  const std::string& DkimSelector() const { return dkim_selector_; }
+  void DkimSelector(std::string_view value) { dkim_selector_ = value; }
+  const std::string& DkimKeyFile() const { return dkim_key_file_; }
+  void DkimKeyFile(std::string_view value) { dkim_key_file_ = value; }
+  // Whether a message goes to the accepted recipients when the server
+  // refuses some (default false: a refusal fails the send). With none
+  // accepted the send fails either way.
+  bool PartialDelivery() const { return partial_delivery_; }
+  void PartialDelivery(bool value) { partial_delivery_ = value; }
+  // The recipients the server refused in the last send, one
+  // "address<TAB>reply" a line (the reply's last line). Never fails.
+  std::string GetRefusedRecipients() const;
+  // Whether the connection stays open after a send for the next one (RSET
+  // first, a new connection when the old one was dropped, QUIT at the end
+  // of the page); MAIL, RCPT and DATA then go in one write where the
+  // server offers PIPELINING. Default false.
+  bool KeepConnection() const { return keep_connection_; }
+  void KeepConnection(bool value) { keep_connection_ = value; }
+  // A bearer token for XOAUTH2 or OAUTHBEARER (whichever the server
+  // offers; OAUTHBEARER first) as AuthUser; never read back, logged or
+  // shown.
+  void AuthToken(std::string_view value) { auth_token_ = value; }
+  // Delivery status notifications where the server offers DSN: NOTIFY for
+  // every recipient ("NEVER", or SUCCESS, FAILURE and DELAY joined by
+  // commas) and RET ("FULL" or "HDRS"); empty for none. Other values fail
+  // the send.
+  const std::string& DsnNotify() const { return dsn_notify_; }
+  void DsnNotify(std::string_view value) { dsn_notify_ = value; }
+  const std::string& DsnReturn() const { return dsn_return_; }
+  void DsnReturn(std::string_view value) { dsn_return_ = value; }
+  // The recipients the server accepted in the last send, one a line.
+  std::string GetAcceptedRecipients() const;
+
  private:
   // Where the exchange with the server stands, so that a failure knows
   // whether a QUIT can still be understood.
   enum class Link { kNone, kCommands, kData, kBroken };
+  struct Reply {
+    int16_t code;
+    std::string text;
+  };
   bool ValidateSend(std::string& message) const;
+  bool ValidateAddresses(std::string& message) const;
   std::shared_ptr<clsMail> NewMessage() const;
   void RunDialogue(clsMail& message);
+  void OpenSession();
+  bool ResumeSession();
+  bool WantsExtensions() const;
+  bool WantsUtf8Envelope() const;
+  std::string SessionKey() const;
+  void Transact(clsMail& message, bool resumed);
+  bool PipelinedTransaction(clsMail& message, bool resumed);
+  void RecipientRefused(const std::string& address, const Reply& reply);
+  std::string MessageText(clsMail& message);
+  void PrepareSigner();
+  std::string EnvelopeAddress(const std::string& address) const;
+  std::string RecipientCommand(const std::string& address) const;
+  void AuthenticateBearer(const std::vector<std::string>& mechanisms);
   void Connect();
   void StartSecure();
   void Greet();
@@ -119,11 +195,8 @@ class SMTP : public ComponentClass<SMTP> {
   void SendMessageData(clsMail& message);
   std::string MailFromCommand(const clsMail& message) const;
   void SendCommand(const std::string& command);
-  struct Reply {
-    int16_t code;
-    std::string text;
-  };
   Reply NextReply();
+  void HideSecrets(std::string& text) const;
   static std::string ShownReply(const std::string& text);
   Reply ExpectReply(std::initializer_list<int16_t> accepted);
   void CloseConnection() { connection_.Close(); }
@@ -160,6 +233,25 @@ class SMTP : public ComponentClass<SMTP> {
   // state of the link.
   std::string server_replies_;
   std::vector<std::string> extensions_;
+  std::string html_content_;
+  std::vector<std::pair<std::string, std::string>> inline_images_;
+  std::vector<std::pair<std::string, std::string>> extra_headers_;
+  std::string dkim_domain_;
+  std::string dkim_selector_;
+  std::string dkim_key_file_;
+  std::shared_ptr<const DkimSigner> dkim_signer_;
+  std::string dkim_signer_key_;  // what dkim_signer_ was made from
+  bool partial_delivery_ = false;
+  std::vector<std::pair<std::string, std::string>> refused_;
+  std::vector<std::string> accepted_;
+  bool keep_connection_ = false;
+  std::string session_key_;      // the server and login the link was made for
+  std::string pending_replies_;  // replies read ahead on a kept link
+  std::string auth_token_;
+  std::string dsn_notify_;
+  std::string dsn_return_;
+  // The credentials this send has encoded, never to be shown.
+  std::vector<std::string> secrets_;
   Link link_ = Link::kNone;
 };
 

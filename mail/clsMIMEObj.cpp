@@ -110,17 +110,27 @@ void clsMIMEObj::SetContentType() {
   if (disposition_.empty()) disposition_ = type.disposition;
 }
 
+void clsMIMEObj::ContentId(std::string_view cid) {
+  content_id_ = cid;
+  disposition_ = "inline";
+  if (content_type_ == "image/x-png") content_type_ = "image/png";
+}
+
 std::string clsMIMEObj::MIMEObjHeader() const {
-  const bool extended = HasEightBit(file_name_);
+  const bool extended = NeedsExtendedParameter(file_name_);
   std::string header = "Content-Type: " + content_type_;
   if (content_type_.compare(0, 4, "text") == 0)
     header += "; charset=" + charset_;
   if (!name_.empty()) header += "; name=\"" + AsciiFallback(name_) + "\"";
   header += "\r\nContent-Transfer-Encoding: " + transfer_encoding_;
+  if (!content_id_.empty()) header += "\r\nContent-ID: <" + content_id_ + ">";
   if (!file_name_.empty()) {
-    // An 8-bit name goes in the extended parameter alone (a reader that
-    // sees two filename parameters may take either); the plain fallback
-    // stands in the Content-Type's name.
+    // A name that cannot stand between quotes as it is (8-bit bytes, a
+    // quote, a backslash, a control character) goes in the extended
+    // parameter alone, percent-encoded, so that it can neither end the
+    // quoted string nor add parameters of its own (a reader that sees two
+    // filename parameters may take either); the plain fallback stands in
+    // the Content-Type's name.
     header += "\r\nContent-Disposition: " + disposition_ + ";";
     header += extended
                   ? "\r\n " + ExtendedParameter("filename", file_name_, "utf-8")

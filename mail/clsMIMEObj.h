@@ -20,9 +20,9 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
   // part's name from it. Never fails.
   void ContentPath(std::string_view path);
   // The part's header lines, CR LF between them and none after the last.
-  // A name with 8-bit bytes is written as an extended (RFC 2231) filename*
-  // parameter, with a plain fallback as the Content-Type's name. Never
-  // fails.
+  // A name with 8-bit bytes, '"', '\' or a control character is written
+  // as an extended (RFC 2231) filename* parameter, with a plain fallback as
+  // the Content-Type's name. Never fails.
   std::string MIMEObjHeader() const;
   // The part's content: the file's bytes, Base64 lines for "base64". Reads
   // the file on every call and adapts the encoding to it (ContentFits);
@@ -46,6 +46,11 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
   // 0 when the file is missing. For reserving space; never fails.
   uint64_t ExpectedContentLength() const;
 
+  // Makes the part an inline image of an HTML body, named there by
+  // "cid:" and `cid`: a Content-ID line and the inline disposition (PNG as
+  // image/png, the type mail readers show inline). Never fails.
+  void ContentId(std::string_view cid);
+
   // The part's classification, as ContentPath set it. Never fail.
   const std::string& ContentType() const { return content_type_; }
   const std::string& TransferEncoding() const { return transfer_encoding_; }
@@ -61,6 +66,7 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
   std::string disposition_;
   std::string charset_ = "us-ascii";
   std::string content_path_;
+  std::string content_id_;
 };
 
 }  // namespace corvane::penrill

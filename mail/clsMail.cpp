@@ -49,10 +49,17 @@ std::string NewMessageId() {
   return std::string(id) + host + ">";
 }
 
+// One header line; a line that would pass the transfer's limit is folded
+// before blanks (a line within it goes out exactly as it is).
 void AddLine(std::string& text, std::string_view name, std::string_view value) {
+  size_t start = text.size();
   text += name;
   text += ": ";
   text += value;
+  if (text.size() - start > kMaxHeaderLine) {
+    std::string folded = FoldAtBlanks(std::string_view(text).substr(start));
+    if (!folded.empty()) text.replace(start, std::string::npos, folded);
+  }
   text += kCrLf;
 }
 
@@ -60,6 +67,80 @@ void AddBoundaryLine(std::string& text) {
   text += "--";
   text += kBoundary;
   text += kCrLf;
+}
+
+// A boundary of its own for each rich message: 96 random bits, so that no
+// content written before the message was made can hold it.
+std::string NewBoundary() {
+  static thread_local std::mt19937_64 random{
+      std::random_device{}() ^ (uint64_t{std::random_device{}()} << 32)};
+  char text[48];
+  std::snprintf(text, sizeof text, "----=_Penrill_%016llx%08llx",
+                static_cast<unsigned long long>(random()),
+                static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+  return text;
+}
+
+// Whether some line of `text` is longer than the transfer allows.
+bool HasLongLine(std::string_view text) {
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string_view::npos;
+       end = text.find('\n', start)) {
+    if (end - start > kMaxHeaderLine + 1) return true;
+    start = end + 1;
+  }
+  return text.size() - start > kMaxHeaderLine;
+}
+
+// One text entity of a rich message: 7-bit text as it is, 8-bit text as
+// 8bit where the server takes it, anything else (long lines too) Base64.
+void AppendTextEntity(std::string& out, std::string_view type,
+                      std::string_view charset, std::string_view content,
+                      bool eight_bit_allowed, bool base64) {
+  const bool eight_bit = HasEightBit(content);
+  std::string_view encoding = "7bit";
+  if (base64 || HasLongLine(content)) {
+    encoding = "base64";
+  } else if (eight_bit) {
+    encoding = eight_bit_allowed ? "8bit" : "base64";
+  }
+  std::string_view declared = charset;
+  if (eight_bit && EqualsIgnoringCase(charset, "us-ascii")) declared = "utf-8";
+  out += "Content-Type: ";
+  out += type;
+  out += "; charset=";
+  out += declared;
+  out += "\r\nContent-Transfer-Encoding: ";
+  out += encoding;
+  out += "\r\n\r\n";
+  if (encoding == "base64") {
+    AppendBase64(content, out);
+  } else {
+    out += content;
+  }
+}
+
+void AppendMultipartStart(std::string& out, std::string_view subtype,
+                          const std::string& boundary) {
+  out += "Content-Type: multipart/";
+  out += subtype;
+  out += "; boundary=\"";
+  out += boundary;
+  out += "\"\r\n\r\n";
+}
+
+void AppendDelimiter(std::string& out, const std::string& boundary) {
+  out += "\r\n--";
+  out += boundary;
+  out += kCrLf;
+}
+
+void AppendFilePart(std::string& out, clsMIMEObj& part) {
+  std::string bytes = part.ReadContent();
+  part.ContentFits(bytes);
+  out += part.MIMEObjHeader();
+  out += "\r\n\r\n";
+  part.AppendEncoded(bytes, out);
 }
 
 }  // namespace
@@ -101,6 +182,17 @@ void clsMail::Attach(const std::shared_ptr<Collection>& paths) {
     part->ContentPath(path.ToText());
     attachments_.push_back(std::move(part));
   }
+}
+
+void clsMail::AddInlineImage(std::string_view path, std::string_view cid) {
+  auto part = std::make_shared<clsMIMEObj>();
+  part->ContentPath(path);
+  part->ContentId(cid);
+  inline_images_.push_back(std::move(part));
+}
+
+void clsMail::AddHeader(std::string_view name, std::string_view value) {
+  extra_headers_.emplace_back(name, value);
 }
 
 std::string clsMail::ParseEmailAddress(std::string_view vsEAdd) const {
@@ -152,7 +244,12 @@ std::string clsMail::HeaderBlock() {
     header += HeaderAddresses("Cc", *mail_cc_);
     header += kCrLf;
   }
-  AddLine(header, "Subject", HeaderValue(mail_subject_, charset));
+  header += UnstructuredLine("Subject", mail_subject_, charset);
+  header += kCrLf;
+  for (const auto& [name, value] : extra_headers_) {
+    header += UnstructuredLine(name, value, charset);
+    header += kCrLf;
+  }
   return header;
 }
 
@@ -186,11 +283,80 @@ clsMail::BodyEncoding clsMail::EffectiveBodyEncoding() const {
 }
 
 bool clsMail::NeedsEightBitMime() const {
+  if (eight_bit_allowed_ && HasEightBit(html_content_) &&
+      !HasLongLine(html_content_)) {
+    return true;
+  }
   return EqualsIgnoringCase(EffectiveBodyEncoding().encoding, "8bit") &&
          HasEightBit(mail_content_);
 }
 
+// The plain body and the HTML body: an alternative of the two, or the one
+// that is there.
+std::string clsMail::TextEntity(const std::string& boundary) const {
+  const BodyEncoding plain = EffectiveBodyEncoding();
+  std::string entity;
+  auto append_plain = [&] {
+    AppendTextEntity(entity, mail_contenttype_, plain.charset, mail_content_,
+                     eight_bit_allowed_,
+                     EqualsIgnoringCase(plain.encoding, "base64"));
+  };
+  auto append_html = [&] {
+    AppendTextEntity(entity, "text/html", mail_contentcharset_, html_content_,
+                     eight_bit_allowed_, false);
+  };
+  if (html_content_.empty()) {
+    append_plain();
+  } else if (mail_content_.empty()) {
+    append_html();
+  } else {
+    AppendMultipartStart(entity, "alternative", boundary);
+    entity += "--" + boundary + "\r\n";
+    append_plain();
+    AppendDelimiter(entity, boundary);
+    append_html();
+    entity += "\r\n--" + boundary + "--";
+  }
+  return entity;
+}
+
+// mixed (when there are attachments) around related (when there are inline
+// images) around the text entity; each level with a boundary of its own.
+std::string clsMail::BuildRichBodyPart() const {
+  const std::string boundary = NewBoundary();
+  const std::string mixed = boundary + "_m";
+  const std::string related = boundary + "_r";
+  std::string content = TextEntity(boundary + "_a");
+  if (!inline_images_.empty()) {
+    std::string entity;
+    AppendMultipartStart(entity, "related", related);
+    entity += "--" + related + "\r\n";
+    entity += content;
+    for (const auto& image : inline_images_) {
+      AppendDelimiter(entity, related);
+      AppendFilePart(entity, *image);
+    }
+    entity += "\r\n--" + related + "--";
+    content = std::move(entity);
+  }
+  if (attachments_.empty()) return content + std::string(kCrLf);
+  std::string body;
+  AppendMultipartStart(body, "mixed", mixed);
+  body += kPreamble;
+  body += "\r\n--" + mixed + "\r\n";
+  body += content;
+  for (const auto& part : attachments_) {
+    AppendDelimiter(body, mixed);
+    AppendFilePart(body, *part);
+  }
+  body += "\r\n--" + mixed + "--";
+  return body;
+}
+
 std::string clsMail::BuildBodyPart() const {
+  if (!html_content_.empty() || !inline_images_.empty()) {
+    return BuildRichBodyPart();
+  }
   std::string body;
   // Sized once for the whole part so that the attachments' Base64 text is
   // written into place without the string growing (and copying) on the way.

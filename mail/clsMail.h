@@ -58,6 +58,17 @@ class clsMail : public DispatchClass<clsMail> {
   // Whether the server takes 8-bit bodies (8BITMIME): an 8-bit body then
   // goes out as 8bit instead of Base64. Set before the first GetMailBody.
   void EightBitAllowed(bool value) { eight_bit_allowed_ = value; }
+  // The HTML body, lines already ended by CR LF. Empty (the default): the
+  // message has its one body as ever; else the plain body and this one go
+  // as a multipart/alternative (the HTML alone when there is no plain one).
+  void HtmlContent(std::string value) { html_content_ = std::move(value); }
+  // Appends an image that the HTML body shows through "cid:" and `cid`;
+  // the bodies and the images then go in a multipart/related. Never fails
+  // (a missing file fails GetMailBody).
+  void AddInlineImage(std::string_view path, std::string_view cid);
+  // Appends a header line, written after Subject (an 8-bit value as
+  // encoded words). The caller checks the name and the value. Never fails.
+  void AddHeader(std::string_view name, std::string_view value);
   // Whether the body goes out as 8-bit data, so that MAIL FROM must say
   // BODY=8BITMIME. Never fails.
   bool NeedsEightBitMime() const;
@@ -82,6 +93,8 @@ class clsMail : public DispatchClass<clsMail> {
   std::string HeaderAddresses(std::string_view name,
                               const Collection& list) const;
   std::string BuildBodyPart() const;
+  std::string BuildRichBodyPart() const;
+  std::string TextEntity(const std::string& boundary) const;
   uint64_t ExpectedBodyPartLength() const;
 
   std::string mail_from_;
@@ -101,6 +114,9 @@ class clsMail : public DispatchClass<clsMail> {
   bool add_message_id_ = false;
   bool eight_bit_allowed_ = false;
   std::string body_part_;
+  std::string html_content_;
+  std::vector<std::shared_ptr<clsMIMEObj>> inline_images_;
+  std::vector<std::pair<std::string, std::string>> extra_headers_;
 };
 
 }  // namespace corvane::penrill

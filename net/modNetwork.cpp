@@ -160,6 +160,49 @@ std::string ReceiveReply(int32_t socket, int timeout_ms) {
   }
 }
 
+namespace {
+
+// The length of the first complete reply at the start of `text`; 0 when
+// it is not all there yet.
+size_t FirstReplyLength(std::string_view text) {
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string_view::npos;
+       end = text.find('\n', start)) {
+    if (ReplyComplete(text.substr(start, end + 1 - start))) return end + 1;
+    start = end + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ReceiveNextReply(int32_t socket, int timeout_ms,
+                             std::string& pending) {
+  try {
+    platform::Network().SetLastError(0);
+    Deadline deadline(timeout_ms);
+    char buffer[kReplyBufferSize];
+    size_t length = FirstReplyLength(pending);
+    while (length == 0) {
+      int32_t got = ReceiveWithin(socket, buffer, kReplyBufferSize, deadline);
+      if (got < 0) return {};
+      if (got == 0) {
+        length = pending.size();
+        break;
+      }
+      pending.append(buffer, static_cast<size_t>(got));
+      if (pending.size() > kReplyLimit)
+        return Fail(platform::kSocketMessageTooLong);
+      length = FirstReplyLength(pending);
+    }
+    std::string reply = pending.substr(0, length);
+    pending.erase(0, length);
+    return reply;
+  } catch (...) {
+    return {};
+  }
+}
+
 std::string ReceiveAll(int32_t socket, const ReceiveLimits& limits) {
   try {
     platform::Network().SetLastError(0);

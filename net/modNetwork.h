@@ -77,6 +77,14 @@ struct ReceiveLimits {
 // time-out (10060) or more than `max_bytes` (10040); 0 after a success.
 std::string ReceiveAll(int32_t socket, const ReceiveLimits& limits = {});
 
+// One reply from a stream of replies that may hold several (a pipelining
+// server answers a group of commands at once): the first complete reply in
+// `pending` and what the socket brings, the rest kept in `pending` for the
+// next call. Fails as ReceiveReply does (empty text); a close returns what
+// arrived.
+std::string ReceiveNextReply(int32_t socket, int timeout_ms,
+                             std::string& pending);
+
 // The last line of a reply, without its line end: the line whose code is
 // the reply's code (a multi-line reply repeats the code on every line, and
 // only the last is final). Never fails.

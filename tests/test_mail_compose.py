@@ -211,5 +211,70 @@ class Base64Command(unittest.TestCase):
             self.assertIn(name + b" is a directory", result.stderr)
 
 
+
+class Base64DecodeCommand(unittest.TestCase):
+    """`corvane base64 --decode` reads the text in pieces (this many
+    characters each); the pieces must decode as the whole text does."""
+    PIECE = 74 * 4 * 16384
+
+    def decode(self, *args, data=None):
+        return subprocess.run([CORVANE, "base64", "--decode", *args],
+                              input=data, capture_output=True, timeout=120)
+
+    def assert_refused(self, text, reason, offset):
+        result = self.decode(data=text)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn(b"standard input is not Base64: " + reason +
+                      b" at offset " + str(offset).encode(), result.stderr)
+
+    def test_both_forms_over_several_pieces_decode_to_the_bytes(self):
+        data = os.urandom(self.PIECE + 1001)
+        unbroken = base64.b64encode(data)
+        lines = b"\r\n".join(unbroken[i:i + 72]
+                              for i in range(0, len(unbroken), 72))
+        for text in (unbroken, lines):
+            result = self.decode(data=text)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stdout, data)
+        with tempfile.NamedTemporaryFile() as file:
+            file.write(lines)
+            file.flush()
+            self.assertEqual(self.decode(file.name).stdout, data)
+        self.assertEqual(self.decode(data=b"").stdout, b"")
+        self.assertEqual(self.decode("-", data=b"Zm9vYmE=").stdout, b"fooba")
+
+    def test_malformed_text_is_refused_with_the_reason_and_offset(self):
+        self.assert_refused(b"Zm9v YmFy", b"a character outside the Base64 "
+                            b"alphabet", 4)
+        self.assert_refused(b"Zm9vYg=", b"bad padding", 7)
+        self.assert_refused(b"Zm9vYmFy\n", b"a line break where none belongs",
+                            8)
+        # Coreutils' form: lines of 76 characters ending in LF.
+        text = base64.encodebytes(os.urandom(100))
+        self.assert_refused(text, b"a line break where none belongs", 76)
+
+    def test_pieces_that_decode_alone_but_not_joined_are_refused(self):
+        one_line = base64.b64encode(os.urandom(self.PIECE))[:self.PIECE]
+        # Padding that ends the first piece, with text after it.
+        self.assert_refused(one_line[:-4] + b"Zg==" + b"Zm9v", b"bad padding",
+                            self.PIECE)
+        # A second piece that is line-broken after a one-line first.
+        second = b"A" * 72 + b"\r\n" + b"AAAA"
+        self.assert_refused(one_line + second,
+                            b"a line break where none belongs",
+                            self.PIECE + 72)
+        # A second piece on one line after line-broken text.
+        lines = b"\r\n".join([b"A" * 72] * (self.PIECE // 74)) + b"\r\n"
+        self.assert_refused(lines + b"A" * 76,
+                            b"a line break where none belongs",
+                            self.PIECE + 72)
+
+    def test_directory_is_refused_with_a_message(self):
+        with tempfile.TemporaryDirectory() as directory:
+            result = self.decode(directory)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn(directory.encode() + b" is a directory", result.stderr)
+
+
 if __name__ == "__main__":
     unittest.main()

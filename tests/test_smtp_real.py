@@ -97,6 +97,28 @@ class Delivery(RealServerTest):
         self.assertEqual(notes.get_payload(decode=True), forged.encode())
         self.assertEqual(photo.get_content_type(), "image/gif")
 
+    def test_hostile_names_and_long_subjects_arrive_as_given(self):
+        # A quote in an attachment's name must not add parameters; a
+        # subject longer than a line may be must be folded, not refused.
+        name = 'invoice.txt"; filename="evil.exe'
+        path = os.path.join(self.folder.name, name)
+        with open(path, "wb") as out:
+            out.write(b"due\r\n")
+        words = " ".join("word%04d" % n for n in range(150))
+        unbroken = "x" * 1200
+        for subject in (words, unbroken):
+            [result] = send_mail(self.settings(
+                ("MailTo", "reader@example.org"), ("MailSubject", subject),
+                ("MailContent", "see attachment"), ("Attach", path)))
+            self.assertTrue(result.sent, result)
+        for envelope, subject in zip(self.server.envelopes, (words, unbroken)):
+            message = parse(envelope)
+            self.assertEqual(message["Subject"], subject)
+            _, attachment = message.get_payload()
+            self.assertEqual(attachment.get_filename(), name)
+            self.assertEqual(attachment.get_payload(decode=True), b"due\r\n")
+            self.assertNotIn(b'filename="evil', envelope.content)
+
     def test_lines_that_begin_with_a_dot_arrive_intact(self):
         lines = [".hidden", ".", "..two dots", "last"]
         [result] = send_mail(self.settings(

@@ -113,6 +113,26 @@ class WhoisQueryTest(unittest.TestCase):
         self.assertEqual(sent["value"], True)
         self.assertEqual(values, [True, "", ""])
 
+    def test_rate_limit_wordings_are_their_own_failure(self):
+        rows = [
+            (b"Query rate limit exceeded. Try again in 60 seconds.\r\n",
+             "Query rate limit exceeded. Try again in 60 seconds. Wait 60 "
+             "seconds.", 60),
+            (b"WHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE.ZZ/WHOIS FOR DETAILS\n",
+             "WHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE.ZZ/WHOIS FOR DETAILS.", 0),
+            (b"%ERROR:201: access denied\n% Access denied - try again later."
+             b"\n", "Access denied - try again later.", 0),
+        ]
+        for reply, notice, wait in rows:
+            with WhoisServer(reply) as server:
+                sent, values = self.query(server.address, extra=[
+                    get("IsRecordFound"), get("GetRetryAfter"),
+                    get("GetLastErrNum"), get("GetLastErrDescription")])
+            self.assertEqual(sent["value"], False)
+            self.assertEqual(values, [False, wait, -2147221497,
+                                      "Rate limited by the whois server: " +
+                                      notice])
+
     def test_refused_connection(self):
         sent, values = self.query(REFUSING.address,
                                   extra=ERROR_TRIPLE)

@@ -21,6 +21,7 @@ from support.whois_server import WhoisServer
 QUERY_REFUSED = -2147221503
 CONNECT_FAILED = -2147221500
 READ_FAILED = -2147221499
+THROTTLED = -2147221497
 
 
 def vcard(*properties):
@@ -200,11 +201,6 @@ class RdapQueryTest(RdapTestCase):
     def test_error_answers_take_the_failure_path(self):
         url = self.server.base + "domain/widget.zz"
         rows = [
-            (Route(429, {"errorCode": 429, "title": "Too Many Requests",
-                         "description": ["Query rate exceeded.",
-                                         "Retry in 60 s."]}),
-             "The RDAP server answered 429: Too Many Requests. Query rate "
-             "exceeded. Retry in 60 s. URL: " + url),
             (Route(503, b"<html>down</html>"),
              "The RDAP server answered 503. URL: " + url),
             (Route(200, b"[1, 2]"),
@@ -215,6 +211,29 @@ class RdapQueryTest(RdapTestCase):
             self.server.routes["/domain/widget.zz"] = route
             number, text = self.failure()
             self.assertEqual((number, text), (READ_FAILED, description))
+
+    def test_rate_limit_is_its_own_failure_with_the_wait(self):
+        url = self.server.base + "domain/widget.zz"
+        error = {"errorCode": 429, "title": "Too Many Requests",
+                 "description": ["Query rate exceeded."]}
+        rows = [
+            (Route(429, error, [("Retry-After", "120")]), 120,
+             " Wait 120 seconds."),
+            (Route(429, error), 0, ""),
+        ]
+        for route, wait, wait_text in rows:
+            self.server.routes["/domain/widget.zz"] = route
+            sent, got = self.query(extra=[
+                "GetLastErrNum", "GetLastErrDescription", "IsRecordFound",
+                "GetRetryAfter"])
+            self.assertFalse(sent)
+            self.assertFalse(got["IsRecordFound"])
+            self.assertEqual(got["GetLastErrNum"], THROTTLED)
+            self.assertEqual(got["GetLastErrDescription"],
+                             "Rate limited: the RDAP server answered 429: "
+                             "Too Many Requests. Query rate exceeded." +
+                             wait_text + " URL: " + url)
+            self.assertEqual(got["GetRetryAfter"], wait)
 
     def test_redirects_followed_at_most_three(self):
         self.route("/domain/widget.zz", 200, {"ldhName": "WIDGET.ZZ"})

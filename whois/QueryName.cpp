@@ -21,10 +21,13 @@ bool IsAscii(std::string_view text) {
 
 QueryText Refused(std::string problem) { return {{}, std::move(problem)}; }
 
-// Of the ASCII characters, a domain name holds letters, digits, hyphens
-// and dots only.
-bool HasForeignAscii(std::string_view name) {
-  return std::any_of(name.begin(), name.end(), [](char c) {
+// Whether the query is written as a domain name: labels separated by dots
+// (at least one dot), no blanks, and of the ASCII characters only letters,
+// digits, hyphens and dots. Only such a query is converted; any other text
+// (a company name with a blank, a word without a dot) is sent as it is.
+bool IsDomainShaped(std::string_view name) {
+  if (name.find('.') == std::string_view::npos) return false;
+  return std::none_of(name.begin(), name.end(), [](char c) {
     auto byte = static_cast<unsigned char>(c);
     return byte < 0x80 && !std::isalnum(byte) && c != '-' && c != '.';
   });
@@ -39,11 +42,8 @@ QueryText PrepareQueryText(std::string_view query) {
         "The query holds a line break or a NUL character; nothing was sent.");
   }
   std::string trimmed(TrimSpaces(query));
-  if (IsAscii(trimmed)) return {std::move(trimmed), {}};
-  if (HasForeignAscii(trimmed)) {
-    return Refused(
-        "The query is not a valid internationalised domain name: only "
-        "letters, digits, hyphens and dots may stand in it.");
+  if (IsAscii(trimmed) || !IsDomainShaped(trimmed)) {
+    return {std::move(trimmed), {}};
   }
   char* converted = nullptr;
   int status = idn2_to_ascii_8z(

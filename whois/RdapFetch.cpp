@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
 #include "frame/Text.h"
 #include "net/WSKSOCK.h"
+#include "platform/AddressScope.h"
 #include "platform/Sockets.h"
 #include "whois/WhoisQuery.h"
 
@@ -138,6 +140,55 @@ std::string SocketText(int32_t code) { return net::GetSocketErrorText(code); }
   }
 }
 
+// The address of the server a hop connected to, checked before the
+// request is sent.
+struct PeerCheck {
+  bool refuse_internal = false;
+  bool internal = false;
+  bool refused = false;
+  std::string address;
+};
+
+int CheckPeer(void* user, char* primary_ip, char*, int, int) {
+  auto* check = static_cast<PeerCheck*>(user);
+  check->address = primary_ip ? primary_ip : "";
+  check->internal = platform::IsInternalAddress(check->address);
+  if (check->internal && check->refuse_internal) {
+    check->refused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  return CURL_PREREQFUNC_OK;
+}
+
+[[noreturn]] void RaiseInternal(const std::string& address,
+                                const std::string& url) {
+  Raise(kQueryRefused,
+        "The RDAP link leads to a loopback or private address (" + address +
+            "); it was not asked.",
+        url);
+}
+
+// The URL's host when it is an address literal or localhost: such a
+// server is refused before any connection.
+std::string LiteralInternalHost(const std::string& url) {
+  std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+  char* host = nullptr;
+  if (!parsed ||
+      curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) {
+    return {};
+  }
+  std::unique_ptr<char, decltype(&curl_free)> owned(host, &curl_free);
+  std::string_view text = host;
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  if (platform::IsInternalAddress(text) || IsLoopbackHost(text)) {
+    return std::string(text);
+  }
+  return {};
+}
+
 bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 ||
          status == 308;
@@ -146,7 +197,13 @@ bool IsRedirect(long status) {
 // One hop: the answer of `url` within `remaining_ms`; `location` is set
 // when it is a redirect.
 FetchedAnswer FetchOnce(const std::string& url, const FetchLimits& limits,
-                        long remaining_ms, std::string& location) {
+                        long remaining_ms, std::string& location,
+                        PeerCheck& peer) {
+  if (peer.refuse_internal) {
+    if (std::string host = LiteralInternalHost(url); !host.empty()) {
+      RaiseInternal(host, url);
+    }
+  }
   std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
   if (!handle) {
     Raise(kSocketFailed, "Unable to create a Socket. ", url);
@@ -174,9 +231,18 @@ FetchedAnswer FetchOnce(const std::string& url, const FetchLimits& limits,
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TakeBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CheckPeer);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &peer);
   CURLcode code = curl_easy_perform(h);
+  if (peer.refused) RaiseInternal(peer.address, url);
   if (code != CURLE_OK) RaiseTransferFailure(h, code, detail, sink, url);
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
+  curl_off_t retry_after = 0;
+  if (curl_easy_getinfo(h, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+      retry_after > 0) {
+    answer.retry_after =
+        static_cast<int32_t>(std::min<curl_off_t>(retry_after, INT32_MAX));
+  }
   char* next = nullptr;
   curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next);
   location = IsRedirect(answer.status) && next ? next : "";
@@ -221,13 +287,16 @@ FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits) {
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(limits.total_ms);
   std::string current = url;
+  PeerCheck peer;
+  peer.refuse_internal = limits.refuse_internal;
+  bool first_internal = false;
   for (int hop = 0;; ++hop) {
     if (std::string problem = UrlProblem(current); !problem.empty()) {
       Raise(kQueryRefused,
-            hop == 0 ? "The RDAP URL is refused (" + problem +
-                           "); nothing was sent."
-                     : "The RDAP server redirected to a refused URL (" +
-                           problem + "); it was not asked.",
+            hop == 0
+                ? "The RDAP URL is refused (" + problem + "); nothing was sent."
+                : "The RDAP server redirected to a refused URL (" + problem +
+                      "); it was not asked.",
             current);
     }
     long remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -238,7 +307,13 @@ FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits) {
             current);
     }
     std::string location;
-    FetchedAnswer answer = FetchOnce(current, limits, remaining, location);
+    FetchedAnswer answer =
+        FetchOnce(current, limits, remaining, location, peer);
+    if (hop == 0) {
+      first_internal = peer.internal;
+      peer.refuse_internal = peer.refuse_internal || !first_internal;
+    }
+    answer.first_internal = first_internal;
     if (location.empty()) return answer;
     if (hop == kMaxRedirects) {
       Raise(kReadFailed,

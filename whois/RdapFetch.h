@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,12 +19,21 @@ struct FetchLimits {
   int connect_ms = 30000;
   int total_ms = 60000;  // the whole request, redirects included
   size_t max_bytes = 8 * 1024 * 1024;
+  // Refuse servers at loopback or private addresses (a link that a public
+  // server's answer led to); redirects from a public server to such an
+  // address are refused whatever this says.
+  bool refuse_internal = false;
 };
 
 struct FetchedAnswer {
   long status = 0;
   std::string body;
   std::string url;  // the URL that answered, after any redirects
+  // The first server asked had a loopback or private address.
+  bool first_internal = false;
+  // The seconds a Retry-After header asked to wait (either form); 0 when
+  // the answer has none.
+  int32_t retry_after = 0;
 };
 
 // Why `url` may not be asked (a scheme other than http and https, plain
@@ -34,9 +44,10 @@ std::string UrlProblem(std::string_view url);
 bool IsLoopbackHost(std::string_view host);
 
 // GETs `url` with "Accept: application/rdap+json" and returns whatever
-// status the last hop answered. Throws Failure (source "Namewell") with
-// the connect, read or refusal number and a description naming the URL
-// when no answer arrives in time, within the bound, or at all.
+// status the last hop answered. A server refused by `refuse_internal` is a
+// refusal (kQueryRefused) and gets no request. Throws Failure (source
+// "Namewell") with the connect, read or refusal number and a description naming
+// the URL when no answer arrives in time, within the bound, or at all.
 FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits);
 
 // `name` with every byte but letters, digits, '-' and '.' percent-encoded,

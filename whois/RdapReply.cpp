@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame/Text.h"
+#include "whois/KeyValueReply.h"
 
 namespace corvane::namewell {
 namespace {
@@ -52,7 +53,10 @@ std::string Joined(const Lines& lines, std::string_view separator = "\n") {
 void AddTexts(const json& value, Lines& lines) {
   if (value.is_string()) {
     const std::string& text = value.get_ref<const std::string&>();
-    if (!TrimSpaces(text).empty()) lines.push_back(text);
+    // "REDACTED FOR PRIVACY" and its kin stand for no data.
+    if (!TrimSpaces(text).empty() && !IsPlaceholder(text)) {
+      lines.push_back(text);
+    }
     return;
   }
   if (!value.is_array()) return;
@@ -289,6 +293,23 @@ bool NestsWithinBound(std::string_view text) {
   return true;
 }
 
+// The names of the members the answer says it redacted (RFC 9537:
+// "redacted" entries with a name's "type" or "description"), one a line.
+std::string RedactedNames(const json& answer) {
+  const json* redacted = ArrayMember(answer, "redacted");
+  if (!redacted) return {};
+  Lines lines;
+  for (const json& entry : *redacted) {
+    if (!entry.is_object()) continue;
+    auto name = entry.find("name");
+    if (name == entry.end() || !name->is_object()) continue;
+    const std::string* text = TextMember(*name, "type");
+    if (!text) text = TextMember(*name, "description");
+    if (text && !TrimSpaces(*text).empty()) lines.push_back(*text);
+  }
+  return Joined(lines);
+}
+
 }  // namespace
 
 RdapReply ReadRdapReply(std::string_view answer) {
@@ -306,6 +327,7 @@ RdapReply ReadRdapReply(std::string_view answer) {
   ReadNameServers(document, record);
   ReadStatus(document, record);
   reply.related = RelatedLink(document);
+  record.redacted_fields = RedactedNames(document);
   return reply;
 }
 

@@ -27,6 +27,8 @@ enum class KeySlot : uint8_t {
   kContactHandle,    // a contact named by handle ("admin-c: JD1-ZZ")
   kHandleName,       // the handle a contact paragraph describes ("nic-hdl")
   kHandleLine,       // a line of such a paragraph ("person", "e-mail", ...)
+  kHostRecord,       // a host's record in a list of look-alikes ("Server Name")
+  kState,            // the domain's state, in the domain's own paragraph
 };
 
 // The contact a key belongs to.

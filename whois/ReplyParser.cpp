@@ -199,7 +199,7 @@ void FillEmptyFields(WhoisRecord& target, WhoisRecord source) {
         &WhoisRecord::database_updated, &WhoisRecord::domain_servers,
         &WhoisRecord::host_name, &WhoisRecord::coordinator,
         &WhoisRecord::registrar, &WhoisRecord::expiry_time,
-        &WhoisRecord::domain_status}) {
+        &WhoisRecord::domain_status, &WhoisRecord::redacted_fields}) {
     if ((target.*field).empty()) target.*field = std::move(source.*field);
   }
 }

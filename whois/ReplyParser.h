@@ -30,6 +30,9 @@ struct WhoisRecord {
   std::string registrar;
   std::string expiry_time;
   std::string domain_status;
+  // The keys whose values the reply withheld ("Registrant Name" for
+  // "Registrant Name: REDACTED FOR PRIVACY"), one a line.
+  std::string redacted_fields;
 };
 
 // Gives every empty text field of `target` the value of the same field of

@@ -7,6 +7,7 @@
 
 #include "frame/Text.h"
 #include "net/WSKSOCK.h"
+#include "platform/AddressScope.h"
 #include "platform/Sockets.h"
 #include "whois/EmailAddresses.h"
 #include "whois/QueryName.h"
@@ -33,17 +34,34 @@ std::string WithFullStop(std::string text) {
   return text;
 }
 
+// The wait a limited server asked for, as a sentence; empty when none.
+std::string WaitText(int32_t seconds) {
+  return seconds > 0 ? " Wait " + std::to_string(seconds) + " seconds." : "";
+}
+
 // An RDAP error answer: its status, the error object's title and
-// description when it has them, and the URL.
+// description when it has them, and the URL. A 429 is the rate limit's
+// failure, with the wait the answer asked for.
 [[noreturn]] void RaiseRdapError(const FetchedAnswer& fetched,
                                  const RdapReply& read) {
-  std::string text =
-      "The RDAP server answered " + std::to_string(fetched.status);
+  bool limited = fetched.status == 429;
+  std::string text = (limited ? "Rate limited: the RDAP server answered "
+                              : "The RDAP server answered ") +
+                     std::to_string(fetched.status);
   if (!read.error_title.empty()) text += ": " + read.error_title;
   if (!read.error_description.empty()) {
     text = WithFullStop(std::move(text)) + " " + read.error_description;
   }
-  Raise(kReadFailed, WithFullStop(std::move(text)) + " URL: " + fetched.url);
+  text = WithFullStop(std::move(text));
+  if (limited) text += WaitText(fetched.retry_after);
+  Raise(limited ? kThrottled : kReadFailed, text + " URL: " + fetched.url);
+}
+
+// A whois server's rate-limit notice as the query's failure.
+[[noreturn]] void RaiseThrottled(const Throttle& throttle) {
+  Raise(kThrottled,
+        "Rate limited by the whois server: " + WithFullStop(throttle.notice) +
+            WaitText(throttle.wait_seconds));
 }
 
 }  // namespace
@@ -102,6 +120,8 @@ ClassInfo WhoisQuery::Members() {
       .Property(
           "RdapServer", [](T& o) { return o.RdapServer(); },
           [](T& o, std::string_view v) { o.RdapServer(v); })
+      .Get("GetRetryAfter", [](T& o) { return o.GetRetryAfter(); })
+      .Get("GetRedactedFields", [](T& o) { return o.GetRedactedFields(); })
       .Build();
 }
 
@@ -176,11 +196,23 @@ bool WhoisQuery::ValidateEmail(std::string_view sEmail) const {
   }
 }
 
+// Without WhoisServer, a plain query asks the default server and keeps it
+// for later queries; a lookup across servers chooses one per query.
 void WhoisQuery::PrepareQuery() {
+  if (whois_server_.empty() && !AsksAcrossServers()) {
+    whois_server_ = kDefaultWhoisServer;
+  }
   record_ = WhoisRecord{};
   answers_.clear();
   asked_.clear();
   rdap_ = false;
+  first_internal_ = true;
+  retry_after_ = 0;
+}
+
+// Whether the caller asked for a lookup that may go from server to server.
+bool WhoisQuery::AsksAcrossServers() const {
+  return follow_referral_ || EqualsIgnoringCase(TrimSpaces(protocol_), "auto");
 }
 
 // The RDAP base URL the query goes to; empty when it goes to whois.
@@ -223,7 +255,7 @@ void WhoisQuery::AskRdap(const std::string& base, const std::string& query) {
   while (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
   std::string url = base + "domain/" + PathSegment(name);
   asked_.push_back(url);
-  answers_.push_back(AskRdapServer(url, response_));
+  answers_.push_back(AskRdapServer(url, response_, false));
   int referrals = follow_referral_ ? kMaxReferrals : 0;
   while (referrals-- > 0 && FollowOnce(query)) {
   }
@@ -231,20 +263,26 @@ void WhoisQuery::AskRdap(const std::string& base, const std::string& query) {
 }
 
 // One RDAP server's answer, its body also in `reply`: a 404 is a record
-// not found, an error answer or one that is no JSON object a failure.
+// not found, an error answer or one that is no JSON object a failure. A
+// referral to a loopback or private address is refused unless the first
+// server had one.
 WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
-                                             std::string& reply) {
+                                             std::string& reply,
+                                             bool referral) {
   FetchedAnswer fetched;
   try {
     fetched = FetchRdap(url, {.connect_ms = timeout_.ConnectMs(),
                               .total_ms = timeout_.ReplyMs(),
-                              .max_bytes = kReplyLimit});
+                              .max_bytes = kReplyLimit,
+                              .refuse_internal = referral && !first_internal_});
   } catch (const Failure& failure) {
     // As with whois: a failure while reading leaves no reply behind.
     if (failure.number == kReadFailed) reply.clear();
     throw;
   }
   reply = fetched.body;
+  if (!referral) first_internal_ = fetched.first_internal;
+  if (fetched.status == 429) retry_after_ = fetched.retry_after;
   Answer answer{url, fetched.body, {}};
   if (fetched.status == 404) return answer;
   RdapReply read = ReadRdapReply(fetched.body);
@@ -262,20 +300,26 @@ WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
   return answer;
 }
 
-// The first server is the one set, else the table's for the query's
-// top-level domain, else IANA's, whose referral is followed even without
-// FollowReferral. A failure of the first exchange fails the query.
+// The first server is the one set (PrepareQuery sets the default unless
+// the lookup goes across servers), else the table's for the query's
+// top-level domain, else the root's, whose referral is followed. A failure
+// of the first exchange fails the query.
 void WhoisQuery::AskServers(const std::string& query) {
   std::string server = whois_server_;
   int referrals = follow_referral_ ? kMaxReferrals : 0;
   if (server.empty()) server = ServerForName(query);
   if (server.empty()) {
-    server = kDefaultWhoisServer;
+    server = kRootWhoisServer;
     referrals = std::max(referrals, 1);
   }
   asked_.push_back(server);
-  Exchange(server, query, response_);
+  Exchange(server, query, response_, false);
   answers_.push_back({server, response_, ReadReply(response_)});
+  if (const Throttle& throttle = answers_.back().parsed.throttle;
+      throttle.throttled) {
+    retry_after_ = throttle.wait_seconds;
+    RaiseThrottled(throttle);
+  }
   while (referrals-- > 0 && FollowOnce(query)) {
   }
   ParseResponse();
@@ -291,17 +335,29 @@ bool WhoisQuery::FollowOnce(const std::string& query) {
   std::string reply;
   try {
     if (rdap_) {
-      answers_.push_back(AskRdapServer(server, reply));
+      answers_.push_back(AskRdapServer(server, reply, true));
       return true;
     }
-    Exchange(server, query, reply);
+    Exchange(server, query, reply, true);
   } catch (const Failure& failure) {
     SaveLastError(failure);
     CloseConnection();
     return false;
   }
   ParsedReply parsed = ReadReply(reply);
+  Throttle throttle = parsed.throttle;
   answers_.push_back({server, std::move(reply), std::move(parsed)});
+  if (throttle.throttled) {
+    // The answers so far stay; the limit is recorded as a referral's
+    // failure.
+    retry_after_ = throttle.wait_seconds;
+    try {
+      RaiseThrottled(throttle);
+    } catch (const Failure& failure) {
+      SaveLastError(failure);
+    }
+    return false;
+  }
   return true;
 }
 
@@ -344,9 +400,10 @@ void WhoisQuery::ParseResponse() {
 }
 
 // One exchange: start the socket library, connect, send the line, read the
-// whole reply into `reply`, close.
+// whole reply into `reply`, close. A referral that resolves to a loopback
+// or private address is refused unless the first server had one.
 void WhoisQuery::Exchange(const std::string& server, const std::string& query,
-                          std::string& reply) {
+                          std::string& reply, bool referral) {
   if (!connection_.Start()) {
     Raise(kStartupFailed, "Unable to start up Winsock.");
   }
@@ -354,10 +411,24 @@ void WhoisQuery::Exchange(const std::string& server, const std::string& query,
     RaiseSocketFailure(kSocketFailed, "Unable to create a Socket. ");
   }
   const int32_t socket = connection_.socket();
-  if (!net::ConnectSocket(socket, server, net::kWhoisPort,
-                          timeout_.ConnectMs())) {
-    RaiseSocketFailure(kConnectFailed,
-                       "Unable to establish connection with Whois Server. ");
+  constexpr char kConnectText[] =
+      "Unable to establish connection with Whois Server. ";
+  net::ServerAddress target = net::SplitServer(server, net::kWhoisPort);
+  uint32_t address = net::GetHostAddress(target.host);
+  if (address == net::kAddressNone) {
+    RaiseSocketFailure(kConnectFailed, kConnectText);
+  }
+  bool internal = platform::IsInternalAddress(address);
+  if (!referral) {
+    first_internal_ = internal;
+  } else if (internal && !first_internal_) {
+    Raise(kQueryRefused, "The referral to " + server +
+                             " was not followed: it resolves to a loopback "
+                             "or private address.");
+  }
+  if (!platform::Network().Connect(socket, address, target.port,
+                                   timeout_.ConnectMs())) {
+    RaiseSocketFailure(kConnectFailed, kConnectText);
   }
 
   std::string line = query + "\r\n";

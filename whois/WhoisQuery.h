@@ -21,9 +21,15 @@ namespace corvane::namewell {
 // Source of every failure the component records.
 inline constexpr std::string_view kSource = "Namewell";
 
-// The server asked when WhoisServer is empty and the server table lists
-// none for the query's top-level domain; its referral is followed.
-inline constexpr char kDefaultWhoisServer[] = "whois.iana.org";
+// The server a query asks when WhoisServer is empty and the caller asked
+// for no lookup across servers; it is then kept in WhoisServer.
+inline constexpr char kDefaultWhoisServer[] = "whois.verisign-grs.com";
+
+// The server asked in a lookup across servers (FollowReferral True, or
+// Protocol "auto" falling back to whois) when WhoisServer is empty and the
+// server table lists none for the query's top-level domain; its referral
+// is followed.
+inline constexpr char kRootWhoisServer[] = "whois.iana.org";
 
 // Further servers a query follows at most when FollowReferral is set.
 inline constexpr int kMaxReferrals = 3;
@@ -35,6 +41,9 @@ inline constexpr int32_t kSocketFailed = kComponentErrorBase + 3;
 inline constexpr int32_t kConnectFailed = kComponentErrorBase + 4;
 inline constexpr int32_t kReadFailed = kComponentErrorBase + 5;
 inline constexpr int32_t kWriteFailed = kComponentErrorBase + 6;
+// The server limits the rate of queries and answered with a notice (whois)
+// or 429 (RDAP) instead of the record.
+inline constexpr int32_t kThrottled = kComponentErrorBase + 7;
 
 // Largest reply accepted; a longer one fails the query (kReadFailed).
 inline constexpr size_t kReplyLimit = 8 * 1024 * 1024;
@@ -99,7 +108,9 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   // The domain's statuses, one a line; empty when the reply lists none.
   std::string GetDomainStatus() const { return record_.domain_status; }
   // Whether SendQuery follows a reply that names another server (at most
-  // three further servers, none twice).
+  // three further servers, none twice). A server or link that resolves to
+  // a loopback or private address is not followed unless the first server
+  // asked was one too (the failure is recorded, the answers so far stay).
   bool FollowReferral() const { return follow_referral_; }
   void FollowReferral(bool value) { follow_referral_ = value; }
   // The servers the last query asked, one a line, in order; empty before
@@ -118,6 +129,14 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   std::string RdapServer() const { return rdap_server_; }
   void RdapServer(std::string_view value) { rdap_server_ = value; }
 
+  // The seconds a server that limits the rate of queries asked to wait
+  // (its notice, or RDAP's Retry-After) in the last query; 0 when it named
+  // none or the last query was not limited.
+  int32_t GetRetryAfter() const { return retry_after_; }
+  // The fields the reply withheld ("Registrant Name" for "REDACTED FOR
+  // PRIVACY", RDAP's redacted members), one a line; empty when none.
+  std::string GetRedactedFields() const { return record_.redacted_fields; }
+
  private:
   // One server's answer within a query.
   struct Answer {
@@ -127,16 +146,18 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   };
 
   void PrepareQuery();
+  [[nodiscard]] bool AsksAcrossServers() const;
   void AskServers(const std::string& query);
   [[nodiscard]] bool FollowOnce(const std::string& query);
   void Exchange(const std::string& server, const std::string& query,
-                std::string& reply);
+                std::string& reply, bool referral);
   void ParseResponse();
   bool AlreadyAsked(const std::string& server) const;
   void CloseConnection();
   [[nodiscard]] std::string RdapBase(const std::string& query) const;
   void AskRdap(const std::string& base, const std::string& query);
-  Answer AskRdapServer(const std::string& url, std::string& reply);
+  Answer AskRdapServer(const std::string& url, std::string& reply,
+                       bool referral);
   std::string FirstEmail(const std::string& contact) const;
 
   net::Connection connection_;
@@ -150,6 +171,10 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   std::string protocol_ = "whois";
   std::string rdap_server_;
   bool rdap_ = false;  // the current query asks RDAP servers
+  // The first server of the current query has a loopback or private
+  // address, so its referrals may lead to such addresses too.
+  bool first_internal_ = true;
+  int32_t retry_after_ = 0;
 };
 
 }  // namespace corvane::namewell

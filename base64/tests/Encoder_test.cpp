@@ -73,9 +73,10 @@ TEST(Encoder, VectorisedPathMatchesPortable) {
   }
 }
 
-TEST(Encoder, SelectsTheVectorisedPathWhenTheProcessorHasIt) {
-  EXPECT_EQ(&SelectedPath(),
-            Avx2Path() != nullptr ? Avx2Path() : &PortablePath());
+TEST(Encoder, SelectsTheWidestVectorisedPathTheProcessorHas) {
+  EXPECT_EQ(&SelectedPath(), Avx512Path() != nullptr ? Avx512Path()
+                             : Avx2Path() != nullptr ? Avx2Path()
+                                                     : &PortablePath());
 }
 
 }  // namespace

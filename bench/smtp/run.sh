@@ -20,29 +20,47 @@ read -r plain_port <&"${PLAIN[0]}"
 coproc SECURE { exec "$python" "$here/server.py" "$scratch/server.pem" \
   "$scratch/server.key"; }
 read -r secure_port <&"${SECURE[0]}"
+coproc PIPE { exec "$python" "$here/server.py" pipelining; }
+read -r pipe_port <&"${PIPE[0]}"
+piped="127.0.0.1:$pipe_port"
 plain="127.0.0.1:$plain_port"
 secure="127.0.0.1:$secure_port"
-trap 'exec {PLAIN[1]}>&- {SECURE[1]}>&-; wait 2>/dev/null || true;
+trap 'exec {PLAIN[1]}>&- {SECURE[1]}>&- {PIPE[1]}>&-; wait 2>/dev/null || true;
       rm -rf "$scratch"' EXIT
 
 json=$scratch/result.json
 SMTP_BENCH_SERVER=$plain SMTP_BENCH_TLS_SERVER=$secure \
+  SMTP_BENCH_PIPELINING_SERVER=$piped \
   SMTP_BENCH_CA_FILE=$scratch/server.pem "$bin/smtp_bench" \
   --benchmark_out="$json" --benchmark_out_format=json
 figures() {
   "$python" -c 'import json,sys
 for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b["name"].startswith(sys.argv[2] + "/"):
-        print("%.1f %.1f" % (b["items_per_second"], b["cpu_time"]))' "$json" "$1"
+    if b["name"] == sys.argv[2] or b["name"].startswith(sys.argv[2] + "/"):
+        print("%.1f %.1f" % (b.get("items_per_second", 0), b["cpu_time"]))' \
+    "$json" "$1"
 }
 read -r ours ours_cpu < <(figures SendMailOneKiB)
 read -r ours_tls ours_tls_cpu < <(figures SendMailOneKiBStartTlsAuth)
+read -r ours_kept ours_kept_cpu < <(figures SendMailOneKiBKeptPipelined)
+read -r compose compose_cpu < <(figures ComposeOneMiB)
+read -r signed signed_cpu < <(figures ComposeAndSignOneMiB)
 read -r theirs theirs_cpu < <("$python" "$here/smtplib_rate.py" "$plain" 3)
+read -r theirs_kept theirs_kept_cpu < <("$python" "$here/smtplib_rate.py" \
+  "$piped" 3 reuse)
 read -r theirs_tls theirs_tls_cpu < <("$python" "$here/smtplib_rate.py" \
   "$secure" 3 "$scratch/server.pem")
 echo "plain text:"
 echo "  SendMail: $ours messages/s ($ours_cpu us client CPU per message)"
 echo "  smtplib:  $theirs messages/s ($theirs_cpu us client CPU per message)"
+echo "one kept connection (pipelined for SendMail):"
+echo "  SendMail: $ours_kept messages/s ($ours_kept_cpu us client CPU per message)"
+echo "  smtplib:  $theirs_kept messages/s ($theirs_kept_cpu us client CPU per message)"
+if command -v node >/dev/null && [ -d "$here/node_modules/nodemailer" ]; then
+  read -r node_kept node_kept_cpu < <(node "$here/nodemailer_rate.js" "$piped" 3)
+  echo "  nodemailer pool: $node_kept messages/s ($node_kept_cpu us client CPU per message)"
+fi
+echo "DKIM (ed25519) of a 1 MiB message: compose $compose_cpu us, compose and sign $signed_cpu us"
 echo "STARTTLS with AUTH:"
 echo "  SendMail: $ours_tls messages/s ($ours_tls_cpu us client CPU per message)"
 echo "  smtplib:  $theirs_tls messages/s ($theirs_tls_cpu us client CPU per message)"
@@ -51,3 +69,12 @@ plain, tls, theirs_tls = map(float, sys.argv[1:])
 print("client CPU, plain: %.0f us (target: at most 100)" % plain)
 print("client CPU over STARTTLS+AUTH, SendMail/smtplib: %.2f (target: at most 0.5)"
       % (tls / theirs_tls))' "$ours_cpu" "$ours_tls_cpu" "$theirs_tls_cpu"
+"$python" -c 'import sys
+kept_cpu, kept, theirs_kept, compose, signed = map(float, sys.argv[1:])
+print("kept connection: %.0f us client CPU per message (target: at most 60)"
+      % kept_cpu)
+print("kept connection, SendMail/smtplib messages per second: %.2f "
+      "(target: at least 3)" % (kept / theirs_kept))
+print("DKIM signing of 1 MiB / composing it: %.2f (target: at most 2)"
+      % ((signed - compose) / compose))' "$ours_kept_cpu" "$ours_kept" "$theirs_kept" \
+  "$compose_cpu" "$signed_cpu"

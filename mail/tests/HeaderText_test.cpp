@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace corvane::penrill {
 namespace {
 
@@ -110,10 +112,42 @@ TEST(HeaderText, AddressLinesFoldOnlyWhenTooLong) {
   EXPECT_EQ(line.find(longList[3]), std::string::npos) << "the stop holds";
 }
 
+TEST(HeaderText, LongLinesFoldBeforeBlanksOnlyWhenTooLong) {
+  const std::string fits = "Subject: " + std::string(989, 'a');
+  EXPECT_EQ(FoldAtBlanks(fits), fits);
+  std::string words = "Subject:";
+  for (int i = 0; i < 200; ++i) words += " word" + std::to_string(i % 10);
+  std::string folded = FoldAtBlanks(words);
+  std::string unfolded;
+  size_t longest = 0;
+  for (size_t start = 0;;) {
+    size_t end = folded.find("\r\n", start);
+    std::string_view line = std::string_view(folded).substr(start, end - start);
+    longest = std::max(longest, line.size());
+    unfolded += line;
+    if (end == std::string::npos) break;
+    EXPECT_EQ(folded[end + 2], ' ');
+    start = end + 2;
+  }
+  EXPECT_EQ(unfolded, words);
+  EXPECT_LE(longest, 78u);
+  EXPECT_EQ(FoldAtBlanks("Subject: " + std::string(1200, 'x')), "");
+  // Without blanks to fold at, an unstructured value becomes encoded words.
+  std::string encoded =
+      UnstructuredLine("Subject", std::string(1200, 'x'), "UTF-8");
+  EXPECT_TRUE(encoded.starts_with("Subject: =?UTF-8?B?eHh4"));
+  EXPECT_EQ(FoldAtBlanks(encoded), encoded);
+  EXPECT_EQ(UnstructuredLine("Subject", "Short", "UTF-8"), "Subject: Short");
+}
+
 TEST(HeaderText, ExtendedParametersAndFallbacks) {
   EXPECT_EQ(ExtendedParameter("filename", "K\xC3\xB6ln 1.txt", "utf-8"),
             "filename*=utf-8''K%C3%B6ln%201.txt");
   EXPECT_EQ(AsciiFallback("K\xC3\xB6ln \"1\".txt"), "K__ln _1_.txt");
+  EXPECT_FALSE(NeedsExtendedParameter("Report 2024 (final).pdf"));
+  EXPECT_TRUE(NeedsExtendedParameter("a\"b"));
+  EXPECT_TRUE(NeedsExtendedParameter("a\\b"));
+  EXPECT_TRUE(NeedsExtendedParameter("a\tb"));
   EXPECT_TRUE(IsUtf8("plain \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA7"));
   EXPECT_FALSE(IsUtf8("latin \xE9t\xE9"));
   EXPECT_FALSE(IsUtf8("\xC3"));

@@ -513,6 +513,38 @@ TEST_F(SmtpTest, ARefusedLoginFailsAndTheCredentialsStayHidden) {
   }
 }
 
+TEST_F(SmtpTest, CredentialsAServerEchoesAreCutFromEveryReport) {
+  const std::pair<const char*, std::deque<std::string>> cases[] = {
+      {"PLAIN",
+       {"220 ready\r\n", "250-mail.test\r\n250 AUTH PLAIN\r\n",
+        "535 refused: AUTH PLAIN AGZyZWQAczNjcjN0\r\n", "221 bye\r\n"}},
+      {"LOGIN",
+       {"220 ready\r\n", "250-mail.test\r\n250 AUTH LOGIN\r\n",
+        "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+        "535-you said czNjcjN0\r\n535 for ZnJlZA==\r\n", "221 bye\r\n"}},
+  };
+  for (const auto& [what, replies] : cases) {
+    smtp_.LogEvent(true);
+    FakeSockets peer;
+    peer.chunks = replies;
+    Settle();
+    smtp_.AuthUser("fred");
+    smtp_.AuthPassword("s3cr3t");
+    EXPECT_FALSE(smtp_.SendMail()) << what;
+    EXPECT_EQ(smtp_.GetLastErrNum(), kReplyError) << what;
+    std::ifstream log(folder_ / "SendMail.log", std::ios::binary);
+    std::string logged((std::istreambuf_iterator<char>(log)), {});
+    for (const std::string& seen :
+         {logged, page_->Output(), smtp_.GetServerReplies(),
+          smtp_.GetLastErrDescription()}) {
+      EXPECT_EQ(seen.find("czNjcjN0"), std::string::npos) << what << seen;
+      EXPECT_EQ(seen.find("AGZyZWQAczNjcjN0"), std::string::npos) << what;
+      EXPECT_EQ(seen.find("ZnJlZA=="), std::string::npos) << what;
+    }
+    EXPECT_NE(smtp_.GetLastErrDescription().find("535"), std::string::npos);
+  }
+}
+
 TEST_F(SmtpTest, ExtensionsThatAreRequiredMustBeThere) {
   struct Case {
     const char* what;

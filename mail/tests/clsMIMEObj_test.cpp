@@ -121,6 +121,23 @@ TEST(clsMIMEObjHeaders, TextPartsNameTheirCharset) {
             "Content-Disposition: inline; filename=\"notes.txt\"");
 }
 
+// A quote in a name must not end the quoted string: the rest of the name
+// would otherwise be read as parameters of the header's own.
+TEST(clsMIMEObjHeaders, NamesThatCannotBeQuotedAreEncoded) {
+  clsMIMEObj part;
+  part.ContentPath("/srv/invoice.txt\"; filename=\"evil.exe");
+  EXPECT_EQ(part.MIMEObjHeader(),
+            "Content-Type: application/octet-stream; "
+            "name=\"invoice.txt_; filename=_evil.exe\"\r\n"
+            "Content-Transfer-Encoding: base64\r\n"
+            "Content-Disposition: attachment;\r\n "
+            "filename*=utf-8''invoice.txt%22%3B%20filename%3D%22evil.exe");
+  clsMIMEObj slash;
+  slash.ContentPath("/srv/a\\b\tc.pdf");
+  EXPECT_TRUE(slash.MIMEObjHeader().ends_with(
+      "attachment;\r\n filename*=utf-8''a%5Cb%09c.pdf"));
+}
+
 TEST(clsMIMEObjHeaders, APathEndingInASlashHasNoNames) {
   clsMIMEObj part;
   part.ContentPath("/srv/files/");

@@ -26,6 +26,7 @@ DEFAULT_REPLIES = {
     "DATA": b"354 end with <CRLF>.<CRLF>\r\n",
     "DOT": b"250 queued\r\n",
     "QUIT": b"221 bye\r\n",
+    "RSET": b"250 reset\r\n",
 }
 
 
@@ -175,9 +176,14 @@ class RealSmtpServer:
     offering the mechanisms not in `exclude_auth`."""
 
     def __init__(self, tls_context=None, implicit_tls=False, logins=None,
-                 exclude_auth=(), require_starttls=False):
+                 exclude_auth=(), require_starttls=False, smtputf8=False,
+                 tokens=None):
+        """With `smtputf8` it offers SMTPUTF8; with `tokens` (user: bearer
+        token) it takes XOAUTH2 and OAUTHBEARER logins as well."""
 
         self.envelopes = []
+        self.peers = []
+        self.tokens = tokens or {}
         self.logins_seen = []
         options = {}
         if tls_context and implicit_tls:
@@ -185,6 +191,10 @@ class RealSmtpServer:
         elif tls_context:
             options["tls_context"] = tls_context
             options["require_starttls"] = require_starttls
+        if smtputf8:
+            options["enable_SMTPUTF8"] = True
+        if tokens is not None and logins is None:
+            logins = {}
         if logins is not None:
             self._logins = logins
             options.update(auth_required=True, auth_require_tls=False,
@@ -204,12 +214,43 @@ class RealSmtpServer:
         ok = self._logins.get(user) == data.password.decode()
         return AuthResult(success=ok, handled=False)
 
+    async def auth_XOAUTH2(self, server, args):
+        return await self._bearer_login(server, args)
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self._bearer_login(server, args)
+
+    async def _bearer_login(self, server, args):
+        """Both bearer mechanisms: the user and token of the client's first
+        response; a refusal is a 334 challenge with the error, whose answer
+        is kept, then 535."""
+        import base64
+        from aiosmtpd.smtp import AuthResult
+        if len(args) < 2:
+            return AuthResult(success=False, handled=False)
+        response = base64.b64decode(args[1]).decode()
+        fields = dict(item.split("=", 1) for item in response.split("\x01")
+                      if "=" in item)
+        if response.startswith("n,a="):
+            user = response[4:response.index(",", 4)]
+        else:
+            user = fields.get("user", "")
+        token = fields.get("auth", "")[len("Bearer "):]
+        self.logins_seen.append((args[0], user))
+        if self.tokens.get(user) == token:
+            return AuthResult(success=True)
+        answer = await server.challenge_auth(
+            b'{"status":"401","schemes":"bearer"}')
+        self.logins_seen.append(("answer", answer))
+        return AuthResult(success=False, handled=False)
+
     @property
     def address(self):
         return "127.0.0.1:%d" % self.port
 
     async def handle_DATA(self, server, session, envelope):
         self.envelopes.append(envelope)
+        self.peers.append(session.peer)
         return "250 Message accepted for delivery"
 
     def __enter__(self):

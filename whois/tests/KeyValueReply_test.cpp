@@ -7,6 +7,8 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "whois/EmailAddresses.h"
 
@@ -90,10 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "NS1.EXAMPLE-HOSTING.NET\nNS2.EXAMPLE-HOSTING.NET", "", "",
                    "", "whois.example-registrar.net"},
         FormatCase{"iana-referral.txt", "COM", "", "1985-01-01", "2023-12-07",
-                   "", "ACTIVE",
-                   "A.GTLD-SERVERS.NET 192.5.6.30 2001:503:a83e:0:0:0:2:30\n"
-                   "B.GTLD-SERVERS.NET 192.33.14.30 2001:503:231d:0:0:0:2:30",
-                   "", "", "", "whois.verisign-grs.com"},
+                   "", "ACTIVE", "A.GTLD-SERVERS.NET\nB.GTLD-SERVERS.NET", "",
+                   "", "", "whois.verisign-grs.com"},
         FormatCase{
             "uk-nominet.txt", "example-widgets.co.uk",
             "Example Registrar Ltd [Tag = EXAMPLE]", "26-Aug-1996",
@@ -245,6 +245,231 @@ TEST(KeyValueReplyTest, UndescribedHandleStandsForItself) {
   EXPECT_EQ(r.administrative_contact, "AB1-ZZ");
   // A paragraph may name its handle after its other lines.
   EXPECT_EQ(r.technical_contact, "Ann Bee");
+}
+
+}  // namespace
+}  // namespace corvane::namewell
+
+namespace corvane::namewell {
+namespace {
+
+// A field of the record and the value a person reads in the reply.
+using Expected =
+    std::vector<std::pair<std::string WhoisRecord::*, std::string>>;
+
+void ExpectFields(const std::string& file, const Expected& expected) {
+  SCOPED_TRACE(file);
+  ParsedReply parsed = ReadReply(ReadReplyFile(file));
+  EXPECT_TRUE(parsed.record.record_found);
+  EXPECT_FALSE(parsed.throttle.throttled);
+  for (const auto& [field, value] : expected) {
+    EXPECT_EQ(parsed.record.*field, value);
+  }
+}
+
+using R = WhoisRecord;
+
+// Older registrar replies: contact sections that end before a zone
+// contact, sentence and dotted date lines, no "Registrant:" heading.
+TEST(LegacyLayoutTest, DatesAndServersSurviveContactSectionsThatEndEarly) {
+  const std::string jan =
+      "Doe, Jan\t\tjan@widget-works.com\n      Widget Works\n"
+      "      1 Main Street\n      Springfield, XX 00000\n      US\n"
+      "      555-0100 fax: 555-0199";
+  ExpectFields(
+      "legacy-registrar-no-zone.txt",
+      {{&R::domain_name, "WIDGET-WORKS.COM"},
+       {&R::registrant,
+        "Widget Works\n   1 Main Street\n   Springfield, XX "
+        "00000\n   US"},
+       {&R::administrative_contact, jan},
+       {&R::technical_contact, jan},
+       {&R::record_created, "15-Mar-1995"},
+       {&R::expiry_time, "15-Mar-2030"},
+       {&R::database_updated, "5-Dec-2024 15:40:41 EST"},
+       {&R::domain_servers, "NS1.WIDGET-WORKS.COM\nNS2.WIDGET-WORKS.COM"}});
+  ExpectFields(
+      "legacy-registrar-dotted.txt",
+      {{&R::domain_name, "widget-works.net"},
+       {&R::registrar, "Example Names Ltd."},
+       {&R::registrant,
+        "Widget Works\nJan Doe (jan@widget-works.net)\n+1.5550100\n"
+        "1 Main Street\nSpringfield XX 00000\nUS"},
+       {&R::administrative_contact,
+        "Widget Works\nKim Roe (kim@widget-works.net)\n1 Main Street\n"
+        "Springfield XX 00000\nUS"},
+       {&R::record_created, "1999-03-15"},
+       {&R::expiry_time, "2030-03-15"},
+       {&R::record_updated, "2024-11-02"},
+       {&R::domain_status, "Locked"},
+       {&R::domain_servers, "ns1.example-hosting.zz\nns2.example-hosting.zz"}});
+  ExpectFields(
+      "legacy-1996.txt",
+      {{&R::registrant,
+        "Widget Works (WIDGET2-DOM)\n   1 Main Street\n   "
+        "Springfield, XX 00000"},
+       {&R::domain_name, "WIDGET.ZZ"},
+       {&R::zone_contact, "Doe, Jan  (JD1)  jan@widget.zz\n      555 0100"},
+       {&R::record_updated, "01-Oct-96"},
+       {&R::record_created, "15-Mar-95"},
+       {&R::domain_servers,
+        "NS1.WIDGET.ZZ\t\t192.0.2.1\n   NS2.WIDGET.ZZ\t\t192.0.2.2"}});
+}
+
+// The .com registry's "multiple entries" reply lists look-alike hosts
+// before the domain's own record: their registrars and servers are not
+// the domain's.
+TEST(LegacyLayoutTest, LookAlikeHostsBeforeTheRecordAreSkipped) {
+  ExpectFields("com-multiple-entries.txt",
+               {{&R::domain_name, "WIDGET.COM"},
+                {&R::registrar, "THE WIDGET REGISTRAR, INC."},
+                {&R::domain_servers, "NS1.WIDGET.COM\nNS2.WIDGET.COM"},
+                {&R::record_created, "15-sep-1997"},
+                {&R::expiry_time, "14-sep-2020"}});
+  EXPECT_EQ(
+      ReadReply(ReadReplyFile("com-multiple-entries.txt")).referral.server,
+      "whois.widget-registrar.zz");
+}
+
+TEST(PlaceholderTest, WithheldValuesFillNothingAndAreNamed) {
+  ExpectFields("icann-redacted.txt",
+               {{&R::registrant, "Widget Works Inc.\nXX\nUS"},
+                {&R::administrative_contact, ""},
+                {&R::technical_contact,
+                 "Lee Poe\nExample Hosting\nnoc@example-hosting.zz"},
+                {&R::redacted_fields,
+                 "Registrant Name\nRegistrant Street\nRegistrant City\n"
+                 "Registrant Postal Code\nRegistrant Phone\nRegistrant Email\n"
+                 "Admin Name\nAdmin Organization\nAdmin Street\nAdmin Email"}});
+  ExpectFields("registry-direct.txt", {{&R::registrar, ""},
+                                       {&R::redacted_fields, ""},
+                                       {&R::domain_servers, "ns1.widget.zz"}});
+  EXPECT_TRUE(IsPlaceholder(" REDACTED FOR PRIVACY "));
+  EXPECT_TRUE(IsPlaceholder("-"));
+  EXPECT_FALSE(IsPlaceholder("Redwood Hosting"));
+  EXPECT_FALSE(IsPlaceholder("--"));
+}
+
+TEST(CountryLayoutTest, EachRegistrysLayoutGivesItsFields) {
+  ExpectFields(
+      "it-nic.txt",
+      {{&R::domain_name, "widget-works.it"},
+       {&R::domain_status, "ok"},
+       {&R::record_created, "1999-12-10 00:00:00"},
+       {&R::record_updated, "2024-01-11 00:53:39"},
+       {&R::expiry_time, "2024-12-26"},
+       {&R::registrant, "Widget Works Srl\nVia Roma 1\nMilano\n20100\nMI\nIT"},
+       {&R::administrative_contact,
+        "Mario Rossi\nWidget Works Srl\nVia Roma 1\nMilano\n20100\nMI\nIT"},
+       {&R::technical_contact,
+        "Luigi Bianchi\nExample Hosting SpA\nCorso Italia 9\nTorino\n10100\n"
+        "TO\nIT"},
+       {&R::registrar, "Example Registrar SpA"},
+       {&R::domain_servers, "ns1.example-hosting.it\nns2.example-hosting.it"}});
+  ExpectFields(
+      "de-denic-contacts.txt",
+      {{&R::domain_name, "widget-works.de"},
+       {&R::domain_servers, "ns1.example-hosting.de\nns2.example-hosting.de"},
+       {&R::record_updated, "2014-05-19T11:12:13+02:00"},
+       {&R::technical_contact,
+        "Hostmaster of the Day\nExample Hosting GmbH\nHafenstrasse 1\n20095\n"
+        "Hamburg\nDE\n+49.4000000\n+49.4000001\nhostmaster@example-hosting.de"},
+       {&R::zone_contact,
+        "Zone Keeper\nExample Hosting GmbH\nHafenstrasse 1\n20095\nHamburg\n"
+        "DE\nzone@example-hosting.de"}});
+  ExpectFields(
+      "nl-sidn-legacy.txt",
+      {{&R::registrar, "Example Registrar B.V."},
+       {&R::technical_contact,
+        "Example Hosting B.V.\nPrinsengracht 9\n1016AA Amsterdam\nNetherlands"},
+       {&R::record_created, "12-03-1999"},
+       {&R::record_updated, "01-02-2014"},
+       {&R::domain_servers, "ns1.example-hosting.nl\nns2.example-hosting.nl"}});
+  ExpectFields(
+      "au-auda.txt",
+      {{&R::registrar, "Example Registrar Pty Ltd"},
+       {&R::record_updated, "2024-05-01T10:11:12Z"},
+       {&R::registrant, "Jan Doe\nWidget Works Pty Ltd"},
+       {&R::technical_contact, "Kim Roe"},
+       {&R::redacted_fields, "Registrant Contact Email\nTech Contact Email"},
+       {&R::domain_servers,
+        "ns1.example-hosting.com.au\nns2.example-hosting.com.au"}});
+  ExpectFields("jp-jprs-co.txt",
+               {{&R::domain_name, "WIDGET-WORKS.CO.JP"},
+                {&R::registrant, "Widget Works K.K."},
+                {&R::administrative_contact, "JD12345JP"},
+                {&R::technical_contact, "KR67890JP"},
+                {&R::domain_status, "Connected"},
+                {&R::expiry_time, "2025/05/31"},
+                {&R::record_created, "2001/05/22"},
+                {&R::record_updated, "2024/06/01 01:05:07 (JST)"}});
+  ExpectFields(
+      "ru-tci.txt",
+      {{&R::domain_name, "WIDGET-WORKS.RU"},
+       {&R::registrant, "Widget Works LLC"},
+       {&R::registrar, "EXAMPLE-RU"},
+       {&R::domain_status, "REGISTERED, DELEGATED, VERIFIED"},
+       {&R::record_created, "2004-07-01T20:00:00Z"},
+       {&R::expiry_time, "2025-07-02T21:00:00Z"},
+       {&R::database_updated, "2024-06-01T12:00:00Z"},
+       {&R::domain_servers, "ns1.example-hosting.ru\nns2.example-hosting.ru"}});
+  ExpectFields(
+      "edu-educause.txt",
+      {{&R::domain_name, "WIDGET.EDU"},
+       {&R::registrant,
+        "Widget University\n1 College Avenue\nSpringfield, XX 00000\nUSA"},
+       {&R::administrative_contact,
+        "Jan Doe\nWidget University\n1 College Avenue\nSpringfield, XX "
+        "00000\nUSA\n+1.5555550100\njan@widget.edu"},
+       {&R::record_created, "15-Mar-1995"},
+       {&R::record_updated, "01-Jun-2024"},
+       {&R::expiry_time, "31-Jul-2025"},
+       {&R::domain_servers, "NS1.WIDGET.EDU\nNS2.WIDGET.EDU"}});
+  ExpectFields(
+      "nu-iis.txt",
+      {{&R::domain_name, "widget-works.nu"},
+       {&R::registrant, "widget1234-00001"},
+       {&R::administrative_contact, ""},
+       {&R::registrar, "Example Registrar AB"},
+       {&R::record_created, "1999-03-12"},
+       {&R::record_updated, "2024-02-01"},
+       {&R::expiry_time, "2025-03-12"},
+       {&R::domain_status, "ok"},
+       {&R::domain_servers, "ns1.example-hosting.nu\nns2.example-hosting.nu"}});
+}
+
+TEST(ThrottleTest, RateLimitWordingsAreNoRecord) {
+  struct {
+    const char* reply;
+    const char* notice;
+    int32_t wait;
+  } rows[] = {
+      {"Query rate limit exceeded. Try again in 60 seconds.\r\n",
+       "Query rate limit exceeded. Try again in 60 seconds.", 60},
+      {"WHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE.ZZ/WHOIS FOR DETAILS\n",
+       "WHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE.ZZ/WHOIS FOR DETAILS", 0},
+      {"%ERROR:201: access denied\n%\n% Access denied: please try again "
+       "later (wait 5 minutes).\n",
+       "Access denied: please try again later (wait 5 minutes).", 300},
+      {"Your connection limit exceeded. Please slow down and try again "
+       "after 1 hour.\n",
+       "Your connection limit exceeded. Please slow down and try again after "
+       "1 hour.",
+       3600},
+  };
+  for (const auto& row : rows) {
+    ParsedReply parsed = ReadReply(row.reply);
+    EXPECT_TRUE(parsed.throttle.throttled) << row.reply;
+    EXPECT_EQ(parsed.throttle.notice, row.notice);
+    EXPECT_EQ(parsed.throttle.wait_seconds, row.wait);
+    EXPECT_FALSE(parsed.record.record_found);
+  }
+  // A record whose terms mention a rate limit is a record.
+  ParsedReply record = ReadReply(
+      "Domain Name: WIDGET.ZZ\nTerms: queries beyond the rate limit are "
+      "refused.\n");
+  EXPECT_FALSE(record.throttle.throttled);
+  EXPECT_EQ(record.record.domain_name, "WIDGET.ZZ");
 }
 
 }  // namespace

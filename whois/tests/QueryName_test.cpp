@@ -33,9 +33,8 @@ TEST(QueryNameTest, RefusedTextsSayWhyAndGiveNothingToSend) {
       "widget.zz\n",
       "\rwidget.zz",
       std::string("widget.zz\0x", 11),
-      "bad\xff name.zz",  // not UTF-8
       "b\xc3\xbc"
-      "cher .de",  // a space inside the name
+      "cher\xff.de",  // a domain name that is not UTF-8
   };
   for (const std::string& query : refused) {
     QueryText prepared = PrepareQueryText(query);
@@ -45,6 +44,24 @@ TEST(QueryNameTest, RefusedTextsSayWhyAndGiveNothingToSend) {
   EXPECT_EQ(PrepareQueryText("a\nb").problem,
             "The query holds a line break or a NUL character; nothing was "
             "sent.");
+}
+
+// Only a domain name is converted: a name of a person or company, text
+// with a blank, or a word without a dot goes out as given, in UTF-8.
+TEST(QueryNameTest, TextThatIsNoDomainNameIsSentAsGiven) {
+  const std::string kept[] = {
+      "M\xc3\xbcller GmbH",
+      "M\xc3\xbcller",
+      "b\xc3\xbc"
+      "cher .de",
+      "bad\xff name.zz",
+      "jan_m\xc3\xbcller.zz",
+  };
+  for (const std::string& query : kept) {
+    QueryText prepared = PrepareQueryText(" " + query + "  ");
+    EXPECT_EQ(prepared.text, query);
+    EXPECT_EQ(prepared.problem, "");
+  }
 }
 
 }  // namespace

@@ -55,6 +55,38 @@ TEST(RdapFetchTest, RefusedUrlConnectsNowhere) {
   }
 }
 
+// A link that a public server's answer led to may not reach loopback or
+// private addresses: refused before any connection.
+TEST(RdapFetchTest, LinksInsideAreRefusedWhenAskedTo) {
+  const char* inside[][2] = {
+      {"http://127.0.0.1:9/domain/widget.zz", "127.0.0.1"},
+      {"https://10.0.0.5/domain/widget.zz", "10.0.0.5"},
+      {"https://[fd00::5]:8443/domain/widget.zz", "fd00::5"},
+      {"http://localhost:9/domain/widget.zz", "localhost"},
+      {"https://169.254.169.254/latest/", "169.254.169.254"},
+  };
+  for (const auto& [url, host] : inside) {
+    try {
+      FetchLimits limits;
+      limits.refuse_internal = true;
+      (void)FetchRdap(url, limits);
+      ADD_FAILURE() << url;
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kQueryRefused);
+      EXPECT_EQ(failure.description,
+                "The RDAP link leads to a loopback or private address (" +
+                    std::string(host) + "); it was not asked. URL: " + url);
+    }
+  }
+  // Without the refusal the loopback URL is asked (nothing listens there).
+  try {
+    (void)FetchRdap(inside[0][0], FetchLimits());
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.number, kConnectFailed);
+  }
+}
+
 TEST(RdapFetchTest, PathSegmentEscapesAllButNameCharacters) {
   EXPECT_EQ(PathSegment("Widget-1.zz"), "Widget-1.zz");
   EXPECT_EQ(PathSegment("a b/c?d#e%"), "a%20b%2Fc%3Fd%23e%25");

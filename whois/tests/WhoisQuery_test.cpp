@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 
 #include "frame/MemoryHost.h"
 #include "net/WSKSOCK.h"
@@ -210,18 +211,25 @@ TEST_F(WhoisQueryTest, ReplyBeyondTheBoundFailsTheQuery) {
   EXPECT_EQ(peer.chunks.size(), 1u);
 }
 
-// A peer that also records the names it is asked to resolve.
+// A peer that records the names it is asked to resolve and resolves those
+// it is given.
 struct NamingPeer : FakeSockets {
   uint32_t Lookup(std::string_view name) override {
     names.emplace_back(name);
-    return FakeSockets::Lookup(name);
+    auto known = addresses.find(std::string(name));
+    return known != addresses.end() ? known->second : FakeSockets::Lookup(name);
   }
   std::vector<std::string> names;
+  std::map<std::string, uint32_t> addresses;
 };
 
-// Without WhoisServer each query asks the table's server for its top-level
-// domain, else IANA's.
-TEST(WhoisQueryDefaultTest, ServerFollowsTheQuerysTopLevelDomain) {
+constexpr uint32_t kPublicAddress = 0x076433C6u;   // 198.51.100.7
+constexpr uint32_t kPrivateAddress = 0x0500000Au;  // 10.0.0.5
+
+// Without WhoisServer and without FollowReferral every query asks the
+// default server, which is kept, in one exchange: a referral in its reply
+// is not followed.
+TEST(WhoisQueryDefaultTest, DefaultServerIsKeptAndAskedOnce) {
   NamingPeer peer;
   WhoisQuery query;
   EXPECT_FALSE(query.SendQuery("widget.zz"));  // the fake knows no names
@@ -230,11 +238,79 @@ TEST(WhoisQueryDefaultTest, ServerFollowsTheQuerysTopLevelDomain) {
             "Host not found.");
   EXPECT_FALSE(query.SendQuery("example.com"));
   EXPECT_FALSE(query.SendQuery("example.de"));
+  EXPECT_EQ(peer.names,
+            std::vector<std::string>(3, std::string(kDefaultWhoisServer)));
+  EXPECT_EQ(query.GetReferralChain(), kDefaultWhoisServer);
+
+  peer.addresses[kDefaultWhoisServer] = kPublicAddress;
+  peer.chunks = {"refer: whois.nic.zz\n\ndomain: ZZ\n", "",
+                 "Domain Name: WIDGET.ZZ\n"};
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(peer.connects, 1);
+  EXPECT_EQ(peer.connected_address, kPublicAddress);
+  EXPECT_EQ(query.GetReferralChain(), kDefaultWhoisServer);
+  EXPECT_EQ(query.GetResponse(), "refer: whois.nic.zz\n\ndomain: ZZ\n");
+}
+
+// A lookup across servers (FollowReferral) without WhoisServer asks the
+// table's server for the query's top-level domain, else the root's.
+TEST(WhoisQueryDefaultTest, LookupAcrossServersFollowsTheTopLevelDomain) {
+  NamingPeer peer;
+  WhoisQuery query;
+  query.FollowReferral(true);
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  EXPECT_FALSE(query.SendQuery("example.com"));
+  EXPECT_FALSE(query.SendQuery("example.de"));
   EXPECT_FALSE(query.SendQuery("widget.zz"));
   EXPECT_EQ(peer.names, (std::vector<std::string>{
-                            kDefaultWhoisServer, "whois.verisign-grs.com",
-                            "whois.denic.de", kDefaultWhoisServer}));
-  EXPECT_EQ(query.GetReferralChain(), kDefaultWhoisServer);
+                            kRootWhoisServer, "whois.verisign-grs.com",
+                            "whois.denic.de", kRootWhoisServer}));
+  EXPECT_EQ(query.GetReferralChain(), kRootWhoisServer);
+}
+
+// A referral that resolves to a loopback or private address is refused
+// when the first server was public; it is followed when the first server
+// was such an address itself.
+TEST(WhoisQueryDefaultTest, ReferralsInsideAreFollowedOnlyFromInside) {
+  NamingPeer peer;
+  peer.addresses = {{"whois.registry.zz", kPublicAddress},
+                    {"whois.inside.zz", kPrivateAddress},
+                    {"whois.registrar.zz", kPublicAddress}};
+  WhoisQuery query;
+  query.FollowReferral(true);
+  query.WhoisServer("whois.registry.zz");
+  for (const char* inside :
+       {"whois.inside.zz", "127.0.0.1:4343", "localhost", "169.254.169.254"}) {
+    peer.connects = 0;
+    peer.chunks = {"Domain Name: WIDGET.ZZ\nRegistrar WHOIS Server: " +
+                       std::string(inside) + "\n",
+                   "", "Registrar: Inside\n"};
+    EXPECT_TRUE(query.SendQuery("widget.zz")) << inside;
+    EXPECT_EQ(peer.connects, 1) << inside;
+    EXPECT_EQ(query.GetLastErrNum(), kQueryRefused);
+    EXPECT_EQ(query.GetLastErrDescription(),
+              "The referral to " + std::string(inside) +
+                  " was not followed: it resolves to a loopback or private "
+                  "address.");
+    EXPECT_EQ(query.GetDomainName(), "WIDGET.ZZ");
+    EXPECT_EQ(query.GetRegistrar(), "");
+  }
+  // A public referral is followed.
+  peer.connects = 0;
+  peer.chunks = {"Registrar WHOIS Server: whois.registrar.zz\n", "",
+                 "Registrar: Outside\n"};
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(peer.connects, 2);
+  EXPECT_EQ(query.GetRegistrar(), "Outside");
+  // From a private first server, a private referral is followed.
+  query.WhoisServer("127.0.0.1");
+  peer.connects = 0;
+  peer.chunks = {"Registrar WHOIS Server: whois.inside.zz\n", "",
+                 "Registrar: Inside\n"};
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(peer.connects, 2);
+  EXPECT_EQ(peer.connected_address, kPrivateAddress);
+  EXPECT_EQ(query.GetRegistrar(), "Inside");
 }
 
 // One page request must stay one query: a line break or NUL in the text
@@ -270,6 +346,9 @@ TEST_F(WhoisQueryTest, InternationalNamesAreSentInAsciiForm) {
                 "The query is not a valid internationalised domain name: ", 0),
             0u);
   EXPECT_EQ(peer.connects, 1);
+  // Text that is no domain name goes out as given.
+  EXPECT_TRUE(query.SendQuery(" M\xc3\xbcller GmbH "));
+  EXPECT_EQ(peer.sends.back(), "M\xc3\xbcller GmbH\r\n");
 }
 
 TEST_F(WhoisQueryTest, KeyValueReplyFillsTheNewProperties) {
@@ -289,6 +368,47 @@ TEST_F(WhoisQueryTest, KeyValueReplyFillsTheNewProperties) {
   EXPECT_FALSE(query.FollowReferral());
   EXPECT_EQ(query.GetReferralChain(), "127.0.0.1");
   EXPECT_EQ(peer.connects, 1);
+}
+
+// A rate-limit notice is a failure of its own with the wait it asks for,
+// not a record found or missing; from a referral it is recorded and the
+// registry's fields stay.
+TEST_F(WhoisQueryTest, RateLimitNoticeIsItsOwnFailure) {
+  auto page = Page();
+  peer.chunks = {"% Query rate limit exceeded. Try again in 30 seconds.\r\n"};
+  EXPECT_FALSE(query.SendQuery("widget.zz"));
+  const std::string description =
+      "Rate limited by the whois server: Query rate limit exceeded. Try "
+      "again in 30 seconds. Wait 30 seconds.";
+  ExpectFailure(kThrottled, description);
+  EXPECT_EQ(kThrottled, -2147221497);
+  EXPECT_EQ(page->Output(), description + "<br>");
+  EXPECT_EQ(query.GetRetryAfter(), 30);
+  EXPECT_FALSE(query.IsRecordFound());
+  EXPECT_EQ(query.GetResponse(),
+            "% Query rate limit exceeded. Try again in 30 seconds.\r\n");
+
+  query.FollowReferral(true);
+  peer.chunks = {
+      "Domain Name: WIDGET.ZZ\nRegistrar WHOIS Server: 127.0.0.1:4343\n", "",
+      "WHOIS LIMIT EXCEEDED\n"};
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetLastErrNum(), kThrottled);
+  EXPECT_EQ(query.GetLastErrDescription(),
+            "Rate limited by the whois server: WHOIS LIMIT EXCEEDED.");
+  EXPECT_EQ(query.GetRetryAfter(), 0);
+  EXPECT_TRUE(query.IsRecordFound());
+  EXPECT_EQ(query.GetDomainName(), "WIDGET.ZZ");
+
+  // A later query that is not limited reads 0.
+  peer.chunks = {
+      "Domain Name: WIDGET.ZZ\nRegistrant Name: REDACTED FOR "
+      "PRIVACY\n"};
+  query.FollowReferral(false);
+  EXPECT_TRUE(query.SendQuery("widget.zz"));
+  EXPECT_EQ(query.GetRetryAfter(), 0);
+  EXPECT_EQ(query.GetRedactedFields(), "Registrant Name");
+  EXPECT_EQ(query.GetRegistrant(), "");
 }
 
 TEST_F(WhoisQueryTest, PageLifecycle) {
@@ -356,7 +476,9 @@ TEST_F(WhoisQueryTest, MembersStandInTheirOrder) {
                                              "FollowReferral",
                                              "GetReferralChain",
                                              "Protocol",
-                                             "RdapServer"}));
+                                             "RdapServer",
+                                             "GetRetryAfter",
+                                             "GetRedactedFields"}));
   // By-reference arguments come back unchanged.
   Arguments args{Variant("  widget.zz ")};
   peer.refuse_connect = true;

@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "base64/Decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base64/Encoder.h"
+#include "base64/Tallowin.h"
+#include "base64/tests/Rfc4648Vectors.h"
+
+namespace corvane::tallowin {
+namespace {
+
+std::vector<const DecoderPath*> Decoders() {
+  std::vector<const DecoderPath*> paths{&PortableDecoder()};
+  if (Avx2Decoder() != nullptr) paths.push_back(Avx2Decoder());
+  if (Avx512Decoder() != nullptr) paths.push_back(Avx512Decoder());
+  return paths;
+}
+
+const DecoderPath kReference{"reference", DecodeReference};
+
+// What a path made of `text`, placed `offset` bytes into its buffer: the
+// bytes, or the failure as "code@offset". Bytes past the reported count
+// must be untouched on a success, and past the room in any case.
+std::string Decode(const DecoderPath& path, const std::string& text,
+                   size_t offset = 0) {
+  std::vector<char> source(offset + text.size());
+  std::copy(text.begin(), text.end(), source.begin() + offset);
+  auto room = static_cast<size_t>(
+      Base64DecodeLength(static_cast<int64_t>(text.size())));
+  std::string output(offset + room + 16, '\xA5');
+  auto* out = reinterpret_cast<unsigned char*>(output.data()) + offset;
+  DecodeResult result = path.decode(source.data() + offset, text.size(), out);
+  size_t kept = result.count >= 0 ? static_cast<size_t>(result.count) : room;
+  for (size_t i = offset + kept; i < output.size(); ++i) {
+    if (output[i] != '\xA5') {
+      ADD_FAILURE() << path.name << " wrote at " << i - offset << " of room "
+                    << room << " with count " << result.count;
+      break;
+    }
+  }
+  if (result.count < 0) {
+    return std::to_string(result.count) + "@" +
+           std::to_string(result.failure_at);
+  }
+  return output.substr(offset, kept);
+}
+
+std::string Lines(const EncoderPath& path, const std::string& input,
+                  size_t offset = 0) {
+  auto length = static_cast<size_t>(
+      Base64EncodeLength(static_cast<int64_t>(input.size())));
+  std::vector<unsigned char> source(offset + input.size());
+  std::copy(input.begin(), input.end(), source.begin() + offset);
+  std::string output(offset + length + 1, '#');
+  path.lines(source.data() + offset, input.size(), output.data() + offset);
+  EXPECT_EQ(output.back(), '#') << path.name << " wrote past the end";
+  return output.substr(offset, length);
+}
+
+std::string Unbroken(const EncoderPath& path, const std::string& input,
+                     size_t offset = 0) {
+  std::vector<unsigned char> source(offset + input.size());
+  std::copy(input.begin(), input.end(), source.begin() + offset);
+  std::string output(offset + input.size() / 3 * 4 + 8, '#');
+  char* end = path.unbroken(source.data() + offset, input.size(),
+                            output.data() + offset);
+  return output.substr(offset,
+                       static_cast<size_t>(end - output.data()) - offset);
+}
+
+std::vector<const EncoderPath*> VectorEncoders() {
+  std::vector<const EncoderPath*> paths;
+  if (Avx2Path() != nullptr) paths.push_back(Avx2Path());
+  if (Avx512Path() != nullptr) paths.push_back(Avx512Path());
+  return paths;
+}
+
+// Every length up to 3000 bytes, at the alignment length % 64, and every
+// alignment for the lengths up to 256.
+template <class Check>
+void ForEveryLengthAndAlignment(Check check) {
+  std::mt19937 random(20261207);
+  std::string data(3000 + 64, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  for (size_t n = 0; n <= 3000; ++n) {
+    for (size_t offset = n <= 256 ? 0 : n % 64;
+         offset < (n <= 256 ? 64 : n % 64 + 1); ++offset) {
+      check(data.substr(offset, n), offset);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(Encoder, VectorisedPathsMatchPortableAtEveryLengthAndAlignment) {
+  auto paths = VectorEncoders();
+  if (paths.empty()) GTEST_SKIP() << "this processor has no vectorised path";
+  ForEveryLengthAndAlignment([&](const std::string& input, size_t offset) {
+    std::string lines = Lines(PortablePath(), input);
+    std::string unbroken = Unbroken(PortablePath(), input);
+    for (const EncoderPath* path : paths) {
+      ASSERT_EQ(Lines(*path, input, offset), lines)
+          << path->name << " n=" << input.size() << " offset=" << offset;
+      ASSERT_EQ(Unbroken(*path, input, offset), unbroken)
+          << path->name << " n=" << input.size() << " offset=" << offset;
+    }
+  });
+}
+
+TEST(Encoder, Avx512PathIsTestedWhereTheProcessorHasIt) {
+  if (Avx512Path() == nullptr) GTEST_SKIP() << "no AVX-512 VBMI here";
+  EXPECT_EQ(&SelectedPath(), Avx512Path());
+  EXPECT_EQ(SelectedDecoder().name, std::string("avx512vbmi"));
+}
+
+// Both texts the encoder writes decode back to the input on every path.
+TEST(Decoder, EveryPathDecodesWhatTheEncoderWritesAtEveryLengthAndAlignment) {
+  auto paths = Decoders();
+  ForEveryLengthAndAlignment([&](const std::string& input, size_t offset) {
+    for (const std::string& text :
+         {Lines(PortablePath(), input), Unbroken(PortablePath(), input)}) {
+      ASSERT_EQ(Decode(kReference, text), input) << "n=" << input.size();
+      for (const DecoderPath* path : paths) {
+        ASSERT_EQ(Decode(*path, text, offset), input)
+            << path->name << " n=" << input.size() << " offset=" << offset;
+      }
+    }
+  });
+}
+
+TEST(Decoder, Rfc4648Vectors) {
+  for (const auto& [bytes, text] : testing::kRfc4648Vectors) {
+    for (const DecoderPath* path : Decoders()) {
+      EXPECT_EQ(Decode(*path, text), bytes) << path->name;
+    }
+  }
+}
+
+// The line-broken text of `n` bytes of 0x5A ("WlpaWlpa...").
+std::string Text(size_t n) {
+  return Lines(PortablePath(), std::string(n, '\x5a'));
+}
+
+std::string Failure(int code, size_t at) {
+  return std::to_string(code) + "@" + std::to_string(at);
+}
+
+TEST(Decoder, MalformedTextFailsWithTheFaultAndItsOffsetOnEveryPath) {
+  constexpr int kCharacter = BASE64_DECODE_BAD_CHARACTER;
+  constexpr int kPadding = BASE64_DECODE_BAD_PADDING;
+  constexpr int kBreak = BASE64_DECODE_BAD_LINE_BREAK;
+  std::string two = Text(108);  // two full lines
+  std::string three = Text(150);
+  struct Case {
+    std::string text;
+    std::string failure;
+  } cases[] = {
+      // Bytes outside the alphabet, early, deep in a line, and late.
+      {"Zm9v YmFy", Failure(kCharacter, 4)},
+      {"Zm9v-mFy", Failure(kCharacter, 4)},
+      {"Zm9v_mFy", Failure(kCharacter, 4)},
+      {std::string("Zm9\0YmFy", 8), Failure(kCharacter, 3)},
+      {"Zm9v\x80mFy", Failure(kCharacter, 4)},
+      {three.substr(0, 150) + "@" + three.substr(151),
+       Failure(kCharacter, 150)},
+      {two.substr(0, 10) + "\t" + two.substr(11), Failure(kCharacter, 10)},
+      // Padding out of place, missing, too long, with bits under it.
+      {"Zg", Failure(kPadding, 2)},
+      {"Zg=", Failure(kPadding, 3)},
+      {"Zm9", Failure(kPadding, 3)},
+      {"Z", Failure(kPadding, 1)},
+      {"Z===", Failure(kPadding, 1)},
+      {"====", Failure(kPadding, 0)},
+      {"Zg===", Failure(kPadding, 4)},
+      {"Zg=v", Failure(kPadding, 3)},
+      {"Zg==Zm9v", Failure(kPadding, 4)},
+      {"Zm8=Zm9v", Failure(kPadding, 4)},
+      {"Zh==", Failure(kPadding, 2)},
+      {"Zm9=", Failure(kPadding, 3)},
+      {"Zm9v=", Failure(kPadding, 4)},
+      {two.substr(0, 40) + "=" + two.substr(41), Failure(kPadding, 40)},
+      // Line breaks other than CR LF after exactly 72 characters.
+      {"Zm9v\r\nYmFy", Failure(kBreak, 4)},
+      {"Zm9vYmFy\n", Failure(kBreak, 8)},
+      {"\r\nZm9v", Failure(kBreak, 0)},
+      {two.substr(0, 72) + "\r\n", Failure(kBreak, 72)},
+      {two.substr(0, 72) + "\n" + two.substr(74), Failure(kBreak, 72)},
+      {two.substr(0, 72) + "\r" + two.substr(74), Failure(kBreak, 72)},
+      {two.substr(0, 72) + "\r\n\r\n" + two.substr(74), Failure(kBreak, 74)},
+      {two + "\r\n", Failure(kBreak, 146)},
+      {two.substr(0, 72) + "Zm9v" + two.substr(72), Failure(kBreak, 76)},
+      {two.substr(0, 68) + "\r\n" + two.substr(72), Failure(kBreak, 68)},
+      {two.substr(0, 74) + "Zm9v" + two.substr(74), Failure(kBreak, 146)},
+      {three.substr(0, 146) + three.substr(148), Failure(kBreak, 146)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Decode(kReference, c.text), c.failure) << c.text;
+    for (const DecoderPath* path : Decoders()) {
+      EXPECT_EQ(Decode(*path, c.text), c.failure)
+          << path->name << " " << c.text;
+    }
+  }
+}
+
+// Every byte value at every place of a line-broken text: each path fails
+// or succeeds exactly as the reference does, and an outside byte is a bad
+// character where it stands.
+TEST(Decoder, EveryByteAtEveryPlaceMatchesTheReference) {
+  std::mt19937 random(4648);
+  std::string input(160, '\0');
+  for (char& c : input) c = static_cast<char>(random());
+  const std::string text = Lines(PortablePath(), input);
+  auto paths = Decoders();
+  for (size_t at = 0; at < text.size(); ++at) {
+    for (int byte = 0; byte < 256; ++byte) {
+      std::string changed = text;
+      changed[at] = static_cast<char>(byte);
+      std::string expected = Decode(kReference, changed);
+      bool outside = (byte < '0' && byte != '+' && byte != '/' &&
+                      byte != '\r' && byte != '\n') ||
+                     byte > 'z' || (byte > '9' && byte < 'A' && byte != '=') ||
+                     (byte > 'Z' && byte < 'a');
+      if (outside && text[at] != '\r' && text[at] != '\n') {
+        ASSERT_EQ(expected, Failure(BASE64_DECODE_BAD_CHARACTER, at)) << byte;
+      }
+      for (const DecoderPath* path : paths) {
+        ASSERT_EQ(Decode(*path, changed), expected)
+            << path->name << " byte " << byte << " at " << at;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvane::tallowin
