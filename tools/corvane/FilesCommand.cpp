@@ -313,7 +313,7 @@ int RunFiles(const std::string& command, const FilesOptions& o) {
     if (o.bytes) {
       std::cout << value / 10'000 << "\n";
     } else {
-      std::cout << HumanSize(static_cast<double>(value / 10'000)) << "\n";
+      std::cout << HumanSize(static_cast<double>(value) / 10'000) << "\n";
     }
     return 0;
   }
