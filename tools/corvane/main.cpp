@@ -36,11 +36,8 @@ int UsageError(const std::string& message, const std::string& help) {
   return kUsageStatus;
 }
 
-}  // namespace
-}  // namespace corvane::tool
-
-int main(int argc, char** argv) {
-  using corvane::tool::UsageError;
+// The program's work; its exit status.
+int Run(int argc, char** argv) {
   CLI::App app("corvane: drives the Corvane components from the command line",
                "corvane");
   app.set_version_flag("--version", std::string("corvane ") + CORVANE_VERSION);
@@ -48,11 +45,10 @@ int main(int argc, char** argv) {
       "Run 'corvane SUBCOMMAND --help' for a subcommand's options and an "
       "example.\nExit status: 0 done, 1 failed, 2 wrong usage.");
   int exit_status = 0;
-  for (const auto& add : corvane::tool::Commands()) add(app, exit_status);
+  for (const auto& add : Commands()) add(app, exit_status);
   if (argc < 2) {
-    return UsageError(
-        "a subcommand is required: " + corvane::tool::SubcommandNames(app),
-        "corvane");
+    return UsageError("a subcommand is required: " + SubcommandNames(app),
+                      "corvane");
   }
   std::string first = argv[1];
   if (first.empty() || first[0] != '-') {
@@ -86,4 +82,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   return exit_status;
+}
+
+}  // namespace
+}  // namespace corvane::tool
+
+int main(int argc, char** argv) {
+  try {
+    return corvane::tool::Run(argc, argv);
+  } catch (...) {
+    return 1;  // Run reports every failure it can; this one cannot be told
+  }
 }
