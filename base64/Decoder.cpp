@@ -32,7 +32,8 @@ const DecoderPath kPortable{"portable", DecodePortable};
 
 }  // namespace
 
-bool DecodeRunPortable(const char* text, size_t chars, unsigned char* output) {
+bool DecodeRunPortable(const char* text, size_t chars, unsigned char* output,
+                       bool /*spill*/) {
   auto in = reinterpret_cast<const unsigned char*>(text);
   for (size_t i = 0; i < chars; i += 4, in += 4, output += 3) {
     uint32_t a = kValues[in[0]], b = kValues[in[1]], c = kValues[in[2]],

@@ -48,10 +48,13 @@ const DecoderPath& SelectedDecoder();
 
 // Decodes `chars` characters (a multiple of 4, no padding, no line breaks)
 // with the portable table; false when one of them is not in the alphabet.
-bool DecodeRunPortable(const char* text, size_t chars, unsigned char* output);
+bool DecodeRunPortable(const char* text, size_t chars, unsigned char* output,
+                       bool spill = false);
 
 // The text layout every fast path shares. `run` decodes whole groups of
-// alphabet characters and returns false on anything else; the full lines go
+// alphabet characters and returns false on anything else; when its last
+// argument is true it may also write the 16 bytes after the run's. The
+// full lines go
 // through it, then the rest but its last group; the last group is decoded
 // here with its padding. Anything out of the ordinary (a failure of `run`, a
 // misplaced break, bad padding) is handed to DecodeReference, which gives
@@ -66,8 +69,11 @@ inline DecodeResult DecodeWith(Run run, const char* text, size_t length,
   if (length > kLineWithBreak && text[kLineOutput] == '\r') {
     // Each line but the last: 72 characters, CR LF, and more text after.
     while (rest > kLineWithBreak) {
+      // Whether 16 bytes after this line's are written later in any case
+      // (the rest holds 24 characters or more), so that the line may spill.
+      bool spill = rest >= kLineWithBreak + 24;
       if (text[kLineOutput] != '\r' || text[kLineOutput + 1] != '\n' ||
-          !run(text, kLineOutput, output)) {
+          !run(text, kLineOutput, output, spill)) {
         return DecodeReference(start, length, output_start);
       }
       text += kLineWithBreak;
@@ -76,7 +82,7 @@ inline DecodeResult DecodeWith(Run run, const char* text, size_t length,
     }
     if (rest > kLineOutput) return DecodeReference(start, length, output_start);
   }
-  if (rest % 4 != 0 || !run(text, rest - 4, output)) {
+  if (rest % 4 != 0 || !run(text, rest - 4, output, false)) {
     return DecodeReference(start, length, output_start);
   }
   output += (rest - 4) / 4 * 3;

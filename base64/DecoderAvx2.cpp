@@ -84,7 +84,11 @@ TALLOWIN_AVX2 inline bool DecodeExact(const char* text, unsigned char* output) {
 }
 
 TALLOWIN_AVX2 bool DecodeRunAvx2(const char* text, size_t chars,
-                                 unsigned char* output) {
+                                 unsigned char* output, bool spill) {
+  if (chars == kLineOutput && spill) {
+    return DecodeWide(text, output) && DecodeWide(text + 32, output + 24) &&
+           DecodeWide(text + 40, output + 30);
+  }
   if (chars == kLineOutput) {
     // A full line: characters 0-31, 32-63 and 40-71, the last step
     // writing two groups again.

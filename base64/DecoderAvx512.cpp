@@ -50,7 +50,8 @@ TALLOWIN_AVX512 inline bool DecodeStep(const char* text, __mmask64 load,
                                        __mmask64 store, unsigned char* output) {
   const __m512i low = _mm512_load_si512(kValues.data());
   const __m512i high = _mm512_load_si512(kValues.data() + 64);
-  const __m512i in = _mm512_maskz_loadu_epi8(load, text);
+  const __m512i in = load == kAll ? _mm512_loadu_si512(text)
+                                  : _mm512_maskz_loadu_epi8(load, text);
   const __m512i values = _mm512_maskz_permutex2var_epi8(kAll, low, in, high);
   if ((_mm512_movepi8_mask(_mm512_or_si512(values, in)) & load) != 0) {
     return false;
@@ -60,7 +61,11 @@ TALLOWIN_AVX512 inline bool DecodeStep(const char* text, __mmask64 load,
   const __m512i words = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
   const __m512i bytes = _mm512_maskz_permutexvar_epi8(
       kAll, _mm512_load_si512(kGather.data()), words);
-  _mm512_mask_storeu_epi8(output, store, bytes);
+  if (store == kAll) {
+    _mm512_storeu_si512(output, bytes);
+  } else {
+    _mm512_mask_storeu_epi8(output, store, bytes);
+  }
   return true;
 }
 
@@ -69,12 +74,22 @@ constexpr __mmask64 Mask(size_t count) {
 }
 
 TALLOWIN_AVX512 bool DecodeRunAvx512(const char* text, size_t chars,
-                                     unsigned char* output) {
+                                     unsigned char* output, bool spill) {
+  // Masked stores are slow when the output is not in the cache: whole
+  // stores wherever the bytes after them are written later anyway.
+  if (chars == kLineOutput && spill) {
+    return DecodeStep(text, kAll, kAll, output) &&
+           DecodeStep(text + 8, kAll, kAll, output + 6);
+  }
   if (chars == kLineOutput) {
     // A full line: characters 0-63 and 8-71, the second step writing six
     // groups again.
     return DecodeStep(text, kAll, Mask(48), output) &&
            DecodeStep(text + 8, kAll, Mask(48), output + 6);
+  }
+  // Whole stores while 16 more bytes of this run follow each.
+  for (; chars >= 88; chars -= 64, text += 64, output += 48) {
+    if (!DecodeStep(text, kAll, kAll, output)) return false;
   }
   for (; chars >= 64; chars -= 64, text += 64, output += 48) {
     if (!DecodeStep(text, kAll, Mask(48), output)) return false;

@@ -28,48 +28,81 @@ constexpr __mmask64 kAll = ~__mmask64{0};
 alignas(64) constexpr char kAlphabet[65] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// For each group i of a step, the input bytes 3i+1, 3i, 3i+2, 3i+1.
-alignas(64) constexpr auto kSpread = [] {
+// For each group i of a step, the input bytes 3i+1, 3i, 3i+2, 3i+1 after
+// `start`.
+constexpr std::array<uint8_t, 64> Spread(uint8_t start) {
   std::array<uint8_t, 64> spread{};
   for (uint8_t i = 0; i < 16; ++i) {
-    spread[4 * i] = static_cast<uint8_t>(3 * i + 1);
-    spread[4 * i + 1] = static_cast<uint8_t>(3 * i);
-    spread[4 * i + 2] = static_cast<uint8_t>(3 * i + 2);
-    spread[4 * i + 3] = static_cast<uint8_t>(3 * i + 1);
+    spread[4 * i] = static_cast<uint8_t>(start + 3 * i + 1);
+    spread[4 * i + 1] = static_cast<uint8_t>(start + 3 * i);
+    spread[4 * i + 2] = static_cast<uint8_t>(start + 3 * i + 2);
+    spread[4 * i + 3] = static_cast<uint8_t>(start + 3 * i + 1);
   }
   return spread;
-}();
+}
+alignas(64) constexpr auto kSpread = Spread(0);
+// The second step of a line, bytes 6-53 of the same 64 bytes.
+alignas(64) constexpr auto kSpreadFrom6 = Spread(6);
 
 constexpr __mmask64 kStepInput = (__mmask64{1} << 48) - 1;
 
 // The bit offsets of the four indices in each word: 10, 4, 22 and 16.
 constexpr int64_t kShifts = 0x3036242a1016040a;
 
-// 48 bytes at `input` (only they are read) into 64 characters.
-TALLOWIN_AVX512 inline __m512i EncodeStep(const unsigned char* input) {
-  const __m512i in = _mm512_maskz_loadu_epi8(kStepInput, input);
-  const __m512i words = _mm512_maskz_permutexvar_epi8(
-      kAll, _mm512_load_si512(kSpread.data()), in);
+// 48 bytes of `in` (those `spread` picks) into 64 characters.
+TALLOWIN_AVX512 inline __m512i EncodeBytes(
+    __m512i in, const std::array<uint8_t, 64>& spread = kSpread) {
+  const __m512i words =
+      _mm512_maskz_permutexvar_epi8(kAll, _mm512_load_si512(spread.data()), in);
   const __m512i indices = _mm512_maskz_multishift_epi64_epi8(
       kAll, _mm512_set1_epi64(kShifts), words);
   return _mm512_maskz_permutexvar_epi8(kAll, indices,
                                        _mm512_load_si512(kAlphabet));
 }
 
-// One line: bytes 0-47, then bytes 6-53 (writing eight characters again).
-TALLOWIN_AVX512 void EncodeLineAvx512(const unsigned char* input,
+// 48 bytes at `input` (only they are read) into 64 characters.
+TALLOWIN_AVX512 inline __m512i EncodeStep(const unsigned char* input) {
+  return EncodeBytes(_mm512_maskz_loadu_epi8(kStepInput, input));
+}
+
+// The same, reading input[0, 64).
+TALLOWIN_AVX512 inline __m512i EncodeReadingAhead(const unsigned char* input) {
+  return EncodeBytes(_mm512_loadu_si512(input));
+}
+
+// One line from 64 bytes: bytes 0-47, then bytes 6-53 (writing eight
+// characters again).
+TALLOWIN_AVX512 inline void EncodeLineFrom(__m512i in, char* output) {
+  _mm512_storeu_si512(output, EncodeBytes(in));
+  _mm512_storeu_si512(output + 8, EncodeBytes(in, kSpreadFrom6));
+}
+
+// One line, reading only its 54 bytes (masked loads are slow when the
+// input is not in the cache, so only the last lines take this way).
+TALLOWIN_AVX512 void EncodeLineMasked(const unsigned char* input,
                                       char* output) {
-  _mm512_storeu_si512(output, EncodeStep(input));
-  _mm512_storeu_si512(output + 8, EncodeStep(input + 6));
+  constexpr __mmask64 kLine = (__mmask64{1} << kLineInput) - 1;
+  EncodeLineFrom(_mm512_maskz_loadu_epi8(kLine, input), output);
 }
 
 TALLOWIN_AVX512 void EncodeLinesAvx512(const unsigned char* input, size_t count,
                                        char* output) {
-  EncodeLinesWith(EncodeLineAvx512, input, count, output);
+  // Whole loads while 64 bytes are there to read.
+  for (; count >= 64; count -= kLineInput, input += kLineInput) {
+    EncodeLineFrom(_mm512_loadu_si512(input), output);
+    output += kLineOutput;
+    output[0] = '\r';
+    output[1] = '\n';
+    output += 2;
+  }
+  EncodeLinesWith(EncodeLineMasked, input, count, output);
 }
 
 TALLOWIN_AVX512 char* EncodeUnbrokenAvx512(const unsigned char* input,
                                            size_t count, char* output) {
+  for (; count >= 64; count -= 48, input += 48, output += 64) {
+    _mm512_storeu_si512(output, EncodeReadingAhead(input));
+  }
   for (; count >= 48; count -= 48, input += 48, output += 64) {
     _mm512_storeu_si512(output, EncodeStep(input));
   }

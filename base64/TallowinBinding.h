@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base64/Tallowin.h"
 #include "platform/Failure.h"
@@ -17,6 +18,9 @@
 namespace corvane::tallowin {
 
 inline constexpr const char* kLibraryFileName = "libtallowin.so";
+// The name the library carries (its SONAME, from its major version): an
+// installation without the development files has only this one.
+inline constexpr const char* kLibrarySoname = "libtallowin.so.1";
 
 using Base64EncodeFunction = decltype(&::Base64Encode);
 using EncodeBase64BufferFunction = decltype(&::EncodeBase64Buffer);
@@ -57,13 +61,16 @@ class Binding {
  private:
   void* Load() const {
     std::string error;
-    if (!folder_.empty()) {
-      if (void* library = platform::LoadLibrary(folder_ + file_name_, &error)) {
+    std::vector<std::string> names{file_name_};
+    if (file_name_ == kLibraryFileName) names.emplace_back(kLibrarySoname);
+    for (const auto& name : names) {
+      if (folder_.empty()) continue;
+      if (void* library = platform::LoadLibrary(folder_ + name, &error)) {
         return library;
       }
     }
-    if (void* library = platform::LoadLibrary(file_name_, &error)) {
-      return library;
+    for (const auto& name : names) {
+      if (void* library = platform::LoadLibrary(name, &error)) return library;
     }
     throw Failure(kFileNotFound, source_, "File not found: " + file_name_);
   }

@@ -34,6 +34,9 @@ endfunction()
 corvane_relative_path(data_from_runtime ${CORVANE_INSTALL_LIBDIR}
                       ${CORVANE_INSTALL_DATADIR})
 foreach(target frame frame_tests)
+  if(NOT TARGET ${target})
+    continue()  # no unit tests when BUILD_TESTING is off
+  endif()
   target_compile_definitions(${target} PRIVATE
     CORVANE_DATA_FROM_RUNTIME="${data_from_runtime}/")
 endforeach()
@@ -101,3 +104,10 @@ install(FILES ${installed_registry} DESTINATION ${CORVANE_INSTALL_LIBDIR})
 
 install(FILES ${CMAKE_SOURCE_DIR}/gateway/wharfpost.ini
   DESTINATION ${CORVANE_INSTALL_DOCDIR})
+
+# Everything an installation holds, and nothing else: what `./run demo` and
+# `./run serve` build (not the tests, benchmarks or fuzz targets).
+get_property(data_targets GLOBAL PROPERTY CORVANE_DATA_TARGETS)
+add_custom_target(corvane_programs)
+add_dependencies(corvane_programs corvane wharfpost tallowin ${components}
+                 corvane_installed_registry ${data_targets})

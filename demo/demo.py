@@ -15,7 +15,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
-from support.ports import free_port  # noqa: E402
+from support.ports import ClosedPort  # noqa: E402
 from support.smtp_servers import RealSmtpServer  # noqa: E402
 from support.whois_fixtures import DOMAIN_REPLY  # noqa: E402
 from support.whois_server import WhoisServer  # noqa: E402
@@ -39,30 +39,58 @@ def script_lines(values):
             yield line
 
 
+def explained_steps(lines):
+    """(explanation, step) for each step of the script: the explanation is
+    the comment block just above the step's group (empty for the rest of
+    the group); a comment block followed by a blank line explains nothing."""
+    steps = []
+    comment = []
+    for line in lines:
+        text = line.strip()
+        if not text:
+            comment = []
+            continue
+        if text.startswith("#"):
+            comment.append(text.lstrip("#").strip())
+            continue
+        steps.append((comment, text))
+        comment = []
+    return steps
+
+
 def main(bin_dir):
     corvane = os.path.join(os.path.abspath(bin_dir), "corvane")
     with tempfile.TemporaryDirectory(prefix="corvane-demo-") as work, \
             RealSmtpServer() as mail_server, \
-            WhoisServer(DOMAIN_REPLY) as whois_server:
+            WhoisServer(DOMAIN_REPLY) as whois_server, \
+            ClosedPort() as closed:
         form = os.path.join(work, "form-body")
         with open(form, "wb") as out:
             out.write(FORM_BODY)
         lines = list(script_lines({
             "FORM_BODY": form, "UPLOADS": os.path.join(work, "uploads"),
             "SMTP": mail_server.address, "WHOIS": whois_server.address,
-            "CLOSED": "127.0.0.1:%d" % free_port()}))
-        steps = [line.strip() for line in lines
-                 if line.strip() and not line.lstrip().startswith("#")]
+            "CLOSED": closed.address}))
+        steps = explained_steps(lines)
+        print("The demo started a mail server (aiosmtpd) on %s and a whois "
+              "server on %s,\nboth on loopback, and runs demo/example.jsonl "
+              "through `corvane run`.\nEach '>' line is a step of the page "
+              "script, each '<' line the component's answer;\nthe text "
+              "before a group of steps says what they do."
+              % (mail_server.address, whois_server.address))
         result = subprocess.run([corvane, "run", "-"], input="".join(lines),
                                 capture_output=True, text=True, timeout=300)
-        for step, answer in zip(steps, result.stdout.splitlines()):
+        for (explanation, step), answer in zip(steps,
+                                               result.stdout.splitlines()):
+            if explanation:
+                print("\n== " + "\n   ".join(explanation))
             print("> " + step)
             print("< " + answer)
         if result.returncode != 0:
             sys.stderr.write(result.stderr)
             return result.returncode
-        print("\n== The message the mail server received "
-              "(first 25 lines)")
+        print("\n== The message the mail server received, with the uploaded "
+              "file attached\n   (first 25 lines)")
         for envelope in mail_server.envelopes:
             print("envelope: from %s to %s" % (envelope.mail_from,
                                                envelope.rcpt_tos))

@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
 #include "platform/Process.h"
+#include "platform/SystemFolders.h"
 #include "upload/modMain.h"
 
 namespace corvane::wharfpost {
@@ -125,12 +126,18 @@ std::optional<int64_t> PositiveByteCount(std::string_view text) {
 }  // namespace
 
 std::string IniFilePath() {
+  std::string named = GetEnvValue(std::string(kIniVariable));
+  if (!named.empty()) return named;
   std::string program = platform::ProgramPath();
   if (program.empty()) return {};
   std::string directory = platform::DirectoryOf(program);
   std::string name = program.substr(directory.size());
   size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
+  if (platform::IsInstalledProgram(directory)) {
+    return platform::SystemFolderPath(platform::SystemFolder::kConfiguration) +
+           name + ".ini";
+  }
   return directory + name + ".ini";
 }
 

@@ -24,9 +24,16 @@ struct Settings {
   std::optional<int64_t> disk_quota;
 };
 
-// The .ini file of the running program: its directory, its base name (the
-// file name up to its last ".") and ".ini". Empty when the program's path
-// cannot be read.
+// The environment variable through which a web server names the .ini file
+// (Apache's SetEnv, lighttpd's setenv.add-environment); a client cannot set
+// it, since the request's headers reach a CGI program as HTTP_ variables.
+inline constexpr std::string_view kIniVariable = "WHARFPOST_INI";
+
+// The .ini file of the running program: the file $WHARFPOST_INI names;
+// else, for the installed program, the one of its name in /etc/corvane/;
+// else the one beside the program (its directory, its base name up to the
+// last "." and ".ini"), as for a copy in a CGI folder or in a build tree.
+// Empty when the program's path cannot be read.
 std::string IniFilePath();
 
 // Reads the settings from `ini_path`; nullopt when the file is missing, the

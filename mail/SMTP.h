@@ -260,7 +260,7 @@ class SMTP : public ComponentClass<SMTP> {
   std::vector<std::string> accepted_;
   size_t delivered_ = 0;  // how many of accepted_ a message has reached
   bool keep_connection_ = false;
-  std::string session_key_;      // the server and login of the link
+  std::string session_key_;      // the server and login the link was made for
   std::string pending_replies_;  // replies read ahead on a kept link
   std::string auth_token_;
   std::string dsn_notify_;

@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
 #include "platform/Process.h"
+#include "platform/SystemFolders.h"
 
 namespace corvane::penrill {
 
@@ -17,8 +18,7 @@ std::string SendLogPath() {
     folder = *directory;
     if (folder.back() != '/') folder += '/';
   } else {
-    folder = platform::DirectoryOf(
-        platform::ModulePath(reinterpret_cast<const void*>(&SendLogPath)));
+    folder = platform::SystemFolderPath(platform::SystemFolder::kLog);
   }
   return folder + std::string(kSendLogName);
 }

@@ -13,7 +13,8 @@ namespace corvane::penrill {
 inline constexpr std::string_view kSendLogName = "SendMail.log";
 
 // The log's full path: in $CORVANE_LOG_DIR when it is set and not empty,
-// else beside libpenrill.so (or the program holding this code). Never fails.
+// else in the suite's log folder (/var/log/corvane/, or the build's bin/ in
+// a build tree). Never fails.
 std::string SendLogPath();
 
 // "mm/dd/yy hh:mm:ss AM" of a local time.

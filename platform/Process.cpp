@@ -22,6 +22,13 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
   return std::string(value);
 }
 
+void SetEnvironmentVariable(const std::string& name, const std::string& value) {
+  if (::setenv(name.c_str(), value.c_str(), 1) != 0) {
+    throw Failure(kInvalidCall, "corvane",
+                  "cannot set the environment variable " + name);
+  }
+}
+
 std::optional<int64_t> ParseContentLength(std::string_view text) {
   size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return 0;

@@ -13,6 +13,10 @@ namespace corvane::platform {
 // An environment variable's value; nullopt when it is not set.
 std::optional<std::string> EnvironmentVariable(const std::string& name);
 
+// Sets an environment variable of this process (and of the programs it
+// starts); throws Failure when the name is empty or holds '='.
+void SetEnvironmentVariable(const std::string& name, const std::string& value);
+
 // The request body's length that a CONTENT_LENGTH text gives: decimal
 // digits, blanks around them allowed; 0 for an empty text. nullopt when the
 // text is anything else (a sign, other characters, beyond 63 bits): the

@@ -99,7 +99,7 @@ class FilesCommand(unittest.TestCase):
         self.assertDone(files("rmtree", self.path("src")))
         self.assertFalse(os.path.exists(self.path("src")))
         self.assertDone(files("attr", self.path("dst")), b"16 ---D-\n")
-        status, out, _ = files("df", self.root)
+        status, out, _ = files("df", "--bytes", self.root)
         self.assertEqual(status, 0)
         self.assertGreater(int(out), 0)
 
@@ -149,6 +149,62 @@ class FilesCommand(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertNotIn(b"\x1b", out)
         self.assertIn(b"Name:           evil\\x0aforged", out)
+
+
+    def test_failures_name_the_path_and_the_reason(self):
+        self.put("a", b"first")
+        self.put("b", b"second")
+        missing = self.path("missing")
+        cases = [
+            (("rm", missing), f"rm: no such file or directory: {missing}\n"),
+            (("cat", missing), f"cat: no such file: {missing}\n"),
+            (("mv", self.path("a"), self.path("b")),
+             f"mv: already exists: {self.path('b')}\n"),
+        ]
+        for args, first_line in cases:
+            with self.subTest(args=args[0]):
+                status, _, err = files(*args)
+                self.assertEqual(status, 1)
+                self.assertTrue(err.startswith("corvane files " + first_line),
+                                err)
+
+    def test_mkdir_with_parents(self):
+        deep = self.path("a", "b", "c")
+        status, _, err = files("mkdir", deep)
+        self.assertEqual(status, 1, err)
+        self.assertDone(files("mkdir", "-p", deep))
+        self.assertTrue(os.path.isdir(deep))
+        self.assertDone(files("mkdir", "-p", deep))  # already there
+        self.put("a/file", b"x")
+        status, _, err = files("mkdir", "-p", self.path("a", "file", "d"))
+        self.assertEqual(status, 1)
+        self.assertIn(self.path("a", "file"), err)
+
+    def test_ls_sorted_with_sizes_people_read(self):
+        self.put("d/zeta.txt", b"z" * 2048)
+        self.put("d/alpha.txt", b"a" * 10)
+        with open(self.path("d", "mid.bin"), "wb") as out:
+            out.truncate(5 * 1024 * 1024)
+        os.mkdir(self.path("d", "sub"))
+
+        def rows(*options):
+            status, out, err = files("ls", self.path("d"), *options)
+            self.assertEqual(status, 0, err)
+            return [(line.split()[1], line.split()[-1])
+                    for line in out.decode().splitlines()[2:]]
+
+        self.assertEqual(rows(), [("10", "alpha.txt"), ("5.0M", "mid.bin"),
+                                  ("2.0K", "zeta.txt")])
+        self.assertEqual(rows("--sort", "size"),
+                         [("5.0M", "mid.bin"), ("2.0K", "zeta.txt"),
+                          ("10", "alpha.txt")])
+        self.assertEqual(rows("--bytes")[1], ("5242880", "mid.bin"))
+        status, out, _ = files("ls", self.path("d"), "--json", "--sort",
+                               "name")
+        self.assertEqual([f["name"] for f in json.loads(out)["files"]],
+                         ["alpha.txt", "mid.bin", "zeta.txt"])
+        status, _, err = files("ls", self.path("d"), "--sort", "colour")
+        self.assertEqual(status, 2, err)
 
 
 if __name__ == "__main__":

@@ -43,6 +43,8 @@ def cached(name):
 
 
 VERSION = cached("CMAKE_PROJECT_VERSION")
+# lib/x86_64-linux-gnu on Debian: the libraries' folder under the prefix.
+LIBDIR = cached("CMAKE_INSTALL_LIBDIR")
 
 
 def clean_environment(**extra):
@@ -107,7 +109,7 @@ class InstalledTree(unittest.TestCase):
         cls.root = tempfile.mkdtemp(prefix="corvane-install-")
         cls.prefix = os.path.join(cls.root, "prefix")
         run("cmake", "--install", BUILD, "--prefix", cls.prefix, "--strip")
-        cls.libdir = os.path.join(cls.prefix, "lib")
+        cls.libdir = os.path.join(cls.prefix, LIBDIR)
         cls.corvane = os.path.join(cls.prefix, "bin", "corvane")
 
     @classmethod
@@ -118,9 +120,9 @@ class InstalledTree(unittest.TestCase):
         major = VERSION.split(".")[0]
         expected = [
             "bin/corvane", "bin/wharfpost",
-            f"lib/corvane/libcorvane-runtime.so.{major}",
-            "lib/corvane/corvane.registry",
-            f"lib/libtallowin.so.{major}", "lib/libtallowin.so",
+            f"{LIBDIR}/corvane/libcorvane-runtime.so.{major}",
+            f"{LIBDIR}/corvane/corvane.registry",
+            f"{LIBDIR}/libtallowin.so.{major}", f"{LIBDIR}/libtallowin.so",
             "include/Tallowin.h",
             "include/corvane/frame/Registry.h",
             "include/corvane/frame/Dispatch.h",
@@ -128,12 +130,12 @@ class InstalledTree(unittest.TestCase):
             "include/corvane/frame/MemoryHost.h",
             "include/corvane/frame/CgiHost.h",
             "include/corvane/platform/Failure.h",
-            "lib/pkgconfig/tallowin.pc",
-            "lib/cmake/Corvane/CorvaneConfig.cmake",
-            "lib/cmake/Corvane/CorvaneConfigVersion.cmake",
-            "lib/cmake/Corvane/CorvaneTargets.cmake",
+            f"{LIBDIR}/pkgconfig/tallowin.pc",
+            f"{LIBDIR}/cmake/Corvane/CorvaneConfig.cmake",
+            f"{LIBDIR}/cmake/Corvane/CorvaneConfigVersion.cmake",
+            f"{LIBDIR}/cmake/Corvane/CorvaneTargets.cmake",
             "share/doc/corvane/wharfpost.ini",
-        ] + [f"lib/corvane/{library}" for library in COMPONENTS]
+        ] + [f"{LIBDIR}/corvane/{library}" for library in COMPONENTS]
         for path in expected:
             with self.subTest(path=path):
                 self.assertTrue(
@@ -228,61 +230,137 @@ class InstalledTree(unittest.TestCase):
         self.assertEqual(run(program, "hi"), "aGk= aGk=\n")
 
 
+PACKAGES = ["corvane", "corvane-dev", "libtallowin1", "libtallowin-dev"]
+MAINTAINER = "Corvane maintainers <maintainers@corvane.invalid>"
+def debian_fields(deb):
+    """The control fields of a package."""
+    fields = {}
+    for line in run("dpkg-deb", "--field", deb).splitlines():
+        if line[:1] not in (" ", "\t") and ": " in line:
+            key, value = line.split(": ", 1)
+            fields[key] = value
+    return fields
+
+
+def contents(deb):
+    """The paths a package holds, each as ./usr/... (links by their name)."""
+    listing = run("dpkg-deb", "--contents", deb)
+    return {line.split()[5] for line in listing.splitlines()}
+
+
 class DebianPackage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="corvane-package-")
         out = os.path.join(cls.root, "out")
-        run("cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"),
-            "-B", out)
+        run(os.path.join(SOURCE, "packaging", "build-deb"), BUILD, out)
         arch = run("dpkg", "--print-architecture").strip()
-        cls.deb = os.path.join(out, f"corvane_{VERSION}_{arch}.deb")
+        cls.multiarch = run("dpkg-architecture",
+                            "-qDEB_HOST_MULTIARCH").strip()
+        cls.debs = {name: os.path.join(out, f"{name}_{VERSION}_{arch}.deb")
+                    for name in PACKAGES}
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.root)
 
-    def test_control_fields(self):
-        info = run("dpkg-deb", "--info", self.deb)
-        fields = dict(line.strip().split(": ", 1)
-                      for line in info.splitlines()
-                      if line.startswith(" ") and ": " in line
-                      and not line.startswith("  "))
-        self.assertEqual(fields["Package"], "corvane")
-        self.assertEqual(fields["Version"], VERSION)
-        self.assertEqual(fields["Section"], "web")
-        self.assertIn("<", fields["Maintainer"])
-        self.assertTrue(fields["Description"])
-        depends = {item.split()[0] for item in fields["Depends"].split(", ")}
-        self.assertLessEqual({"libc6", "libstdc++6", "libssl3", "libidn2-0",
-                              "libcurl4"}, depends)
+    def unpack(self, *names):
+        """The packages unpacked into a throwaway root, the machine's /usr
+        untouched; the root."""
+        unpacked = tempfile.mkdtemp(prefix="root-", dir=self.root)
+        for name in names:
+            run("dpkg-deb", "-x", self.debs[name], unpacked)
+        return unpacked
 
-    def test_contents(self):
-        listing = run("dpkg-deb", "--contents", self.deb)
-        paths = {line.split()[-1] if " -> " not in line
-                 else line.split()[-3] for line in listing.splitlines()}
-        for path in ["./usr/bin/corvane", "./usr/bin/wharfpost",
-                     "./usr/lib/corvane/corvane.registry",
-                     "./usr/lib/libtallowin.so",
-                     "./usr/include/Tallowin.h",
-                     "./usr/include/corvane/frame/Registry.h",
-                     "./usr/lib/pkgconfig/tallowin.pc",
-                     "./usr/lib/cmake/Corvane/CorvaneConfig.cmake",
-                     "./usr/share/corvane/rdap-bootstrap.json",
-                     ] + [f"./usr/lib/corvane/{name}" for name in COMPONENTS]:
-            with self.subTest(path=path):
-                self.assertIn(path, paths)
-        self.assertFalse([path for path in paths
-                          if not path.startswith("./usr/")
-                          and path not in ("./", "./usr/")])
+    def test_control_fields(self):
+        fields = {name: debian_fields(deb) for name, deb in self.debs.items()}
+        for name in PACKAGES:
+            with self.subTest(package=name):
+                self.assertEqual(fields[name]["Package"], name)
+                self.assertEqual(fields[name]["Version"], VERSION)
+                self.assertEqual(fields[name]["Maintainer"], MAINTAINER)
+                self.assertTrue(fields[name]["Description"])
+        depends = {name: {item.split()[0]
+                          for item in fields[name]["Depends"].split(", ")}
+                   for name in PACKAGES}
+        self.assertLessEqual({"libc6", "libstdc++6", "libssl3", "libidn2-0",
+                              "libcurl4", "libtallowin1"}, depends["corvane"])
+        self.assertIn(f"libtallowin1 (= {VERSION})",
+                      fields["corvane"]["Depends"])
+        self.assertLessEqual({"corvane", "libtallowin-dev"},
+                             depends["corvane-dev"])
+        self.assertIn("libtallowin1", depends["libtallowin-dev"])
+        self.assertEqual(fields["libtallowin1"]["Section"], "libs")
+        self.assertEqual(fields["libtallowin1"]["Multi-Arch"], "same")
+
+    def test_libraries_split_as_debian_splits_them(self):
+        lib = f"./usr/lib/{self.multiarch}"
+        expected = {
+            "corvane": [
+                "./usr/bin/corvane", "./usr/bin/wharfpost",
+                f"{lib}/corvane/corvane.registry",
+                f"{lib}/corvane/libcorvane-runtime.so.1",
+                "./usr/share/corvane/rdap-bootstrap.json",
+                "./etc/corvane/wharfpost.ini",
+                "./usr/share/man/man1/corvane.1.gz",
+                "./usr/share/man/man8/wharfpost.8.gz",
+                "./usr/share/bash-completion/completions/corvane",
+                "./lib/systemd/system/corvane.service",
+                "./usr/share/doc/corvane/copyright",
+                "./usr/share/doc/corvane/changelog.gz",
+            ] + [f"{lib}/corvane/{name}" for name in COMPONENTS],
+            "corvane-dev": [
+                "./usr/include/corvane/frame/Registry.h",
+                f"{lib}/cmake/Corvane/CorvaneConfig.cmake",
+                f"{lib}/corvane/libcorvane-runtime.so",
+            ],
+            "libtallowin1": [f"{lib}/libtallowin.so.1",
+                             "./usr/share/doc/libtallowin1/copyright"],
+            "libtallowin-dev": [
+                "./usr/include/Tallowin.h", f"{lib}/libtallowin.so",
+                f"{lib}/pkgconfig/tallowin.pc",
+            ],
+        }
+        held = {name: contents(deb) for name, deb in self.debs.items()}
+        for name, paths in expected.items():
+            for path in paths:
+                with self.subTest(package=name, path=path):
+                    self.assertIn(path, held[name])
+        # The development link and headers stay out of the runtime packages.
+        self.assertNotIn(f"{lib}/libtallowin.so", held["libtallowin1"])
+        self.assertFalse([path for path in held["corvane"]
+                          if path.startswith("./usr/include")])
+        # ldconfig runs through a trigger, not from maintainer scripts.
+        control = os.path.join(self.root, "control")
+        run("dpkg-deb", "--control", self.debs["libtallowin1"], control)
+        with open(os.path.join(control, "triggers")) as triggers:
+            self.assertIn("activate-noawait ldconfig", triggers.read())
+        with open(os.path.join(control, "shlibs")) as shlibs:
+            self.assertIn("libtallowin 1 libtallowin1", shlibs.read())
+        self.assertTrue(os.path.exists(os.path.join(control, "symbols")))
+        for script in ("postinst", "postrm"):
+            path = os.path.join(control, script)
+            if os.path.exists(path):
+                with open(path) as text:
+                    self.assertNotIn("ldconfig", text.read())
+
+    def test_lintian_finds_no_error_nor_warning(self):
+        result = subprocess.run(
+            ["lintian", "--no-tag-display-limit", "--display-info",
+             *self.debs.values()],
+            capture_output=True, text=True, timeout=600)
+        # Neither errors nor warnings; what it says for information (the
+        # hardening flags of a CMake build, false spelling hits) is allowed.
+        tags = [line for line in result.stdout.splitlines()
+                if line[:2] in ("E:", "W:")]
+        self.assertEqual(tags, [], result.stdout)
 
     def test_unpacked_package_lists_and_creates_every_component(self):
-        # Unpacked into a throwaway root, the machine's /usr untouched; the
-        # tree finds its own runtime and registry wherever it lies.
-        unpacked = os.path.join(self.root, "root")
-        run("dpkg-deb", "-x", self.deb, unpacked)
+        # The tree finds its own runtime and registry wherever it lies.
+        unpacked = self.unpack("corvane", "libtallowin1")
         corvane = os.path.join(unpacked, "usr", "bin", "corvane")
-        libraries = os.path.join(unpacked, "usr", "lib", "corvane")
+        libraries = os.path.join(unpacked, "usr", "lib", self.multiarch,
+                                 "corvane")
         self.assertEqual(
             listed_classes(corvane),
             {progid: os.path.join(libraries, library)
@@ -301,6 +379,167 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(os.path.realpath(path), os.path.join(
             os.path.realpath(unpacked), "usr", "share", "corvane",
             "rdap-bootstrap.json"))
+
+    def test_runtime_packages_alone_encode_attachments(self):
+        # Without libtallowin-dev there is no libtallowin.so: Penrill and the
+        # base64 command load the library by its versioned name.
+        unpacked = self.unpack("corvane", "libtallowin1")
+        corvane = os.path.join(unpacked, "usr", "bin", "corvane")
+        self.assertEqual(run(corvane, "base64", "-", input="hi"), "aGk=")
+        attachment = os.path.join(self.root, "photo.jpg")
+        with open(attachment, "wb") as file:
+            file.write(bytes(range(256)))
+        logs = tempfile.mkdtemp(dir=self.root)
+        with RealSmtpServer() as smtp:
+            run(corvane, "mail", "--server", smtp.address, "--from",
+                "a@example.org", "--to", "b@example.org", "--subject", "x",
+                "--body", "y", "--attach", attachment, f"--log={logs}")
+        message = email.message_from_bytes(smtp.envelopes[0].content)
+        parts = [part for part in message.walk()
+                 if part.get_filename() == "photo.jpg"]
+        self.assertEqual(parts[0].get_payload(decode=True), bytes(range(256)))
+        self.assertTrue(os.path.exists(os.path.join(logs, "SendMail.log")))
+
+    def test_installed_wharfpost_reads_its_settings_from_etc(self):
+        unpacked = self.unpack("corvane", "libtallowin1")
+        wharfpost = os.path.join(unpacked, "usr", "bin", "wharfpost")
+        environment = {"PATH": "/usr/bin:/bin", "REQUEST_METHOD": "POST",
+                       "CONTENT_LENGTH": "0", "CONTENT_TYPE": "text/plain"}
+        # Installed, the program does not read a file beside itself.
+        with open(wharfpost + ".ini", "w") as beside:
+            beside.write("[Wharfpost]\nCookieRequired=yes\n")
+        answer = subprocess.run([wharfpost], env=environment, input=b"",
+                                capture_output=True, timeout=60).stdout
+        if not os.path.exists("/etc/corvane/wharfpost.ini"):
+            self.assertIn(b"Read /etc/corvane/wharfpost.ini failed.", answer)
+        self.assertNotIn(wharfpost.encode() + b".ini", answer)
+        # A web server names another file through WHARFPOST_INI.
+        named = os.path.join(self.root, "site.ini")
+        with open(named, "w") as ini:
+            ini.write("[Wharfpost]\nCookieRequired=yes\n")
+        answer = subprocess.run([wharfpost], input=b"", capture_output=True,
+                                env=dict(environment, WHARFPOST_INI=named),
+                                timeout=60).stdout
+        self.assertIn(f"Read {named} failed.".encode(), answer)
+
+    def test_manual_pages_render(self):
+        unpacked = self.unpack("corvane")
+        man = os.path.join(unpacked, "usr", "share", "man")
+        env = clean_environment(MANWIDTH="100", LC_ALL="C.UTF-8",
+                                MAN_DISABLE_SECCOMP="1")
+        pages = {
+            "man1/corvane.1.gz": ["SUBCOMMANDS", "corvane files mkdir",
+                                  "--parents", "corvane run", "EXIT STATUS",
+                                  "Example:"],
+            "man8/wharfpost.8.gz": ["UploadRoot", "FileTypesAllowed",
+                                    "DiskQuota", "CookieRequired",
+                                    "Location:", "WHARFPOST_INI",
+                                    "/etc/corvane/wharfpost.ini"],
+        }
+        for page, words in pages.items():
+            with self.subTest(page=page):
+                result = subprocess.run(
+                    ["man", "--warnings", "-l", os.path.join(man, page)],
+                    env=env, capture_output=True, text=True, timeout=60)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stderr, "")
+                for word in words:
+                    self.assertIn(word, result.stdout)
+
+    def test_bash_completion(self):
+        unpacked = self.unpack("corvane", "libtallowin1")
+        completion = os.path.join(unpacked, "usr", "share",
+                                  "bash-completion", "completions", "corvane")
+        bin_dir = os.path.join(unpacked, "usr", "bin")
+
+        def complete(*words):
+            script = (f"source {completion}\n"
+                      f"COMP_WORDS=({' '.join(words)}); "
+                      f"COMP_CWORD={len(words) - 1}\n"
+                      "_corvane\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n")
+            return run("bash", "--norc", "-c", script, env=clean_environment(
+                PATH=bin_dir + ":" + os.environ["PATH"])).split()
+
+        self.assertEqual(complete("corvane", "fi"), ["files"])
+        self.assertEqual(complete("corvane", "files", "mk"), ["mkdir"])
+        self.assertIn("--parents", complete("corvane", "files", "mkdir", "--"))
+        self.assertIn("--log", complete("corvane", "mail", "--l"))
+
+    def test_systemd_unit(self):
+        unpacked = self.unpack("corvane")
+        unit = os.path.join(unpacked, "lib", "systemd", "system",
+                            "corvane.service")
+        with open(unit) as text:
+            settings = dict(line.split("=", 1) for line in
+                            text.read().splitlines() if "=" in line)
+        self.assertEqual(settings["ProtectSystem"], "strict")
+        self.assertEqual(settings["StateDirectory"], "corvane")
+        self.assertEqual(settings["DynamicUser"], "yes")
+        self.assertIn("--data /var/lib/corvane", settings["ExecStart"])
+        # Installed disabled: the maintainer scripts start nothing, and
+        # enable the unit again only where the administrator had enabled it.
+        control = os.path.join(self.root, "unit-control")
+        run("dpkg-deb", "--control", self.debs["corvane"], control)
+        with open(os.path.join(control, "postinst")) as postinst:
+            script = postinst.read()
+        self.assertNotIn("deb-systemd-invoke", script)
+        enabling = script.split("deb-systemd-helper enable")[0]
+        self.assertIn("deb-systemd-helper --quiet was-enabled", enabling)
+        if not shutil.which("systemd-analyze"):
+            self.skipTest("systemd-analyze is not installed (Debian package "
+                          "systemd)")
+        # The unit as installed, its program taken from the unpacked tree.
+        checked = os.path.join(self.root, "corvane.service")
+        corvane = os.path.join(unpacked, "usr", "bin", "corvane")
+        with open(unit) as text, open(checked, "w") as out:
+            out.write(text.read().replace("/usr/bin/corvane", corvane))
+        # Documentation= names man:corvane(1), which the package holds but
+        # the machine need not have installed.
+        result = subprocess.run(["systemd-analyze", "verify", "--man=no",
+                                 checked],
+                                capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn("corvane.service:", result.stderr)
+
+    def test_install_and_purge_in_a_throwaway_root(self):
+        # dpkg with its own database in a scratch root; the maintainer
+        # scripts run without chroot, with DPKG_ROOT naming the root.
+        root = tempfile.mkdtemp(prefix="dpkg-root-", dir=self.root)
+        admin = os.path.join(root, "var", "lib", "dpkg")
+        for folder in ("info", "updates", "triggers"):
+            os.makedirs(os.path.join(admin, folder))
+        # The folders a Debian system has, which the packages share.
+        for folder in ("etc", "var/log", "var/cache", "var/lib/private",
+                       "var/lib/systemd"):
+            os.makedirs(os.path.join(root, folder), exist_ok=True)
+        open(os.path.join(admin, "status"), "w").close()
+        before = set(walk(root))
+        dpkg = ["dpkg", f"--root={root}", f"--log={self.root}/dpkg.log",
+                "--force-script-chrootless", "--force-depends",
+                "--force-not-root"]
+        run(*dpkg, "--install", *self.debs.values())
+        self.assertTrue(os.path.exists(os.path.join(
+            root, "etc", "corvane", "wharfpost.ini")))
+        # What the programs and the service write while installed.
+        for path in ("var/log/corvane/SendMail.log",
+                     "var/lib/private/corvane/uploads/a.txt",
+                     "var/cache/corvane/x"):
+            os.makedirs(os.path.dirname(os.path.join(root, path)),
+                        exist_ok=True)
+            with open(os.path.join(root, path), "w") as out:
+                out.write("x")
+        os.symlink("private/corvane", os.path.join(root, "var/lib/corvane"))
+        run(*dpkg, "--purge", *PACKAGES)
+        left = sorted(path for path in set(walk(root)) - before
+                      if not path.startswith("var/lib/dpkg/"))
+        self.assertEqual(left, [])
+
+
+def walk(root):
+    """Every path under root, relative to it."""
+    for folder, names, files in os.walk(root):
+        for name in names + files:
+            yield os.path.relpath(os.path.join(folder, name), root)
 
 
 if __name__ == "__main__":

@@ -18,6 +18,8 @@ from support.programs import program
 COMPOSE = program("compose_message")
 CORVANE = program("corvane")
 RUNTIME = program("libcorvane-runtime.so")
+TALLOWIN = program("libtallowin.so")
+HIDE_LIBRARY = program("hide_library.so")
 
 
 def soname(library):
@@ -129,19 +131,31 @@ class ComposedMessages(unittest.TestCase):
 
     def test_without_tallowin_only_base64_needs_fail(self):
         # A copy of the program, with the shared runtime it loads, in a
-        # folder without libtallowin.so; the loader's path does not hold it
-        # either.
+        # folder without libtallowin.so. A copy of the library on the
+        # loader's path stands for an installed package: the loader audit
+        # module hides it, as it hides one in /usr/lib, so the outcome does
+        # not depend on what the machine has installed.
         program = shutil.copy(COMPOSE, self.folder)
         shutil.copy(RUNTIME, os.path.join(self.folder, soname(RUNTIME)))
-        env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
+        installed = os.path.join(self.folder, "installed")
+        os.mkdir(installed)
+        for name in ("libtallowin.so", soname(TALLOWIN)):
+            shutil.copy(TALLOWIN, os.path.join(installed, name))
+        on_path = dict(os.environ, LD_LIBRARY_PATH=installed)
+        hidden = dict(on_path, LD_AUDIT=HIDE_LIBRARY,
+                      CORVANE_TEST_HIDE="libtallowin.so")
+        photo = self.write("photo.jpg", b"\xff\xd8")
+        found = compose("--from", "a@example.org", "--to", "b@example.org",
+                        "--attach", photo, env=on_path, program=program)
+        self.assertEqual(found.returncode, 0, found.stderr)
+
         plain = compose("--from", "a@example.org", "--to", "b@example.org",
                         "--attach", self.write("notes.txt", b"note"),
-                        env=env, program=program)
+                        env=hidden, program=program)
         self.assertEqual(plain.returncode, 0, plain.stderr)
         self.assertIn(b"note", plain.stdout)
         encoded = compose("--from", "a@example.org", "--to", "b@example.org",
-                          "--attach", self.write("photo.jpg", b"\xff\xd8"),
-                          env=env, program=program)
+                          "--attach", photo, env=hidden, program=program)
         self.assertEqual(encoded.returncode, 2)
         self.assertEqual(encoded.stderr,
                          b"53 Penrill: File not found: libtallowin.so\n")

@@ -343,8 +343,8 @@ class ConsolePages(unittest.TestCase):
 
     def test_each_request_is_logged(self):
         self.console.get("/whois")
-        self.assertRegex(self.console.server_log(),
-                         r"GET /whois 200 \d+ bytes [\d.]+ ms")
+        pattern = r"GET /whois 200 \d+ bytes [\d.]+ ms"
+        self.assertRegex(self.console.logged(pattern), pattern)
 
 
 if __name__ == "__main__":

@@ -86,7 +86,8 @@ class ConsoleLimits(unittest.TestCase):
                 self.assertEqual(self.status_of(s), expected)
         _, memory_after = console.status()
         self.assertLess(memory_after - memory_before, 8 * 1024)
-        self.assertIn("(request head) 431", console.server_log())
+        self.assertIn("(request head) 431",
+                      console.logged(r"\(request head\) 431"))
 
     def test_slow_and_idle_clients_hold_no_worker(self):
         console = self.console()

@@ -12,8 +12,11 @@ import unittest
 
 from support.penrill import send_mail
 from support.programs import program
-from support.ports import free_port
+from support.ports import ClosedPort
 from support.smtp_servers import RealSmtpServer
+
+# A loopback port held bound without listening: connections are refused.
+REFUSING = ClosedPort()
 
 
 def parse(envelope):
@@ -199,7 +202,7 @@ class MailCommand(RealServerTest):
             self.assertEqual(log.read().count(b"\r\n"), 6)
 
     def test_failure_exits_1_with_the_description(self):
-        result = self.run_mail("--server", "127.0.0.1:%d" % free_port(),
+        result = self.run_mail("--server", REFUSING.address,
                                "--from", "cli@example.org", "--to",
                                "a@example.org", "--subject", "x", "--body",
                                "y")

@@ -11,13 +11,16 @@ import unittest
 from support.programs import program
 from support.whois_fixtures import (DOMAIN_FIELDS, DOMAIN_REPLY, HOST_REPLY,
                                     JAN, NO_MATCH_REPLY)
-from support.ports import free_port
+from support.ports import ClosedPort
 from support.whois_server import WhoisServer
 
 QUERY_REFUSED = -2147221503
 CONNECT_FAILED = -2147221500
 READ_FAILED = -2147221499
 NO_SUCH_HOST = "no..where.invalid"  # rejected by the resolver itself
+
+# A loopback port held bound without listening: connections are refused.
+REFUSING = ClosedPort()
 
 
 def run_page(steps):
@@ -131,7 +134,7 @@ class WhoisQueryTest(unittest.TestCase):
                                       notice])
 
     def test_refused_connection(self):
-        sent, values = self.query("127.0.0.1:%d" % free_port(),
+        sent, values = self.query(REFUSING.address,
                                   extra=ERROR_TRIPLE)
         self.assertEqual(sent["value"], False)
         self.assertFailure(values, CONNECT_FAILED,
@@ -168,7 +171,7 @@ class WhoisQueryTest(unittest.TestCase):
         self.assertLess(flooded, 16 * 1024 * 1024)
 
     def test_fields_and_error_after_failure_then_success(self):
-        refused = "127.0.0.1:%d" % free_port()
+        refused = REFUSING.address
         with WhoisServer(DOMAIN_REPLY) as server:
             answers = run_page(
                 query_steps(server.address) +
@@ -381,7 +384,7 @@ class WhoisCommandTest(unittest.TestCase):
                          registry.address + "\n" + registrar.address)
 
     def test_failure_exits_1_with_the_description(self):
-        result = self.whois("--server", "127.0.0.1:%d" % free_port(),
+        result = self.whois("--server", REFUSING.address,
                             "--json", "widget.zz")
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout, "")

@@ -76,8 +76,9 @@ std::string_view StatusWord(std::string_view value) {
 // A name server without the addresses written after it and without the
 // final dot of a fully qualified name.
 std::string_view ServerName(std::string_view value) {
-  size_t blank = value.find_first_of(" \t");
-  if (blank != std::string_view::npos) value = value.substr(0, blank);
+  size_t end = 0;
+  while (end < value.size() && value[end] != ' ' && value[end] != '\t') ++end;
+  value = value.substr(0, end);
   if (value.size() > 1 && value.back() == '.') value.remove_suffix(1);
   return value;
 }
@@ -176,7 +177,8 @@ const Placeholder* FindPlaceholder(std::string_view value) {
     return nullptr;
   }
   for (const Placeholder& placeholder : kPlaceholders) {
-    if (value.size() >= placeholder.prefix.size() &&
+    if (placeholder.prefix.front() == first &&
+        value.size() >= placeholder.prefix.size() &&
         EqualsIgnoringCase(value.substr(0, placeholder.prefix.size()),
                            placeholder.prefix)) {
       return &placeholder;
@@ -235,7 +237,11 @@ bool SplitLine(std::string_view text, KeyAndValue& out) {
     }
     // "Created on..............: 1999-03-15." leads its key to the colon
     // with dots.
-    out.key = TrimBlankEnds(TrimOf(text.substr(0, end), ". \t"));
+    std::string_view key = text.substr(0, end);
+    while (!key.empty() && (key.back() == '.' || IsBlank(key.back()))) {
+      key.remove_suffix(1);
+    }
+    out.key = TrimBlankEnds(key);
     out.bracketed = false;
   }
   out.value = TrimBlankEnds(text.substr(end + 1));
@@ -351,8 +357,14 @@ class KeyValueReader {
 
   // "Record expires on 15-Mar-2030." and its kin; false for other lines.
   bool ReadSentence(std::string_view text) {
+    // Every sentence begins with "rec", "dat" or "las".
+    if (text.size() < 16) return false;
     char first = LowerAscii(text.front());
-    if (first != 'r' && first != 'd' && first != 'l') return false;
+    char third = LowerAscii(text[2]);
+    if (!(first == 'r' && third == 'c') && !(first == 'd' && third == 't') &&
+        !(first == 'l' && third == 's')) {
+      return false;
+    }
     for (const Sentence& sentence : kSentences) {
       if (text.size() > sentence.prefix.size() &&
           StartsWithIgnoringCase(text, sentence.prefix)) {
@@ -631,7 +643,12 @@ ParsedReply ReadReply(std::string_view reply) {
   parsed.record = ParseResponse(reply);
   if (!parsed.record.record_found) return parsed;
   if (parsed.record.registrant.empty() && parsed.record.domain_name.empty()) {
-    std::string headed = WithRegistrantHeading(WithLineFeedEnds(reply));
+    // The check runs on the reply as received; only a reply that passes
+    // it is copied with its line ends made LF.
+    std::string headed = WithRegistrantHeading(reply);
+    if (!headed.empty() && Contains(reply, "\r")) {
+      headed = WithRegistrantHeading(WithLineFeedEnds(reply));
+    }
     if (!headed.empty()) {
       WhoisRecord legacy = ParseResponse(headed);
       if (!legacy.domain_name.empty()) parsed.record = std::move(legacy);

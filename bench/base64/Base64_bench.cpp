@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// Base64Encode of libtallowin.so (the path it selects at run time) and the
-// portable path alone, beside memcpy of the same size, in GB/s of input.
+// Base64Encode, EncodeBase64Buffer and Base64Decode of libtallowin.so (the
+// paths they select at run time) and every encoding and decoding path this
+// processor runs, beside memcpy of the same size, in GB/s of the bytes
+// (input when encoding, output when decoding).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base64/Decoder.h"
 #include "base64/Encoder.h"
 #include "base64/Tallowin.h"
 
@@ -76,6 +79,73 @@ void BM_EncodeBase64Buffer(benchmark::State& state) {
   ReportRate(state, size);
 }
 
+// The text of `size` random bytes, line-broken or on one line.
+std::string EncodedText(size_t size, bool lines) {
+  auto input = RandomBytes(size);
+  std::string text(
+      static_cast<size_t>(Base64EncodeLength(static_cast<int64_t>(size))),
+      '\0');
+  if (lines) {
+    Base64Encode(input.data(), static_cast<int32_t>(size), text.data());
+  } else {
+    char* end = corvane::tallowin::PortablePath().unbroken(input.data(), size,
+                                                           text.data());
+    text.resize(static_cast<size_t>(end - text.data()));
+  }
+  return text;
+}
+
+void BM_Base64Decode(benchmark::State& state) {
+  auto size = static_cast<size_t>(state.range(0));
+  std::string text = EncodedText(size, state.range(1) != 0);
+  std::vector<unsigned char> output(static_cast<size_t>(
+      Base64DecodeLength(static_cast<int64_t>(text.size()))));
+  for (auto _ : state) {
+    int32_t count = Base64Decode(text.data(), static_cast<int32_t>(text.size()),
+                                 output.data(), nullptr);
+    if (count != static_cast<int32_t>(size)) state.SkipWithError("decode");
+    benchmark::ClobberMemory();
+  }
+  state.SetLabel(corvane::tallowin::SelectedDecoder().name);
+  ReportRate(state, size);
+}
+
+// One encoding path, line-broken or on one line.
+void EncodePath(benchmark::State& state,
+                const corvane::tallowin::EncoderPath* path, bool lines) {
+  auto size = static_cast<size_t>(state.range(0));
+  auto input = RandomBytes(size);
+  std::string output(
+      static_cast<size_t>(Base64EncodeLength(static_cast<int64_t>(size))),
+      '\0');
+  for (auto _ : state) {
+    if (lines) {
+      path->lines(input.data(), size, output.data());
+    } else {
+      path->unbroken(input.data(), size, output.data());
+    }
+    benchmark::ClobberMemory();
+  }
+  ReportRate(state, size);
+}
+
+// One decoding path, on line-broken text or text on one line.
+void DecodePath(benchmark::State& state,
+                const corvane::tallowin::DecoderPath* path, bool lines) {
+  auto size = static_cast<size_t>(state.range(0));
+  std::string text = EncodedText(size, lines);
+  std::vector<unsigned char> output(static_cast<size_t>(
+      Base64DecodeLength(static_cast<int64_t>(text.size()))));
+  for (auto _ : state) {
+    auto result = path->decode(text.data(), text.size(), output.data());
+    if (result.count != static_cast<int64_t>(size)) {
+      state.SkipWithError("decode");
+    }
+    benchmark::ClobberMemory();
+  }
+  ReportRate(state, size);
+}
+
 constexpr int64_t kMiB = 1 << 20;
 
 }  // namespace
@@ -84,4 +154,41 @@ BENCHMARK(BM_Memcpy)->Arg(kMiB)->Arg(64 * kMiB);
 BENCHMARK(BM_Base64Encode)->Arg(kMiB)->Arg(64 * kMiB);
 BENCHMARK(BM_Base64EncodePortable)->Arg(kMiB)->Arg(64 * kMiB);
 BENCHMARK(BM_EncodeBase64Buffer)->Arg(kMiB)->Arg(64 * kMiB);
-BENCHMARK_MAIN();
+// Decoding, of line-broken text (1) and of text on one line (0).
+BENCHMARK(BM_Base64Decode)->ArgsProduct({{kMiB, 64 * kMiB}, {1, 0}});
+
+int main(int argc, char** argv) {
+  using namespace corvane::tallowin;
+  // Every path by name: BM_Encode{Lines,Unbroken}/PATH and
+  // BM_Decode{Lines,Unbroken}/PATH.
+  for (const EncoderPath* path : {&PortablePath(), Avx2Path(), Avx512Path()}) {
+    if (path == nullptr) continue;
+    for (bool lines : {true, false}) {
+      benchmark::RegisterBenchmark(
+          (std::string(lines ? "BM_EncodeLines/" : "BM_EncodeUnbroken/") +
+           path->name)
+              .c_str(),
+          EncodePath, path, lines)
+          ->Arg(kMiB)
+          ->Arg(64 * kMiB);
+    }
+  }
+  for (const DecoderPath* path :
+       {&PortableDecoder(), Avx2Decoder(), Avx512Decoder()}) {
+    if (path == nullptr) continue;
+    for (bool lines : {true, false}) {
+      benchmark::RegisterBenchmark(
+          (std::string(lines ? "BM_DecodeLines/" : "BM_DecodeUnbroken/") +
+           path->name)
+              .c_str(),
+          DecodePath, path, lines)
+          ->Arg(kMiB)
+          ->Arg(64 * kMiB);
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -93,6 +93,34 @@ void BM_ReadRegistrarReply(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadRegistrarReply)->Arg(4 << 10)->Arg(8 << 20);
 
+// Older and country layouts as a query reads them: an older registrar's
+// reply whose contact sections end early, and .it's indented blocks, each
+// grown to `size` bytes with further name servers and notice lines.
+std::string GrownReply(const char* file, size_t size) {
+  std::ifstream in(std::string(CORVANE_WHOIS_REPLIES "/") + file,
+                   std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string reply = text.str();
+  for (size_t line = 0; reply.size() < size; ++line) {
+    reply += line % 4 == 0 ? "  ns" + std::to_string(line) + ".example.it\n"
+                           : "registration record. By submitting a WHOIS "
+                             "query, you agree that\n";
+  }
+  return reply;
+}
+
+void BM_ReadOlderLayouts(benchmark::State& state) {
+  const char* files[] = {"legacy-registrar-no-zone.txt", "it-nic.txt",
+                         "legacy-1996.txt"};
+  std::string reply =
+      GrownReply(files[state.range(1)], static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(ReadReply(reply));
+  state.SetBytesProcessed(state.iterations() * reply.size());
+}
+BENCHMARK(BM_ReadOlderLayouts)
+    ->ArgsProduct({{64 << 10, 1 << 20, 8 << 20}, {0, 1, 2}});
+
 // An RDAP answer with a registrant and an administrative contact, grown to
 // about `size` bytes with further name servers and contact entities.
 std::string RdapAnswer(size_t size) {

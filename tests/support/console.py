@@ -9,8 +9,10 @@ memory.
 
 import http.client
 import os
+import re
 import signal
 import subprocess
+import time
 import urllib.parse
 import uuid
 
@@ -85,6 +87,17 @@ class Console:
         self.log.flush()
         self.log.seek(0)
         return self.log.read().decode(errors="replace")
+
+    def logged(self, pattern, timeout=10):
+        """The server's log once a line matches `pattern`: the server logs
+        a request after its answer has gone out, so the line may follow
+        the answer by a moment. The log as it is after `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            log = self.server_log()
+            if re.search(pattern, log) or time.monotonic() > deadline:
+                return log
+            time.sleep(0.02)
 
     def request(self, method, path, body=None, headers=None):
         """(status, page text, response headers)."""

@@ -12,7 +12,7 @@ import socket
 import subprocess
 import time
 
-from support.ports import free_port
+from support.ports import PortTaken, start_on_a_free_port
 
 LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 APACHE = shutil.which("apache2") or "/usr/sbin/apache2"
@@ -31,9 +31,13 @@ class Server:
         return f"http://127.0.0.1:{self.port}{path}"
 
     def __enter__(self):
-        self.port = free_port()
         self.folder = os.path.join(self.site.top, self.name)
         os.mkdir(self.folder)
+        start_on_a_free_port(self._start)
+        return self
+
+    def _start(self, port):
+        self.port = port
         config = os.path.join(self.folder, "server.conf")
         with open(config, "w") as out:
             out.write(self.config())
@@ -43,8 +47,11 @@ class Server:
         self.process = subprocess.Popen(self.command(config), stdout=self.log,
                                         stderr=subprocess.STDOUT,
                                         start_new_session=True)
-        self._wait_until_listening()
-        return self
+        try:
+            self._wait_until_listening()
+        except PortTaken:
+            self.log.close()
+            raise
 
     def __exit__(self, *exc):
         self.process.terminate()
@@ -67,7 +74,10 @@ class Server:
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
-                raise RuntimeError(f"{self.name} stopped:\n" + self.logs())
+                logs = self.logs()
+                if "Address already in use" in logs:
+                    raise PortTaken(f"{self.name}: port {self.port} taken")
+                raise RuntimeError(f"{self.name} stopped:\n" + logs)
             try:
                 with socket.create_connection(("127.0.0.1", self.port), 0.2):
                     return

@@ -7,7 +7,7 @@ import socket
 import threading
 import time
 
-from support.ports import free_port
+from support.ports import listening_socket
 
 # Actions a script may give instead of a reply.
 CLOSE = object()   # close the connection without answering
@@ -155,6 +155,20 @@ class ScriptedSmtpServer:
                         connection, server_side=True)
 
 
+def _HeldSocketController(listener, handler, **options):
+    """aiosmtpd's Controller serving on a socket that already listens (on
+    a port the system chose), instead of binding a port of its own."""
+    from aiosmtpd.controller import Controller
+
+    class HeldSocketController(Controller):
+        def _create_server(self):
+            return self.loop.create_server(self._factory_invoker,
+                                           sock=listener,
+                                           ssl=self.ssl_context)
+
+    return HeldSocketController(handler, **options)
+
+
 class RealSmtpServer:
     """aiosmtpd on a loopback port, keeping every accepted envelope. With a
     `tls_context` it offers STARTTLS (or, with `implicit_tls`, speaks TLS
@@ -168,14 +182,12 @@ class RealSmtpServer:
         case; `hide_smtputf8` leaves it out of the EHLO reply); with
         `tokens` (user: bearer token) it takes XOAUTH2 and OAUTHBEARER
         logins as well."""
-        from aiosmtpd.controller import Controller
 
         self.hide_smtputf8 = hide_smtputf8
         self.envelopes = []
         self.peers = []
         self.tokens = tokens or {}
         self.logins_seen = []
-        self.port = free_port()
         options = {}
         if tls_context and implicit_tls:
             options["ssl_context"] = tls_context
@@ -191,9 +203,11 @@ class RealSmtpServer:
             options.update(auth_required=True, auth_require_tls=False,
                            authenticator=self._authenticate,
                            auth_exclude_mechanism=list(exclude_auth))
-        self._controller = Controller(self, hostname="127.0.0.1",
-                                      port=self.port,
-                                      server_hostname="real.test", **options)
+        self._listener = listening_socket()
+        self.port = self._listener.getsockname()[1]
+        self._controller = _HeldSocketController(
+            self._listener, self, hostname="127.0.0.1", port=self.port,
+            server_hostname="real.test", **options)
 
     def _authenticate(self, server, session, envelope, mechanism, data):
         from aiosmtpd.smtp import AuthResult
@@ -255,3 +269,4 @@ class RealSmtpServer:
 
     def __exit__(self, *exc):
         self._controller.stop()
+        self._listener.close()

@@ -16,7 +16,7 @@ import subprocess
 import tempfile
 import time
 
-from support.ports import free_port
+from support.ports import PortTaken, start_on_a_free_port
 
 LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 
@@ -41,7 +41,11 @@ class LighttpdServer:
         os.mkdir(docs)
         for name, command in self.programs.items():
             self._write_wrapper(os.path.join(docs, name), command)
-        self.port = free_port()
+        start_on_a_free_port(lambda port: self._start(port, docs))
+        return self
+
+    def _start(self, port, docs):
+        self.port = port
         config = os.path.join(self.root, "lighttpd.conf")
         with open(config, "w") as out:
             out.write(self._config(docs))
@@ -49,8 +53,11 @@ class LighttpdServer:
         self.process = subprocess.Popen(
             [LIGHTTPD, "-D", "-f", config],
             stdout=self.log, stderr=subprocess.STDOUT)
-        self._wait_until_listening()
-        return self
+        try:
+            self._wait_until_listening()
+        except PortTaken:
+            self.log.close()
+            raise
 
     def __exit__(self, *exc):
         if self.process:
@@ -92,11 +99,21 @@ class LighttpdServer:
             lines.append(f"server.max-request-size = {self.max_request_kbytes}")
         return "\n".join(lines) + "\n"
 
+    def _error_log(self):
+        try:
+            with open(os.path.join(self.root, "error.log")) as text:
+                return text.read()
+        except OSError:
+            return ""
+
     def _wait_until_listening(self):
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
-                raise RuntimeError("lighttpd stopped: " + self.server_log())
+                log = self.server_log() + self._error_log()
+                if "Address already in use" in log:
+                    raise PortTaken(f"lighttpd: port {self.port} taken")
+                raise RuntimeError("lighttpd stopped: " + log)
             try:
                 with socket.create_connection(("127.0.0.1", self.port), 0.2):
                     return

@@ -256,6 +256,8 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto options = std::make_shared<Options>();
   auto* command = app.add_subcommand(
       "base64", "Encode a file or standard input as Base64 with Tallowin");
+  command->footer(
+      "Example:\n  corvane base64 --unbroken photo.jpg > photo.b64");
   command->add_option("file", options->path,
                       "The file to encode; - or none for standard input");
   command->add_flag("--unbroken", options->unbroken,

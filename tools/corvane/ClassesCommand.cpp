@@ -52,6 +52,7 @@ std::string AbsolutePath(const std::string& path) {
 
 CommandRegistration registration([](CLI::App& app, int& exit_status) {
   app.add_subcommand("classes", "List the registered ProgIDs and libraries")
+      ->footer("Example:\n  corvane classes | grep Corvane.SMTP")
       ->callback([&exit_status] { exit_status = ListClasses(); });
   for (auto [name, entry, help] :
        {std::tuple{"register", "DllRegisterServer",
@@ -59,9 +60,13 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
         std::tuple{"unregister", "DllUnregisterServer",
                    "Remove the classes of a component library"}}) {
     auto* command = app.add_subcommand(name, help);
+    command->footer(std::string("Example:\n  corvane ") + name +
+                    " /usr/local/lib/corvane/libmycomponent.so");
     auto library = std::make_shared<std::string>();
     command->add_option("library", *library, "The shared library")->required();
-    command->callback([library, entry, &exit_status] {
+    // An init-capture, as clang (and so clang-tidy) before 16 cannot
+    // capture a structured binding.
+    command->callback([library, entry = entry, &exit_status] {
       exit_status = CallEntryPoint(AbsolutePath(*library), entry);
     });
   }

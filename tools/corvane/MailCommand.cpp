@@ -6,6 +6,10 @@
 #include <sstream>
 
 #include "frame/Registry.h"
+#include "mail/SendLog.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/SystemFolders.h"
 #include "tools/corvane/Command.h"
 #include "tools/corvane/JsonValues.h"
 
@@ -24,6 +28,7 @@ struct MailOptions {
   std::vector<std::string> attach;
   bool slow = false;
   bool log = false;
+  std::string log_folder;  // empty: the suite's log folder
   int32_t timeout = 0;
   std::string security;
   std::string user;
@@ -195,12 +200,39 @@ std::vector<std::string> Texts(const Json& message, const char* name) {
   return texts;
 }
 
+// With --log, makes sure that the send log can be written before anything
+// is sent, and points the component at the folder given; throws Failure
+// naming the log's path and the reason otherwise.
+void PrepareLog(const MailOptions& options) {
+  if (!options.log) return;
+  // The component writes to $CORVANE_LOG_DIR when set: the command settles
+  // the folder there, so that both mean the same file.
+  std::string folder = options.log_folder;
+  if (folder.empty()) {
+    folder = platform::EnvironmentVariable("CORVANE_LOG_DIR").value_or("");
+  }
+  if (folder.empty()) {
+    folder = platform::SystemFolderPath(platform::SystemFolder::kLog);
+  }
+  if (folder.back() != '/') folder += '/';
+  platform::SetEnvironmentVariable("CORVANE_LOG_DIR", folder);
+  std::string path = folder + std::string(penrill::kSendLogName);
+  try {
+    platform::Files().OpenWriter(path, platform::WriteMode::kAppend)->Close();
+  } catch (const Failure& failure) {
+    throw Failure(
+        failure.number, "corvane mail",
+        "cannot write the send log " + path + ": " + failure.description);
+  }
+}
+
 // --batch: each line of the file is a message ({"from", "to", "cc",
 // "bcc", "subject", "body", "html", "attach", "reply_to", "headers"}), all
 // sent over one kept connection; one JSON line of results per message on
 // standard output. 0 when every message was sent, else 1.
 int SendBatch(const MailOptions& options) {
   try {
+    PrepareLog(options);
     std::ifstream file(options.batch, std::ios::binary);
     if (!file) {
       throw Failure(kFileNotFound, "corvane mail",
@@ -279,6 +311,7 @@ int SendBatch(const MailOptions& options) {
 int SendMail(const MailOptions& options) {
   if (!options.batch.empty()) return SendBatch(options);
   try {
+    PrepareLog(options);
     auto mail = CreateObject("Corvane.SMTP");
     PutConnectionSettings(*mail, options);
     mail->Put("MailFrom", options.from);
@@ -306,6 +339,11 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto options = std::make_shared<MailOptions>();
   auto* command =
       app.add_subcommand("mail", "Send one message through Corvane.SMTP");
+  command->footer(
+      "Example:\n  corvane mail --server mail.example.org:587 --security "
+      "starttls \\\n    --from me@example.org --to you@example.org "
+      "--subject Report \\\n    --body-file report.txt --attach report.pdf "
+      "--log");
   command->add_option("--server", options->server, "SMTP server, HOST[:PORT]")
       ->required();
   // --from, --to and --subject are required unless --batch gives them.
@@ -321,7 +359,18 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   command->add_option("--attach", options->attach,
                       "File to attach (repeatable)");
   command->add_flag("--slow", options->slow, "One copy per To recipient");
-  command->add_flag("--log", options->log, "Append to SendMail.log");
+  command
+      ->add_option_function<std::string>(
+          "--log",
+          [options](const std::string& folder) {
+            options->log = true;
+            options->log_folder = folder;
+          },
+          "Append an entry to SendMail.log in FOLDER (default: "
+          "/var/log/corvane, the build's bin/ in a build tree); fails "
+          "before sending when the log cannot be written")
+      ->expected(0, 1)
+      ->type_name("[=FOLDER]");
   command->add_option("--timeout", options->timeout,
                       "Seconds for the connection and each reply");
   command

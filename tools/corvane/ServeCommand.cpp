@@ -156,6 +156,9 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto options = std::make_shared<ServeOptions>();
   auto* command = app.add_subcommand(
       "serve", "A web console over every component, for a browser");
+  command->footer(
+      "Example:\n  corvane serve --listen 127.0.0.1:8080 --data "
+      "/var/lib/corvane --smtp mail.example.org");
   command
       ->add_option("--listen", options->listen,
                    "ADDRESS:PORT to listen on (port 0: any free port)")

@@ -107,6 +107,9 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
       "upload",
       "CGI program: store the files of a multipart/form-data request with "
       "Corvane.upload and answer with JSON");
+  command->footer(
+      "Example (a CGI wrapper script that the web server runs):\n"
+      "  exec corvane upload --dir /srv/uploads --ext gif,jpg,png");
   command->add_option("--dir", settings->directory, "The upload directory")
       ->required();
   command->add_option("--ext", settings->extensions,

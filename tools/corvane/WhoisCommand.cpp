@@ -125,6 +125,9 @@ int UpdateBootstrap(const std::string& file) {
 CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto* command = app.add_subcommand(
       "whois", "Query a whois server through Corvane.WhoisQuery");
+  command->footer(
+      "Example:\n  corvane whois --follow example.com\n"
+      "  corvane whois --protocol rdap --json example.com");
   auto options = std::make_shared<WhoisOptions>();
   auto* query =
       command->add_option("query", options->query, "The name to look up");
