@@ -359,7 +359,7 @@ bool SMTP::AddHeader(std::string_view vsName, std::string_view vsValue) {
 std::string SMTP::GetRefusedRecipients() const {
   std::string lines;
   for (const auto& [address, reply] : refused_) {
-    lines += address + "\t" + reply + "\r\n";
+    lines.append(address).append("\t").append(reply).append("\r\n");
   }
   return lines;
 }
