@@ -5,6 +5,7 @@
 
 #include <cctype>
 
+#include "frame/Text.h"
 #include "mail/HeaderText.h"
 
 namespace corvane::penrill {
@@ -95,6 +96,27 @@ std::optional<std::string> AsciiAddress(std::string_view address) {
   }
   std::string converted = std::string(address.substr(0, at + 1)) + ascii;
   idn2_free(ascii);
+  return converted;
+}
+
+std::string AsciiHeaderAddress(std::string_view entry) {
+  if (!HasEightBit(entry)) return std::string(entry);
+  size_t start = 0;
+  size_t end = entry.size();
+  size_t open = entry.rfind('<');
+  if (open != std::string_view::npos &&
+      entry.find('>', open) != std::string_view::npos) {
+    start = open + 1;
+    end = entry.find('>', open);
+  }
+  std::string_view address = TrimSpaces(entry.substr(start, end - start));
+  start = static_cast<size_t>(address.data() - entry.data());
+  end = start + address.size();
+  auto ascii = AsciiAddress(address);
+  if (!ascii) return std::string(entry);
+  std::string converted(entry.substr(0, start));
+  converted += *ascii;
+  converted += entry.substr(end);
   return converted;
 }
 

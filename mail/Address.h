@@ -20,4 +20,9 @@ bool IsMailboxAddress(std::string_view address);
 // is not ASCII or the domain cannot be converted. Never fails.
 std::optional<std::string> AsciiAddress(std::string_view address);
 
+// A header entry (an address, or a display name and "<address>") with the
+// address's domain in ASCII as AsciiAddress gives it; the entry unchanged
+// when its address is ASCII or cannot be converted. Never fails.
+std::string AsciiHeaderAddress(std::string_view entry);
+
 }  // namespace corvane::penrill

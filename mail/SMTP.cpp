@@ -2,6 +2,7 @@
 #include "mail/SMTP.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -87,14 +88,37 @@ std::vector<std::string> Texts(const Collection& list) {
   return texts;
 }
 
+// Whether `test` holds for some entry of the list: the text of each entry,
+// without a copy where the entry holds text (as the list members store).
+template <class Test>
+bool AnyEntry(const Collection& list, Test test) {
+  for (const auto& item : list.Items()) {
+    if (const auto* text = std::get_if<std::string>(&item.value())) {
+      if (test(std::string_view(*text))) return true;
+    } else if (test(std::string_view(item.ToText()))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Whether the text already goes on the wire as it stands: every line break
-// is CR LF and no line begins with ".".
+// is CR LF and no line begins with ".". Each kind of line-end character is
+// looked for with memchr, which runs through the text many bytes at a time.
 bool IsWireReady(std::string_view text) {
   if (text.starts_with('.')) return false;
-  for (size_t at = text.find_first_of("\r\n"); at != std::string_view::npos;
-       at = text.find_first_of("\r\n", at + 2)) {
-    if (text.substr(at, 2) != "\r\n") return false;
-    if (text.substr(at + 2, 1) == ".") return false;
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  for (const char* at = begin; (at = static_cast<const char*>(std::memchr(
+                                    at, '\n', static_cast<size_t>(end - at))));
+       ++at) {
+    if (at == begin || at[-1] != '\r') return false;
+    if (at + 1 < end && at[1] == '.') return false;
+  }
+  for (const char* at = begin; (at = static_cast<const char*>(std::memchr(
+                                    at, '\r', static_cast<size_t>(end - at))));
+       ++at) {
+    if (at + 1 == end || at[1] != '\n') return false;
   }
   return true;
 }
@@ -114,6 +138,34 @@ bool DsnNotifyValid(std::string_view value) {
     if (comma == std::string_view::npos) return true;
     value.remove_prefix(comma + 1);
   }
+}
+
+// The xtext form of a DSN parameter value (RFC 3461): the printable
+// characters but "+" and "=" as they are, every other byte as "+" and two
+// upper-case hexadecimal digits.
+std::string XText(std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(value.size());
+  for (char c : value) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 33 && byte <= 126 && c != '+' && c != '=') {
+      text += c;
+    } else {
+      text += '+';
+      text += kHex[byte >> 4];
+      text += kHex[byte & 0xFu];
+    }
+  }
+  return text;
+}
+
+// Printable ASCII (blanks included) and at most 100 characters as sent.
+bool DsnEnvelopeIdValid(std::string_view value) {
+  for (char c : value) {
+    if (c < 32 || c > 126) return false;
+  }
+  return XText(value).size() <= 100;
 }
 
 }  // namespace
@@ -214,6 +266,10 @@ ClassInfo SMTP::Members() {
           [](T& o, V v) { o.DsnReturn(v); })
       .Get("GetAcceptedRecipients",
            [](T& o) { return o.GetAcceptedRecipients(); })
+      .Property(
+          "DsnEnvelopeId", [](T& o) { return o.DsnEnvelopeId(); },
+          [](T& o, V v) { o.DsnEnvelopeId(v); })
+      .Method("ClearMessage", [](T& o) { o.ClearMessage(); })
       .Build();
 }
 
@@ -235,6 +291,13 @@ void SMTP::OnEndPage() {
   LeaveServer();
   CloseConnection();
   Component::OnEndPage();
+  try {
+    ResetLists();
+  } catch (...) {
+  }
+}
+
+void SMTP::ClearMessage() {
   try {
     ResetLists();
   } catch (...) {
@@ -325,7 +388,8 @@ bool SMTP::ValidateSend(std::string& message) const {
     message = "SMTP Error: Please specify recipent.";
     return false;
   }
-  for (const auto& path : Texts(*attach_)) {
+  for (const auto& item : attach_->Items()) {
+    const std::string path = item.ToText();
     if (!OrdinaryFileFound(path)) {
       message = "Attachment-" + path + " not found.";
       return false;
@@ -339,27 +403,34 @@ bool SMTP::ValidateSend(std::string& message) const {
   }
   // A line break or NUL in any value that reaches a command or a header
   // would let whoever supplied it add commands or headers of their own.
-  const std::pair<std::string_view, std::vector<std::string>> values[] = {
-      {"MailFrom", {mail_from_}},
-      {"MailTo", Texts(*mail_to_)},
-      {"MailReplyTo", {mail_reply_to_}},
-      {"MailErrorsTo", {mail_errors_to_}},
-      {"MailPrecedence", {mail_precedence_}},
-      {"MailSubject", {mail_subject_}},
-      {"MailCc", Texts(*mail_cc_)},
-      {"MailBcc", Texts(*mail_bcc_)},
-      {"MailContenttype", {content_type_}},
-      {"MailContentcharset", {content_charset_}},
-      {"MailContentEncode", {content_encode_}},
-      {"Attach", Texts(*attach_)},
-      {"AuthUser", {auth_user_}},
-      {"AuthPassword", {auth_password_}},
-      {"AuthToken", {auth_token_}},
-      {"DkimDomain", {dkim_domain_}},
-      {"DkimSelector", {dkim_selector_}},
+  // (Checked in place: this runs for every message of a kept connection.)
+  struct Checked {
+    std::string_view name;
+    const std::string* text;
+    const Collection* list;
   };
-  for (const auto& [name, texts] : values) {
-    if (std::any_of(texts.begin(), texts.end(), HoldsLineBreakOrNul)) {
+  const Checked values[] = {
+      {"MailFrom", &mail_from_, nullptr},
+      {"MailTo", nullptr, mail_to_.get()},
+      {"MailReplyTo", &mail_reply_to_, nullptr},
+      {"MailErrorsTo", &mail_errors_to_, nullptr},
+      {"MailPrecedence", &mail_precedence_, nullptr},
+      {"MailSubject", &mail_subject_, nullptr},
+      {"MailCc", nullptr, mail_cc_.get()},
+      {"MailBcc", nullptr, mail_bcc_.get()},
+      {"MailContenttype", &content_type_, nullptr},
+      {"MailContentcharset", &content_charset_, nullptr},
+      {"MailContentEncode", &content_encode_, nullptr},
+      {"Attach", nullptr, attach_.get()},
+      {"AuthUser", &auth_user_, nullptr},
+      {"AuthPassword", &auth_password_, nullptr},
+      {"AuthToken", &auth_token_, nullptr},
+      {"DkimDomain", &dkim_domain_, nullptr},
+      {"DkimSelector", &dkim_selector_, nullptr},
+  };
+  for (const auto& [name, text, list] : values) {
+    if (text != nullptr ? HoldsLineBreakOrNul(*text)
+                        : AnyEntry(*list, HoldsLineBreakOrNul)) {
       message = "SMTP Error: " + std::string(name) +
                 " must not contain line breaks or NUL characters.";
       return false;
@@ -383,6 +454,12 @@ bool SMTP::ValidateSend(std::string& message) const {
     message = "SMTP Error: DsnReturn must be empty, \"FULL\" or \"HDRS\".";
     return false;
   }
+  if (!DsnEnvelopeIdValid(dsn_envelope_id_)) {
+    message =
+        "SMTP Error: DsnEnvelopeId must be printable ASCII text of at most "
+        "100 characters once encoded as xtext.";
+    return false;
+  }
   return ValidateAddresses(message);
 }
 
@@ -390,7 +467,7 @@ bool SMTP::ValidateSend(std::string& message) const {
 // a text that is no address is refused here, clearly, not by the server.
 bool SMTP::ValidateAddresses(std::string& message) const {
   clsMail parser;
-  auto check = [&](std::string_view name, const std::string& entry,
+  auto check = [&](std::string_view name, std::string_view entry,
                    bool may_be_null) {
     std::string address = parser.ParseEmailAddress(entry);
     if (may_be_null && address.empty() && entry.find('<') != entry.npos) {
@@ -410,8 +487,10 @@ bool SMTP::ValidateAddresses(std::string& message) const {
       {"MailCc", mail_cc_.get()},
       {"MailBcc", mail_bcc_.get()}};
   for (const auto& [name, list] : lists) {
-    for (const auto& entry : Texts(*list)) {
-      if (!check(name, entry, false)) return false;
+    if (AnyEntry(*list, [&, name = name](std::string_view entry) {
+          return !check(name, entry, false);
+        })) {
+      return false;
     }
   }
   return true;
@@ -449,14 +528,19 @@ std::shared_ptr<clsMail> SMTP::NewMessage() const {
 }
 
 bool SMTP::SendMail() {
+  // Whether this send got as far as the server: a message refused by the
+  // checks before that leaves a kept link open for the next one.
+  bool dialogue = false;
   return Guarded(
       [&] {
         server_replies_.clear();
         refused_.clear();
         accepted_.clear();
+        delivered_ = 0;
         std::string reason;
         if (!ValidateSend(reason)) Fail(kSettingsCheck, reason);
         PrepareSigner();
+        dialogue = true;
         RunDialogue(*NewMessage());
         status_ = "Successful.";
         WriteSendLog();
@@ -465,10 +549,16 @@ bool SMTP::SendMail() {
       },
       [&](const Failure& failure) {
         status_ = failure.description;
+        // Only the recipients that a message reached stay listed as
+        // accepted: a recipient the server took for a message that then
+        // failed (or was never sent) got nothing.
+        accepted_.resize(std::min(accepted_.size(), delivered_));
         WriteToPage(status_);
         WriteSendLog();
-        LeaveServer();
-        CloseConnection();
+        if (dialogue) {
+          LeaveServer();
+          CloseConnection();
+        }
         return false;
       });
 }
@@ -557,6 +647,7 @@ std::string SMTP::SessionKey() const {
 void SMTP::Transact(clsMail& message, bool resumed) {
   (void)resumed;  // a kept link was reset by ResumeSession
   message.EightBitAllowed(Offers("8BITMIME"));
+  message.AsciiDomains(AsciiEnvelope());
   SendCommand(MailFromCommand(message));
   ExpectReply({250});
   bool pending = false;
@@ -576,6 +667,7 @@ void SMTP::Transact(clsMail& message, bool resumed) {
 // before anything of this message was taken.
 bool SMTP::PipelinedTransaction(clsMail& message, bool resumed) {
   message.EightBitAllowed(Offers("8BITMIME"));
+  message.AsciiDomains(AsciiEnvelope());
   std::vector<std::string> recipients;
   for (const Collection* list :
        {mail_to_.get(), mail_cc_.get(), mail_bcc_.get()}) {
@@ -640,6 +732,7 @@ bool SMTP::PipelinedTransaction(clsMail& message, bool resumed) {
   }
   link_ = Link::kCommands;
   ExpectReply({250});
+  delivered_ = accepted_.size();
   return true;
 }
 
@@ -729,7 +822,7 @@ void SMTP::Greet() {
 bool SMTP::WantsExtensions() const {
   if (SecurityMode(security_) != Mode::kPlain || !auth_user_.empty() ||
       !auth_token_.empty() || keep_connection_ || !dsn_notify_.empty() ||
-      !dsn_return_.empty()) {
+      !dsn_return_.empty() || !dsn_envelope_id_.empty()) {
     return true;
   }
   return WantsUtf8Envelope();
@@ -739,9 +832,7 @@ bool SMTP::WantsUtf8Envelope() const {
   if (HasEightBit(mail_from_)) return true;
   for (const Collection* list :
        {mail_to_.get(), mail_cc_.get(), mail_bcc_.get()}) {
-    for (const auto& entry : Texts(*list)) {
-      if (HasEightBit(entry)) return true;
-    }
+    if (AnyEntry(*list, HasEightBit)) return true;
   }
   return false;
 }
@@ -922,6 +1013,7 @@ void SMTP::SendMessageData(clsMail& message) {
   SendCommand("\r\n.\r\n");
   link_ = Link::kCommands;
   ExpectReply({250});
+  delivered_ = accepted_.size();
   SendCommand(MailFromCommand(message));
   ExpectReply({250});
 }
@@ -934,6 +1026,9 @@ std::string SMTP::MailFromCommand(const clsMail& message) const {
   if (Offers("SMTPUTF8") && WantsUtf8Envelope()) command += " SMTPUTF8";
   if (!dsn_return_.empty() && Offers("DSN")) {
     command += " RET=" + UpperCase(TrimSpaces(dsn_return_));
+  }
+  if (!dsn_envelope_id_.empty() && Offers("DSN")) {
+    command += " ENVID=" + XText(dsn_envelope_id_);
   }
   return command + "\r\n";
 }
@@ -952,9 +1047,7 @@ std::string SMTP::RecipientCommand(const std::string& address) const {
 // server offers SMTPUTF8 (or where no extensions were asked for, as ever),
 // else its domain in ASCII; a local part in UTF-8 then fails the send.
 std::string SMTP::EnvelopeAddress(const std::string& address) const {
-  if (!HasEightBit(address) || extensions_.empty() || Offers("SMTPUTF8")) {
-    return address;
-  }
+  if (!HasEightBit(address) || !AsciiEnvelope()) return address;
   auto ascii = AsciiAddress(address);
   if (!ascii) {
     Fail(kSettingsCheck, "SMTP Error: " + address +
@@ -963,6 +1056,12 @@ std::string SMTP::EnvelopeAddress(const std::string& address) const {
                              "server does not offer SMTPUTF8.");
   }
   return *ascii;
+}
+
+// Whether addresses go with their domains in ASCII: the server told its
+// extensions and SMTPUTF8 is not among them.
+bool SMTP::AsciiEnvelope() const {
+  return !extensions_.empty() && !Offers("SMTPUTF8");
 }
 
 // The message as DATA sends it, signed when DKIM is set.

@@ -155,8 +155,21 @@ class SMTP : public ComponentClass<SMTP> {
   void DsnNotify(std::string_view value) { dsn_notify_ = value; }
   const std::string& DsnReturn() const { return dsn_return_; }
   void DsnReturn(std::string_view value) { dsn_return_ = value; }
-  // The recipients the server accepted in the last send, one a line.
+  // The recipients the server accepted in the last send and that the
+  // message reached, one a line (after a failed send, only those that an
+  // earlier part of it reached). Never fails.
   std::string GetAcceptedRecipients() const;
+  // The envelope id that delivery status notifications quote (ENVID), sent
+  // where the server offers DSN, encoded as xtext; empty for none. Text
+  // that is not printable ASCII, or longer than 100 characters once
+  // encoded, fails the send.
+  const std::string& DsnEnvelopeId() const { return dsn_envelope_id_; }
+  void DsnEnvelopeId(std::string_view value) { dsn_envelope_id_ = value; }
+  // Empties what a successful send empties (recipients, body lines,
+  // attachments, the HTML body, inline images, added headers), keeping the
+  // settings and a kept connection: after a failed send, the next message
+  // starts afresh. Never fails.
+  void ClearMessage();
 
  private:
   // Where the exchange with the server stands, so that a failure knows
@@ -180,6 +193,7 @@ class SMTP : public ComponentClass<SMTP> {
   void RecipientRefused(const std::string& address, const Reply& reply);
   std::string MessageText(clsMail& message);
   void PrepareSigner();
+  bool AsciiEnvelope() const;
   std::string EnvelopeAddress(const std::string& address) const;
   std::string RecipientCommand(const std::string& address) const;
   void AuthenticateBearer(const std::vector<std::string>& mechanisms);
@@ -244,12 +258,14 @@ class SMTP : public ComponentClass<SMTP> {
   bool partial_delivery_ = false;
   std::vector<std::pair<std::string, std::string>> refused_;
   std::vector<std::string> accepted_;
+  size_t delivered_ = 0;  // how many of accepted_ a message has reached
   bool keep_connection_ = false;
   std::string session_key_;      // the server and login the link was made for
   std::string pending_replies_;  // replies read ahead on a kept link
   std::string auth_token_;
   std::string dsn_notify_;
   std::string dsn_return_;
+  std::string dsn_envelope_id_;
   // The credentials this send has encoded, never to be shown.
   std::vector<std::string> secrets_;
   Link link_ = Link::kNone;

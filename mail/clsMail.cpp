@@ -7,6 +7,7 @@
 #include <random>
 
 #include "frame/Text.h"
+#include "mail/Address.h"
 #include "mail/HeaderText.h"
 #include "mail/MailDate.h"
 #include "mail/Tallowin.h"
@@ -221,9 +222,10 @@ std::string clsMail::HeaderBlock() {
   AddLine(header, "Date",
           FormatMailDate(platform::TheClock().NowUnixSeconds()));
   if (add_message_id_) AddLine(header, "Message-ID", NewMessageId());
-  AddLine(header, "From", HeaderAddress(mail_from_, charset));
+  AddLine(header, "From", HeaderAddress(ShownAddress(mail_from_), charset));
   if (mail_reply_to_.empty()) mail_reply_to_ = mail_from_;
-  AddLine(header, "Reply-To", HeaderAddress(mail_reply_to_, charset));
+  AddLine(header, "Reply-To",
+          HeaderAddress(ShownAddress(mail_reply_to_), charset));
   if (!mail_errors_to_.empty()) AddLine(header, "Errors-To", mail_errors_to_);
   if (!mail_precedence_.empty()) {
     AddLine(header, "Precedence", mail_precedence_);
@@ -231,7 +233,8 @@ std::string clsMail::HeaderBlock() {
   AddLine(header, "X-Mailer", kMailerBanner);
   AddLine(header, "MIME-Version", "1.0");
   if (!current_recipent_.empty()) {
-    AddLine(header, "To", HeaderAddress(current_recipent_, charset));
+    AddLine(header, "To",
+            HeaderAddress(ShownAddress(current_recipent_), charset));
   } else {
     if (EntryCount(mail_to_) == 0) {
       throw Failure(kSubscriptOutOfRange, std::string(kPenrillSource),
@@ -253,13 +256,17 @@ std::string clsMail::HeaderBlock() {
   return header;
 }
 
+std::string clsMail::ShownAddress(std::string_view entry) const {
+  return ascii_domains_ ? AsciiHeaderAddress(entry) : std::string(entry);
+}
+
 std::string clsMail::HeaderAddresses(std::string_view name,
                                      const Collection& list) const {
   const std::string charset = HeaderCharset(mail_contentcharset_);
   std::vector<std::string> entries;
   entries.reserve(list.Items().size());
   for (const Variant& entry : list.Items()) {
-    entries.push_back(HeaderAddress(entry.ToText(), charset));
+    entries.push_back(HeaderAddress(ShownAddress(entry.ToText()), charset));
   }
   return AddressLine(name, entries);
 }

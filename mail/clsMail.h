@@ -58,6 +58,10 @@ class clsMail : public DispatchClass<clsMail> {
   // Whether the server takes 8-bit bodies (8BITMIME): an 8-bit body then
   // goes out as 8bit instead of Base64. Set before the first GetMailBody.
   void EightBitAllowed(bool value) { eight_bit_allowed_ = value; }
+  // Whether the From, Reply-To, To and Cc lines give their addresses'
+  // domains in ASCII ("xn--" labels), as the envelope does for a server
+  // without SMTPUTF8. Default false: the addresses as they were given.
+  void AsciiDomains(bool value) { ascii_domains_ = value; }
   // The HTML body, lines already ended by CR LF. Empty (the default): the
   // message has its one body as ever; else the plain body and this one go
   // as a multipart/alternative (the HTML alone when there is no plain one).
@@ -90,6 +94,8 @@ class clsMail : public DispatchClass<clsMail> {
   };
   BodyEncoding EffectiveBodyEncoding() const;
   std::string HeaderBlock();
+  // The entry as a header line shows it (see AsciiDomains).
+  std::string ShownAddress(std::string_view entry) const;
   std::string HeaderAddresses(std::string_view name,
                               const Collection& list) const;
   std::string BuildBodyPart() const;
@@ -113,6 +119,7 @@ class clsMail : public DispatchClass<clsMail> {
   std::string current_recipent_;
   bool add_message_id_ = false;
   bool eight_bit_allowed_ = false;
+  bool ascii_domains_ = false;
   std::string body_part_;
   std::string html_content_;
   std::vector<std::shared_ptr<clsMIMEObj>> inline_images_;

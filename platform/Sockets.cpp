@@ -222,23 +222,33 @@ int32_t PosixSockets::Send(int32_t socket, const char* data, int32_t count,
                            int timeout_ms) {
   if (timeout_ms <= 0) return SendBlocking(socket, data, count);
   // Without blocking, so that a peer that stops reading cannot hold the
-  // caller beyond the time-out.
+  // caller beyond the time-out. The send is tried first: a socket with room
+  // takes the bytes at once, and only a full one is waited for.
   using Clock = std::chrono::steady_clock;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::chrono::steady_clock::time_point deadline;
+  bool waited = false;
   int32_t total = 0;
   while (total < count) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - Clock::now())
-                    .count();
-    if (left <= 0) return Fail(kSocketTimedOut);
-    if (!WaitFor(socket, POLLOUT, static_cast<int>(left))) return -1;
     ssize_t sent =
         ::send(socket, data + total, static_cast<size_t>(count - total),
                MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
       return FailWithErrno();
     }
-    if (sent > 0) total += static_cast<int32_t>(sent);
+    if (sent > 0) {
+      total += static_cast<int32_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (!waited) {
+      deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+      waited = true;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - Clock::now())
+                    .count();
+    if (left <= 0) return Fail(kSocketTimedOut);
+    if (!WaitFor(socket, POLLOUT, static_cast<int>(left))) return -1;
   }
   return total;
 }

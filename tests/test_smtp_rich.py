@@ -264,6 +264,52 @@ class OneConnection(unittest.TestCase):
         self.assertEqual(server.messages, [])
         self.assertTrue(server.received.endswith(b"DATA\r\n"))
 
+    def test_too_many_recipients_inside_the_pipeline(self):
+        # A server that takes one recipient a message says 452 (or 552) to
+        # the rest; they are refused, and only a message that went counts
+        # its recipients as accepted.
+        for code in (b"452 4.5.3", b"552 5.5.3"):
+            too_many = lambda event, count, code=code: (
+                code + b" Too many recipients\r\n"
+                if event == "RCPT" and count > 1 else None)
+            for partial in (False, True):
+                with ScriptedSmtpServer(self.script(too_many)) as server:
+                    answers = page(
+                        server, ("put", "KeepConnection", True),
+                        ("put", "PartialDelivery", partial),
+                        *envelope(to=("a@example.org", "b@example.org",
+                                      "c@example.org")),
+                        ("put", "MailContent", "one"), *send_and_error(),
+                        ("get", "GetAcceptedRecipients"),
+                        ("get", "GetRefusedRecipients"))
+                sent, number, _, accepted, refused = answers[:5]
+                reply = code.decode() + " Too many recipients"
+                self.assertEqual(refused, "b@example.org\t%s\r\n"
+                                 "c@example.org\t%s\r\n" % (reply, reply))
+                if partial:
+                    self.assertEqual((sent, number), (True, 0), answers)
+                    self.assertEqual(accepted, "a@example.org\r\n")
+                    self.assertEqual(len(server.messages), 1)
+                else:
+                    self.assertEqual((sent, number), (False, REPLY_ERROR))
+                    self.assertEqual(accepted, "")
+                    self.assertEqual(server.messages, [])
+
+    def test_a_message_refused_before_connecting_keeps_the_link(self):
+        with ScriptedSmtpServer(self.script()) as server:
+            answers = page(
+                server, ("put", "KeepConnection", True), *envelope(),
+                ("put", "MailContent", "one"), *send_and_error(),
+                *envelope(sender="not an address"),
+                ("put", "MailContent", "two"), *send_and_error(),
+                ("put", "MailFrom", "from@example.org"), *send_and_error())
+        self.assertEqual(answers[:3], [True, 0, ""], answers)
+        self.assertEqual(answers[3:5], [False, SETTINGS_ERROR])
+        self.assertEqual(answers[6], True, answers)
+        self.assertEqual(server.connections, 1)
+        self.assertEqual(len(server.messages), 2)
+        self.assertEqual(server.received.count(b"QUIT"), 1)
+
     def test_a_link_dropped_between_messages_is_made_again(self):
         drop = lambda event, count: ([b"250 queued\r\n", CLOSE]
                                      if event == "DOT" else None)
@@ -411,6 +457,64 @@ class International(unittest.TestCase):
         self.assertEqual(answers[3:5], [False, SETTINGS_ERROR])
         self.assertIn("does not offer SMTPUTF8", answers[5])
 
+    def test_envelope_id_as_xtext_only_where_dsn_is_offered(self):
+        plain_ehlo = b"250-scripted.test\r\n250 8BITMIME\r\n"
+        for ehlo, sent in ((PIPELINING_EHLO, True), (plain_ehlo, False)):
+            script = lambda event, count, ehlo=ehlo: (
+                ehlo if event == "EHLO" else None)
+            with ScriptedSmtpServer(script) as server:
+                answers = page(server, *envelope(),
+                               ("put", "MailContent", "x"),
+                               ("put", "DsnReturn", "full"),
+                               ("put", "DsnEnvelopeId", "QQ 314+1=2"),
+                               ("get", "DsnEnvelopeId"), *send_and_error())
+            self.assertEqual(answers[:3], ["QQ 314+1=2", True, 0], answers)
+            mail_from = server.received.split(b"\r\n")[1]
+            self.assertEqual(mail_from, b"MAIL FROM:<from@example.org>" + (
+                b" RET=FULL ENVID=QQ+20314+2B1+3D2" if sent else b""))
+        # Text that is no printable ASCII, or too long once encoded, is
+        # refused before connecting.
+        with ScriptedSmtpServer() as server:
+            answers = page(server, *envelope(), ("put", "MailContent", "x"),
+                           ("put", "DsnEnvelopeId", "id\r\nRSET"),
+                           *send_and_error(),
+                           ("put", "DsnEnvelopeId", "caf\u00e9"),
+                           *send_and_error(),
+                           ("put", "DsnEnvelopeId", "+" * 34),
+                           *send_and_error())
+        self.assertEqual(answers[:2], [False, SETTINGS_ERROR])
+        self.assertIn("DsnEnvelopeId", answers[2])
+        self.assertEqual(answers[3:5], [False, SETTINGS_ERROR])
+        self.assertEqual(answers[6:8], [False, SETTINGS_ERROR])
+        self.assertEqual(server.connections, 0)
+
+    def test_header_addresses_follow_the_envelope_into_ascii(self):
+        sender = "J\u00f6rg <j@b\u00fccher.example>"
+        to = "Ren\u00e9 <info@m\u00fcnchen.example>"
+        for smtputf8 in (False, True):
+            with RealSmtpServer(smtputf8=smtputf8,
+                                hide_smtputf8=not smtputf8) as server:
+                answers = page(server, *envelope(sender=sender, to=(to,)),
+                               ("put", "MailCc", "c@m\u00fcnchen.example"),
+                               ("put", "MailContent", "x"),
+                               *send_and_error())
+                self.assertEqual(answers[:2], [True, 0], answers)
+                [stored] = server.envelopes
+            message = parse(stored.content)
+            if smtputf8:
+                self.assertEqual(message["From"], sender)
+                self.assertEqual(message["To"], to)
+                continue
+            self.assertEqual(stored.mail_from, "j@xn--bcher-kva.example")
+            self.assertNotIn(b"\xc3", stored.content.split(b"\r\n\r\n")[0])
+            self.assertEqual(message["From"],
+                             "J\u00f6rg <j@xn--bcher-kva.example>")
+            self.assertEqual(message["Reply-To"],
+                             "J\u00f6rg <j@xn--bcher-kva.example>")
+            self.assertEqual(message["To"],
+                             "Ren\u00e9 <info@xn--mnchen-3ya.example>")
+            self.assertEqual(message["Cc"], "c@xn--mnchen-3ya.example")
+
 
 class MailCommandOptions(Folder):
     def run_mail(self, *arguments):
@@ -458,8 +562,8 @@ class MailCommandOptions(Folder):
         self.assertIn("not an address", lines[1]["error"])
         self.assertEqual(lines[2]["accepted"], ["b@example.org"])
         self.assertEqual(subjects, ["one", "three"])
-        # A failed message ends the kept link; the next makes a new one.
-        self.assertEqual(len(peers), 2)
+        # A message refused before connecting leaves the kept link open.
+        self.assertEqual(len(peers), 1)
 
 
 if __name__ == "__main__":

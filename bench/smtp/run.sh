@@ -2,13 +2,20 @@
 # SPDX-License-Identifier: Apache-2.0
 # SendMail's messages per second and client CPU per message to local
 # aiosmtpd servers, beside Python's smtplib sending the same messages to the
-# same servers in the same run: in plain text, and over STARTTLS with AUTH.
+# same servers in the same run: in plain text, and over STARTTLS with AUTH;
+# and 1,000 messages over one kept connection beside smtplib reusing its
+# connection and nodemailer's pool (installed by npm from the committed
+# lock file), with the system calls per message that strace counts.
 set -euo pipefail
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
 scratch=$(mktemp -d)
 export CORVANE_LOG_DIR=$scratch
+messages=1000
+if command -v npm >/dev/null && [[ ! -d "$here/node_modules/nodemailer" ]]; then
+  (cd "$here" && npm ci --silent --no-audit --no-fund)
+fi
 
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
   -days 2 -subj /CN=localhost \
@@ -47,18 +54,48 @@ read -r compose compose_cpu < <(figures ComposeOneMiB)
 read -r signed signed_cpu < <(figures ComposeAndSignOneMiB)
 read -r theirs theirs_cpu < <("$python" "$here/smtplib_rate.py" "$plain" 3)
 read -r theirs_kept theirs_kept_cpu < <("$python" "$here/smtplib_rate.py" \
-  "$piped" 3 reuse)
+  "$piped" "$messages" reuse)
+node_kept=
+if command -v node >/dev/null && [[ -d "$here/node_modules/nodemailer" ]]; then
+  read -r node_kept node_kept_cpu < <(node "$here/nodemailer_rate.js" \
+    "$piped" "$messages")
+fi
 read -r theirs_tls theirs_tls_cpu < <("$python" "$here/smtplib_rate.py" \
   "$secure" 3 "$scratch/server.pem")
 echo "plain text:"
 echo "  SendMail: $ours messages/s ($ours_cpu us client CPU per message)"
 echo "  smtplib:  $theirs messages/s ($theirs_cpu us client CPU per message)"
-echo "one kept connection (pipelined for SendMail):"
-echo "  SendMail: $ours_kept messages/s ($ours_kept_cpu us client CPU per message)"
-echo "  smtplib:  $theirs_kept messages/s ($theirs_kept_cpu us client CPU per message)"
-if command -v node >/dev/null && [ -d "$here/node_modules/nodemailer" ]; then
-  read -r node_kept node_kept_cpu < <(node "$here/nodemailer_rate.js" "$piped" 3)
-  echo "  nodemailer pool: $node_kept messages/s ($node_kept_cpu us client CPU per message)"
+# System calls per message of each sender over the kept connection: the
+# count for 1 + N messages less the count for 1 (start-up and connection),
+# over N.
+syscalls() {
+  strace -f -c -o "$scratch/strace" "$@" >/dev/null 2>&1 || return 0
+  awk '$NF == "total" { print $4 }' "$scratch/strace"
+}
+per_message() {
+  local one many
+  one=$("$@" 1) many=$("$@" $((messages + 1)))
+  [[ -n "$one" && -n "$many" ]] || { echo "?"; return; }
+  awk -v one="$one" -v many="$many" -v n="$messages" \
+    'BEGIN { printf "%.1f\n", (many - one) / n }'
+}
+ours_calls() {
+  SMTP_BENCH_MESSAGES=$1 SMTP_BENCH_PIPELINING_SERVER=$piped \
+    syscalls "$bin/smtp_bench" --benchmark_filter=KeptPipelined
+}
+theirs_calls() { syscalls "$python" "$here/smtplib_rate.py" "$piped" "$1" reuse; }
+node_calls() { syscalls node "$here/nodemailer_rate.js" "$piped" "$1"; }
+calls="" theirs_calls_n="" node_calls_n=""
+if command -v strace >/dev/null; then
+  calls=$(per_message ours_calls)
+  theirs_calls_n=$(per_message theirs_calls)
+  [[ -z "$node_kept" ]] || node_calls_n=$(per_message node_calls)
+fi
+echo "one kept connection, $messages messages (pipelined for SendMail):"
+echo "  SendMail: $ours_kept messages/s ($ours_kept_cpu us client CPU per message${calls:+, $calls system calls})"
+echo "  smtplib:  $theirs_kept messages/s ($theirs_kept_cpu us client CPU per message${theirs_calls_n:+, $theirs_calls_n system calls})"
+if [[ -n "$node_kept" ]]; then
+  echo "  nodemailer pool: $node_kept messages/s ($node_kept_cpu us client CPU per message${node_calls_n:+, $node_calls_n system calls})"
 fi
 echo "DKIM (ed25519) of a 1 MiB message: compose $compose_cpu us, compose and sign $signed_cpu us"
 echo "STARTTLS with AUTH:"
@@ -78,3 +115,10 @@ print("kept connection, SendMail/smtplib messages per second: %.2f "
 print("DKIM signing of 1 MiB / composing it: %.2f (target: at most 2)"
       % ((signed - compose) / compose))' "$ours_kept_cpu" "$ours_kept" "$theirs_kept" \
   "$compose_cpu" "$signed_cpu"
+if [[ -n "$node_kept" ]]; then
+  "$python" -c 'import sys
+kept, node = map(float, sys.argv[1:])
+print("kept connection, SendMail/nodemailer pool messages per second: %.2f "
+      "(target: at least 2)" % (kept / node))' "$ours_kept" "$node_kept"
+fi
+echo "CPU: $(lscpu | sed -n 's/^Model name: *//p') ($(nproc) CPUs), load $(cut -d' ' -f1-3 /proc/loadavg)"

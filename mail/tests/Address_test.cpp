@@ -27,5 +27,17 @@ TEST(Address, DomainsGoToAsciiLocalPartsCannot) {
   EXPECT_EQ(AsciiAddress("j\xC3\xB6rg@example.org"), std::nullopt);
 }
 
+TEST(Address, HeaderEntriesKeepTheirNamesAroundTheAsciiDomain) {
+  EXPECT_EQ(AsciiHeaderAddress("Ren\xC3\xA9 < info@m\xC3\xBCnchen.de >"),
+            "Ren\xC3\xA9 < info@xn--mnchen-3ya.de >");
+  EXPECT_EQ(AsciiHeaderAddress(" info@m\xC3\xBCnchen.de"),
+            " info@xn--mnchen-3ya.de");
+  // A display name alone in UTF-8, and a local part that cannot change.
+  EXPECT_EQ(AsciiHeaderAddress("Ren\xC3\xA9 <r@example.org>"),
+            "Ren\xC3\xA9 <r@example.org>");
+  EXPECT_EQ(AsciiHeaderAddress("j\xC3\xB6rg@m\xC3\xBCnchen.de"),
+            "j\xC3\xB6rg@m\xC3\xBCnchen.de");
+}
+
 }  // namespace
 }  // namespace corvane::penrill

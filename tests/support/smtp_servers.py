@@ -177,10 +177,13 @@ class RealSmtpServer:
 
     def __init__(self, tls_context=None, implicit_tls=False, logins=None,
                  exclude_auth=(), require_starttls=False, smtputf8=False,
-                 tokens=None):
-        """With `smtputf8` it offers SMTPUTF8; with `tokens` (user: bearer
-        token) it takes XOAUTH2 and OAUTHBEARER logins as well."""
+                 tokens=None, hide_smtputf8=False):
+        """With `smtputf8` it takes SMTPUTF8 (which aiosmtpd offers in any
+        case; `hide_smtputf8` leaves it out of the EHLO reply); with
+        `tokens` (user: bearer token) it takes XOAUTH2 and OAUTHBEARER
+        logins as well."""
 
+        self.hide_smtputf8 = hide_smtputf8
         self.envelopes = []
         self.peers = []
         self.tokens = tokens or {}
@@ -247,6 +250,13 @@ class RealSmtpServer:
     @property
     def address(self):
         return "127.0.0.1:%d" % self.port
+
+    async def handle_EHLO(self, server, session, envelope, hostname,
+                          responses):
+        session.host_name = hostname
+        if self.hide_smtputf8:
+            responses = [line for line in responses if "SMTPUTF8" not in line]
+        return responses
 
     async def handle_DATA(self, server, session, envelope):
         self.envelopes.append(envelope)

@@ -291,9 +291,10 @@ int SendBatch(const MailOptions& options) {
         result["error"] = std::string("not a JSON message: ") + error.what();
       }
       if (!result["sent"].get<bool>()) {
-        // A failed send keeps its lists (and has closed its link): the end
-        // of the page empties them before the next message.
-        mail->Call("OnEndPage");
+        // A failed send keeps its lists: they are emptied before the next
+        // message. Its link was closed if the failure came from the
+        // server; a message refused before connecting leaves it open.
+        mail->Call("ClearMessage");
         status = 1;
       }
       std::cout << result.dump(-1, ' ', false, Json::error_handler_t::replace)
