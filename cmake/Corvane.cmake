@@ -70,33 +70,56 @@ function(corvane_component name)
   set_property(GLOBAL APPEND PROPERTY CORVANE_COMPONENTS ${name})
 endfunction()
 
-# corvane_tests(NAME SOURCES... [LINK libs...])
-# One GoogleTest program for a folder's unit tests, every case known to ctest.
+# corvane_tests(NAME SOURCES... [LINK libs...] [DEPENDS targets...]
+#               [DEFINITIONS defs...])
+# One GoogleTest program for a folder's unit tests, every case known to ctest
+# with the label `unit`; DEPENDS names targets it needs built first (a
+# component it loads), DEFINITIONS its compile definitions. Nothing is
+# declared when BUILD_TESTING is off, so a packager needs no GoogleTest, nor
+# in the tsan preset for a program missing from CORVANE_TSAN_TESTS.
 function(corvane_tests name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;DEPENDS;DEFINITIONS" ${ARGN})
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   if(NOT GTest_FOUND)
     # A target that is never built, so that settings made on it still hold.
     add_executable(${name} EXCLUDE_FROM_ALL ${ARG_SOURCES})
     return()
   endif()
+  if(CORVANE_THREAD_SANITIZER AND DEFINED CORVANE_TSAN_TESTS AND
+     NOT name IN_LIST CORVANE_TSAN_TESTS)
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${CORVANE_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest_main GTest::gmock)
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  if(ARG_DEFINITIONS)
+    target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
+  endif()
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR}")
+    PROPERTIES ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR}" LABELS unit)
 endfunction()
 
-# corvane_script_test(NAME FILE)
+# corvane_script_test(NAME FILE [LABEL label])
 # An end-to-end test written with Python's standard unittest module; it finds
-# the built programs through CORVANE_BIN.
+# the built programs through CORVANE_BIN. Its label is `e2e` unless LABEL
+# says otherwise (`browser` for the tests that drive Chromium).
 function(corvane_script_test name file)
+  cmake_parse_arguments(ARG "" "LABEL" "" ${ARGN})
+  if(NOT ARG_LABEL)
+    set(ARG_LABEL e2e)
+  endif()
   add_test(NAME ${name}
     COMMAND /usr/bin/python3 -m unittest -v ${file}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR};PYTHONDONTWRITEBYTECODE=1"
-    TIMEOUT 600)
+    TIMEOUT 600 LABELS ${ARG_LABEL})
 endfunction()
 
 # corvane_data_file(FILE)
@@ -117,40 +140,44 @@ function(corvane_data_file file)
   install(FILES ${source} DESTINATION ${CORVANE_INSTALL_DATADIR})
 endfunction()
 
-# corvane_fuzz_target(NAME SOURCES files... [DICT file] [SECONDS n]
-#                     [RUN_OPTIONS flags...] [LIBS flags...])
-# A libFuzzer target. libFuzzer needs clang while the project builds with
-# g++, so the program is compiled by one clang++ command from the sources it
-# needs (paths from the project's root), and only in the sanitizer build,
-# where it runs as a test for a bounded time (SECONDS, default 15) from a
-# fixed seed, so that a run can be repeated, on a fresh corpus seeded from
-# the folder's seeds/ with the folder's DICT.
+# corvane_fuzz_target(NAME SOURCES files... [LINK targets...] [DICT file]
+#                     [SEEDS folder] [SECONDS n] [RUN_OPTIONS flags...])
+# A libFuzzer target, declared only in the fuzz preset (CORVANE_FUZZ), where
+# clang compiles every library with -fsanitize=fuzzer-no-link and the
+# sanitizers: the harness (SOURCES, relative to the calling folder) is
+# linked with -fsanitize=fuzzer against the project's libraries it LINKs,
+# so CMake rebuilds it whenever they or their headers change. The test NAME
+# (label `fuzz`) runs it for SECONDS (default 10) from a fixed seed, so that
+# a run can be repeated, with the DICT, over a corpus kept between runs in
+# fuzz/corpus/NAME (untracked) and the committed SEEDS (default seeds/).
 function(corvane_fuzz_target name)
-  cmake_parse_arguments(ARG "" "DICT;SECONDS" "SOURCES;RUN_OPTIONS;LIBS"
-                        ${ARGN})
-  if(NOT CORVANE_SANITIZE)
+  cmake_parse_arguments(ARG "" "DICT;SEEDS;SECONDS"
+                        "SOURCES;LINK;RUN_OPTIONS" ${ARGN})
+  if(NOT CORVANE_FUZZ)
     return()
   endif()
-  find_program(CORVANE_CLANGXX NAMES clang++ clang++-14 REQUIRED)
   if(NOT ARG_SECONDS)
-    set(ARG_SECONDS 15)
+    set(ARG_SECONDS 10)
   endif()
-  set(program ${CORVANE_BIN_DIR}/${name})
-  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
-  add_custom_command(OUTPUT ${program}
-    COMMAND ${CORVANE_CLANGXX} -std=c++20 -g -O1
-            -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-            -I${CMAKE_SOURCE_DIR} ${ARG_SOURCES} ${ARG_LIBS} -o ${program}
-    DEPENDS ${ARG_SOURCES}
-    COMMENT "Building fuzz target ${name} with clang")
-  add_custom_target(${name} ALL DEPENDS ${program})
+  if(NOT ARG_SEEDS)
+    set(ARG_SEEDS seeds)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${CORVANE_WARNINGS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(fuzz_targets ${name})
 
-  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  set(corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
   file(MAKE_DIRECTORY ${corpus})
+  set(dictionary)
+  if(ARG_DICT)
+    set(dictionary -dict=${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DICT})
+  endif()
   add_test(NAME ${name}
-    COMMAND ${program} -seed=1 -max_total_time=${ARG_SECONDS} -timeout=10
+    COMMAND ${name} -seed=1 -max_total_time=${ARG_SECONDS} -timeout=10
             -rss_limit_mb=2048 -print_final_stats=1 ${ARG_RUN_OPTIONS}
-            -dict=${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DICT}
-            ${corpus} ${CMAKE_CURRENT_SOURCE_DIR}/seeds)
-  set_tests_properties(${name} PROPERTIES TIMEOUT 180)
+            ${dictionary} ${corpus} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SEEDS})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 180 LABELS fuzz)
 endfunction()

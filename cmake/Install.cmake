@@ -34,6 +34,9 @@ endfunction()
 corvane_relative_path(data_from_runtime ${CORVANE_INSTALL_LIBDIR}
                       ${CORVANE_INSTALL_DATADIR})
 foreach(target frame frame_tests)
+  if(NOT TARGET ${target})
+    continue()  # no unit tests when BUILD_TESTING is off
+  endif()
   target_compile_definitions(${target} PRIVATE
     CORVANE_DATA_FROM_RUNTIME="${data_from_runtime}/")
 endforeach()

@@ -247,9 +247,8 @@ class SMTP : public ComponentClass<SMTP> {
   std::vector<std::pair<std::string, std::string>> refused_;
   std::vector<std::string> accepted_;
   bool keep_connection_ = false;
-  std::string session_key_;
-  std::string pending_replies_;  // replies read ahead on a kept link  // the
-                                 // server and login the link was made for
+  std::string session_key_;      // the server and login the link was made for
+  std::string pending_replies_;  // replies read ahead on a kept link
   std::string auth_token_;
   std::string dsn_notify_;
   std::string dsn_return_;

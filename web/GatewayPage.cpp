@@ -95,8 +95,9 @@ std::string ConsoleLocation(const PageCall& call, const std::string& location) {
          (query == std::string::npos ? std::string() : location.substr(query));
 }
 
-// The header lines of a CGI answer, up to the blank line.
-std::vector<std::pair<std::string, std::string>> AnswerHeaders(
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> CgiAnswerHeaders(
     std::string_view answer, std::string_view& body) {
   std::vector<std::pair<std::string, std::string>> headers;
   size_t start = 0;
@@ -114,8 +115,6 @@ std::vector<std::pair<std::string, std::string>> AnswerHeaders(
   body = answer.substr(std::min(start, answer.size()));
   return headers;
 }
-
-}  // namespace
 
 std::string InstallGateway(const ConsoleSettings& settings,
                            const std::string& program) {
@@ -170,7 +169,7 @@ PageAnswer GatewayPostPage(PageCall& call) {
     return answer;
   }
   std::string_view body;
-  for (const auto& [name, value] : AnswerHeaders(run.output, body)) {
+  for (const auto& [name, value] : CgiAnswerHeaders(run.output, body)) {
     if (EqualsIgnoringCase(name, "Location") && answer.status != 302) {
       answer.status = 302;
       answer.headers.emplace_back("Location", ConsoleLocation(call, value));

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "web/Page.h"
 
@@ -28,6 +31,12 @@ PageAnswer GatewayFormPage(PageCall& call);
 // when it is a page of the console, and a redirect that leads elsewhere is
 // sent to the console's own result page instead.
 PageAnswer GatewayPostPage(PageCall& call);
+
+// The header lines of a CGI program's answer, up to the blank line (or the
+// first line that is no header), as name and trimmed value; `body` is left
+// on the rest. Never fails.
+std::vector<std::pair<std::string, std::string>> CgiAnswerHeaders(
+    std::string_view answer, std::string_view& body);
 
 // The result page the redirect leads to: the code and its meaning, the
 // stored files, the space left and the form's text fields.

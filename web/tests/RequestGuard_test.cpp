@@ -86,8 +86,7 @@ TEST(RequestGuard, OnAllAddressesTheAddressAConnectionCameInOnIsServed) {
   settings.host_names = {"console.lan:9443"};
   RequestGuard guard(settings, 8080);
   auto status = [&](std::string host, std::string local) {
-    RequestFacts facts{"GET", std::move(host), "", "", {}, 3,
-                       std::move(local)};
+    RequestFacts facts{"GET", std::move(host), "", "", {}, 3, std::move(local)};
     auto refusal = guard.Check(facts);
     return refusal ? refusal->status : 0;
   };
