@@ -102,27 +102,6 @@ bool AnyEntry(const Collection& list, Test test) {
   return false;
 }
 
-// Whether the text already goes on the wire as it stands: every line break
-// is CR LF and no line begins with ".". Each kind of line-end character is
-// looked for with memchr, which runs through the text many bytes at a time.
-bool IsWireReady(std::string_view text) {
-  if (text.starts_with('.')) return false;
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  for (const char* at = begin; (at = static_cast<const char*>(std::memchr(
-                                    at, '\n', static_cast<size_t>(end - at))));
-       ++at) {
-    if (at == begin || at[-1] != '\r') return false;
-    if (at + 1 < end && at[1] == '.') return false;
-  }
-  for (const char* at = begin; (at = static_cast<const char*>(std::memchr(
-                                    at, '\r', static_cast<size_t>(end - at))));
-       ++at) {
-    if (at + 1 == end || at[1] != '\n') return false;
-  }
-  return true;
-}
-
 // NEVER alone, or SUCCESS, FAILURE and DELAY joined by commas.
 bool DsnNotifyValid(std::string_view value) {
   value = TrimSpaces(value);
@@ -169,22 +148,6 @@ bool DsnEnvelopeIdValid(std::string_view value) {
 }
 
 }  // namespace
-
-std::string DataText(std::string text) {
-  if (IsWireReady(text)) return text;
-  std::string_view rest = text;
-  std::string wire;
-  wire.reserve(text.size() + text.size() / 64 + 2);
-  for (;;) {
-    if (rest.starts_with('.')) wire += '.';
-    size_t end = rest.find_first_of("\r\n");
-    wire.append(rest.substr(0, end));
-    if (end == std::string_view::npos) break;
-    wire += "\r\n";
-    rest.remove_prefix(rest.substr(end, 2) == "\r\n" ? end + 2 : end + 1);
-  }
-  return wire;
-}
 
 ClassInfo SMTP::Members() {
   using T = SMTP;
@@ -722,14 +685,7 @@ bool SMTP::PipelinedTransaction(clsMail& message, bool resumed) {
     Fail(kReplyCheck, "Unexpected response: " + refusal);
   }
   link_ = Link::kData;
-  std::string text = DataText(MessageText(message));
-  text += "\r\n.\r\n";
-  if (net::SendData(connection_.socket(), text, timeout_.ReplyMs()) !=
-      static_cast<int32_t>(text.size())) {
-    link_ = Link::kBroken;
-    Fail(kShortSend, "Network Error: Unable to send the message text. " +
-                         SocketErrorText());
-  }
+  SendMessageText(message, "\r\n.\r\n");
   link_ = Link::kCommands;
   ExpectReply({250});
   delivered_ = accepted_.size();
@@ -996,20 +952,12 @@ void SMTP::SendRecipients(clsMail& message, const Collection& list,
   }
 }
 
-// The message text is sent whole or not at all: a short or failed send
-// fails the send before the end-of-data line, so a cut message is never
-// handed over as complete.
+// DATA, the message text, the end of data.
 void SMTP::SendMessageData(clsMail& message) {
   SendCommand("DATA\r\n");
   ExpectReply({354});
   link_ = Link::kData;
-  std::string text = DataText(MessageText(message));
-  if (net::SendData(connection_.socket(), text, timeout_.ReplyMs()) !=
-      static_cast<int32_t>(text.size())) {
-    link_ = Link::kBroken;
-    Fail(kShortSend, "Network Error: Unable to send the message text. " +
-                         SocketErrorText());
-  }
+  SendMessageText(message, {});
   SendCommand("\r\n.\r\n");
   link_ = Link::kCommands;
   ExpectReply({250});
@@ -1062,6 +1010,28 @@ std::string SMTP::EnvelopeAddress(const std::string& address) const {
 // extensions and SMTPUTF8 is not among them.
 bool SMTP::AsciiEnvelope() const {
   return !extensions_.empty() && !Offers("SMTPUTF8");
+}
+
+// The message text goes out a piece at a time as it is composed, the
+// attachments read and encoded on the way. It is composed whole first when
+// signed (the signature leads it) and in slow mode, where the copies share
+// the one body, read once. A piece not wholly sent fails the send before
+// the end of data, so a cut message is never handed over as complete.
+void SMTP::SendMessageText(clsMail& message, std::string_view end) {
+  DataWriter writer([&](std::string_view piece) {
+    if (net::SendData(connection_.socket(), piece, timeout_.ReplyMs(),
+                      piece.size()) != static_cast<int32_t>(piece.size())) {
+      link_ = Link::kBroken;
+      Fail(kShortSend, "Network Error: Unable to send the message text. " +
+                           SocketErrorText());
+    }
+  });
+  if (dkim_signer_ || slow_mode_) {
+    writer.Append(MessageText(message));
+  } else {
+    message.WriteMailBody(writer);
+  }
+  writer.Finish(end);
 }
 
 // The message as DATA sends it, signed when DKIM is set.

@@ -13,6 +13,7 @@
 
 #include "frame/Collection.h"
 #include "frame/Component.h"
+#include "mail/DataWriter.h"
 #include "mail/modGlobal.h"
 #include "net/Connection.h"
 
@@ -191,6 +192,7 @@ class SMTP : public ComponentClass<SMTP> {
   void Transact(clsMail& message, bool resumed);
   bool PipelinedTransaction(clsMail& message, bool resumed);
   void RecipientRefused(const std::string& address, const Reply& reply);
+  void SendMessageText(clsMail& message, std::string_view end);
   std::string MessageText(clsMail& message);
   void PrepareSigner();
   bool AsciiEnvelope() const;
@@ -270,11 +272,5 @@ class SMTP : public ComponentClass<SMTP> {
   std::vector<std::string> secrets_;
   Link link_ = Link::kNone;
 };
-
-// The message text as DATA sends it: every line break written as CR LF (a
-// bare CR or LF could let a lenient server end the data early and read the
-// rest as commands) and an extra "." before every line that begins with "."
-// (the mail transfer's transparency rule). Never fails.
-std::string DataText(std::string text);
 
 }  // namespace corvane::penrill

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "mail/clsMIMEObj.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -85,6 +86,18 @@ void AppendFileBytes(const std::string& path, std::string& out) {
   out.resize(start + got);
 }
 
+// Runs `step`, naming Penrill as the source of a failure that names none
+// (the file system's failures).
+template <typename Step>
+void AsPenrill(Step&& step) {
+  try {
+    step();
+  } catch (Failure& failure) {
+    if (failure.source.empty()) failure.source = kPenrillSource;
+    throw;
+  }
+}
+
 }  // namespace
 
 ClassInfo clsMIMEObj::Members() {
@@ -141,19 +154,15 @@ std::string clsMIMEObj::MIMEObjHeader() const {
 
 std::string clsMIMEObj::MimeContent() {
   std::string content;
-  AppendMimeContent(content);
+  StringSink sink(content);
+  WriteMimeContent(sink);
   return content;
 }
 
 std::string clsMIMEObj::ReadContent() const {
-  try {
-    std::string bytes;
-    AppendFileBytes(content_path_, bytes);
-    return bytes;
-  } catch (Failure& failure) {
-    if (failure.source.empty()) failure.source = kPenrillSource;
-    throw;
-  }
+  std::string bytes;
+  AsPenrill([&] { AppendFileBytes(content_path_, bytes); });
+  return bytes;
 }
 
 void clsMIMEObj::ContentFits(std::string_view bytes) {
@@ -166,23 +175,63 @@ void clsMIMEObj::ContentFits(std::string_view bytes) {
   }
 }
 
-void clsMIMEObj::AppendEncoded(std::string_view bytes, std::string& out) const {
-  try {
+void clsMIMEObj::WriteEncoded(std::string_view bytes, MessageSink& sink) const {
+  AsPenrill([&] {
     if (transfer_encoding_ == "7bit") {
-      out += bytes;
+      sink.Append(bytes);
     } else if (transfer_encoding_ == "base64") {
-      AppendBase64(bytes, out);
+      WriteBase64(bytes, sink);
     }
-  } catch (Failure& failure) {
-    if (failure.source.empty()) failure.source = kPenrillSource;
-    throw;
+  });
+}
+
+void clsMIMEObj::StreamBase64(platform::FileReader& reader, uint64_t length,
+                              MessageSink& sink) const {
+  Base64Writer writer(sink);
+  // One buffer for the whole file, filled a piece at a time.
+  std::string piece(std::min<uint64_t>(length, Base64Writer::kPieceSize), '\0');
+  while (length > 0) {
+    size_t want = std::min<uint64_t>(length, piece.size());
+    size_t got = 0;
+    while (got < want) {
+      size_t read = reader.Read(piece.data() + got, want - got);
+      if (read == 0) break;
+      got += read;
+    }
+    writer.Write(std::string_view(piece.data(), got));
+    if (got < want) break;  // the file shrank: what was there is the content
+    length -= got;
   }
 }
 
-void clsMIMEObj::AppendMimeContent(std::string& out) {
-  std::string bytes = ReadContent();
-  ContentFits(bytes);
-  AppendEncoded(bytes, out);
+void clsMIMEObj::WriteMimeContent(MessageSink& sink) {
+  WriteContent(sink, false);
+}
+
+void clsMIMEObj::WritePart(MessageSink& sink) { WriteContent(sink, true); }
+
+void clsMIMEObj::WriteContent(MessageSink& sink, bool with_header) {
+  auto write_header = [&] {
+    if (!with_header) return;
+    sink.Append(MIMEObjHeader());
+    sink.Append("\r\n\r\n");
+  };
+  if (transfer_encoding_ != "base64") {
+    std::string bytes = ReadContent();
+    ContentFits(bytes);
+    write_header();
+    WriteEncoded(bytes, sink);
+    return;
+  }
+  AsPenrill([&] {
+    platform::FileSystem& files = platform::Files();
+    auto reader = files.OpenReader(content_path_);
+    auto info = files.Stat(content_path_);
+    uint64_t length = info ? info->size : 0;
+    CheckBase64Count(length);
+    write_header();
+    StreamBase64(*reader, length, sink);
+  });
 }
 
 uint64_t clsMIMEObj::ExpectedContentLength() const {

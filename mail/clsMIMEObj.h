@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "frame/Dispatch.h"
+#include "mail/MessageSink.h"
+#include "platform/FileSystem.h"
 
 namespace corvane::penrill {
 
@@ -37,11 +39,19 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
   // Base64 (a text part of UTF-8 text is then declared charset utf-8).
   // Never fails.
   void ContentFits(std::string_view bytes);
-  // Appends `bytes` as the transfer encoding writes them; throws as
-  // MimeContent does (`out` may then hold part of the content).
-  void AppendEncoded(std::string_view bytes, std::string& out) const;
-  // Appends what MimeContent returns to `out`; throws as MimeContent does.
-  void AppendMimeContent(std::string& out);
+  // Writes `bytes` as the transfer encoding writes them; throws as
+  // MimeContent does and what the sink throws.
+  void WriteEncoded(std::string_view bytes, MessageSink& sink) const;
+  // Writes what MimeContent returns; throws as MimeContent does and what
+  // the sink throws (the sink may then hold part of the content).
+  void WriteMimeContent(MessageSink& sink);
+  // Writes the whole part: the header lines, a blank line and the content.
+  // A Base64 part is read and encoded a piece at a time, so that the file
+  // is never held whole; any other part is read whole first, for
+  // ContentFits to settle the encoding its header names. Throws as
+  // WriteMimeContent does; a file that cannot be opened fails before
+  // anything is written.
+  void WritePart(MessageSink& sink);
   // The length MimeContent will have if the file keeps its present size;
   // 0 when the file is missing. For reserving space; never fails.
   uint64_t ExpectedContentLength() const;
@@ -58,6 +68,12 @@ class clsMIMEObj : public DispatchClass<clsMIMEObj> {
 
  private:
   void SetContentType();
+  // WriteMimeContent, after the header lines when `with_header`.
+  void WriteContent(MessageSink& sink, bool with_header);
+  // Reads the file a piece at a time and writes its Base64 text: at most
+  // `length` bytes (fewer when it shrank meanwhile), as ReadContent does.
+  void StreamBase64(platform::FileReader& reader, uint64_t length,
+                    MessageSink& sink) const;
 
   std::string content_type_ = "text/plain";
   std::string name_;

@@ -136,14 +136,6 @@ void AppendDelimiter(std::string& out, const std::string& boundary) {
   out += kCrLf;
 }
 
-void AppendFilePart(std::string& out, clsMIMEObj& part) {
-  std::string bytes = part.ReadContent();
-  part.ContentFits(bytes);
-  out += part.MIMEObjHeader();
-  out += "\r\n\r\n";
-  part.AppendEncoded(bytes, out);
-}
-
 }  // namespace
 
 ClassInfo clsMail::Members() {
@@ -208,12 +200,30 @@ std::string clsMail::ParseEmailAddress(std::string_view vsEAdd) const {
 
 std::string clsMail::GetMailBody() {
   std::string header = HeaderBlock();
-  if (body_part_.empty()) body_part_ = BuildBodyPart();
+  if (body_part_.empty()) {
+    // Built aside, so that a failure halfway leaves nothing to reuse.
+    std::string body;
+    // Sized once for the whole part so that the attachments' Base64 text
+    // is written into place without the string growing on the way.
+    body.reserve(ExpectedBodyPartLength());
+    StringSink sink(body);
+    WriteBodyPart(sink);
+    body_part_ = std::move(body);
+  }
   std::string message;
   message.reserve(header.size() + body_part_.size());
   message += header;
   message += body_part_;
   return message;
+}
+
+void clsMail::WriteMailBody(MessageSink& sink) {
+  sink.Append(HeaderBlock());
+  if (!body_part_.empty()) {
+    sink.Append(body_part_);
+  } else {
+    WriteBodyPart(sink);
+  }
 }
 
 std::string clsMail::HeaderBlock() {
@@ -329,45 +339,49 @@ std::string clsMail::TextEntity(const std::string& boundary) const {
 
 // mixed (when there are attachments) around related (when there are inline
 // images) around the text entity; each level with a boundary of its own.
-std::string clsMail::BuildRichBodyPart() const {
-  const std::string boundary = NewBoundary();
+void clsMail::WriteRichBodyPart(MessageSink& sink) {
+  if (rich_boundary_.empty()) rich_boundary_ = NewBoundary();
+  const std::string& boundary = rich_boundary_;
   const std::string mixed = boundary + "_m";
   const std::string related = boundary + "_r";
   std::string content = TextEntity(boundary + "_a");
   if (!inline_images_.empty()) {
     std::string entity;
+    StringSink images(entity);
     AppendMultipartStart(entity, "related", related);
     entity += "--" + related + "\r\n";
     entity += content;
     for (const auto& image : inline_images_) {
       AppendDelimiter(entity, related);
-      AppendFilePart(entity, *image);
+      image->WritePart(images);
     }
     entity += "\r\n--" + related + "--";
     content = std::move(entity);
   }
-  if (attachments_.empty()) return content + std::string(kCrLf);
-  std::string body;
-  AppendMultipartStart(body, "mixed", mixed);
-  body += kPreamble;
-  body += "\r\n--" + mixed + "\r\n";
-  body += content;
-  for (const auto& part : attachments_) {
-    AppendDelimiter(body, mixed);
-    AppendFilePart(body, *part);
+  if (attachments_.empty()) {
+    sink.Append(content);
+    sink.Append(kCrLf);
+    return;
   }
-  body += "\r\n--" + mixed + "--";
-  return body;
+  std::string start;
+  AppendMultipartStart(start, "mixed", mixed);
+  start += kPreamble;
+  start += "\r\n--" + mixed + "\r\n";
+  sink.Append(start);
+  sink.Append(content);
+  for (const auto& part : attachments_) {
+    sink.Append("\r\n--" + mixed + "\r\n");
+    part->WritePart(sink);
+  }
+  sink.Append("\r\n--" + mixed + "--");
 }
 
-std::string clsMail::BuildBodyPart() const {
+void clsMail::WriteBodyPart(MessageSink& sink) {
   if (!html_content_.empty() || !inline_images_.empty()) {
-    return BuildRichBodyPart();
+    WriteRichBodyPart(sink);
+    return;
   }
   std::string body;
-  // Sized once for the whole part so that the attachments' Base64 text is
-  // written into place without the string growing (and copying) on the way.
-  body.reserve(ExpectedBodyPartLength());
   if (!attachments_.empty()) {
     body += "Content-Type: multipart/mixed; boundary=\"";
     body += kBoundary;
@@ -380,27 +394,25 @@ std::string clsMail::BuildBodyPart() const {
   body += "Content-Type: " + mail_contenttype_ +
           "; charset=" + encoding.charset + "\r\n";
   body += "Content-Transfer-Encoding: " + encoding.encoding + "\r\n\r\n";
+  sink.Append(body);
   if (encoding.encoding == "base64") {
-    AppendBase64(mail_content_, body);
+    WriteBase64(mail_content_, sink);
   } else {
-    body += mail_content_;
+    sink.Append(mail_content_);
   }
-  body += kCrLf;
+  sink.Append(kCrLf);
+  std::string boundary_line;
+  AddBoundaryLine(boundary_line);
   for (const auto& part : attachments_) {
-    AddBoundaryLine(body);
-    std::string bytes = part->ReadContent();
-    part->ContentFits(bytes);
-    body += part->MIMEObjHeader();
-    body += "\r\n\r\n";
-    part->AppendEncoded(bytes, body);
-    body += kCrLf;
+    sink.Append(boundary_line);
+    part->WritePart(sink);
+    sink.Append(kCrLf);
   }
   if (!attachments_.empty()) {
-    body += "--";
-    body += kBoundary;
-    body += "--";
+    sink.Append("--");
+    sink.Append(kBoundary);
+    sink.Append("--");
   }
-  return body;
 }
 
 uint64_t clsMail::ExpectedBodyPartLength() const {

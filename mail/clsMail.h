@@ -11,6 +11,7 @@
 
 #include "frame/Collection.h"
 #include "frame/Dispatch.h"
+#include "mail/MessageSink.h"
 #include "mail/clsMIMEObj.h"
 #include "mail/modGlobal.h"
 
@@ -82,6 +83,13 @@ class clsMail : public DispatchClass<clsMail> {
   // Throws Failure: 9 when there is neither a first MailTo entry nor a
   // CurrentRecipent, and what reading or encoding an attachment raises.
   std::string GetMailBody();
+  // Writes what GetMailBody returns to `sink`, piece by piece: a fresh
+  // header block, then the body part GetMailBody built, or, before the
+  // first GetMailBody, one written as it is composed, the attachments read
+  // and encoded a piece at a time (and read again on every call). Throws
+  // as GetMailBody does and what the sink throws; the sink may then hold
+  // part of the message.
+  void WriteMailBody(MessageSink& sink);
   // The address between the first '<' and the first '>' (spaces trimmed)
   // when both are there in that order; otherwise `vsEAdd` unchanged. Never
   // fails.
@@ -98,8 +106,8 @@ class clsMail : public DispatchClass<clsMail> {
   std::string ShownAddress(std::string_view entry) const;
   std::string HeaderAddresses(std::string_view name,
                               const Collection& list) const;
-  std::string BuildBodyPart() const;
-  std::string BuildRichBodyPart() const;
+  void WriteBodyPart(MessageSink& sink);
+  void WriteRichBodyPart(MessageSink& sink);
   std::string TextEntity(const std::string& boundary) const;
   uint64_t ExpectedBodyPartLength() const;
 
@@ -121,6 +129,8 @@ class clsMail : public DispatchClass<clsMail> {
   bool eight_bit_allowed_ = false;
   bool ascii_domains_ = false;
   std::string body_part_;
+  // The rich message's boundary, made once so that every copy has the same.
+  std::string rich_boundary_;
   std::string html_content_;
   std::vector<std::shared_ptr<clsMIMEObj>> inline_images_;
   std::vector<std::pair<std::string, std::string>> extra_headers_;

@@ -106,11 +106,13 @@ bool ConnectSocket(int32_t socket, std::string_view server,
   }
 }
 
-int32_t SendData(int32_t socket, std::string_view text, int timeout_ms) {
+int32_t SendData(int32_t socket, std::string_view text, int timeout_ms,
+                 size_t piece_size) {
   try {
+    if (piece_size == 0) piece_size = kSendPieceSize;
     int32_t total = 0;
-    for (size_t start = 0; start < text.size(); start += kSendPieceSize) {
-      std::string_view piece = text.substr(start, kSendPieceSize);
+    for (size_t start = 0; start < text.size(); start += piece_size) {
+      std::string_view piece = text.substr(start, piece_size);
       auto length = static_cast<int32_t>(piece.size());
       int32_t sent = SendOn(socket, piece.data(), length, timeout_ms);
       if (sent != length) return -1;

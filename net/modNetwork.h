@@ -48,11 +48,14 @@ bool ConnectSocket(int32_t socket, std::string_view server,
                    uint16_t service_port,
                    int timeout_ms = kDefaultConnectTimeoutMs);
 
-// Sends the text in pieces of at most 1998 bytes, each within `timeout_ms`
-// (0: no limit); the number of bytes sent, or -1 as soon as one piece is not
-// wholly accepted (10060 in LastSocketError() when the time ran out).
+// Sends the text in pieces of at most 1998 bytes (`piece_size` for a
+// caller that streams large texts and wants fewer calls), each within
+// `timeout_ms` (0: no limit); the number of bytes sent, or -1 as soon as one
+// piece is not wholly accepted (10060 in LastSocketError() when the time ran
+// out).
 int32_t SendData(int32_t socket, std::string_view text,
-                 int timeout_ms = kDefaultReplyTimeoutMs);
+                 int timeout_ms = kDefaultReplyTimeoutMs,
+                 size_t piece_size = kSendPieceSize);
 
 // Whether `text` holds one whole SMTP reply: it ends with a line end and its
 // last line is three digits followed by a space or by the line end.

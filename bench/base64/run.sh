@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Tallowin against memcpy (every path, encoding and decoding), the command
 # beside coreutils, OpenSSL and Node's Buffer, then the peak memory of a
-# 64 MiB attachment.
+# 64 MiB attachment, as GetMailBody builds it and as `corvane mail` sends it
+# (beside coreutils' base64 of the same file).
 set -euo pipefail
 bin=$1
 out=$(mktemp)
@@ -28,3 +29,4 @@ for size in ("1048576", "67108864"):
 PY
 /usr/bin/python3 "$(dirname "$0")/compare.py" "$bin"
 "$bin/mailbody_peak"
+/usr/bin/python3 "$(dirname "$0")/mail_attachment.py" "$bin"

@@ -8,6 +8,7 @@
 #include <random>
 #include <regex>
 
+#include "mail/Tallowin.h"
 #include "platform/Clock.h"
 #include "platform/tests/Caught.h"
 
@@ -221,6 +222,44 @@ TEST_F(clsMailTest, TheBodyPartIsBuiltOnceAndReused) {
   EXPECT_EQ(first.substr(first.find("Subject:")),
             second.substr(second.find("Subject:")));
   EXPECT_NE(second.find("To: other@example.org\r\n"), std::string::npos);
+}
+
+// Written piece by piece (attachments read and encoded a piece at a time,
+// one over several pieces and with a part of a piece at its end), the
+// message is GetMailBody's byte for byte, before GetMailBody and after it;
+// rich messages keep one boundary for every copy.
+TEST_F(clsMailTest, AWrittenMessageIsTheBuiltOne) {
+  std::string large(Base64Writer::kPieceSize * 2 + 100, '\0');
+  std::mt19937 random(5);
+  for (char& c : large) c = static_cast<char>(random());
+  const std::vector<std::string> files = {
+      Write("large.bin", large), Write("notes.txt", "note\r\n.dot\r\n"),
+      Write("umlaut.txt",
+            "Gr\xC3\xBC\xC3\x9F"
+            "e"),
+      Write("empty.zip", "")};
+  for (bool rich : {false, true}) {
+    clsMail mail;
+    mail.MailFrom("from@example.org");
+    mail.MailTo(ListOf({"to@example.org"}));
+    mail.MailContent("Hello\r\n");
+    for (const auto& file : files) mail.Attach(ListOf({file}));
+    if (rich) {
+      mail.HtmlContent("<p>Hello</p>\r\n");
+      mail.AddInlineImage(files[0], "photo");
+    }
+    std::string written;
+    StringSink sink(written);
+    mail.WriteMailBody(sink);
+    std::string built = mail.GetMailBody();
+    EXPECT_EQ(written, built) << "rich " << rich;
+    std::string again;
+    StringSink again_sink(again);
+    mail.WriteMailBody(again_sink);
+    EXPECT_EQ(again, built) << "rich " << rich;
+    EXPECT_NE(built.find("\"notes.txt\"\r\n\r\nnote\r\n.dot\r\n"),
+              std::string::npos);
+  }
 }
 
 TEST_F(clsMailTest, AnAttachmentThatVanishedFailsTheMessage) {
