@@ -221,11 +221,15 @@ void Connections::Work(size_t lane) {
     }
     ++connection->requests;
     if (again) {
+      bool queued = false;
       {
         std::lock_guard lock(mutex_);
-        if (!stopping_) incoming_.push_back(std::move(connection));
+        if (!stopping_) {
+          incoming_.push_back(std::move(connection));
+          queued = true;
+        }
       }
-      if (!connection) {
+      if (queued) {
         poll_.Wake();
         continue;
       }

@@ -100,7 +100,7 @@ RequestFacts FactsOf(const httplib::Request& request) {
 
 void SendHtml(httplib::Response& response, int status, std::string html) {
   response.status = status;
-  response.set_content(std::move(html), "text/html; charset=utf-8");
+  response.set_content(html, "text/html; charset=utf-8");
 }
 
 std::string StatusPage(int status, std::string_view reason) {
@@ -393,7 +393,7 @@ struct ConsoleServer::Impl {
       }
       if (!answer.content_type.empty()) {
         response.status = answer.status;
-        response.set_content(std::move(answer.content), answer.content_type);
+        response.set_content(answer.content, answer.content_type);
         return;
       }
       SendHtml(response, answer.status,

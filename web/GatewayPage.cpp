@@ -74,7 +74,7 @@ std::vector<std::string> CgiEnvironment(const PageCall& call) {
     // The program redirects next to the referrer: only a page of the
     // console is handed on, else the console's own Gateway page.
     if (name == "HTTP_REFERER") continue;
-    environment.push_back(name + "=" + value);
+    environment.push_back(std::string(name).append("=").append(value));
   }
   std::string referer = call.request.get_header_value("Referer");
   if (!IsConsoleUrl(call, referer)) {
