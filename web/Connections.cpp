@@ -221,15 +221,10 @@ void Connections::Work(size_t lane) {
     }
     ++connection->requests;
     if (again) {
-      bool queued = false;
-      {
-        std::lock_guard lock(mutex_);
-        if (!stopping_) {
-          incoming_.push_back(std::move(connection));
-          queued = true;
-        }
-      }
-      if (queued) {
+      std::unique_lock lock(mutex_);
+      if (!stopping_) {
+        incoming_.push_back(std::move(connection));
+        lock.unlock();
         poll_.Wake();
         continue;
       }
