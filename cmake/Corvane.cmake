@@ -117,8 +117,13 @@ function(corvane_script_test name file)
   add_test(NAME ${name}
     COMMAND /usr/bin/python3 -m unittest -v ${file}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "CORVANE_BIN=${CORVANE_BIN_DIR};PYTHONDONTWRITEBYTECODE=1"
+  set(environment CORVANE_BIN=${CORVANE_BIN_DIR} PYTHONDONTWRITEBYTECODE=1)
+  # A sanitizer's allocator keeps caches and shadow memory of its own, so a
+  # test that bounds a program's memory knows which build it measures.
+  if(CORVANE_SANITIZE OR CORVANE_THREAD_SANITIZER)
+    list(APPEND environment CORVANE_SANITIZED=1)
+  endif()
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${environment}"
     TIMEOUT 600 LABELS ${ARG_LABEL})
 endfunction()
 

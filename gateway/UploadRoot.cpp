@@ -106,7 +106,10 @@ std::optional<UploadPlace> PlanUploadDirectory(std::string_view root,
   for (char& c : wanted) {
     if (c == '\\') c = '/';
   }
-  if (wanted.empty()) return std::nullopt;
+  // A NUL (a cookie's "%00") would end the path early at the system.
+  if (wanted.empty() || wanted.find('\0') != std::string::npos) {
+    return std::nullopt;
+  }
   auto levels = LevelsBelowRoot(root, *real_root, wanted);
   if (!levels || levels->size() > kDeepestUploadDirectory ||
       !ExistingPartInside(*real_root, *levels)) {

@@ -821,8 +821,15 @@ std::optional<std::string> RealPath(std::string_view path) {
 }
 
 bool PathEntryExists(std::string_view path) {
+  // A path the system cannot take (a NUL, a level too long) names nothing.
+  std::string system_path;
+  try {
+    system_path = SystemPath(path);
+  } catch (const Failure&) {
+    return false;
+  }
   struct stat st;
-  return ::lstat(SystemPath(path).c_str(), &st) == 0;
+  return ::lstat(system_path.c_str(), &st) == 0;
 }
 
 }  // namespace corvane::platform

@@ -300,7 +300,8 @@ inline constexpr char kSystemDirectory[] = "/usr/lib";
 // nullopt when a level does not exist or cannot be searched.
 std::optional<std::string> RealPath(std::string_view path);
 
-// Whether anything is at the path, a dangling symbolic link included.
+// Whether anything is at the path, a dangling symbolic link included;
+// false for a path the system cannot take (a NUL, a level too long).
 bool PathEntryExists(std::string_view path);
 
 }  // namespace corvane::platform

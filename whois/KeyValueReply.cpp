@@ -77,16 +77,17 @@ std::string_view StatusWord(std::string_view value) {
 // final dot of a fully qualified name.
 std::string_view ServerName(std::string_view value) {
   size_t end = 0;
-  while (end < value.size() && value[end] != ' ' && value[end] != '\t') ++end;
+  while (end < value.size() && !IsBlank(value[end])) ++end;
   value = value.substr(0, end);
   if (value.size() > 1 && value.back() == '.') value.remove_suffix(1);
-  return value;
+  return TrimBlankEnds(value);
 }
 
-// A date without the full stop that ends an older reply's sentence.
+// A date without the full stop that ends an older reply's sentence, nor
+// the blanks before it.
 std::string_view DateValue(std::string_view value) {
   if (value.size() > 1 && value.back() == '.') value.remove_suffix(1);
-  return value;
+  return TrimBlankEnds(value);
 }
 
 bool IsDateSlot(KeySlot slot) {

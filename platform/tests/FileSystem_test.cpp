@@ -324,6 +324,8 @@ TEST_F(FileSystemTest, ACopyShowsUnderItsNewNameOnlyWhenComplete) {
     EXPECT_THROW(CopyFileReplacing(root_ + "/big", root_ + "/old"), Failure);
   }
   EXPECT_FALSE(PathEntryExists(root_ + "/new"));
+  EXPECT_FALSE(PathEntryExists(root_ + std::string("/old\0x", 6)));
+  EXPECT_FALSE(PathEntryExists(root_ + "/" + std::string(300, 'n')));
   EXPECT_EQ(Files().ReadFile(root_ + "/old"), "old");
   CopyFileReplacing(root_ + "/big", root_ + "/new");
   EXPECT_EQ(Files().ReadFile(root_ + "/new"), big);

@@ -316,6 +316,20 @@ TEST(LegacyLayoutTest, DatesAndServersSurviveContactSectionsThatEndEarly) {
         "NS1.WIDGET.ZZ\t\t192.0.2.1\n   NS2.WIDGET.ZZ\t\t192.0.2.2"}});
 }
 
+// The full stop that ends a date sentence or a server name takes the blanks
+// (and CRs) before it along.
+TEST(LegacyLayoutTest, DateSentenceEndsBeforeTheBlanksAndItsStop) {
+  WhoisRecord r = ReadReply(
+                      "Domain Name: WIDGET.ZZ\n"
+                      "   Record created on 15-Mar-95 .\n"
+                      "   Database last updated on 5-Dec-98 15:40:41 EST\r.\n"
+                      "nserver: ns1.widget.zz\r.\n")
+                      .record;
+  EXPECT_EQ(r.record_created, "15-Mar-95");
+  EXPECT_EQ(r.database_updated, "5-Dec-98 15:40:41 EST");
+  EXPECT_EQ(r.domain_servers, "ns1.widget.zz");
+}
+
 // The .com registry's "multiple entries" reply lists look-alike hosts
 // before the domain's own record: their registrars and servers are not
 // the domain's.
