@@ -7,6 +7,8 @@ void Component::OnStartPage(const Variant& theScriptingContext) {
   try {
     page_ = ContextFrom(theScriptingContext);
   } catch (...) {
+    // Anything but a scripting context leaves the component without a page,
+    // as when it is created outside one.
   }
 }
 

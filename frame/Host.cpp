@@ -38,6 +38,8 @@ void WriteToPage(const std::shared_ptr<ScriptingContext>& context,
     auto response = context->Response();
     if (response) response->Write(EscapeHtml(text) + "<br>");
   } catch (...) {
+    // A page that can no longer be written to has nobody left to read the
+    // note; the component's own result still stands.
   }
 }
 

@@ -87,6 +87,8 @@ void RemoveCreated(const std::vector<std::string>& created) {
     try {
       platform::Files().RemoveDirectory(*level);
     } catch (...) {
+      // A level that cannot be removed is left empty; the refusal reported
+      // is the one that made it go.
     }
   }
 }
@@ -170,6 +172,8 @@ int64_t TreeBytes(const std::string& root) {
           total += static_cast<int64_t>(info->size);
         }
       } catch (...) {
+        // A file that cannot be read counts nothing toward the total, as one
+        // that vanished between the listing and the look.
       }
     }
   }

@@ -166,6 +166,8 @@ void RemoveStoredFiles(const std::string& directory, const UploadState& state) {
     try {
       platform::Files().Remove(directory + file.FileName);
     } catch (...) {
+      // The run has failed and says so; a stored file that cannot be
+      // removed stays where the upload put it, inside the upload root.
     }
   }
 }
@@ -198,6 +200,7 @@ int RunWharfpost() {
     try {
       WriteUnexpectedFailure(failure);
     } catch (...) {
+      // Standard output is gone: the log note above has the failure.
     }
   }
   return 0;

@@ -46,6 +46,7 @@ bool OrdinaryFileFound(const std::string& path) {
       if ((entry.attributes & kNotOrdinary) == 0) return true;
     }
   } catch (...) {
+    // A path that cannot be searched holds no file to attach.
   }
   return false;
 }
@@ -257,6 +258,7 @@ void SMTP::OnEndPage() {
   try {
     ResetLists();
   } catch (...) {
+    // Clearing the lists only frees memory; the page has ended.
   }
 }
 
@@ -264,6 +266,7 @@ void SMTP::ClearMessage() {
   try {
     ResetLists();
   } catch (...) {
+    // Clearing the lists only frees memory; nothing is lost if it fails.
   }
 }
 
@@ -910,6 +913,8 @@ void SMTP::LeaveServer() {
           net::ReceiveReply(connection_.socket(), timeout_.ReplyMs());
     }
   } catch (...) {
+    // The message is already sent or failed; a QUIT that goes unanswered
+    // changes neither.
   }
 }
 

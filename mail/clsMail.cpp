@@ -39,6 +39,7 @@ std::string NewMessageId() {
     if (!name) name = sockets.HostName();
     if (name) host = *name;
   } catch (...) {
+    // No host name from the system: "localhost" below stands for it.
   }
   if (host.empty()) host = "localhost";
   char id[96];

@@ -112,6 +112,7 @@ std::string GetLocalHostName() {
       if (!text.empty()) return text;
     }
   } catch (...) {
+    // No host name from the system: the fixed fall-back below names it.
   }
   return "Unknown";
 }
@@ -127,6 +128,7 @@ std::string GetGreetingName(int32_t socket) {
              std::to_string(b[2]) + "." + std::to_string(b[3]) + "]";
     }
   } catch (...) {
+    // No name nor address: the plain host name below stands for it.
   }
   return GetLocalHostName();
 }

@@ -267,6 +267,7 @@ void CloseSocket(int32_t socket) {
     if (session) session->Close();
     if (socket > 0) platform::Network().Close(socket);
   } catch (...) {
+    // Closing cannot be reported to anyone: the socket is gone either way.
   }
 }
 

@@ -582,6 +582,8 @@ void DiscardTemporary(const std::string& temporary) {
   try {
     Files().Remove(temporary);
   } catch (...) {
+    // A temporary that cannot be removed is the caller's litter, not its
+    // failure: the failure being reported is the one that matters.
   }
 }
 

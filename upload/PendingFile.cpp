@@ -41,6 +41,7 @@ PendingFile::PendingFile(const std::string& directory,
     unnamed_ = true;
     return;
   } catch (const Failure&) {
+    // The named temporary below reports its own failure, if any.
   }
   NamingStoredFile([&] {
     try {
@@ -110,6 +111,8 @@ void PendingFile::Discard() noexcept {
   try {
     Files().Remove(temporary_path_);
   } catch (...) {
+    // A discard runs while a failure is already being reported, which
+    // matters more; a temporary left behind is marked as one by its name.
   }
 }
 

@@ -55,6 +55,8 @@ std::optional<DirectoryTotal> SumDirectory(std::string path) {
     try {
       info = Files().Stat(path + entry.name);
     } catch (...) {
+      // A file that cannot be read counts nothing toward the total, as one
+      // that vanished between the listing and the look.
     }
     if (info) {
       total.bytes += static_cast<int64_t>(info->size);

@@ -52,6 +52,7 @@ std::string Reason(Dispatch& vantry, const std::string& path) {
   try {
     exists = platform::Files().Stat(path).has_value();
   } catch (const Failure&) {
+    // A path that cannot be looked at is reported as not there.
   }
   return exists ? "failed: " + path : "no such file or directory: " + path;
 }
