@@ -136,6 +136,11 @@ class PosixReader : public FileReader {
     if (got < 0) throw FailureFromErrno(errno);
     return static_cast<size_t>(got);
   }
+  void Seek(uint64_t offset) override {
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+      throw FailureFromErrno(errno);
+    }
+  }
 
  private:
   int fd_;

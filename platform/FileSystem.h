@@ -59,6 +59,8 @@ class FileReader {
  public:
   virtual ~FileReader() = default;
   virtual size_t Read(char* buffer, size_t count) = 0;
+  // The next Read starts `offset` bytes from the start of the file.
+  virtual void Seek(uint64_t offset) = 0;
 };
 
 // kUnnamed makes a file without a name in the directory of the path, which

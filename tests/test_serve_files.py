@@ -160,13 +160,65 @@ class FilesPage(unittest.TestCase):
         self.assertIn("is a directory", page)
 
     def raw_get(self, path):
+        return self.console.fetch("GET", path)[1]
+
+    def download(self, name, **headers):
+        return self.console.fetch(
+            "GET", "/files/download?path=docs%2F" + name,
+            headers={key.replace("_", "-"): value
+                     for key, value in headers.items()})
+
+    def test_download_resumes_by_ranges_of_the_same_version_only(self):
+        content = os.urandom(300000)
+        self.write("big.bin", content)
+        status, whole, headers = self.download("big.bin")
+        self.assertEqual((status, whole), (200, content))
+        self.assertEqual(headers["Accept-Ranges"], "bytes")
+        etag = headers["ETag"]
+
+        status, part, headers = self.download("big.bin", Range="bytes=1000-1999")
+        self.assertEqual((status, part), (206, content[1000:2000]))
+        self.assertEqual(headers["Content-Range"], "bytes 1000-1999/300000")
+        status, _, headers = self.download("big.bin", Range="bytes=400000-")
+        self.assertEqual(status, 416)
+        self.assertEqual(headers["Content-Range"], "bytes */300000")
+        # An interrupted download goes on from where it stopped.
+        status, rest, _ = self.download("big.bin", Range="bytes=150000-",
+                                        If_Range=etag)
+        self.assertEqual(status, 206)
+        self.assertEqual(content[:150000] + rest, content)
+        status, body, _ = self.download("big.bin", If_None_Match=etag)
+        self.assertEqual((status, body), (304, b""))
+
+        # Another version under the name: its whole, never a spliced part.
+        changed = os.urandom(200000)
+        self.write("big.bin", changed)
+        status, body, headers = self.download("big.bin", Range="bytes=150000-",
+                                              If_Range=etag)
+        self.assertEqual((status, body), (200, changed))
+        self.assertNotEqual(headers["ETag"], etag)
+
+    def test_a_large_download_keeps_the_console_memory_flat(self):
+        size = 1 << 30
+        with open(os.path.join(self.docs, "huge.bin"), "wb") as out:
+            out.truncate(size)  # sparse: no disk spent
+        _, memory_before = self.console.status()
         connection = http.client.HTTPConnection("127.0.0.1", self.console.port,
-                                                timeout=60)
+                                                timeout=120)
         try:
-            connection.request("GET", path)
-            return connection.getresponse().read()
+            connection.request("GET", "/files/download?path=docs%2Fhuge.bin")
+            response = connection.getresponse()
+            self.assertEqual(response.status, 200)
+            received, peak = 0, memory_before
+            while piece := response.read(1 << 20):
+                received += len(piece)
+                if received % (64 << 20) < len(piece):
+                    peak = max(peak, self.console.status()[1])
         finally:
             connection.close()
+        self.assertEqual(received, size)
+        self.assertLess(peak - memory_before, 32 * 1024,
+                        (memory_before, peak))
 
     def test_delete_a_file_and_a_directory_tree(self):
         os.makedirs(os.path.join(self.docs, "sub", "deeper"))

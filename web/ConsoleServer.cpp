@@ -391,6 +391,10 @@ struct ConsoleServer::Impl {
       for (const auto& [name, value] : answer.headers) {
         response.set_header(name, value);
       }
+      if (answer.file) {
+        SendFile(request, response, *answer.file, answer.content_type);
+        return;
+      }
       if (!answer.content_type.empty()) {
         response.status = answer.status;
         response.set_content(answer.content, answer.content_type);

@@ -457,31 +457,36 @@ PageAnswer FileDownload(PageCall& call) {
   PageAnswer answer;
   answer.title = "Download";
   std::string relative = call.request.get_param_value("path");
+  std::string held_path;
   try {
     FilesWork work(call);
     platform::HeldPath file = work.data().Hold(relative);
+    held_path = file.Path();
     std::string path = DataDirectory::Joined(DataDirectory::Levels(relative));
     if (file.IsDirectory()) {
       throw PathRefused(400, "\"" + path + "\" is a directory, not a file.");
     }
-    std::string content = work.vantry()
-                              .Call("ReadFile", {Variant(work.Use(file, path))})
-                              .ToText();
-    if (work.Failed()) {
-      answer.status = 500;
-      answer.body_html = "<div class=\"error\" id=\"result\">Not read</div>\n" +
-                         work.ErrorTripleHtml();
-      return answer;
-    }
+    // Sent in pieces from the held file, not read whole through Vantry:
+    // a download of any size keeps the console's memory flat.
+    auto info = platform::Files().Stat(file.Path());
+    if (!info) throw PathRefused(404, "\"" + path + "\" is gone.");
+    FileBody body{platform::Files().OpenReader(file.Path()), info->size,
+                  info->last_write_time};
     std::string name = path.substr(path.rfind('/') + 1);
     answer.content_type = ContentTypeOf(name);
-    answer.content = std::move(content);
+    answer.file = std::move(body);
     answer.headers.emplace_back("Content-Disposition", DispositionOf(name));
   } catch (const PathRefused& refused) {
     answer.status = refused.status;
     answer.body_html =
         RefusalHtml(refused.what()) +
         "<p><a href=\"/files\">Back to the data directory</a></p>\n";
+  } catch (const Failure& failure) {
+    answer.status = 500;
+    answer.body_html = "<div class=\"error\" id=\"result\">Not read</div>\n" +
+                       ErrorHtml(failure.number, failure.source,
+                                 WithShownPaths(failure.description,
+                                                {{held_path, "/" + relative}}));
   }
   return answer;
 }

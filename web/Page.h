@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "frame/Dispatch.h"
 #include "frame/Host.h"
 #include "web/ConsoleSettings.h"
+#include "web/FileAnswer.h"
 #include "web/HttpHost.h"
 
 namespace httplib {
@@ -40,6 +42,9 @@ struct PageAnswer {
   // instead of a page.
   std::string content_type;
   std::string content;
+  // A file download: when set, the file goes out in pieces (SendFile) with
+  // `content_type`, instead of `content`.
+  std::optional<FileBody> file;
 };
 
 using PageHandler = std::function<PageAnswer(PageCall&)>;

@@ -231,6 +231,7 @@ class BrokenFiles : public platform::ForwardingFileSystem {
     if (fail_open_) throw FailureFromErrno(EACCES, std::string(path));
     struct FailingReader : platform::FileReader {
       size_t Read(char*, size_t) override { throw FailureFromErrno(EIO); }
+      void Seek(uint64_t) override { throw FailureFromErrno(EIO); }
     };
     return std::make_unique<FailingReader>();
   }

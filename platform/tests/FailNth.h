@@ -153,6 +153,10 @@ class FailNthFileCall : public ForwardingFileSystem {
       owner_.Tick("read");
       return inner_->Read(buffer, count);
     }
+    void Seek(uint64_t offset) override {
+      owner_.Tick("seek");
+      inner_->Seek(offset);
+    }
 
    private:
     std::unique_ptr<FileReader> inner_;

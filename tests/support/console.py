@@ -99,17 +99,22 @@ class Console:
                 return log
             time.sleep(0.02)
 
-    def request(self, method, path, body=None, headers=None):
-        """(status, page text, response headers)."""
+    def fetch(self, method, path, body=None, headers=None):
+        """(status, body bytes, response headers)."""
         connection = http.client.HTTPConnection("127.0.0.1", self.port,
                                                 timeout=120)
         try:
             connection.request(method, path, body=body, headers=headers or {})
             response = connection.getresponse()
-            return (response.status, response.read().decode(errors="replace"),
+            return (response.status, response.read(),
                     dict(response.getheaders()))
         finally:
             connection.close()
+
+    def request(self, method, path, body=None, headers=None):
+        """(status, page text, response headers)."""
+        status, content, answer = self.fetch(method, path, body, headers)
+        return status, content.decode(errors="replace"), answer
 
     def get(self, path):
         status, page, _ = self.request("GET", path)
