@@ -172,6 +172,15 @@ void TakeRole(element entity, std::string_view role, WhoisRecord& record) {
     if (record.registrar.empty()) record.registrar = CardName(entity);
     return;
   }
+  if (EqualsIgnoringCase(role, "abuse")) {
+    array properties;
+    Lines lines;
+    if (record.abuse_email.empty() && CardProperties(entity, properties)) {
+      AddProperty(properties, "email", lines);
+      if (!lines.empty()) record.abuse_email = lines.front();
+    }
+    return;
+  }
   for (const RoleField& known : kRoles) {
     if (!EqualsIgnoringCase(role, known.role)) continue;
     std::string& field = record.*known.field;
@@ -287,6 +296,37 @@ std::string RelatedLink(element answer) {
   return {};
 }
 
+// "start - end" of an IP network's addresses or an autnum's numbers; the
+// one value when both are the same, empty when the answer has neither.
+std::string RangeOf(element answer, std::string_view start_key,
+                    std::string_view end_key) {
+  element start;
+  element end;
+  auto text = [](element value) {
+    std::string_view written;
+    uint64_t number = 0;
+    if (value.get(written) == simdjson::SUCCESS) return std::string(written);
+    if (value.get(number) == simdjson::SUCCESS) return std::to_string(number);
+    return std::string();
+  };
+  std::string first = Member(answer, start_key, start) ? text(start) : "";
+  std::string last = Member(answer, end_key, end) ? text(end) : "";
+  if (first.empty() || first == last) return last;
+  if (last.empty()) return first;
+  return first + " - " + last;
+}
+
+// The fields of an "ip network" or "autnum" answer.
+void ReadNetwork(element answer, WhoisRecord& record) {
+  record.network_range = RangeOf(answer, "startAddress", "endAddress");
+  if (record.network_range.empty()) {
+    record.network_range = RangeOf(answer, "startAutnum", "endAutnum");
+  }
+  std::string_view text;
+  if (TextMember(answer, "name", text)) record.network_name = text;
+  if (TextMember(answer, "country", text)) record.country = text;
+}
+
 // The error object's members; false when the answer is none.
 bool ReadError(element answer, RdapReply& reply) {
   element code;
@@ -346,6 +386,7 @@ void ReadDocument(element document, RdapReply& reply) {
   ReadEvents(document, record);
   ReadNameServers(document, record);
   ReadStatus(document, record);
+  ReadNetwork(document, record);
   reply.related = RelatedLink(document);
   record.redacted_fields = RedactedNames(document);
 }

@@ -199,7 +199,9 @@ void FillEmptyFields(WhoisRecord& target, WhoisRecord source) {
         &WhoisRecord::database_updated, &WhoisRecord::domain_servers,
         &WhoisRecord::host_name, &WhoisRecord::coordinator,
         &WhoisRecord::registrar, &WhoisRecord::expiry_time,
-        &WhoisRecord::domain_status, &WhoisRecord::redacted_fields}) {
+        &WhoisRecord::domain_status, &WhoisRecord::redacted_fields,
+        &WhoisRecord::network_range, &WhoisRecord::network_name,
+        &WhoisRecord::country, &WhoisRecord::abuse_email}) {
     if ((target.*field).empty()) target.*field = std::move(source.*field);
   }
 }
