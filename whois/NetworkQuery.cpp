@@ -91,9 +91,12 @@ void ReadNetworkFields(std::string_view reply, WhoisRecord& record) {
     if (line.size() > kAbuseRemark.size() &&
         EqualsIgnoringCase(line.substr(0, kAbuseRemark.size()),
                            kAbuseRemark)) {
-      size_t open = line.find('\'');
-      size_t close = line.find('\'', open + 1);
-      if (abuse.empty() && close != std::string_view::npos) {
+      // The address is the last quoted text of the remark.
+      size_t close = line.rfind('\'');
+      size_t open = close == 0 || close == std::string_view::npos
+                        ? std::string_view::npos
+                        : line.rfind('\'', close - 1);
+      if (abuse.empty() && open != std::string_view::npos) {
         abuse = line.substr(open + 1, close - open - 1);
       }
       continue;
