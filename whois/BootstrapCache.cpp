@@ -373,12 +373,16 @@ std::string RdapBaseForAddress(const RdapBootstrap& bootstrap,
   std::array<uint8_t, 16> wanted{};
   int wanted_length = 0;
   if (!ParsePrefix(address, wanted, wanted_length)) return {};
+  // A prefix covers addresses of its own family only (an IPv4 prefix no
+  // mapped IPv6 address).
+  bool wanted_v6 = address.find(':') != std::string_view::npos;
   int best = -1;
   std::string chosen;
   for (const auto& [entry, base] : bootstrap.servers) {
     std::array<uint8_t, 16> prefix{};
     int length = 0;
-    if (!ParsePrefix(entry, prefix, length) || length > wanted_length ||
+    if ((entry.find(':') != std::string::npos) != wanted_v6 ||
+        !ParsePrefix(entry, prefix, length) || length > wanted_length ||
         length <= best || !SamePrefix(prefix, wanted, length)) {
       continue;
     }

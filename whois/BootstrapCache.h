@@ -38,9 +38,9 @@ const char* RegistryFile(Registry registry);
 
 // What the cache keeps beside a fetched copy.
 struct CacheState {
-  std::string url;            // where the copy came from
-  std::string etag;           // its validators, for a conditional GET
-  std::string last_modified;  // (either may be empty)
+  std::string url{};            // where the copy came from
+  std::string etag{};           // its validators, for a conditional GET
+  std::string last_modified{};  // (either may be empty)
   int64_t expires = 0;        // seconds since the epoch: fresh before this
   int64_t next_attempt = 0;   // no fetch before this (after a failure)
 };

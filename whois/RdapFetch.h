@@ -28,12 +28,12 @@ struct FetchLimits {
 
 // The caching headers of one HTTP answer, as written.
 struct CachingHeaders {
-  std::string cache_control;
-  std::string expires;
-  std::string date;
-  std::string age;
-  std::string last_modified;
-  std::string etag;
+  std::string cache_control{};
+  std::string expires{};
+  std::string date{};
+  std::string age{};
+  std::string last_modified{};
+  std::string etag{};
 };
 
 struct FetchedAnswer {
