@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "whois/BootstrapCache.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "frame/Text.h"
+#include "platform/AddressScope.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
@@ -36,8 +36,9 @@ std::string StatePath(Registry registry) {
   return CachedBootstrapPath(registry) + ".state";
 }
 
-// A number of seconds as written in a header; nullopt when it is none.
-std::optional<int64_t> Seconds(std::string_view text) {
+// A whole number as written (a header's seconds, a prefix length, an AS
+// number); nullopt when it is none.
+std::optional<int64_t> WholeNumber(std::string_view text) {
   text = TrimBlanks(text);
   int64_t value = 0;
   auto [end, error] =
@@ -111,17 +112,15 @@ bool ParsePrefix(std::string_view text, std::array<uint8_t, 16>& bytes,
   int full = v6 ? 128 : 32;
   length = full;
   if (slash != std::string_view::npos) {
-    std::optional<int64_t> bits = Seconds(text.substr(slash + 1));
+    std::optional<int64_t> bits = WholeNumber(text.substr(slash + 1));
     if (!bits || *bits > full) return false;
     length = static_cast<int>(*bits);
   }
-  bytes = {};
-  if (v6) return inet_pton(AF_INET6, address.c_str(), bytes.data()) == 1;
-  if (inet_pton(AF_INET, address.c_str(), bytes.data() + 12) != 1) {
+  bool is_v6 = false;
+  if (!platform::AddressBytes(address, bytes, is_v6) || is_v6 != v6) {
     return false;
   }
-  bytes[10] = bytes[11] = 0xff;
-  length += 96;
+  if (!v6) length += 96;
   return true;
 }
 
@@ -139,9 +138,10 @@ bool SamePrefix(const std::array<uint8_t, 16>& a,
 // An AS range entry ("1-1876" or "7"); false when it is none.
 bool ParseAsRange(std::string_view entry, uint64_t& low, uint64_t& high) {
   size_t dash = entry.find('-');
-  std::optional<int64_t> first = Seconds(entry.substr(0, dash));
-  std::optional<int64_t> last =
-      dash == std::string_view::npos ? first : Seconds(entry.substr(dash + 1));
+  std::optional<int64_t> first = WholeNumber(entry.substr(0, dash));
+  std::optional<int64_t> last = dash == std::string_view::npos
+                                    ? first
+                                    : WholeNumber(entry.substr(dash + 1));
   if (!first || !last || *first > *last) return false;
   low = static_cast<uint64_t>(*first);
   high = static_cast<uint64_t>(*last);
@@ -209,9 +209,9 @@ int64_t FreshUntil(const CachingHeaders& headers, int64_t now) {
   if (Directive(control, "no-store") || Directive(control, "no-cache")) {
     return now;
   }
-  int64_t age = Seconds(headers.age).value_or(0);
+  int64_t age = WholeNumber(headers.age).value_or(0);
   if (auto max_age = Directive(control, "max-age")) {
-    std::optional<int64_t> seconds = Seconds(*max_age);
+    std::optional<int64_t> seconds = WholeNumber(*max_age);
     return seconds ? now + std::max<int64_t>(0, *seconds - age) : now;
   }
   std::optional<int64_t> date = HttpDate(headers.date);
@@ -304,11 +304,12 @@ RefreshResult RefreshBootstrap(Registry registry, const std::string& base_url,
                        read.bootstrap.servers.end(), [&](const auto& entry) {
                          return EntryOfKind(registry, entry.first);
                        })) {
-        read.problem = std::string("it lists no entries of ") +
-                       RegistryFile(registry);
+        read.problem =
+            std::string("it lists no entries of ") + RegistryFile(registry);
       }
       if (!read.problem.empty()) {
-        result.problem = url + " is not an RDAP bootstrap file: " + read.problem;
+        result.problem =
+            url + " is not an RDAP bootstrap file: " + read.problem;
       } else {
         platform::WriteFileReplacing(result.path, answer.body);
         result.outcome = RefreshResult::Outcome::kFetched;
@@ -337,8 +338,8 @@ RefreshResult RefreshBootstrap(Registry registry, const std::string& base_url,
     WriteState(registry, state);
   } catch (const Failure& failure) {
     if (result.problem.empty()) {
-      result.problem = "The RDAP bootstrap cannot be stored: " +
-                       failure.description;
+      result.problem =
+          "The RDAP bootstrap cannot be stored: " + failure.description;
     }
     result.outcome = RefreshResult::Outcome::kFailed;
   }

@@ -41,8 +41,8 @@ struct CacheState {
   std::string url{};            // where the copy came from
   std::string etag{};           // its validators, for a conditional GET
   std::string last_modified{};  // (either may be empty)
-  int64_t expires = 0;        // seconds since the epoch: fresh before this
-  int64_t next_attempt = 0;   // no fetch before this (after a failure)
+  int64_t expires = 0;          // seconds since the epoch: fresh before this
+  int64_t next_attempt = 0;     // no fetch before this (after a failure)
 };
 
 // The time (seconds since the epoch) until which an answer received at
@@ -76,8 +76,8 @@ std::string DefaultBootstrapUrl();
 struct RefreshResult {
   enum class Outcome { kFresh, kFetched, kNotModified, kFailed };
   Outcome outcome = Outcome::kFailed;
-  std::string problem;  // why the fetch failed or the file was refused
-  std::string path;     // the cached copy
+  std::string problem;      // why the fetch failed or the file was refused
+  std::string path;         // the cached copy
   RdapBootstrap bootstrap;  // the copy fetched (kFetched only)
 };
 

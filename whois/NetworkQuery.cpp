@@ -1,20 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "whois/NetworkQuery.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "frame/Text.h"
+#include "platform/AddressScope.h"
 
 namespace corvane::namewell {
 namespace {
 
-bool IsAddress(const std::string& text, int family) {
-  std::array<unsigned char, 16> bytes{};
-  return inet_pton(family, text.c_str(), bytes.data()) == 1;
+// Whether the text is an address of the family asked for.
+bool IsAddress(const std::string& text, bool want_v6) {
+  std::array<uint8_t, 16> bytes{};
+  bool v6 = false;
+  return platform::AddressBytes(text, bytes, v6) && v6 == want_v6;
 }
 
 bool IsDigits(std::string_view text) {
@@ -31,11 +32,16 @@ struct NetworkKey {
 };
 
 constexpr NetworkKey kNetworkKeys[] = {
-    {"netrange", NetworkSlot::kRange},  {"inetnum", NetworkSlot::kRange},
-    {"inet6num", NetworkSlot::kRange},  {"asnumber", NetworkSlot::kRange},
-    {"aut-num", NetworkSlot::kRange},   {"netname", NetworkSlot::kName},
-    {"asname", NetworkSlot::kName},     {"as-name", NetworkSlot::kName},
-    {"country", NetworkSlot::kCountry}, {"orgabuseemail", NetworkSlot::kAbuse},
+    {"netrange", NetworkSlot::kRange},
+    {"inetnum", NetworkSlot::kRange},
+    {"inet6num", NetworkSlot::kRange},
+    {"asnumber", NetworkSlot::kRange},
+    {"aut-num", NetworkSlot::kRange},
+    {"netname", NetworkSlot::kName},
+    {"asname", NetworkSlot::kName},
+    {"as-name", NetworkSlot::kName},
+    {"country", NetworkSlot::kCountry},
+    {"orgabuseemail", NetworkSlot::kAbuse},
     {"abuse-mailbox", NetworkSlot::kAbuse},
 };
 
@@ -45,12 +51,13 @@ NetworkQuery ClassifyQuery(std::string_view query) {
   NetworkQuery result;
   std::string text(TrimBlanks(query));
   std::string address = text.substr(0, text.find('/'));
-  if (address.size() < text.size() && !IsDigits(text.substr(address.size() + 1))) {
+  if (address.size() < text.size() &&
+      !IsDigits(text.substr(address.size() + 1))) {
     return result;
   }
-  if (IsAddress(address, AF_INET)) {
+  if (IsAddress(address, false)) {
     result.kind = QueryKind::kIpv4;
-  } else if (IsAddress(address, AF_INET6)) {
+  } else if (IsAddress(address, true)) {
     result.kind = QueryKind::kIpv6;
   } else if (text.size() > 2 && EqualsIgnoringCase(text.substr(0, 2), "as") &&
              IsDigits(text.substr(2)) && text.size() <= 12) {
@@ -89,8 +96,7 @@ void ReadNetworkFields(std::string_view reply, WhoisRecord& record) {
     std::string_view line = TrimOf(reply.substr(start, end - start), " \t\r");
     start = end + 1;
     if (line.size() > kAbuseRemark.size() &&
-        EqualsIgnoringCase(line.substr(0, kAbuseRemark.size()),
-                           kAbuseRemark)) {
+        EqualsIgnoringCase(line.substr(0, kAbuseRemark.size()), kAbuseRemark)) {
       // The address is the last quoted text of the remark.
       size_t close = line.rfind('\'');
       size_t open = close == 0 || close == std::string_view::npos

@@ -88,7 +88,8 @@ void AddTexts(element value, Lines& lines) {
 void AddAddress(array property, Lines& lines) {
   size_t before = lines.size();
   array components;
-  if (property.size() > 3 && property.at(3).get(components) == simdjson::SUCCESS) {
+  if (property.size() > 3 &&
+      property.at(3).get(components) == simdjson::SUCCESS) {
     for (element component : components) AddTexts(component, lines);
   }
   if (lines.size() == before) {

@@ -22,7 +22,8 @@ TEST(BootstrapCacheTest, FreshnessFollowsTheCachingHeaders) {
       {{.cache_control = "max-age=\"600\"", .age = "100"}, 500},
       {{.cache_control = "max-age=60", .age = "120"}, 0},
       {{.cache_control = "max-age=600, no-cache"}, 0},
-      {{.cache_control = "no-store", .expires = "Thu, 10 Dec 2026 08:00:00 GMT"},
+      {{.cache_control = "no-store",
+        .expires = "Thu, 10 Dec 2026 08:00:00 GMT"},
        0},
       {{.cache_control = "max-age=junk"}, 0},
       // Max-age wins over Expires.
@@ -116,9 +117,9 @@ TEST(NetworkQueryTest, QueriesAreToldApart) {
   EXPECT_EQ(WhoisLineFor("whois.arin.net:43", ClassifyQuery("AS7"), "AS7"),
             "a + 7");
   EXPECT_EQ(WhoisLineFor("whois.ripe.net", ClassifyQuery("AS7"), "AS7"), "AS7");
-  EXPECT_EQ(WhoisLineFor("whois.arin.net", ClassifyQuery("arin.net"),
-                         "arin.net"),
-            "arin.net");
+  EXPECT_EQ(
+      WhoisLineFor("whois.arin.net", ClassifyQuery("arin.net"), "arin.net"),
+      "arin.net");
 }
 
 // ARIN lists the covering network before the most specific one; the
