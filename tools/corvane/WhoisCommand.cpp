@@ -169,10 +169,14 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
       "whois", "Query a whois server through Corvane.WhoisQuery");
   command->footer(
       "Example:\n  corvane whois --follow example.com\n"
-      "  corvane whois --protocol rdap --json example.com");
+      "  corvane whois --protocol rdap --json example.com\n"
+      "  corvane whois --follow 192.0.2.7\n"
+      "  corvane whois --update-bootstrap");
   auto options = std::make_shared<WhoisOptions>();
   auto* query =
-      command->add_option("query", options->query, "The name to look up");
+      command->add_option("query", options->query,
+                          "The name, IP address or AS number (AS64496) to "
+                          "look up");
   auto* update = command->add_option(
       "--update-bootstrap", options->bootstrap,
       "Check FILE (the RDAP bootstrap of domain registries, dns.json) and "
@@ -180,6 +184,7 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
       "registry's bootstrap files (domains, IPv4, IPv6, AS numbers) into "
       "the cache folder");
   update->expected(0, 1);
+  update->type_name("[FILE]");
   update->excludes(query);
   command->add_option(
       "--bootstrap-url", options->bootstrap_url,
