@@ -236,6 +236,7 @@ void WhoisQuery::PrepareQuery() {
   rdap_ = false;
   first_internal_ = true;
   retry_after_ = 0;
+  network_ = {};
 }
 
 // Whether the caller asked for a lookup that may go from server to server.
