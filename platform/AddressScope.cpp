@@ -65,4 +65,15 @@ bool IsAddressLiteral(std::string_view literal) {
          inet_pton(AF_INET6, text.c_str(), bytes.data()) == 1;
 }
 
+bool AddressBytes(std::string_view literal, std::array<uint8_t, 16>& bytes,
+                  bool& v6) {
+  std::string text(literal);
+  bytes = {};
+  v6 = text.find(':') != std::string::npos;
+  if (v6) return inet_pton(AF_INET6, text.c_str(), bytes.data()) == 1;
+  if (inet_pton(AF_INET, text.c_str(), bytes.data() + 12) != 1) return false;
+  bytes[10] = bytes[11] = 0xff;
+  return true;
+}
+
 }  // namespace corvane::platform

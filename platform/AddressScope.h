@@ -4,6 +4,7 @@
 // client led on by a server's answer can refuse to be led inside.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -23,5 +24,11 @@ bool IsInternalAddress(std::string_view literal);
 
 // Whether the text is a numeric IPv4 or IPv6 address (without brackets).
 bool IsAddressLiteral(std::string_view literal);
+
+// The numeric address as 16 bytes in network order: an IPv6 address as
+// written, an IPv4 address in its mapped form (::ffff:a.b.c.d) with `v6`
+// false. False, with the bytes zero, when the text is no address.
+bool AddressBytes(std::string_view literal, std::array<uint8_t, 16>& bytes,
+                  bool& v6);
 
 }  // namespace corvane::platform

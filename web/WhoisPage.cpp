@@ -52,6 +52,10 @@ std::string LookupHtml(PageCall& call, const std::string& query,
   for (const auto& field : namewell::kWhoisFields) {
     rows.emplace_back(field.label, whois->Get(field.property).ToText());
   }
+  for (const auto& field : namewell::kNetworkFields) {
+    std::string value = whois->Get(field.property).ToText();
+    if (!value.empty()) rows.emplace_back(field.label, std::move(value));
+  }
   return "<div class=\"ok\">Looked up <strong>" + Escape(query) +
          "</strong></div>\n<div id=\"fields\">" + PairsHtml(rows) + "</div>" +
          TextBlockHtml("Reply", whois->Get("GetResponse").ToText()) +

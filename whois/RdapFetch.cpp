@@ -189,6 +189,35 @@ std::string LiteralInternalHost(const std::string& url) {
   return {};
 }
 
+// Keeps the caching headers of the answer; a redirect's hop starts anew.
+size_t TakeHeader(char* data, size_t size, size_t count, void* user) {
+  auto* caching = static_cast<CachingHeaders*>(user);
+  size_t bytes = size * count;
+  std::string_view line(data, bytes);
+  if (line.starts_with("HTTP/")) *caching = {};
+  size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return bytes;
+  std::string_view name = TrimBlanks(line.substr(0, colon));
+  std::string_view value = TrimOf(line.substr(colon + 1), " \t\r\n");
+  static constexpr std::pair<std::string_view, std::string CachingHeaders::*>
+      kKept[] = {
+          {"cache-control", &CachingHeaders::cache_control},
+          {"expires", &CachingHeaders::expires},
+          {"date", &CachingHeaders::date},
+          {"age", &CachingHeaders::age},
+          {"last-modified", &CachingHeaders::last_modified},
+          {"etag", &CachingHeaders::etag},
+      };
+  for (const auto& [wanted, field] : kKept) {
+    if (!EqualsIgnoringCase(name, wanted)) continue;
+    std::string& kept = caching->*field;
+    // Several Cache-Control headers read as one list.
+    if (!kept.empty() && field == &CachingHeaders::cache_control) kept += ", ";
+    kept.append(value);
+  }
+  return bytes;
+}
+
 bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 ||
          status == 308;
@@ -198,7 +227,8 @@ bool IsRedirect(long status) {
 // when it is a redirect.
 FetchedAnswer FetchOnce(const std::string& url, const FetchLimits& limits,
                         long remaining_ms, std::string& location,
-                        PeerCheck& peer) {
+                        PeerCheck& peer,
+                        const std::vector<std::string>& extra_headers) {
   if (peer.refuse_internal) {
     if (std::string host = LiteralInternalHost(url); !host.empty()) {
       RaiseInternal(host, url);
@@ -210,6 +240,12 @@ FetchedAnswer FetchOnce(const std::string& url, const FetchLimits& limits,
   }
   std::unique_ptr<curl_slist, ListDeleter> headers(
       curl_slist_append(nullptr, "Accept: application/rdap+json"));
+  for (const std::string& header : extra_headers) {
+    if (curl_slist* longer = curl_slist_append(headers.get(), header.c_str())) {
+      (void)headers.release();
+      headers.reset(longer);
+    }
+  }
   FetchedAnswer answer;
   answer.url = url;
   Sink sink{&answer.body, limits.max_bytes};
@@ -230,6 +266,8 @@ FetchedAnswer FetchOnce(const std::string& url, const FetchLimits& limits,
                    static_cast<curl_off_t>(limits.max_bytes));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TakeBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TakeHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &answer.caching);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
   curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CheckPeer);
   curl_easy_setopt(h, CURLOPT_PREREQDATA, &peer);
@@ -282,7 +320,8 @@ std::string UrlProblem(std::string_view url) {
   return {};
 }
 
-FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits) {
+FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits,
+                        const std::vector<std::string>& headers) {
   StartCurlOnce();
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(limits.total_ms);
@@ -308,7 +347,7 @@ FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits) {
     }
     std::string location;
     FetchedAnswer answer =
-        FetchOnce(current, limits, remaining, location, peer);
+        FetchOnce(current, limits, remaining, location, peer, headers);
     if (hop == 0) {
       first_internal = peer.internal;
       peer.refuse_internal = peer.refuse_internal || !first_internal;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::namewell {
 
@@ -25,6 +26,16 @@ struct FetchLimits {
   bool refuse_internal = false;
 };
 
+// The caching headers of one HTTP answer, as written.
+struct CachingHeaders {
+  std::string cache_control{};
+  std::string expires{};
+  std::string date{};
+  std::string age{};
+  std::string last_modified{};
+  std::string etag{};
+};
+
 struct FetchedAnswer {
   long status = 0;
   std::string body;
@@ -34,6 +45,8 @@ struct FetchedAnswer {
   // The seconds a Retry-After header asked to wait (either form); 0 when
   // the answer has none.
   int32_t retry_after = 0;
+  // The last hop's caching headers.
+  CachingHeaders caching;
 };
 
 // Why `url` may not be asked (a scheme other than http and https, plain
@@ -48,7 +61,9 @@ bool IsLoopbackHost(std::string_view host);
 // refusal (kQueryRefused) and gets no request. Throws Failure (source
 // "Namewell") with the connect, read or refusal number and a description naming
 // the URL when no answer arrives in time, within the bound, or at all.
-FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits);
+// `headers` ("If-None-Match: ...") are sent besides the Accept header.
+FetchedAnswer FetchRdap(const std::string& url, const FetchLimits& limits,
+                        const std::vector<std::string>& headers = {});
 
 // `name` with every byte but letters, digits, '-' and '.' percent-encoded,
 // ready to stand in a URL path.

@@ -190,16 +190,32 @@ void ParseDomainForm(ReplyCursor& cursor, WhoisRecord& record) {
 
 }  // namespace
 
+// Every text field of a record.
+constexpr std::string WhoisRecord::*kTextFields[] = {
+    &WhoisRecord::registrant,
+    &WhoisRecord::domain_name,
+    &WhoisRecord::administrative_contact,
+    &WhoisRecord::technical_contact,
+    &WhoisRecord::zone_contact,
+    &WhoisRecord::billing_contact,
+    &WhoisRecord::record_updated,
+    &WhoisRecord::record_created,
+    &WhoisRecord::database_updated,
+    &WhoisRecord::domain_servers,
+    &WhoisRecord::host_name,
+    &WhoisRecord::coordinator,
+    &WhoisRecord::registrar,
+    &WhoisRecord::expiry_time,
+    &WhoisRecord::domain_status,
+    &WhoisRecord::redacted_fields,
+    &WhoisRecord::network_range,
+    &WhoisRecord::network_name,
+    &WhoisRecord::country,
+    &WhoisRecord::abuse_email,
+};
+
 void FillEmptyFields(WhoisRecord& target, WhoisRecord source) {
-  for (std::string WhoisRecord::*field :
-       {&WhoisRecord::registrant, &WhoisRecord::domain_name,
-        &WhoisRecord::administrative_contact, &WhoisRecord::technical_contact,
-        &WhoisRecord::zone_contact, &WhoisRecord::billing_contact,
-        &WhoisRecord::record_updated, &WhoisRecord::record_created,
-        &WhoisRecord::database_updated, &WhoisRecord::domain_servers,
-        &WhoisRecord::host_name, &WhoisRecord::coordinator,
-        &WhoisRecord::registrar, &WhoisRecord::expiry_time,
-        &WhoisRecord::domain_status, &WhoisRecord::redacted_fields}) {
+  for (std::string WhoisRecord::*field : kTextFields) {
     if ((target.*field).empty()) target.*field = std::move(source.*field);
   }
 }

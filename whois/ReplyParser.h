@@ -33,6 +33,13 @@ struct WhoisRecord {
   // The keys whose values the reply withheld ("Registrant Name" for
   // "Registrant Name: REDACTED FOR PRIVACY"), one a line.
   std::string redacted_fields;
+  // Filled for IP address and AS number queries: the range ("192.0.2.0 -
+  // 192.0.2.255", "64496 - 64511"), the network's or AS's name, its
+  // country code and the address for abuse reports.
+  std::string network_range;
+  std::string network_name;
+  std::string country;
+  std::string abuse_email;
 };
 
 // Gives every empty text field of `target` the value of the same field of

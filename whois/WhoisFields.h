@@ -35,4 +35,13 @@ inline constexpr WhoisField kWhoisFields[] = {
     {"GetReferralChain", "referral_chain", "Servers asked"},
 };
 
+// The fields of an IP address or AS number query, shown only when one of
+// them has a value.
+inline constexpr WhoisField kNetworkFields[] = {
+    {"GetNetworkRange", "network_range", "Network range"},
+    {"GetNetworkName", "network_name", "Network name"},
+    {"GetCountry", "country", "Country"},
+    {"GetAbuseEmail", "abuse_email", "Abuse e-mail"},
+};
+
 }  // namespace corvane::namewell

@@ -8,6 +8,7 @@
 #include "frame/Text.h"
 #include "net/WSKSOCK.h"
 #include "platform/AddressScope.h"
+#include "platform/FileSystem.h"
 #include "platform/Sockets.h"
 #include "whois/EmailAddresses.h"
 #include "whois/QueryName.h"
@@ -62,6 +63,20 @@ std::string WaitText(int32_t seconds) {
   Raise(kThrottled,
         "Rate limited by the whois server: " + WithFullStop(throttle.notice) +
             WaitText(throttle.wait_seconds));
+}
+
+Registry RegistryOf(QueryKind kind) {
+  switch (kind) {
+    case QueryKind::kIpv4:
+      return Registry::kIpv4;
+    case QueryKind::kIpv6:
+      return Registry::kIpv6;
+    case QueryKind::kAsn:
+      return Registry::kAsn;
+    case QueryKind::kName:
+      break;
+  }
+  return Registry::kDns;
 }
 
 }  // namespace
@@ -122,6 +137,18 @@ ClassInfo WhoisQuery::Members() {
           [](T& o, std::string_view v) { o.RdapServer(v); })
       .Get("GetRetryAfter", [](T& o) { return o.GetRetryAfter(); })
       .Get("GetRedactedFields", [](T& o) { return o.GetRedactedFields(); })
+      .Property(
+          "BootstrapUrl", [](T& o) { return o.BootstrapUrl(); },
+          [](T& o, std::string_view v) { o.BootstrapUrl(v); })
+      .Property(
+          "RefreshBootstrap", [](T& o) { return o.RefreshBootstrap(); },
+          [](T& o, bool value) { o.RefreshBootstrap(value); })
+      .Method("UpdateBootstrap", [](T& o) { return o.UpdateBootstrap(); })
+      .Get("GetBootstrapStatus", [](T& o) { return o.GetBootstrapStatus(); })
+      .Get("GetNetworkRange", [](T& o) { return o.GetNetworkRange(); })
+      .Get("GetNetworkName", [](T& o) { return o.GetNetworkName(); })
+      .Get("GetCountry", [](T& o) { return o.GetCountry(); })
+      .Get("GetAbuseEmail", [](T& o) { return o.GetAbuseEmail(); })
       .Build();
 }
 
@@ -159,6 +186,7 @@ bool WhoisQuery::SendQuery(std::string_view strQuery) {
         PrepareQuery();
         QueryText query = PrepareQueryText(strQuery);
         if (!query.problem.empty()) Raise(kQueryRefused, query.problem);
+        network_ = ClassifyQuery(query.text);
         std::string base = RdapBase(query.text);
         base.empty() ? AskServers(query.text) : AskRdap(base, query.text);
         return true;
@@ -208,6 +236,7 @@ void WhoisQuery::PrepareQuery() {
   rdap_ = false;
   first_internal_ = true;
   retry_after_ = 0;
+  network_ = {};
 }
 
 // Whether the caller asked for a lookup that may go from server to server.
@@ -235,14 +264,86 @@ std::string WhoisQuery::RdapBase(const std::string& query) const {
     if (base.back() != '/') base += '/';
     return base;
   }
-  BootstrapRead read = LoadBootstrap();
+  if (network_.kind != QueryKind::kName) {
+    std::string base = NetworkRdapBase();
+    if (!base.empty() || automatic) return base;
+    Raise(kQueryRefused, "No RDAP server is known for " + query +
+                             " (RDAP bootstrap file " +
+                             CachedBootstrapPath(RegistryOf(network_.kind)) +
+                             "); nothing was sent.");
+  }
+  if (refresh_bootstrap_) {
+    (void)namewell::RefreshBootstrap(Registry::kDns, bootstrap_url_, false,
+                                     timeout_.ConnectMs());
+  }
+  BootstrapRead read = LoadRegistry(Registry::kDns);
   std::string base =
       read.problem.empty() ? RdapBaseFor(read.bootstrap, query) : "";
   if (!base.empty() || automatic) return base;
   if (!read.problem.empty()) Raise(kQueryRefused, read.problem);
-  Raise(kQueryRefused, "No RDAP server is known for the top-level domain \"" +
-                           TopLevelLabel(query) + "\" (RDAP bootstrap file " +
-                           BootstrapPath() + "); nothing was sent.");
+  std::string cached = CachedBootstrapPath(Registry::kDns);
+  Raise(kQueryRefused,
+        "No RDAP server is known for the top-level domain \"" +
+            TopLevelLabel(query) + "\" (RDAP bootstrap file " +
+            (platform::PathEntryExists(cached) ? cached : BootstrapPath()) +
+            "); nothing was sent.");
+}
+
+// The RDAP base URL for an address or AS number by its bootstrap (renewed
+// first with RefreshBootstrap); empty when none is known.
+std::string WhoisQuery::NetworkRdapBase() const {
+  Registry registry = RegistryOf(network_.kind);
+  if (refresh_bootstrap_) {
+    (void)namewell::RefreshBootstrap(registry, bootstrap_url_, false,
+                                     timeout_.ConnectMs());
+  }
+  BootstrapRead read = LoadRegistry(registry);
+  return network_.kind == QueryKind::kAsn
+             ? RdapBaseForAsn(read.bootstrap, network_.number)
+             : RdapBaseForAddress(read.bootstrap, network_.text);
+}
+
+void WhoisQuery::BootstrapUrl(std::string_view value) {
+  bootstrap_url_ = TrimSpaces(value);
+  if (bootstrap_url_.empty()) bootstrap_url_ = DefaultBootstrapUrl();
+}
+
+bool WhoisQuery::UpdateBootstrap() {
+  return Guarded(
+      [&] {
+        bootstrap_status_.clear();
+        std::string problems;
+        for (Registry registry : {Registry::kDns, Registry::kIpv4,
+                                  Registry::kIpv6, Registry::kAsn}) {
+          RefreshResult result = namewell::RefreshBootstrap(
+              registry, bootstrap_url_, true, timeout_.ReplyMs());
+          std::string line = std::string(RegistryFile(registry)) + ": ";
+          switch (result.outcome) {
+            case RefreshResult::Outcome::kFetched:
+              line += "fetched (" +
+                      std::to_string(result.bootstrap.servers.size()) +
+                      " entries, published " + result.bootstrap.publication +
+                      ") into " + result.path;
+              break;
+            case RefreshResult::Outcome::kNotModified:
+            case RefreshResult::Outcome::kFresh:
+              line += "unchanged, " + result.path;
+              break;
+            case RefreshResult::Outcome::kFailed:
+              line += "not updated: " + result.problem;
+              if (!problems.empty()) problems += ' ';
+              problems += WithFullStop(result.problem);
+              break;
+          }
+          if (!bootstrap_status_.empty()) bootstrap_status_ += '\n';
+          bootstrap_status_ += line;
+        }
+        if (!problems.empty()) {
+          Raise(kReadFailed, "The RDAP bootstrap was not updated: " + problems);
+        }
+        return true;
+      },
+      [&](const Failure&) { return false; });
 }
 
 // Asks the RDAP server at `base` for the domain, then, with FollowReferral,
@@ -253,7 +354,20 @@ void WhoisQuery::AskRdap(const std::string& base, const std::string& query) {
   // A fully qualified name's final dot is no part of the domain's name.
   std::string_view name = query;
   while (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
-  std::string url = base + "domain/" + PathSegment(name);
+  std::string url;
+  switch (network_.kind) {
+    case QueryKind::kName:
+      url = base + "domain/" + PathSegment(name);
+      break;
+    case QueryKind::kIpv4:
+    case QueryKind::kIpv6:
+      // An address and prefix length are the path's last two segments.
+      url = base + "ip/" + network_.text;
+      break;
+    case QueryKind::kAsn:
+      url = base + "autnum/" + network_.text;
+      break;
+  }
   asked_.push_back(url);
   answers_.push_back(AskRdapServer(url, response_, false));
   int referrals = follow_referral_ ? kMaxReferrals : 0;
@@ -307,6 +421,10 @@ WhoisQuery::Answer WhoisQuery::AskRdapServer(const std::string& url,
 void WhoisQuery::AskServers(const std::string& query) {
   std::string server = whois_server_;
   int referrals = follow_referral_ ? kMaxReferrals : 0;
+  if (server.empty() && network_.kind != QueryKind::kName) {
+    server = kNetworkWhoisServer;
+    referrals = std::max(referrals, 1);
+  }
   if (server.empty()) server = ServerForName(query);
   if (server.empty()) {
     server = kRootWhoisServer;
@@ -385,7 +503,11 @@ void WhoisQuery::ParseResponse() {
   for (size_t i = answers_.size(); i-- > 0;) {
     const ParsedReply& parsed = answers_[i].parsed;
     if (parsed.referral.pointer_only && i + 1 != answers_.size()) continue;
-    FillEmptyFields(record_, parsed.record);
+    WhoisRecord fields = parsed.record;
+    if (!rdap_ && network_.kind != QueryKind::kName) {
+      ReadNetworkFields(answers_[i].reply, fields);
+    }
+    FillEmptyFields(record_, std::move(fields));
     found = found || parsed.record.record_found;
   }
   record_.record_found = found;
@@ -431,7 +553,7 @@ void WhoisQuery::Exchange(const std::string& server, const std::string& query,
     RaiseSocketFailure(kConnectFailed, kConnectText);
   }
 
-  std::string line = query + "\r\n";
+  std::string line = WhoisLineFor(server, network_, query) + "\r\n";
   if (net::SendData(socket, line, timeout_.ReplyMs()) !=
       static_cast<int32_t>(line.size())) {
     Raise(kWriteFailed, "Network Error: Unable to write.");

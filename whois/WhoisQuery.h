@@ -13,7 +13,9 @@
 #include "frame/Collection.h"
 #include "frame/Component.h"
 #include "net/Connection.h"
+#include "whois/BootstrapCache.h"
 #include "whois/KeyValueReply.h"
+#include "whois/NetworkQuery.h"
 #include "whois/ReplyParser.h"
 
 namespace corvane::namewell {
@@ -137,6 +139,33 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   // PRIVACY", RDAP's redacted members), one a line; empty when none.
   std::string GetRedactedFields() const { return record_.redacted_fields; }
 
+  // The folder URL the RDAP bootstrap files (dns.json, ipv4.json, ipv6.json,
+  // asn.json) are fetched from; initially $CORVANE_RDAP_BOOTSTRAP_URL, else
+  // the registry's. Empty restores that.
+  std::string BootstrapUrl() const { return bootstrap_url_; }
+  void BootstrapUrl(std::string_view value);
+  // Whether an RDAP lookup first renews the cached bootstrap it uses when
+  // its HTTP caching says it is stale (False, the initial value: the copy
+  // is used as it is, and only UpdateBootstrap fetches). A failed renewal
+  // leaves the copy, or the shipped table, in use and fails nothing.
+  bool RefreshBootstrap() const { return refresh_bootstrap_; }
+  void RefreshBootstrap(bool value) { refresh_bootstrap_ = value; }
+  // Fetches the four bootstrap files now (conditionally on the cached
+  // copies), each replacing its copy only when it is a bootstrap. False
+  // when any fetch failed or was refused, with the last-error triple set;
+  // the copies then in place stay.
+  [[nodiscard]] bool UpdateBootstrap();
+  // What the last UpdateBootstrap did, one line per file; empty before it.
+  std::string GetBootstrapStatus() const { return bootstrap_status_; }
+
+  // The fields of an IP address or AS number query (empty for names): the
+  // range, the network's or AS's name, its country code and the address
+  // for abuse reports.
+  std::string GetNetworkRange() const { return record_.network_range; }
+  std::string GetNetworkName() const { return record_.network_name; }
+  std::string GetCountry() const { return record_.country; }
+  std::string GetAbuseEmail() const { return record_.abuse_email; }
+
  private:
   // One server's answer within a query.
   struct Answer {
@@ -155,6 +184,7 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   bool AlreadyAsked(const std::string& server) const;
   void CloseConnection();
   [[nodiscard]] std::string RdapBase(const std::string& query) const;
+  [[nodiscard]] std::string NetworkRdapBase() const;
   void AskRdap(const std::string& base, const std::string& query);
   Answer AskRdapServer(const std::string& url, std::string& reply,
                        bool referral);
@@ -175,6 +205,10 @@ class WhoisQuery : public ComponentClass<WhoisQuery> {
   // address, so its referrals may lead to such addresses too.
   bool first_internal_ = true;
   int32_t retry_after_ = 0;
+  std::string bootstrap_url_ = DefaultBootstrapUrl();
+  bool refresh_bootstrap_ = false;
+  std::string bootstrap_status_;
+  NetworkQuery network_;  // what the current query asks for
 };
 
 }  // namespace corvane::namewell

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
 """A scripted RDAP server on loopback for tests: it answers each path from
 a table (status, JSON body, extra headers, a delay, or an endless stream)
-and records the path and Accept header of every request."""
+and records the path and Accept header of every request; a route with an
+ETag answers 304 to a request that names it in If-None-Match."""
 
 import http.server
 import json
@@ -15,10 +16,12 @@ class Route:
     """One path's answer. `body` is a dict (sent as JSON) or bytes;
     `length` False sends no Content-Length and closes after the body;
     `delay` holds the answer back until that many seconds pass or the
-    server stops; `stream` sends bytes until the client goes away."""
+    server stops; `stream` sends bytes until the client goes away;
+    `etag` is sent as the ETag header and answers a matching
+    If-None-Match with 304 and no body."""
 
     def __init__(self, status=200, body=b"", headers=(), length=True,
-                 delay=None, stream=False):
+                 delay=None, stream=False, etag=None):
         self.status = status
         self.body = (json.dumps(body).encode()
                      if isinstance(body, (dict, list)) else body)
@@ -26,6 +29,7 @@ class Route:
         self.length = length
         self.delay = delay
         self.stream = stream
+        self.etag = etag
 
 
 class RdapServer:
@@ -34,6 +38,7 @@ class RdapServer:
     def __init__(self, routes=None, tls_context=None):
         self.routes = dict(routes or {})
         self.requests = []
+        self.conditions = []  # If-None-Match of each request, or None
         self.streamed = 0
         self._stop = threading.Event()
         owner = self
@@ -73,7 +78,13 @@ class RdapServer:
 
     def _answer(self, handler):
         self.requests.append((handler.path, handler.headers.get("Accept")))
+        self.conditions.append(handler.headers.get("If-None-Match"))
         route = self.routes.get(handler.path) or Route(404, NOT_FOUND)
+        if route.etag and handler.headers.get("If-None-Match") == route.etag:
+            route = Route(304, b"", route.headers + [("ETag", route.etag)])
+        elif route.etag:
+            route = Route(route.status, route.body,
+                          route.headers + [("ETag", route.etag)])
         if route.delay:
             self._stop.wait(route.delay)
         try:

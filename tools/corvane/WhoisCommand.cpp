@@ -5,6 +5,8 @@
 // or as one JSON object.
 // corvane whois --update-bootstrap FILE: checks FILE and installs it as
 // the table of RDAP servers.
+// corvane whois --update-bootstrap [--bootstrap-url URL]: fetches the
+// registry's bootstrap files into the cache folder.
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -25,6 +27,7 @@ struct WhoisOptions {
   std::string protocol;
   std::string rdap_server;
   std::string bootstrap;
+  std::string bootstrap_url;
   std::optional<int> timeout;
   bool follow = false;
   bool json = false;
@@ -60,6 +63,10 @@ void PrintText(Dispatch& whois) {
     std::string value = whois.Get(field.property).ToText();
     if (!value.empty()) PrintField(text, field.label, value);
   }
+  for (const auto& field : namewell::kNetworkFields) {
+    std::string value = whois.Get(field.property).ToText();
+    if (!value.empty()) PrintField(text, field.label, value);
+  }
   std::cout << text.str();
 }
 
@@ -69,6 +76,13 @@ void PrintJson(Dispatch& whois) {
   for (const auto& field : kWhoisFields) {
     result[field.key] = whois.Get(field.property).ToText();
   }
+  nlohmann::ordered_json network;
+  bool any = false;
+  for (const auto& field : namewell::kNetworkFields) {
+    network[field.key] = whois.Get(field.property).ToText();
+    any = any || !network[field.key].get_ref<const std::string&>().empty();
+  }
+  if (any) result.update(network);
   result["response"] = whois.Get("GetResponse").ToText();
   // Replies are 8-bit text; bytes that are not UTF-8 become U+FFFD.
   std::cout << result.dump(2, ' ', false,
@@ -83,6 +97,9 @@ int RunWhois(const WhoisOptions& options) {
     if (!options.protocol.empty()) whois->Put("Protocol", options.protocol);
     if (!options.rdap_server.empty()) {
       whois->Put("RdapServer", options.rdap_server);
+    }
+    if (!options.bootstrap_url.empty()) {
+      whois->Put("BootstrapUrl", options.bootstrap_url);
     }
     if (options.follow) whois->Put("FollowReferral", true);
     if (options.timeout) {
@@ -122,20 +139,57 @@ int UpdateBootstrap(const std::string& file) {
   return 0;
 }
 
+// Fetches the registry's bootstrap files through the component; the copies
+// in place stay when a fetch fails or brings no bootstrap.
+int FetchBootstrap(const WhoisOptions& options) {
+  try {
+    auto whois = CreateObject("Corvane.WhoisQuery");
+    if (!options.bootstrap_url.empty()) {
+      whois->Put("BootstrapUrl", options.bootstrap_url);
+    }
+    if (options.timeout) {
+      whois->Put("Timeout", static_cast<int32_t>(*options.timeout));
+    }
+    bool updated = whois->Call("UpdateBootstrap", {}).ToBool();
+    std::cout << whois->Get("GetBootstrapStatus").ToText() << "\n";
+    if (!updated) {
+      std::cerr << "corvane whois: "
+                << whois->Get("GetLastErrDescription").ToText() << "\n";
+      return 1;
+    }
+    return 0;
+  } catch (const Failure& failure) {
+    std::cerr << "corvane whois: " << failure.description << "\n";
+    return 1;
+  }
+}
+
 CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto* command = app.add_subcommand(
       "whois", "Query a whois server through Corvane.WhoisQuery");
   command->footer(
       "Example:\n  corvane whois --follow example.com\n"
-      "  corvane whois --protocol rdap --json example.com");
+      "  corvane whois --protocol rdap --json example.com\n"
+      "  corvane whois --follow 192.0.2.7\n"
+      "  corvane whois --update-bootstrap");
   auto options = std::make_shared<WhoisOptions>();
   auto* query =
-      command->add_option("query", options->query, "The name to look up");
+      command->add_option("query", options->query,
+                          "The name, IP address or AS number (AS64496) to "
+                          "look up");
   auto* update = command->add_option(
       "--update-bootstrap", options->bootstrap,
       "Check FILE (the RDAP bootstrap of domain registries, dns.json) and "
-      "install it as the table of RDAP servers");
+      "install it as the table of RDAP servers; without FILE, fetch the "
+      "registry's bootstrap files (domains, IPv4, IPv6, AS numbers) into "
+      "the cache folder");
+  update->expected(0, 1);
+  update->type_name("[FILE]");
   update->excludes(query);
+  command->add_option(
+      "--bootstrap-url", options->bootstrap_url,
+      "The folder URL the bootstrap files are fetched from (default: "
+      "$CORVANE_RDAP_BOOTSTRAP_URL, else https://data.iana.org/rdap/)");
   command
       ->add_option("--protocol", options->protocol,
                    "whois (default), rdap, or auto (RDAP where the "
@@ -153,7 +207,9 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
                     "Follow the servers a reply refers to (at most 3)");
   command->add_flag("--json", options->json, "Print one JSON object");
   command->callback([options, update, query, &exit_status] {
-    if (!update->empty()) {
+    if (update->count() > 0 && options->bootstrap.empty()) {
+      exit_status = FetchBootstrap(*options);
+    } else if (update->count() > 0) {
       exit_status = UpdateBootstrap(options->bootstrap);
     } else if (query->empty()) {
       throw CLI::RequiredError("query");

@@ -478,7 +478,15 @@ TEST_F(WhoisQueryTest, MembersStandInTheirOrder) {
                                              "Protocol",
                                              "RdapServer",
                                              "GetRetryAfter",
-                                             "GetRedactedFields"}));
+                                             "GetRedactedFields",
+                                             "BootstrapUrl",
+                                             "RefreshBootstrap",
+                                             "UpdateBootstrap",
+                                             "GetBootstrapStatus",
+                                             "GetNetworkRange",
+                                             "GetNetworkName",
+                                             "GetCountry",
+                                             "GetAbuseEmail"}));
   // By-reference arguments come back unchanged.
   Arguments args{Variant("  widget.zz ")};
   peer.refuse_connect = true;
