@@ -325,6 +325,7 @@ class ConsolePages(unittest.TestCase):
                     ("127.0.0.1", self.console.port)) as s:
                 head = (f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1:"
                         f"{self.console.port}\r\nOrigin: {self.console.origin}"
+                        f"\r\nCookie: {self.console.cookie}"
                         "\r\nContent-Type: application/octet-stream\r\n")
                 head += ("Transfer-Encoding: chunked\r\n\r\n" if chunked else
                          f"Content-Length: {200 * 1024 * 1024}\r\n\r\n")

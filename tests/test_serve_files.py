@@ -163,7 +163,8 @@ class FilesPage(unittest.TestCase):
         connection = http.client.HTTPConnection("127.0.0.1", self.console.port,
                                                 timeout=60)
         try:
-            connection.request("GET", path)
+            connection.request("GET", path,
+                               headers={"Cookie": self.console.cookie})
             return connection.getresponse().read()
         finally:
             connection.close()

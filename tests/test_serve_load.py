@@ -141,8 +141,11 @@ class ConsoleUnderLoad(unittest.TestCase):
 
     def start_upload(self, console, name, data):
         body, content_type = multipart([], [("file1", name, data)])
+        body, headers = console.with_session(
+            "POST", body, {"Content-Type": content_type})
         s = socket.create_connection(("127.0.0.1", console.port), timeout=60)
         s.sendall((f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1:{console.port}"
+                   f"\r\nCookie: {headers.get('Cookie', '')}"
                    f"\r\nOrigin: {console.origin}\r\nContent-Type: "
                    f"{content_type}\r\nContent-Length: {len(body)}\r\n"
                    "Expect: 100-continue\r\nConnection: close\r\n\r\n"
