@@ -205,7 +205,7 @@ class ConsolePages(unittest.TestCase):
         self.assertEqual(status, 302)
         location = headers["Location"]
         self.assertTrue(location.startswith(
-            own + "/gateway/Wharfposted.asp?ErrorCode=1&filenum=1&"), location)
+            own + "/gateway/result?ErrorCode=1&filenum=1&"), location)
         with open(os.path.join(self.data, "gateway", "console",
                                "picture.png"), "rb") as stored:
             self.assertEqual(stored.read(), content)
@@ -249,7 +249,7 @@ class ConsolePages(unittest.TestCase):
                 status, _, headers = self.gateway_post("r.txt", referer)
                 self.assertEqual(status, 302)
                 self.assertTrue(headers["Location"].startswith(
-                    own + "/gateway/Wharfposted.asp?ErrorCode=1&"),
+                    own + "/gateway/result?ErrorCode=1&"),
                     headers["Location"])
 
     def test_gateway_refuses_a_folder_outside_its_root(self):

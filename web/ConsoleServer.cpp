@@ -342,7 +342,8 @@ struct ConsoleServer::Impl {
     Route("/whois", WhoisPage);
     RouteGet("/gateway/?", GatewayFormPage);
     RoutePost("/gateway/wharfpost", GatewayPostPage);
-    RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayResultPage);
+    RouteGet("/gateway/result", GatewayResultPage);
+    RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayOldResultPage);
   }
 
   // A refusal of the head reader, answered before the library sees the

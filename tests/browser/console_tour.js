@@ -77,7 +77,7 @@ async function tour(page, base, shots, first, second) {
   await page.setInputFiles("#upload1", second);
   await page.fill("#caption", "Through the gateway");
   await Promise.all([
-    page.waitForURL(/Wharfposted\.asp/), page.click("#send")]);
+    page.waitForURL(/gateway\/result/), page.click("#send")]);
   result.gateway = await page.textContent("main");
   await shot("gateway");
   return result;
