@@ -299,9 +299,8 @@ std::optional<AccessAnswer> Access::Admit(const AccessRequest& request) {
     }
     NoteFailure(request.client);
     return LoginPage(401, WithoutToken(request.target),
-                     "The address carries a token that is not this "
-                     "console's. Open the address it printed at its last "
-                     "start.");
+                     "The address carries a wrong token. Open the address "
+                     "the console printed at its last start.");
   }
   {
     std::lock_guard lock(mutex_);
@@ -333,7 +332,7 @@ AccessAnswer Access::LogIn(const AccessRequest& request,
                    : token.empty()
                        ? "That user name and password do not match an account "
                          "of this console."
-                       : "That is not this console's access token.");
+                       : "That is not the console's access token.");
 }
 
 AccessAnswer Access::LogOut(const AccessRequest& request) {
