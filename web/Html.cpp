@@ -34,7 +34,8 @@ input[type=text],input[type=password],input[type=email],input[type=number],texta
 button{background:var(--th);border:1px solid var(--edge);border-radius:3px;padding:.25em .9em;cursor:pointer}
 table{border-collapse:collapse;background:var(--panel);margin:.8em 0;display:block;max-width:100%;overflow-x:auto}
 th,td{border:1px solid var(--line);padding:.25em .6em;text-align:left;vertical-align:top}
-td{white-space:pre-wrap;overflow-wrap:anywhere}
+td{white-space:pre-wrap;overflow-wrap:break-word}
+button{white-space:nowrap}
 th{background:var(--th)}
 pre{background:var(--panel);border:1px solid var(--line);padding:.6em;white-space:pre-wrap;word-break:break-all}
 code{overflow-wrap:anywhere}
@@ -43,7 +44,7 @@ summary{cursor:pointer}
 .error{border-left:4px solid var(--err);background:var(--err-bg);padding:.5em 1em}
 .ok{border-left:4px solid var(--ok);background:var(--ok-bg);padding:.5em 1em}
 .inline{display:inline;background:none;border:0;padding:0;margin:0}
-@media (max-width:40em){main{padding:0 .6em}form{padding:.7em}label span{display:block;min-width:0}}
+@media (max-width:40em){main{padding:0 .6em}form{padding:.7em}label span{display:block;min-width:0}th,td{padding:.2em .35em}}
 )";
 
 constexpr std::string_view kFavicon =
