@@ -115,6 +115,8 @@ async function tour(page, base, token, user, password, shots) {
     await page.goto(base + "/whois");
     await page.fill("#query", "widget.zz");
     await submit(page, "#send");
+    await page.screenshot({
+      path: path.join(shots, `whois-answer-${width}.png`), fullPage: true });
     await page.click("#reply summary");
     if (await page.evaluate(() =>
       document.documentElement.scrollWidth > window.innerWidth)) {
@@ -122,8 +124,6 @@ async function tour(page, base, token, user, password, shots) {
     }
     const serious = await audit(page);
     if (serious.length) result.findings[`whois answer ${width}`] = serious;
-    await page.screenshot({
-      path: path.join(shots, `whois-answer-${width}.png`), fullPage: true });
   }
   Object.assign(result.findings, result.login.findings);
   result.sideways.push(...result.login.sideways);
