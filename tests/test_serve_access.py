@@ -12,6 +12,7 @@ import tempfile
 import unittest
 import urllib.parse
 
+from support.certificates import make_certificate
 from support.console import Console
 from support.programs import program
 from support.whois_fixtures import DOMAIN_REPLY, NO_MATCH_REPLY
@@ -131,6 +132,27 @@ class ConsoleAccess(unittest.TestCase):
             self.assertEqual(console.post(
                 "/whois", {"query": "x.zz"}, origin="http://evil.test")[0],
                 403)
+
+    def test_https_with_a_certificate_of_its_own(self):
+        certificate, key = make_certificate(self.scratch)
+        with Console(os.path.join(self.scratch, "var"), "--tls-cert",
+                     certificate, "--tls-key", key) as console:
+            self.assertTrue(console.login_url.startswith("https://"))
+            status, _, headers = self.stranger(
+                console, "GET", "/?token=" + console.login_url.split("=")[1])
+            self.assertTrue(headers["Set-Cookie"].endswith("; Secure"))
+            status, page = console.post("/upload", {"title": "x"})
+            self.assertEqual(status, 200)
+            # The plain origin of the same address is another site.
+            plain = console.origin.replace("https:", "http:")
+            status, page = console.post("/upload", {"title": "x"},
+                                        origin=plain)
+            self.assertEqual(status, 403)
+        mismatched = Console(os.path.join(self.scratch, "var"), "--tls-cert",
+                             certificate, "--tls-key", certificate)
+        with self.assertRaisesRegex(RuntimeError, "cannot use the certif"):
+            mismatched.__enter__()
+        mismatched.log.close()
 
     def test_whois_puts_the_asked_fields_first_and_no_record_in_a_sentence(
             self):

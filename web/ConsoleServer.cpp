@@ -251,7 +251,16 @@ struct ConsoleServer::Impl {
   std::ostream& log;
   std::mutex log_mutex;
   Connections* connections_in_use = nullptr;
-  HttpServer server{connections_in_use};
+  HttpServer plain{connections_in_use};
+  // With a certificate, the HTTP library's TLS server, which reads its
+  // connections on a pool of its own instead of through Connections.
+  std::unique_ptr<httplib::SSLServer> tls =
+      settings.tls_certificate.empty()
+          ? nullptr
+          : std::make_unique<httplib::SSLServer>(
+                settings.tls_certificate.c_str(), settings.tls_key.c_str());
+  httplib::Server& server = tls ? static_cast<httplib::Server&>(*tls)
+                                : static_cast<httplib::Server&>(plain);
   std::unique_ptr<Connections> connections;
   ServerAddress address;
   std::unique_ptr<RequestGuard> guard;
@@ -269,13 +278,23 @@ struct ConsoleServer::Impl {
     limits.waiting_workers = limits.workers;
     connections = std::make_unique<Connections>(
         limits,
-        [this](Connection& connection) { return server.ServeOne(connection); },
+        [this](Connection& connection) { return plain.ServeOne(connection); },
         [this](int status, const std::string& reason) {
           return RefusalAnswer(status, reason);
         },
         WaitsOnPeers);
     connections_in_use = connections.get();
-    server.new_task_queue = [this] { return new HandOver(*connections); };
+    if (tls) {
+      size_t workers = 2 * limits.workers;
+      server.new_task_queue = [workers] {
+        return new httplib::ThreadPool(workers);
+      };
+      server.set_read_timeout(kReadTimeoutMs / 1000, 0);
+      server.set_write_timeout(kWriteTimeoutMs / 1000, 0);
+      server.set_keep_alive_max_count(kMaxRequestsPerConnection);
+    } else {
+      server.new_task_queue = [this] { return new HandOver(*connections); };
+    }
     server.set_payload_max_length(settings.max_body);
     // The head and the body of an answer go out in separate writes; with
     // Nagle's algorithm the body waits for the client's delayed ACK.
@@ -496,8 +515,13 @@ ConsoleServer::ConsoleServer(ConsoleSettings settings, std::ostream& log)
 ConsoleServer::~ConsoleServer() = default;
 
 bool ConsoleServer::Bind(std::string& error) {
-  impl_->Configure();
   const auto& settings = impl_->settings;
+  if (impl_->tls && !impl_->tls->is_valid()) {
+    error = "cannot use the certificate " + settings.tls_certificate +
+            " with the key " + settings.tls_key;
+    return false;
+  }
+  impl_->Configure();
   int port = settings.port;
   if (port == 0) {
     port = impl_->server.bind_to_any_port(settings.host);
@@ -518,8 +542,8 @@ bool ConsoleServer::Bind(std::string& error) {
   impl_->address = ServerAddress{settings.host, port};
   impl_->guard = std::make_unique<RequestGuard>(settings, port);
   try {
-    impl_->access = std::make_unique<Access>(settings.access_token,
-                                             settings.users_file, false);
+    impl_->access = std::make_unique<Access>(
+        settings.access_token, settings.users_file, impl_->tls != nullptr);
   } catch (const Failure& failure) {
     error = "cannot read the users file " + settings.users_file + ": " +
             failure.description;
@@ -532,7 +556,7 @@ int ConsoleServer::Port() const { return impl_->port; }
 
 bool ConsoleServer::Run() {
   try {
-    impl_->connections->Start();
+    if (!impl_->tls) impl_->connections->Start();
   } catch (const Failure&) {
     return false;
   }

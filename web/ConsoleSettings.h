@@ -44,6 +44,15 @@ struct ConsoleSettings {
   std::string access_token;
   // The file of named accounts ("NAME:HASH" lines); empty: none.
   std::string users_file;
+  // PEM files of the certificate (with its chain) and its key; empty: the
+  // console speaks plain HTTP.
+  std::string tls_certificate;
+  std::string tls_key;
+
+  // "https" with a certificate, else "http".
+  std::string Scheme() const {
+    return tls_certificate.empty() ? "http" : "https";
+  }
 
   std::string UploadDirectory() const { return data_directory + "/uploads/"; }
   std::string GatewayDirectory() const { return data_directory + "/gateway/"; }

@@ -59,8 +59,8 @@ std::string CodeMeaning(int code) {
 bool IsConsoleUrl(const PageCall& call, std::string_view url) {
   std::string origin = RequestGuard::OriginOf(url);
   if (origin.empty()) return false;
-  if (EqualsIgnoringCase(origin,
-                         "http://" + call.request.get_header_value("Host"))) {
+  if (EqualsIgnoringCase(origin, call.settings.Scheme() + "://" +
+                                     call.request.get_header_value("Host"))) {
     return true;
   }
   for (const auto& allowed : call.settings.origins) {
@@ -80,7 +80,8 @@ std::vector<std::string> CgiEnvironment(const PageCall& call) {
   }
   std::string referer = call.request.get_header_value("Referer");
   if (!IsConsoleUrl(call, referer)) {
-    referer = "http://" + call.request.get_header_value("Host") + "/gateway/";
+    referer = call.settings.Scheme() + "://" +
+              call.request.get_header_value("Host") + "/gateway/";
   }
   environment.push_back("HTTP_REFERER=" + referer);
   return environment;

@@ -15,6 +15,7 @@ import http.client
 import os
 import re
 import signal
+import ssl
 import subprocess
 import time
 import urllib.parse
@@ -61,10 +62,16 @@ class Console:
         self.login_url = None
         self.cookie = ""
         self.form_token = ""
+        # With --tls-cert, HTTPS, trusting that certificate.
+        self.tls = None
+        if "--tls-cert" in self.options:
+            self.tls = ssl.create_default_context(cafile=self.options[
+                self.options.index("--tls-cert") + 1])
 
     @property
     def origin(self):
-        return f"http://127.0.0.1:{self.port}"
+        scheme = "https" if self.tls else "http"
+        return f"{scheme}://127.0.0.1:{self.port}"
 
     def url(self, path):
         return self.origin + path
@@ -76,7 +83,8 @@ class Console:
              "--data", self.data, *self.options],
             stdout=subprocess.PIPE, stderr=self.log, env=self.environment)
         line = self.process.stdout.readline().decode()
-        if not line.startswith("Listening on http://127.0.0.1:"):
+        scheme = "https" if self.tls else "http"
+        if not line.startswith(f"Listening on {scheme}://127.0.0.1:"):
             self.process.kill()
             self.process.wait()
             raise RuntimeError("corvane serve did not start: " + line
@@ -89,7 +97,7 @@ class Console:
     def log_in(self, line):
         """Opens the printed address with the token; keeps the session's
         cookie and form token."""
-        found = re.search(r"(http://\S+\?token=\S+)", line)
+        found = re.search(r"(https?://\S+\?token=\S+)", line)
         if not found:
             self.process.kill()
             self.process.wait()
@@ -161,8 +169,12 @@ class Console:
     def request(self, method, path, body=None, headers=None):
         """(status, page text, response headers)."""
         body, headers = self.with_session(method, body, headers)
-        connection = http.client.HTTPConnection("127.0.0.1", self.port,
-                                                timeout=120)
+        if self.tls:
+            connection = http.client.HTTPSConnection(
+                "127.0.0.1", self.port, timeout=120, context=self.tls)
+        else:
+            connection = http.client.HTTPConnection("127.0.0.1", self.port,
+                                                    timeout=120)
         try:
             connection.request(method, path, body=body, headers=headers)
             response = connection.getresponse()

@@ -37,6 +37,8 @@ struct ServeOptions {
   bool no_auth = false;
   std::string users;
   std::string add_user;
+  std::string tls_certificate;
+  std::string tls_key;
 };
 
 // Bytes of the access token printed at start.
@@ -158,6 +160,12 @@ int Serve(const ServeOptions& options) {
   settings.upload_extensions = options.upload_extensions;
   settings.origins = options.origins;
   settings.host_names = options.hosts;
+  if (options.tls_certificate.empty() != options.tls_key.empty()) {
+    std::cerr << "corvane serve: --tls-cert and --tls-key go together\n";
+    return 2;
+  }
+  settings.tls_certificate = options.tls_certificate;
+  settings.tls_key = options.tls_key;
   if (!options.no_auth) {
     settings.access_token = web::RandomToken(kTokenBytes);
     if (!options.users.empty()) {
@@ -192,13 +200,14 @@ int Serve(const ServeOptions& options) {
   std::string host = settings.host.find(':') != std::string::npos
                          ? "[" + settings.host + "]"
                          : settings.host;
-  std::cout << "Listening on http://" << host << ":" << server.Port() << "/"
+  std::string scheme = settings.Scheme() + "://";
+  std::cout << "Listening on " << scheme << host << ":" << server.Port() << "/"
             << std::endl;
   if (!settings.access_token.empty()) {
     // A browser reaches a console listening on every address through the
     // loopback.
     if (settings.host == "0.0.0.0" || settings.host == "::") host = "localhost";
-    std::cout << "Open http://" << host << ":" << server.Port()
+    std::cout << "Open " << scheme << host << ":" << server.Port()
               << "/?token=" << settings.access_token << " to log in"
               << std::endl;
   }
@@ -275,6 +284,14 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
                       "Add the account NAME to the --users file, or give it "
                       "a new password (read from the terminal without echo, "
                       "or from standard input), and exit");
+  command
+      ->add_option("--tls-cert", options->tls_certificate,
+                   "Serve HTTPS with this PEM certificate (and its chain)")
+      ->check(CLI::ExistingFile);
+  command
+      ->add_option("--tls-key", options->tls_key,
+                   "The PEM private key of --tls-cert")
+      ->check(CLI::ExistingFile);
   command->callback([options, &exit_status] {
     exit_status =
         options->add_user.empty() ? Serve(*options) : AddUser(*options);
