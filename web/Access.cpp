@@ -213,12 +213,14 @@ bool Access::CheckAccount(std::string_view user, std::string_view password) {
   } catch (const Failure&) {
     return false;
   }
+  std::lock_guard lock(hashing_);
   for (const auto& account : accounts) {
-    if (account.name == user) {
-      std::lock_guard lock(hashing_);
-      return VerifyPassword(account.hash, password);
-    }
+    if (account.name == user) return VerifyPassword(account.hash, password);
   }
+  // An unknown name takes as long as a wrong password, so that the time
+  // of the answer does not tell which names exist.
+  static const std::string unknown = HashPassword(RandomToken(16));
+  (void)VerifyPassword(unknown, password);
   return false;
 }
 
