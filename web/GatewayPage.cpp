@@ -112,6 +112,47 @@ std::string Files(size_t count) {
 
 }  // namespace
 
+std::string GatewayAnswerText(std::string_view html,
+                              const std::string& hidden) {
+  std::string text;
+  for (size_t at = 0; at < html.size();) {
+    if (html[at] == '<') {
+      size_t end = html.find('>', at);
+      if (end == std::string_view::npos) break;
+      std::string tag = LowerCase(html.substr(at + 1, end - at - 1));
+      if (tag.starts_with("br") || tag == "/p" || tag == "/div" ||
+          tag == "/h1" || tag == "/h2" || tag == "/li") {
+        text += '\n';
+      }
+      at = end + 1;
+      continue;
+    }
+    if (html[at] == '&') {
+      static constexpr std::pair<std::string_view, char> kReferences[] = {
+          {"&amp;", '&'},  {"&lt;", '<'},   {"&gt;", '>'},
+          {"&quot;", '"'}, {"&#39;", '\''}, {"&#x27;", '\''}};
+      bool read = false;
+      for (const auto& [reference, c] : kReferences) {
+        if (html.substr(at, reference.size()) == reference) {
+          text += c;
+          at += reference.size();
+          read = true;
+          break;
+        }
+      }
+      if (read) continue;
+    }
+    text += html[at++];
+  }
+  if (!hidden.empty()) {
+    for (size_t at = text.find(hidden); at != std::string::npos;
+         at = text.find(hidden, at)) {
+      text.replace(at, hidden.size(), "the console's folder");
+    }
+  }
+  return text;
+}
+
 std::vector<std::pair<std::string, std::string>> CgiAnswerHeaders(
     std::string_view answer, std::string_view& body) {
   std::vector<std::pair<std::string, std::string>> headers;
@@ -191,10 +232,20 @@ PageAnswer GatewayPostPage(PageCall& call) {
     }
   }
   if (answer.status != 302) {
+    std::string text = GatewayAnswerText(body, call.settings.private_directory);
     answer.body_html =
-        "<div class=\"error\" id=\"outcome\">The gateway answered without "
-        "a redirect.</div>\n" +
-        TextBlockHtml("Its answer", body);
+        "<p class=\"error\" id=\"outcome\">The gateway program stored "
+        "nothing and sent no result" +
+        std::string(text.find_first_not_of(" \r\n\t") == std::string::npos
+                        ? " (it answered nothing)."
+                        : "; its answer follows.") +
+        "</p>\n";
+    if (text.find_first_not_of(" \r\n\t") != std::string::npos) {
+      answer.body_html += "<pre id=\"answer\">" + Escape(text) + "</pre>\n";
+    }
+    answer.body_html +=
+        "<details><summary>Details</summary><p>The program's exit status: " +
+        std::to_string(run.exit_status) + "</p></details>\n" + kForm;
   }
   return answer;
 }
