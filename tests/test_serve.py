@@ -205,7 +205,7 @@ class ConsolePages(unittest.TestCase):
         self.assertEqual(status, 302)
         location = headers["Location"]
         self.assertTrue(location.startswith(
-            own + "/gateway/Wharfposted.asp?ErrorCode=1&filenum=1&"), location)
+            own + "/gateway/result?ErrorCode=1&filenum=1&"), location)
         with open(os.path.join(self.data, "gateway", "console",
                                "picture.png"), "rb") as stored:
             self.assertEqual(stored.read(), content)
@@ -249,7 +249,7 @@ class ConsolePages(unittest.TestCase):
                 status, _, headers = self.gateway_post("r.txt", referer)
                 self.assertEqual(status, 302)
                 self.assertTrue(headers["Location"].startswith(
-                    own + "/gateway/Wharfposted.asp?ErrorCode=1&"),
+                    own + "/gateway/result?ErrorCode=1&"),
                     headers["Location"])
 
     def test_gateway_refuses_a_folder_outside_its_root(self):
@@ -325,6 +325,7 @@ class ConsolePages(unittest.TestCase):
                     ("127.0.0.1", self.console.port)) as s:
                 head = (f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1:"
                         f"{self.console.port}\r\nOrigin: {self.console.origin}"
+                        f"\r\nCookie: {self.console.cookie}"
                         "\r\nContent-Type: application/octet-stream\r\n")
                 head += ("Transfer-Encoding: chunked\r\n\r\n" if chunked else
                          f"Content-Length: {200 * 1024 * 1024}\r\n\r\n")

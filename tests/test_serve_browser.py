@@ -4,18 +4,22 @@ playwright-core, against `corvane serve` with aiosmtpd and the loopback
 whois server. It uploads two files and a field, finds them in Files,
 downloads one and deletes the other, mails the first, looks a domain up,
 uploads through the Gateway page and saves a screenshot of each page
-(tests/browser/screenshots, or $CORVANE_SCREENSHOTS)."""
+(tests/browser/screenshots, or $CORVANE_SCREENSHOTS). A newcomer is refused
+without the token, logs in with it and with a named account, and every page
+passes axe-core and fits 375 px as well as 1280 px, light and dark."""
 
 import email
 import email.policy
 import json
 import os
 import shutil
+import subprocess
 import tempfile
 import unittest
 
 from support.browser import BROWSER, run_script
 from support.console import Console
+from support.programs import program
 from support.smtp_servers import RealSmtpServer
 from support.whois_fixtures import DOMAIN_REPLY
 from support.whois_server import WhoisServer
@@ -77,6 +81,36 @@ class ConsoleInBrowser(unittest.TestCase):
             self.assertEqual(stored.read(), self.files["notes.txt"])
         for page in ("index", "upload", "files", "mail", "whois", "gateway"):
             self.assertTrue(os.path.getsize(os.path.join(SHOTS, page + ".png")))
+
+    def test_log_in_and_every_page_at_two_widths_with_axe(self):
+        users = os.path.join(self.scratch, "users")
+        subprocess.run([program("corvane"), "serve", "--users", users,
+                        "--add-user", "alice"], input="open sesame\n",
+                       text=True, check=True, capture_output=True)
+        with WhoisServer(DOMAIN_REPLY) as whois, \
+                Console(os.path.join(self.scratch, "var"), "--users", users,
+                        whois=whois.address) as console:
+            token = console.login_url.split("token=")[1]
+            run = run_script("console_access.js", console.url(""), token,
+                             "alice", "open sesame", SHOTS)
+        if run.returncode == 3:
+            self.skipTest(json.loads(run.stdout)["skip"])
+        self.assertEqual(run.returncode, 0, run.stderr)
+        shown = json.loads(run.stdout)
+        self.assertEqual(shown["refused"], 401)
+        self.assertEqual(shown["login_fields"], ["token", "user", "password"])
+        self.assertIn("not the console's access token", shown["wrong_token"])
+        self.assertEqual(shown["after_token"], "/files")
+        self.assertEqual(shown["current"], "/files")
+        self.assertEqual(shown["after_log_out"], "/login")
+        self.assertEqual(shown["after_user"], "/")
+        self.assertIn("Found a record for widget.zz", shown["whois"])
+        self.assertEqual(shown["findings"], {})
+        self.assertEqual(shown["sideways"], [])
+        for name in ("login", "index", "files", "whois-answer"):
+            for width in (1280, 375):
+                self.assertTrue(os.path.getsize(
+                    os.path.join(SHOTS, f"{name}-{width}.png")))
 
 
 if __name__ == "__main__":

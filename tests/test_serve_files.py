@@ -206,7 +206,8 @@ class FilesPage(unittest.TestCase):
         connection = http.client.HTTPConnection("127.0.0.1", self.console.port,
                                                 timeout=120)
         try:
-            connection.request("GET", "/files/download?path=docs%2Fhuge.bin")
+            connection.request("GET", "/files/download?path=docs%2Fhuge.bin",
+                               headers={"Cookie": self.console.cookie})
             response = connection.getresponse()
             self.assertEqual(response.status, 200)
             received, peak = 0, memory_before

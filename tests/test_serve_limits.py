@@ -49,6 +49,7 @@ class ConsoleLimits(unittest.TestCase):
         started = time.monotonic()
         s = self.connect(console, timeout=limit)
         s.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{console.port}\r\n"
+                  f"Cookie: {console.cookie}\r\n"
                   "Connection: close\r\n\r\n".encode())
         try:
             status = self.status_of(s)

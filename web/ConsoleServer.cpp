@@ -10,6 +10,7 @@
 #include "platform/Failure.h"
 #include "platform/Listener.h"
 #include "platform/ServerSocket.h"
+#include "web/Access.h"
 #include "web/Connections.h"
 #include "web/FilesPage.h"
 #include "web/FormFields.h"
@@ -101,6 +102,22 @@ RequestFacts FactsOf(const httplib::Request& request) {
 void SendHtml(httplib::Response& response, int status, std::string html) {
   response.status = status;
   response.set_content(html, "text/html; charset=utf-8");
+}
+
+AccessRequest AccessOf(const httplib::Request& request) {
+  return AccessRequest{request.method, request.target,
+                       request.get_param_value("token"),
+                       request.get_header_value("Cookie"), request.remote_addr};
+}
+
+// A login page or a redirect of the access checks, without the navigation.
+void SendAccess(httplib::Response& response, const AccessAnswer& answer) {
+  for (const auto& [name, value] : answer.headers) {
+    response.set_header(name, value);
+  }
+  SendHtml(response, answer.status,
+           PageHtml(answer.title, answer.body_html,
+                    PageFrame{.current = {}, .navigation = false}));
 }
 
 std::string StatusPage(int status, std::string_view reason) {
@@ -234,10 +251,20 @@ struct ConsoleServer::Impl {
   std::ostream& log;
   std::mutex log_mutex;
   Connections* connections_in_use = nullptr;
-  HttpServer server{connections_in_use};
+  HttpServer plain{connections_in_use};
+  // With a certificate, the HTTP library's TLS server, which reads its
+  // connections on a pool of its own instead of through Connections.
+  std::unique_ptr<httplib::SSLServer> tls =
+      settings.tls_certificate.empty()
+          ? nullptr
+          : std::make_unique<httplib::SSLServer>(
+                settings.tls_certificate.c_str(), settings.tls_key.c_str());
+  httplib::Server& server = tls ? static_cast<httplib::Server&>(*tls)
+                                : static_cast<httplib::Server&>(plain);
   std::unique_ptr<Connections> connections;
   ServerAddress address;
   std::unique_ptr<RequestGuard> guard;
+  std::unique_ptr<Access> access;
   int port = 0;
   int listener = -1;
 
@@ -251,13 +278,23 @@ struct ConsoleServer::Impl {
     limits.waiting_workers = limits.workers;
     connections = std::make_unique<Connections>(
         limits,
-        [this](Connection& connection) { return server.ServeOne(connection); },
+        [this](Connection& connection) { return plain.ServeOne(connection); },
         [this](int status, const std::string& reason) {
           return RefusalAnswer(status, reason);
         },
         WaitsOnPeers);
     connections_in_use = connections.get();
-    server.new_task_queue = [this] { return new HandOver(*connections); };
+    if (tls) {
+      size_t workers = 2 * limits.workers;
+      server.new_task_queue = [workers] {
+        return new httplib::ThreadPool(workers);
+      };
+      server.set_read_timeout(kReadTimeoutMs / 1000, 0);
+      server.set_write_timeout(kWriteTimeoutMs / 1000, 0);
+      server.set_keep_alive_max_count(kMaxRequestsPerConnection);
+    } else {
+      server.new_task_queue = [this] { return new HandOver(*connections); };
+    }
     server.set_payload_max_length(settings.max_body);
     // The head and the body of an answer go out in separate writes; with
     // Nagle's algorithm the body waits for the client's delayed ACK.
@@ -289,6 +326,33 @@ struct ConsoleServer::Impl {
                [](const httplib::Request&, httplib::Response& response) {
                  response.set_content(std::string(StyleSheet()), "text/css");
                });
+    server.Get("/favicon.svg", [](const httplib::Request&,
+                                  httplib::Response& response) {
+      response.set_header("Cache-Control", "max-age=86400");
+      response.set_content(std::string(FaviconSvg()), "image/svg+xml");
+    });
+    server.Get("/login", [this](const httplib::Request& request,
+                                httplib::Response& response) {
+      SendAccess(response, access->LogIn(AccessOf(request), ""));
+    });
+    server.Post("/login", [this](const httplib::Request& request,
+                                 httplib::Response& response,
+                                 const httplib::ContentReader& reader) {
+      std::string body;
+      if (!ReadBody(reader, body, response)) return;
+      try {
+        SendAccess(response, access->LogIn(AccessOf(request), body));
+      } catch (const FormTooLarge& failure) {
+        SendHtml(response, 413, StatusPage(413, failure.what()));
+      }
+    });
+    RoutePost("/logout", [this](PageCall& call) {
+      AccessAnswer answer = access->LogOut(AccessOf(call.request));
+      PageAnswer page;
+      page.status = answer.status;
+      page.headers = std::move(answer.headers);
+      return page;
+    });
     Route("/", IndexPage);
     Route("/upload", UploadPage);
     Route("/files", FilesPage);
@@ -297,7 +361,8 @@ struct ConsoleServer::Impl {
     Route("/whois", WhoisPage);
     RouteGet("/gateway/?", GatewayFormPage);
     RoutePost("/gateway/wharfpost", GatewayPostPage);
-    RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayResultPage);
+    RouteGet("/gateway/result", GatewayResultPage);
+    RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayOldResultPage);
   }
 
   // A refusal of the head reader, answered before the library sees the
@@ -336,6 +401,13 @@ struct ConsoleServer::Impl {
     request_start = Clock::now();
     auto refusal = guard->Check(FactsOf(request));
     if (!refusal) {
+      if (auto answer = access->Admit(AccessOf(request))) {
+        // An unread body leaves the connection unusable.
+        if (request.method == "POST")
+          response.set_header("Connection", "close");
+        SendAccess(response, *answer);
+        return httplib::Server::HandlerResponse::Handled;
+      }
       // The server owns the request; only its handlers see it as const.
       KeepBodyWhole(const_cast<httplib::Request&>(request));
       return httplib::Server::HandlerResponse::Unhandled;
@@ -366,21 +438,33 @@ struct ConsoleServer::Impl {
                                    httplib::Response& response,
                                    const httplib::ContentReader& reader) {
       std::string body;
-      bool read = reader([&](const char* data, size_t length) {
-        if (body.size() + length > settings.max_body) return false;
-        body.append(data, length);
-        return true;
-      });
-      if (!read) {
-        SendHtml(response, 413,
-                 StatusPage(413,
-                            "The request body could not be read whole "
-                            "or is larger than the console takes."));
-        response.set_header("Connection", "close");
+      if (!ReadBody(reader, body, response)) return;
+      if (auto refusal = access->CheckForm(request.get_header_value("Cookie"),
+                                           ContentTypeOf(request), body)) {
+        SendHtml(response, 403, StatusPage(403, *refusal));
         return;
       }
       Serve(page, request, response, std::move(body));
     });
+  }
+
+  // Reads a request's body whole; false, with the refusal answered, when it
+  // is cut short or over the limit.
+  bool ReadBody(const httplib::ContentReader& reader, std::string& body,
+                httplib::Response& response) const {
+    bool read = reader([&](const char* data, size_t length) {
+      if (body.size() + length > settings.max_body) return false;
+      body.append(data, length);
+      return true;
+    });
+    if (!read) {
+      SendHtml(response, 413,
+               StatusPage(413,
+                          "The request body could not be read whole "
+                          "or is larger than the console takes."));
+      response.set_header("Connection", "close");
+    }
+    return read;
   }
 
   void Serve(const PageHandler& page, const httplib::Request& request,
@@ -400,8 +484,13 @@ struct ConsoleServer::Impl {
         response.set_content(answer.content, answer.content_type);
         return;
       }
+      PageFrame frame{.current = request.path,
+                      .navigation = true,
+                      .log_out = access->Enabled()};
       SendHtml(response, answer.status,
-               PageHtml(answer.title, answer.body_html));
+               access->WithFormTokens(
+                   request.get_header_value("Cookie"),
+                   PageHtml(answer.title, answer.body_html, frame)));
     } catch (const FormTooLarge& failure) {
       SendHtml(response, 413, StatusPage(413, failure.what()));
     }
@@ -430,8 +519,13 @@ ConsoleServer::ConsoleServer(ConsoleSettings settings, std::ostream& log)
 ConsoleServer::~ConsoleServer() = default;
 
 bool ConsoleServer::Bind(std::string& error) {
-  impl_->Configure();
   const auto& settings = impl_->settings;
+  if (impl_->tls && !impl_->tls->is_valid()) {
+    error = "cannot use the certificate " + settings.tls_certificate +
+            " with the key " + settings.tls_key;
+    return false;
+  }
+  impl_->Configure();
   int port = settings.port;
   if (port == 0) {
     port = impl_->server.bind_to_any_port(settings.host);
@@ -451,6 +545,14 @@ bool ConsoleServer::Bind(std::string& error) {
   impl_->port = port;
   impl_->address = ServerAddress{settings.host, port};
   impl_->guard = std::make_unique<RequestGuard>(settings, port);
+  try {
+    impl_->access = std::make_unique<Access>(
+        settings.access_token, settings.users_file, impl_->tls != nullptr);
+  } catch (const Failure& failure) {
+    error = "cannot read the users file " + settings.users_file + ": " +
+            failure.description;
+    return false;
+  }
   return true;
 }
 
@@ -458,7 +560,7 @@ int ConsoleServer::Port() const { return impl_->port; }
 
 bool ConsoleServer::Run() {
   try {
-    impl_->connections->Start();
+    if (!impl_->tls) impl_->connections->Start();
   } catch (const Failure&) {
     return false;
   }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The console's web server: cpp-httplib on a thread pool, the refusals of
-// RequestGuard, one log line per request and the pages, each request
-// served with a scripting context of its own.
+// RequestGuard, the access checks, one log line per request and the pages,
+// each request served with a scripting context of its own; over HTTPS when
+// the settings name a certificate.
 #pragma once
 
 #include <memory>
@@ -21,7 +22,8 @@ class ConsoleServer {
   ConsoleServer& operator=(const ConsoleServer&) = delete;
 
   // Binds the listening socket (port 0: any free port); false with
-  // `error` set when it cannot.
+  // `error` set when it cannot, or when the certificate, its key or the
+  // users file cannot be used.
   [[nodiscard]] bool Bind(std::string& error);
   // The bound port; 0 before Bind.
   int Port() const;

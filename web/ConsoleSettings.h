@@ -38,6 +38,21 @@ struct ConsoleSettings {
   // shows or writes: the Gateway's program and settings, the links of the
   // files a message attaches. Only this user may enter it.
   std::string private_directory;
+  // The token that opens the console (in the address or on the login page);
+  // empty: none. With neither a token nor a users file, every request that
+  // passes the guard is served, as behind a proxy that authenticates.
+  std::string access_token;
+  // The file of named accounts ("NAME:HASH" lines); empty: none.
+  std::string users_file;
+  // PEM files of the certificate (with its chain) and its key; empty: the
+  // console speaks plain HTTP.
+  std::string tls_certificate;
+  std::string tls_key;
+
+  // "https" with a certificate, else "http".
+  std::string Scheme() const {
+    return tls_certificate.empty() ? "http" : "https";
+  }
 
   std::string UploadDirectory() const { return data_directory + "/uploads/"; }
   std::string GatewayDirectory() const { return data_directory + "/gateway/"; }

@@ -20,7 +20,9 @@ constexpr size_t kMaxAnswerBytes = 1024 * 1024;
 // A run that takes longer is killed; the body is on hand already, so this
 // bounds only the program's own work.
 constexpr int kRunTimeoutMs = 120 * 1000;
-constexpr char kResultPage[] = "/gateway/Wharfposted.asp";
+constexpr char kResultPage[] = "/gateway/result";
+// The result page's name in the program's redirect.
+constexpr std::string_view kProgramResultPage = "/Wharfposted.asp";
 
 constexpr char kForm[] =
     R"(<p>The form posts to the Wharfpost CGI program, which stores the files under
@@ -57,8 +59,8 @@ std::string CodeMeaning(int code) {
 bool IsConsoleUrl(const PageCall& call, std::string_view url) {
   std::string origin = RequestGuard::OriginOf(url);
   if (origin.empty()) return false;
-  if (EqualsIgnoringCase(origin,
-                         "http://" + call.request.get_header_value("Host"))) {
+  if (EqualsIgnoringCase(origin, call.settings.Scheme() + "://" +
+                                     call.request.get_header_value("Host"))) {
     return true;
   }
   for (const auto& allowed : call.settings.origins) {
@@ -78,7 +80,8 @@ std::vector<std::string> CgiEnvironment(const PageCall& call) {
   }
   std::string referer = call.request.get_header_value("Referer");
   if (!IsConsoleUrl(call, referer)) {
-    referer = "http://" + call.request.get_header_value("Host") + "/gateway/";
+    referer = call.settings.Scheme() + "://" +
+              call.request.get_header_value("Host") + "/gateway/";
   }
   environment.push_back("HTTP_REFERER=" + referer);
   return environment;
@@ -89,13 +92,66 @@ std::vector<std::string> CgiEnvironment(const PageCall& call) {
 std::string ConsoleLocation(const PageCall& call, const std::string& location) {
   bool relative = location.starts_with('/') && !location.starts_with("//") &&
                   location.find('\\') == std::string::npos;
-  if (relative || IsConsoleUrl(call, location)) return location;
   size_t query = location.find('?');
-  return kResultPage +
-         (query == std::string::npos ? std::string() : location.substr(query));
+  std::string rest =
+      query == std::string::npos ? std::string() : location.substr(query);
+  if (!relative && !IsConsoleUrl(call, location)) return kResultPage + rest;
+  // The program's result page is the console's own.
+  std::string address = location.substr(0, query);
+  if (address.ends_with(kProgramResultPage)) {
+    size_t path = relative ? 0 : address.find('/', address.find("://") + 3);
+    return address.substr(0, path) + kResultPage + rest;
+  }
+  return location;
+}
+
+// "1 file", "3 files".
+std::string Files(size_t count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
 }
 
 }  // namespace
+
+std::string GatewayAnswerText(std::string_view html,
+                              const std::string& hidden) {
+  std::string text;
+  for (size_t at = 0; at < html.size();) {
+    if (html[at] == '<') {
+      size_t end = html.find('>', at);
+      if (end == std::string_view::npos) break;
+      std::string tag = LowerCase(html.substr(at + 1, end - at - 1));
+      if (tag.starts_with("br") || tag == "/p" || tag == "/div" ||
+          tag == "/h1" || tag == "/h2" || tag == "/li") {
+        text += '\n';
+      }
+      at = end + 1;
+      continue;
+    }
+    if (html[at] == '&') {
+      static constexpr std::pair<std::string_view, char> kReferences[] = {
+          {"&amp;", '&'},  {"&lt;", '<'},   {"&gt;", '>'},
+          {"&quot;", '"'}, {"&#39;", '\''}, {"&#x27;", '\''}};
+      bool read = false;
+      for (const auto& [reference, c] : kReferences) {
+        if (html.substr(at, reference.size()) == reference) {
+          text += c;
+          at += reference.size();
+          read = true;
+          break;
+        }
+      }
+      if (read) continue;
+    }
+    text += html[at++];
+  }
+  if (!hidden.empty()) {
+    for (size_t at = text.find(hidden); at != std::string::npos;
+         at = text.find(hidden, at)) {
+      text.replace(at, hidden.size(), "the console's folder");
+    }
+  }
+  return text;
+}
 
 std::vector<std::pair<std::string, std::string>> CgiAnswerHeaders(
     std::string_view answer, std::string_view& body) {
@@ -176,10 +232,20 @@ PageAnswer GatewayPostPage(PageCall& call) {
     }
   }
   if (answer.status != 302) {
+    std::string text = GatewayAnswerText(body, call.settings.private_directory);
     answer.body_html =
-        "<div class=\"error\" id=\"outcome\">The gateway answered without "
-        "a redirect.</div>\n" +
-        TextBlockHtml("Its answer", body);
+        "<p class=\"error\" id=\"outcome\">The gateway program stored "
+        "nothing and sent no result" +
+        std::string(text.find_first_not_of(" \r\n\t") == std::string::npos
+                        ? " (it answered nothing)."
+                        : "; its answer follows.") +
+        "</p>\n";
+    if (text.find_first_not_of(" \r\n\t") != std::string::npos) {
+      answer.body_html += "<pre id=\"answer\">" + Escape(text) + "</pre>\n";
+    }
+    answer.body_html +=
+        "<details><summary>Details</summary><p>The program's exit status: " +
+        std::to_string(run.exit_status) + "</p></details>\n" + kForm;
   }
   return answer;
 }
@@ -194,16 +260,28 @@ PageAnswer GatewayResultPage(PageCall& call) {
   };
   int code = std::atoi(value("ErrorCode").c_str());
   std::string& html = answer.body_html;
-  html = "<div class=\"" + std::string(code == 1 ? "ok" : "error") +
-         "\" id=\"outcome\">ErrorCode " + std::to_string(code) + ": " +
-         Escape(CodeMeaning(code)) + "</div>\n";
   std::vector<std::vector<std::string>> files;
+  std::string names;
   int count = std::atoi(value("filenum").c_str());
   for (int n = 1; n <= count && n <= 1000; ++n) {
-    files.push_back(
-        {value("fn" + std::to_string(n)), value("fl" + std::to_string(n))});
+    std::string name = value("fn" + std::to_string(n));
+    names += (names.empty() ? "" : ", ") + name;
+    files.push_back({name, value("fl" + std::to_string(n))});
   }
-  html += "<h2>Stored files</h2>\n" + TableHtml({"File name", "Bytes"}, files);
+  std::string sentence =
+      code == 1 ? Files(files.size()) + " stored in gateway/" + kGatewayFolder +
+                      "/" + (names.empty() ? "." : ": " + names + ".")
+                : "The upload failed: " + CodeMeaning(code) + ".";
+  html = "<p class=\"" + std::string(code == 1 ? "ok" : "error") +
+         "\" id=\"outcome\">" + Escape(sentence) +
+         "</p>\n<details><summary>Details</summary><p>The gateway "
+         "program's code: ErrorCode " +
+         std::to_string(code) + ": " + Escape(CodeMeaning(code)) +
+         "</p></details>\n";
+  if (!files.empty()) {
+    html +=
+        "<h2>Stored files</h2>\n" + TableHtml({"File name", "Bytes"}, files);
+  }
   if (!value("Du").empty()) {
     html += "<p>Bytes still free: " + Escape(value("Du")) + "</p>\n";
   }
@@ -217,8 +295,22 @@ PageAnswer GatewayResultPage(PageCall& call) {
     }
     fields.push_back({key, text});
   }
-  html += "<h2>Form fields</h2>\n" + TableHtml({"Name", "Value"}, fields);
+  if (!fields.empty()) {
+    html += "<h2>Form fields</h2>\n" + TableHtml({"Name", "Value"}, fields);
+  }
   html += "<p><a href=\"/gateway/\">Another upload</a></p>\n";
+  return answer;
+}
+
+PageAnswer GatewayOldResultPage(PageCall& call) {
+  PageAnswer answer;
+  answer.status = 301;
+  answer.title = "Gateway result";
+  size_t query = call.request.target.find('?');
+  answer.headers.emplace_back(
+      "Location", kResultPage + (query == std::string::npos
+                                     ? std::string()
+                                     : call.request.target.substr(query)));
   return answer;
 }
 

@@ -38,8 +38,19 @@ PageAnswer GatewayPostPage(PageCall& call);
 std::vector<std::pair<std::string, std::string>> CgiAnswerHeaders(
     std::string_view answer, std::string_view& body);
 
-// The result page the redirect leads to: the code and its meaning, the
-// stored files, the space left and the form's text fields.
+// An HTML answer of the program as text: a line break for <br> and the end
+// of a block, no other tags, the character references it escapes read, and
+// `hidden` (the console's private folder) named "the console's folder".
+// Never fails.
+std::string GatewayAnswerText(std::string_view html, const std::string& hidden);
+
+// The result page the redirect leads to (/gateway/result): a sentence on
+// what was stored, the code and its meaning folded away, the stored files,
+// the space left and the form's text fields.
 PageAnswer GatewayResultPage(PageCall& call);
+
+// The program's own name for the result page (Wharfposted.asp): a
+// permanent redirect to the console's, with the same query.
+PageAnswer GatewayOldResultPage(PageCall& call);
 
 }  // namespace corvane::web

@@ -13,11 +13,25 @@ namespace corvane::web {
 // The text with &, <, >, " and ' written as character references.
 std::string Escape(std::string_view text);
 
-// A whole page: the title, the navigation and `body` (already HTML).
-std::string PageHtml(std::string_view title, std::string_view body);
+// How a page is framed: the path of the page shown, whose navigation entry
+// is marked as current; whether the navigation shows at all (not on the
+// login page), and whether it offers to log out.
+struct PageFrame {
+  std::string_view current;
+  bool navigation = true;
+  bool log_out = false;
+};
+
+// A whole page: a skip link, the title, the navigation and `body` (already
+// HTML).
+std::string PageHtml(std::string_view title, std::string_view body,
+                     const PageFrame& frame = {});
 
 // The one stylesheet every page links to as /style.css.
 std::string_view StyleSheet();
+
+// The console's icon, an SVG served as /favicon.svg.
+std::string_view FaviconSvg();
 
 // A table with a header row; the cells are HTML already.
 std::string MarkupTableHtml(const std::vector<std::string>& headings,

@@ -21,7 +21,10 @@ std::string HostText(std::string_view host) {
 }  // namespace
 
 RequestGuard::RequestGuard(const ConsoleSettings& settings, int port)
-    : port_(port), origins_(settings.origins), max_body_(settings.max_body) {
+    : port_(port),
+      scheme_(settings.Scheme()),
+      origins_(settings.origins),
+      max_body_(settings.max_body) {
   std::vector<std::string> names{"localhost", "127.0.0.1", "[::1]"};
   if (!IsWildcard(settings.host)) names.push_back(HostText(settings.host));
   for (const auto& name : settings.host_names) {
@@ -76,7 +79,7 @@ bool RequestGuard::AllowsOrigin(const RequestFacts& facts) const {
   std::string origin =
       facts.origin.empty() ? OriginOf(facts.referer) : facts.origin;
   if (origin.empty()) return false;
-  if (EqualsIgnoringCase(origin, "http://" + facts.host)) return true;
+  if (EqualsIgnoringCase(origin, scheme_ + "://" + facts.host)) return true;
   for (const auto& allowed : origins_) {
     if (EqualsIgnoringCase(origin, allowed)) return true;
   }

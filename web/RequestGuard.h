@@ -56,6 +56,8 @@ class RequestGuard {
   bool AllowsOrigin(const RequestFacts& facts) const;
 
   int port_;
+  // The scheme of the console's own origin.
+  std::string scheme_;
   std::vector<std::string> hosts_;
   std::vector<std::string> origins_;
   unsigned long long max_body_;

@@ -31,6 +31,39 @@ std::string FormHtml(const std::string& query, const std::string& protocol) {
          "<button type=\"submit\" id=\"send\">Look up</button></form>\n";
 }
 
+// The fields a person asks for first, in this order; the others follow.
+constexpr std::string_view kFirstFields[] = {
+    "GetDomainName",    "GetRegistrar",
+    "GetRegistrant",    "GetRecordCreateTime",
+    "GetExpiryTime",    "GetDomainStatus",
+    "GetDomainServers", "GetRecordLastUpdateTime",
+};
+
+bool IsFirstField(std::string_view property) {
+  for (auto first : kFirstFields) {
+    if (first == property) return true;
+  }
+  return false;
+}
+
+std::string LabelOf(std::string_view property) {
+  for (const auto& field : namewell::kWhoisFields) {
+    if (field.property == property) return field.label;
+  }
+  return std::string(property);
+}
+
+// The server's reply folded away: an RDAP answer's JSON or a whois text.
+std::string ReplyHtml(const std::string& reply) {
+  if (reply.empty()) return {};
+  bool json = reply.find_first_not_of(" \t\r\n") != std::string::npos &&
+              reply[reply.find_first_not_of(" \t\r\n")] == '{';
+  return std::string("<details id=\"reply\"><summary>") +
+         (json ? "The RDAP answer (JSON, " : "The server's reply (") +
+         std::to_string(reply.size()) + " bytes)</summary><pre>" +
+         Escape(reply) + "</pre></details>\n";
+}
+
 std::string LookupHtml(PageCall& call, const std::string& query,
                        const std::string& protocol) {
   auto context = HttpContext::New(call.request, call.server, {});
@@ -44,22 +77,43 @@ std::string LookupHtml(PageCall& call, const std::string& query,
   // The component refuses a protocol it does not speak, in its own words.
   whois->Put("Protocol", protocol);
   if (!whois->Call("SendQuery", {Variant(query)}).ToBool()) {
-    return whois.ErrorTripleHtml() + PageTextHtml(*context);
+    return "<p class=\"error\" id=\"error\">The lookup of <strong>" +
+           Escape(query) + "</strong> failed: " +
+           Escape(whois->Get("GetLastErrDescription").ToText()) +
+           "</p>\n<details><summary>Details</summary><p>Error " +
+           Escape(whois->Get("GetLastErrNum").ToText()) + " from " +
+           Escape(whois->Get("GetLastErrSource").ToText()) +
+           "</p></details>\n" + PageTextHtml(*context);
   }
-  bool found = whois->Get("IsRecordFound").ToBool();
-  std::vector<std::pair<std::string, std::string>> rows{
-      {"Record found", found ? "yes" : "no"}};
+  std::string reply = whois->Get("GetResponse").ToText();
+  if (!whois->Get("IsRecordFound").ToBool()) {
+    return "<p class=\"error\" id=\"not-found\">The server has no record of "
+           "<strong>" +
+           Escape(query) +
+           "</strong>: it is not registered, or not under that name.</p>\n" +
+           ReplyHtml(reply) + PageTextHtml(*context);
+  }
+  std::vector<std::pair<std::string, std::string>> first{
+      {"Record found", "yes"}};
+  for (auto property : kFirstFields) {
+    std::string value = whois->Get(std::string(property)).ToText();
+    if (!value.empty()) first.emplace_back(LabelOf(property), value);
+  }
+  std::vector<std::pair<std::string, std::string>> more;
   for (const auto& field : namewell::kWhoisFields) {
-    rows.emplace_back(field.label, whois->Get(field.property).ToText());
+    if (IsFirstField(field.property)) continue;
+    std::string value = whois->Get(field.property).ToText();
+    if (!value.empty()) more.emplace_back(field.label, value);
   }
   for (const auto& field : namewell::kNetworkFields) {
     std::string value = whois->Get(field.property).ToText();
-    if (!value.empty()) rows.emplace_back(field.label, std::move(value));
+    if (!value.empty()) more.emplace_back(field.label, std::move(value));
   }
-  return "<div class=\"ok\">Looked up <strong>" + Escape(query) +
-         "</strong></div>\n<div id=\"fields\">" + PairsHtml(rows) + "</div>" +
-         TextBlockHtml("Reply", whois->Get("GetResponse").ToText()) +
-         PageTextHtml(*context);
+  std::string html =
+      "<p class=\"ok\" id=\"summary\">Found a record for <strong>" +
+      Escape(query) + "</strong>.</p>\n<div id=\"fields\">" + PairsHtml(first);
+  if (!more.empty()) html += "<h2>Contacts and more</h2>" + PairsHtml(more);
+  return html + "</div>\n" + ReplyHtml(reply) + PageTextHtml(*context);
 }
 
 }  // namespace

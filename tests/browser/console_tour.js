@@ -4,7 +4,8 @@
 // other, mails the first, looks a domain up, uploads through the Gateway
 // page, and saves a screenshot of each page. Prints one JSON object with
 // what the pages showed, or {"skip": reason} (exit status 3) when chromium
-// cannot start.
+// cannot start. A console that wants a log-in is entered first through
+// the address with its token, $CORVANE_CONSOLE_LOGIN.
 // Usage: node console_tour.js CONSOLE_URL SCREENSHOT_DIR FILE1 FILE2
 "use strict";
 
@@ -28,6 +29,10 @@ async function tour(page, base, shots, first, second) {
     path: path.join(shots, name + ".png"), fullPage: true });
   const result = {};
 
+  // A console that wants a log-in printed this address with its token.
+  if (process.env.CORVANE_CONSOLE_LOGIN) {
+    await page.goto(process.env.CORVANE_CONSOLE_LOGIN);
+  }
   await page.goto(base + "/");
   result.index = await page.textContent("main");
   await shot("index");
@@ -77,7 +82,7 @@ async function tour(page, base, shots, first, second) {
   await page.setInputFiles("#upload1", second);
   await page.fill("#caption", "Through the gateway");
   await Promise.all([
-    page.waitForURL(/Wharfposted\.asp/), page.click("#send")]);
+    page.waitForURL(/gateway\/result/), page.click("#send")]);
   result.gateway = await page.textContent("main");
   await shot("gateway");
   return result;

@@ -5,18 +5,28 @@ memory.
 
     with Console(data_dir, smtp=..., whois=...) as console:
         status, page = console.post("/whois", {"query": "widget.zz"})
-"""
+
+Unless started with --no-auth, the console is entered as a person would:
+through the address with the access token that it prints. Every request
+of `request`, `get` and `post` then carries the session cookie, and every
+form posted through them the session's form token."""
 
 import http.client
 import os
 import re
 import signal
+import ssl
 import subprocess
 import time
 import urllib.parse
 import uuid
 
 from support.programs import program
+
+# The address with the access token of each running console, by its origin,
+# for the browser tests (support.browser), which open it first.
+LOGIN_URLS = {}
+FORM_TOKEN = "form_token"
 
 
 def multipart(fields=(), files=()):
@@ -49,10 +59,19 @@ class Console:
             self.options += ["--whois", whois]
         self.process = None
         self.port = None
+        self.login_url = None
+        self.cookie = ""
+        self.form_token = ""
+        # With --tls-cert, HTTPS, trusting that certificate.
+        self.tls = None
+        if "--tls-cert" in self.options:
+            self.tls = ssl.create_default_context(cafile=self.options[
+                self.options.index("--tls-cert") + 1])
 
     @property
     def origin(self):
-        return f"http://127.0.0.1:{self.port}"
+        scheme = "https" if self.tls else "http"
+        return f"{scheme}://127.0.0.1:{self.port}"
 
     def url(self, path):
         return self.origin + path
@@ -64,15 +83,39 @@ class Console:
              "--data", self.data, *self.options],
             stdout=subprocess.PIPE, stderr=self.log, env=self.environment)
         line = self.process.stdout.readline().decode()
-        if not line.startswith("Listening on http://127.0.0.1:"):
+        scheme = "https" if self.tls else "http"
+        if not line.startswith(f"Listening on {scheme}://127.0.0.1:"):
             self.process.kill()
             self.process.wait()
             raise RuntimeError("corvane serve did not start: " + line
                                + self.server_log())
         self.port = int(line.rsplit(":", 1)[1].strip("/\n"))
+        if "--no-auth" not in self.options:
+            self.log_in(self.process.stdout.readline().decode())
         return self
 
+    def log_in(self, line):
+        """Opens the printed address with the token; keeps the session's
+        cookie and form token."""
+        found = re.search(r"(https?://\S+\?token=\S+)", line)
+        if not found:
+            self.process.kill()
+            self.process.wait()
+            raise RuntimeError("corvane serve printed no address with a "
+                               "token: " + line + self.server_log())
+        self.login_url = found.group(1).replace("localhost", "127.0.0.1")
+        target = self.login_url[len(self.origin):]
+        status, _, headers = self.request("GET", target)
+        if status != 303 or "Set-Cookie" not in headers:
+            raise RuntimeError(f"the token address answered {status}")
+        self.cookie = headers["Set-Cookie"].split(";", 1)[0]
+        _, page, _ = self.request("GET", headers["Location"])
+        self.form_token = re.search(
+            r'<meta name="form-token" content="([^"]+)"', page).group(1)
+        LOGIN_URLS[self.origin] = self.login_url
+
     def __exit__(self, *exc):
+        LOGIN_URLS.pop(self.origin, None)
         if self.process.poll() is None:
             self.stop()
         self.process.stdout.close()
@@ -99,12 +142,41 @@ class Console:
                 return log
             time.sleep(0.02)
 
+    def with_session(self, method, body, headers):
+        """The body and headers with the session's cookie and, in a posted
+        form, its form token first."""
+        headers = dict(headers or {})
+        if not self.cookie:
+            return body, headers
+        cookies = [headers.pop("Cookie", None), self.cookie]
+        headers["Cookie"] = "; ".join(c for c in cookies if c)
+        kind = next((v for k, v in headers.items()
+                     if k.lower() == "content-type"), "")
+        if method != "POST" or not isinstance(body, (bytes, str)):
+            return body, headers
+        if isinstance(body, str):
+            body = body.encode()
+        if kind.startswith("application/x-www-form-urlencoded"):
+            field = f"{FORM_TOKEN}={self.form_token}".encode()
+            body = field + (b"&" + body if body else b"")
+        elif kind.startswith("multipart/form-data") and "boundary=" in kind:
+            boundary = kind.split("boundary=", 1)[1].strip('"')
+            body = (f'--{boundary}\r\nContent-Disposition: form-data; '
+                    f'name="{FORM_TOKEN}"\r\n\r\n{self.form_token}\r\n'
+                    ).encode() + body
+        return body, headers
+
     def fetch(self, method, path, body=None, headers=None):
         """(status, body bytes, response headers)."""
-        connection = http.client.HTTPConnection("127.0.0.1", self.port,
-                                                timeout=120)
+        body, headers = self.with_session(method, body, headers)
+        if self.tls:
+            connection = http.client.HTTPSConnection(
+                "127.0.0.1", self.port, timeout=120, context=self.tls)
+        else:
+            connection = http.client.HTTPConnection("127.0.0.1", self.port,
+                                                    timeout=120)
         try:
-            connection.request(method, path, body=body, headers=headers or {})
+            connection.request(method, path, body=body, headers=headers)
             response = connection.getresponse()
             return (response.status, response.read(),
                     dict(response.getheaders()))

@@ -12,7 +12,9 @@
 #include "platform/Process.h"
 #include "platform/Signals.h"
 #include "platform/Sockets.h"
+#include "platform/Terminal.h"
 #include "tools/corvane/Command.h"
+#include "web/Accounts.h"
 #include "web/ConsoleServer.h"
 #include "web/GatewayPage.h"
 
@@ -32,7 +34,59 @@ struct ServeOptions {
   std::optional<std::string> upload_extensions;
   std::vector<std::string> origins;
   std::vector<std::string> hosts;
+  bool no_auth = false;
+  std::string users;
+  std::string add_user;
+  std::string tls_certificate;
+  std::string tls_key;
 };
+
+// Bytes of the access token printed at start.
+constexpr size_t kTokenBytes = 24;
+
+// corvane serve --add-user NAME --users FILE: asks for the password (twice
+// on a terminal) and writes the account's hash into the file, which only
+// this user may read.
+int AddUser(const ServeOptions& options) {
+  if (options.users.empty()) {
+    std::cerr << "corvane serve: --add-user needs --users FILE\n";
+    return 2;
+  }
+  if (!web::IsAccountName(options.add_user)) {
+    std::cerr << "corvane serve: a user name is 1 to 64 characters without "
+                 "blanks or ':'\n";
+    return 2;
+  }
+  try {
+    std::vector<web::Account> accounts;
+    if (platform::Files().Stat(options.users)) {
+      accounts = web::ParseUsers(platform::Files().ReadFile(options.users));
+    }
+    auto password =
+        platform::ReadSecretLine("Password for " + options.add_user + ": ");
+    if (password && platform::InputIsTerminal()) {
+      auto again = platform::ReadSecretLine("The same again: ");
+      if (again != password) {
+        std::cerr << "corvane serve: the two passwords differ\n";
+        return 1;
+      }
+    }
+    if (!password || password->empty()) {
+      std::cerr << "corvane serve: no password given\n";
+      return 1;
+    }
+    web::SetAccount(accounts, options.add_user, web::HashPassword(*password));
+    platform::KeepNewFilesPrivate();
+    platform::WriteFileReplacing(options.users, web::UsersText(accounts));
+  } catch (const Failure& failure) {
+    std::cerr << "corvane serve: " << options.users << ": "
+              << failure.description << "\n";
+    return 1;
+  }
+  std::cout << "The account " << options.add_user << " is in " << options.users
+            << std::endl;
+  return 0;
+}
 
 // Removes the console's private folder when the command ends.
 struct PrivateFolder {
@@ -106,6 +160,19 @@ int Serve(const ServeOptions& options) {
   settings.upload_extensions = options.upload_extensions;
   settings.origins = options.origins;
   settings.host_names = options.hosts;
+  if (options.tls_certificate.empty() != options.tls_key.empty()) {
+    std::cerr << "corvane serve: --tls-cert and --tls-key go together\n";
+    return 2;
+  }
+  settings.tls_certificate = options.tls_certificate;
+  settings.tls_key = options.tls_key;
+  if (!options.no_auth) {
+    settings.access_token = web::RandomToken(kTokenBytes);
+    if (!options.users.empty()) {
+      settings.users_file =
+          std::filesystem::absolute(options.users).lexically_normal().string();
+    }
+  }
   for (auto& name : MachineNames()) settings.host_names.push_back(name);
   PrivateFolder private_folder;
   try {
@@ -133,8 +200,17 @@ int Serve(const ServeOptions& options) {
   std::string host = settings.host.find(':') != std::string::npos
                          ? "[" + settings.host + "]"
                          : settings.host;
-  std::cout << "Listening on http://" << host << ":" << server.Port() << "/"
+  std::string scheme = settings.Scheme() + "://";
+  std::cout << "Listening on " << scheme << host << ":" << server.Port() << "/"
             << std::endl;
+  if (!settings.access_token.empty()) {
+    // A browser reaches a console listening on every address through the
+    // loopback.
+    if (settings.host == "0.0.0.0" || settings.host == "::") host = "localhost";
+    std::cout << "Open " << scheme << host << ":" << server.Port()
+              << "/?token=" << settings.access_token << " to log in"
+              << std::endl;
+  }
   std::thread stopper([&] {
     int number = signals.Wait();
     std::cerr << "corvane serve: signal " << number
@@ -157,8 +233,12 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   auto* command = app.add_subcommand(
       "serve", "A web console over every component, for a browser");
   command->footer(
+      "The console prints an address with a new access token at each start;\n"
+      "opening it logs the browser in (a session cookie). --users FILE adds\n"
+      "named accounts.\n\n"
       "Example:\n  corvane serve --listen 127.0.0.1:8080 --data "
-      "/var/lib/corvane --smtp mail.example.org");
+      "/var/lib/corvane --smtp mail.example.org\n"
+      "  corvane serve --users /etc/corvane/users --add-user alice");
   command
       ->add_option("--listen", options->listen,
                    "ADDRESS:PORT to listen on (port 0: any free port)")
@@ -194,7 +274,28 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
   command->add_option("--host", options->hosts,
                       "A further host name the console is reached by (NAME or "
                       "NAME:PORT); requests naming other hosts are refused");
-  command->callback([options, &exit_status] { exit_status = Serve(*options); });
+  command->add_flag("--no-auth", options->no_auth,
+                    "No log-in: only for a console behind a reverse proxy that "
+                    "authenticates every request itself");
+  command->add_option("--users", options->users,
+                      "A file of named accounts (NAME:HASH lines written by "
+                      "--add-user) who may log in beside the access token");
+  command->add_option("--add-user", options->add_user,
+                      "Add the account NAME to the --users file, or give it "
+                      "a new password (read from the terminal without echo, "
+                      "or from standard input), and exit");
+  command
+      ->add_option("--tls-cert", options->tls_certificate,
+                   "Serve HTTPS with this PEM certificate (and its chain)")
+      ->check(CLI::ExistingFile);
+  command
+      ->add_option("--tls-key", options->tls_key,
+                   "The PEM private key of --tls-cert")
+      ->check(CLI::ExistingFile);
+  command->callback([options, &exit_status] {
+    exit_status =
+        options->add_user.empty() ? Serve(*options) : AddUser(*options);
+  });
 });
 
 }  // namespace
