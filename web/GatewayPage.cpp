@@ -272,12 +272,10 @@ PageAnswer GatewayResultPage(PageCall& call) {
       code == 1 ? Files(files.size()) + " stored in gateway/" + kGatewayFolder +
                       "/" + (names.empty() ? "." : ": " + names + ".")
                 : "The upload failed: " + CodeMeaning(code) + ".";
-  html = "<p class=\"" + std::string(code == 1 ? "ok" : "error") +
-         "\" id=\"outcome\">" + Escape(sentence) +
-         "</p>\n<details><summary>Details</summary><p>The gateway "
-         "program's code: ErrorCode " +
-         std::to_string(code) + ": " + Escape(CodeMeaning(code)) +
-         "</p></details>\n";
+  html = OutcomeHtml(code == 1, Escape(sentence),
+                     "<p>The gateway program's code: ErrorCode " +
+                         std::to_string(code) + ": " +
+                         Escape(CodeMeaning(code)) + "</p>");
   if (!files.empty()) {
     html +=
         "<h2>Stored files</h2>\n" + TableHtml({"File name", "Bytes"}, files);

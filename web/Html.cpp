@@ -158,6 +158,23 @@ std::string ErrorHtml(std::string_view number, std::string_view source,
          "</div>\n";
 }
 
+std::string OutcomeHtml(bool succeeded, std::string_view sentence,
+                        std::string_view details, std::string_view id) {
+  std::string html = "<p class=\"";
+  html += succeeded ? "ok" : "error";
+  html += "\" id=\"";
+  html += id;
+  html += "\">";
+  html += sentence;
+  html += "</p>\n";
+  if (!details.empty()) {
+    html += "<details><summary>Details</summary>";
+    html += details;
+    html += "</details>\n";
+  }
+  return html;
+}
+
 std::string PercentEncoded(std::string_view text) {
   return PercentEncode(text, "-._~");
 }

@@ -52,6 +52,13 @@ std::string ErrorHtml(int32_t number, std::string_view source,
 std::string ErrorHtml(std::string_view number, std::string_view source,
                       std::string_view description);
 
+// A page's result: one plain sentence (HTML already) marked as a success
+// or a failure, with id `id`, and, when `details` (HTML) is not empty, the
+// component's numbers folded away under "Details".
+std::string OutcomeHtml(bool succeeded, std::string_view sentence,
+                        std::string_view details,
+                        std::string_view id = "outcome");
+
 // Every byte but ASCII letters, digits and "-._~" as %XX: for a query
 // parameter or an RFC 5987 header parameter.
 std::string PercentEncoded(std::string_view text);

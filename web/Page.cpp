@@ -31,6 +31,12 @@ std::string PageObject::ErrorTripleHtml() const {
                    object_->Get("GetLastErrDescription").ToText());
 }
 
+std::string PageObject::ErrorDetailsHtml() const {
+  return "<p>Error " + Escape(object_->Get("GetLastErrNum").ToText()) +
+         " from " + Escape(object_->Get("GetLastErrSource").ToText()) + ": " +
+         Escape(object_->Get("GetLastErrDescription").ToText()) + "</p>";
+}
+
 std::string PageTextHtml(const MemoryContext& context) {
   if (context.Output().empty()) return {};
   return TextBlockHtml("Written to the page", context.Output());

@@ -64,6 +64,9 @@ class PageObject {
 
   // The component's last-error triple as HTML.
   std::string ErrorTripleHtml() const;
+  // The same as one paragraph for an outcome's details: "Error N from
+  // SOURCE: DESCRIPTION".
+  std::string ErrorDetailsHtml() const;
 
  private:
   std::shared_ptr<Dispatch> object_;

@@ -77,13 +77,15 @@ std::string LookupHtml(PageCall& call, const std::string& query,
   // The component refuses a protocol it does not speak, in its own words.
   whois->Put("Protocol", protocol);
   if (!whois->Call("SendQuery", {Variant(query)}).ToBool()) {
-    return "<p class=\"error\" id=\"error\">The lookup of <strong>" +
-           Escape(query) + "</strong> failed: " +
-           Escape(whois->Get("GetLastErrDescription").ToText()) +
-           "</p>\n<details><summary>Details</summary><p>Error " +
-           Escape(whois->Get("GetLastErrNum").ToText()) + " from " +
-           Escape(whois->Get("GetLastErrSource").ToText()) +
-           "</p></details>\n" + PageTextHtml(*context);
+    return OutcomeHtml(
+               false,
+               "The lookup of <strong>" + Escape(query) + "</strong> failed: " +
+                   Escape(whois->Get("GetLastErrDescription").ToText()),
+               "<p>Error " + Escape(whois->Get("GetLastErrNum").ToText()) +
+                   " from " + Escape(whois->Get("GetLastErrSource").ToText()) +
+                   "</p>",
+               "error") +
+           PageTextHtml(*context);
   }
   std::string reply = whois->Get("GetResponse").ToText();
   if (!whois->Get("IsRecordFound").ToBool()) {
