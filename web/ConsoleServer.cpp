@@ -12,6 +12,7 @@
 #include "platform/ServerSocket.h"
 #include "web/Access.h"
 #include "web/Connections.h"
+#include "web/ConsoleScript.h"
 #include "web/FilesPage.h"
 #include "web/FormFields.h"
 #include "web/GatewayPage.h"
@@ -331,6 +332,17 @@ struct ConsoleServer::Impl {
       response.set_header("Cache-Control", "max-age=86400");
       response.set_content(std::string(FaviconSvg()), "image/svg+xml");
     });
+    server.Get("/console.js", [](const httplib::Request& request,
+                                 httplib::Response& response) {
+      // Pages name the script with a version of its text, which a browser
+      // may keep; any other address of it is checked again each time.
+      response.set_header("Cache-Control",
+                          request.has_param("v")
+                              ? "public, max-age=31536000, immutable"
+                              : "no-cache");
+      response.set_content(std::string(ConsoleScript()),
+                           "text/javascript; charset=utf-8");
+    });
     server.Get("/login", [this](const httplib::Request& request,
                                 httplib::Response& response) {
       SendAccess(response, access->LogIn(AccessOf(request), ""));
@@ -461,7 +473,8 @@ struct ConsoleServer::Impl {
       SendHtml(response, 413,
                StatusPage(413,
                           "The request body could not be read whole "
-                          "or is larger than the console takes."));
+                          "or is larger than the console takes (at most " +
+                              SizeText(settings.max_body) + " at once)."));
       response.set_header("Connection", "close");
     }
     return read;
