@@ -117,8 +117,7 @@ async function tour(page, base, shots, findings) {
   await page.fill("#title", "Refused one");
   await drop(page, "#upload", { "report.exe": [10, 1] });
   await page.click("#send");
-  await page.waitForFunction(
-    () => /refused/.test(document.querySelector("#outcome")?.textContent));
+  await page.waitForSelector("#outcome:has-text('was refused')");
   result.refused = await page.textContent("#outcome");
   result.refused_title = await page.inputValue("#title");
 
