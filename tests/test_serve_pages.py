@@ -164,17 +164,30 @@ class UploadPage(unittest.TestCase):
             [n for n in os.listdir(os.path.join(self.data, "uploads"))
              if n.startswith(".")], [])
 
-    def test_an_upload_over_the_limit_says_the_limit(self):
-        # The head alone: the console answers before any body is read.
+    def over_the_limit(self, cookie):
+        """The answer to the head of an upload over the limit: the console
+        answers before any body is read."""
         with socket.create_connection(("127.0.0.1", self.console.port)) as s:
             s.sendall((f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1:"
                        f"{self.console.port}\r\nOrigin: {self.console.origin}"
-                       f"\r\nCookie: {self.console.cookie}\r\nContent-Type: "
+                       f"\r\nCookie: {cookie}\r\nContent-Type: "
                        f"multipart/form-data; boundary=x\r\nContent-Length: "
                        f"{1024 * 1024 + 1}\r\n\r\n").encode())
-            answer = s.makefile("rb").read().decode()
+            return s.makefile("rb").read().decode()
+
+    def test_an_upload_over_the_limit_says_the_limit_over_the_form(self):
+        answer = self.over_the_limit(self.console.cookie)
         self.assertTrue(answer.startswith("HTTP/1.1 413 "), answer)
         self.assertIn("at most 1 MiB (1048576 bytes) at once", answer)
+        # The form comes again, to send fewer files at once.
+        self.assertIn('<p class="error" id="refusal">', answer)
+        self.assertIn('id="files" multiple', answer)
+        self.assertIn(f'name="form_token" value="{self.console.form_token}"',
+                      answer)
+        # Without a session: the refusal alone.
+        answer = self.over_the_limit("session=stranger")
+        self.assertTrue(answer.startswith("HTTP/1.1 413 "), answer)
+        self.assertNotIn('id="files"', answer)
 
     def test_the_script_is_served_for_every_page(self):
         _, page = self.console.get("/upload")

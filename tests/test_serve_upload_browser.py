@@ -45,9 +45,18 @@ class UploadInBrowser(unittest.TestCase):
                          "Not sent: these files come to 9 MiB; the console "
                          "takes at most 8 MiB at once.")
         self.assertEqual(shown["too_big_kept"], [1, "Dropped <files>"])
+        # The console's answer, or, when it closed the connection before
+        # the browser read it, the broken connection.
+        self.assertIn(shown["refused_by_console"], (
+            "Not sent: The request body is larger than the console takes: "
+            "at most 8 MiB (8388608 bytes) at once. Everything chosen and "
+            "typed is still here.",
+            "Not sent: the connection to the console broke. Everything "
+            "chosen and typed is still here."))
+        self.assertEqual(shown["refused_kept"], [1, "Dropped <files>", False])
         self.assertEqual(shown["chosen"],
                          "3 files chosen: a.pdf, b.png, c.txt")
-        self.assertGreaterEqual(shown["progress_events"], 1)
+        self.assertGreaterEqual(shown["progress_events"], 2)
         self.assertTrue(any(text.endswith("/s") and " of 4.8 MiB sent" in text
                             for text in shown["status_texts"]),
                         shown["status_texts"])
@@ -71,6 +80,8 @@ class UploadInBrowser(unittest.TestCase):
         self.assertEqual(shown["without_script"],
                          "3 files stored in uploads/: x.txt, y.txt, z.txt.")
         self.assertEqual(shown["findings"], {})
+        self.assertTrue(os.path.getsize(
+            os.path.join(SHOTS, "upload-progress-1280.png")))
         for name in ("upload-drop", "upload-result", "mail-failed"):
             for width in (1280, 375):
                 self.assertTrue(os.path.getsize(

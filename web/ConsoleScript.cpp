@@ -134,8 +134,10 @@ constexpr std::string_view kScript = R"js(
         }
         const answer = new DOMParser().parseFromString(request.responseText, "text/html");
         const main = answer.querySelector("main");
-        if (request.status >= 400 && !(main && main.querySelector("form[data-upload]"))) {
-          const reason = answer.querySelector("#refusal, .error, main");
+        // A refusal leaves the page as it is, with everything chosen.
+        if (request.status >= 400) {
+          const reason = answer.querySelector("#refusal") ||
+            answer.querySelector(".error") || answer.querySelector("main");
           stop("Not sent: " + (reason ? reason.textContent.trim()
             : "the console answered " + request.status + ".") +
             " Everything chosen and typed is still here.");

@@ -96,19 +96,40 @@ async function tour(page, base, shots, findings) {
     document.querySelector("#files").files.length,
     document.querySelector("#title").value]);
 
-  // Three files dropped and sent in the background.
+  // The same sent anyway (the page's limit taken away): the console
+  // refuses it, and still nothing is lost.
+  await page.evaluate(() => { delete document.querySelector("#upload").dataset.maxBytes; });
+  await page.click("#send");
+  await page.waitForSelector("#upload [role=status]:has-text('Not sent')");
+  result.refused_by_console = await page.textContent("#upload [role=status]");
+  result.refused_kept = await page.evaluate(() => [
+    document.querySelector("#files").files.length,
+    document.querySelector("#title").value,
+    document.querySelector("#send").disabled]);
+
+  // Three files dropped and sent in the background, over a link slowed to
+  // 4 MiB/s so that the progress shows more than once.
+  const link = await page.context().newCDPSession(page);
+  await link.send("Network.enable");
+  await link.send("Network.emulateNetworkConditions", {
+    offline: false, latency: 0, downloadThroughput: -1,
+    uploadThroughput: 4 * 1024 * 1024 });
   await drop(page, "#upload", DROPPED);
   result.chosen = await page.textContent("#upload [role=status]");
   await watchStatus(page);
   const form = await page.$("#upload");
   await page.evaluate(() => { window.samePage = true; });
   await page.click("#send");
+  await page.waitForSelector("#upload [role=status]:has-text(' sent, ')");
+  await page.screenshot({ path: path.join(shots, "upload-progress-1280.png") });
   await page.waitForSelector("#outcome");
   result.progress_events = Number(
     await form.evaluate((f) => f.dataset.progressEvents));
   result.status_texts = await page.evaluate(() => window.statusTexts);
   result.same_page = await page.evaluate(() => window.samePage === true);
   result.outcome = await page.textContent("#outcome");
+  await link.send("Network.emulateNetworkConditions", {
+    offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1 });
   result.title_kept = await page.inputValue("#title");
   result.enhanced_again = await page.getAttribute("#upload", "data-enhanced");
   await check("upload-result");
