@@ -44,7 +44,7 @@ class ConsolePages(unittest.TestCase):
             return data.read()
 
     def test_every_page_answers_a_get(self):
-        for path, marker in (("/", "Components"), ("/upload", 'name="file1"'),
+        for path, marker in (("/", "Components"), ("/upload", 'name="file" id="files" multiple'),
                              ("/mail", 'name="attach"'),
                              ("/whois", 'name="query"')):
             with self.subTest(path=path):
@@ -76,7 +76,9 @@ class ConsolePages(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertNotIn(HOSTILE, page)
         escaped = html.escape(HOSTILE).replace("&#x27;", "&#39;")
-        self.assertEqual(page.count(escaped), 2)
+        # The name in the result's sentence and table, the note in the
+        # table and in the form shown again.
+        self.assertEqual(page.count(escaped), 4)
 
     def test_a_path_in_an_uploaded_name_stays_in_the_upload_folder(self):
         status, page = self.console.post(
@@ -141,7 +143,8 @@ class ConsolePages(unittest.TestCase):
             "bcc": "hidden@example.test", "subject": "Report <1>",
             "body": "line one\r\n.line two", "attach": ["report.pdf"]})
         self.assertEqual(status, 200)
-        self.assertIn('id="result">Sent<', page)
+        self.assertIn('id="result">Sent to a@example.test, b@example.test '
+                      'and hidden@example.test.<', page)
         self.assertEqual(len(self.smtp.envelopes), before + 1)
         envelope = self.smtp.envelopes[-1]
         self.assertEqual(sorted(envelope.rcpt_tos),
@@ -163,7 +166,7 @@ class ConsolePages(unittest.TestCase):
                     "from": "c@example.test", "to": "a@example.test",
                     "subject": "s", "attach": [name]})
                 self.assertEqual(status, 200)
-                self.assertIn("No stored file is named", page)
+                self.assertIn("Not sent: no stored file is named", page)
         self.assertEqual(len(self.smtp.envelopes), before)
 
     def test_mail_refuses_a_stored_name_that_links_out(self):
@@ -185,7 +188,8 @@ class ConsolePages(unittest.TestCase):
         status, page = self.console.post("/mail", {
             "from": "c@example.test", "subject": "no recipient"})
         self.assertEqual(status, 200)
-        self.assertIn('id="result">Not sent<', page)
+        self.assertIn('id="result">Not sent: the To field names no '
+                      'recipient.<', page)
         self.assertIn("from Penrill", page)
         self.assertIn("Written to the page", page)
 

@@ -64,7 +64,7 @@ class ConsoleInBrowser(unittest.TestCase):
         self.assertEqual(shown["files_after"], ["report.pdf"])
         self.assertFalse(os.path.exists(os.path.join(data, "uploads",
                                                      "notes.txt")))
-        self.assertEqual(shown["mail"], "Sent")
+        self.assertEqual(shown["mail"], "Sent to reader@example.test.")
         self.assertEqual(len(envelopes), 1)
         message = email.message_from_bytes(envelopes[0].content,
                                            policy=email.policy.default)

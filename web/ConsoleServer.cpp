@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 #include "platform/Failure.h"
@@ -12,6 +13,7 @@
 #include "platform/ServerSocket.h"
 #include "web/Access.h"
 #include "web/Connections.h"
+#include "web/ConsoleScript.h"
 #include "web/FilesPage.h"
 #include "web/FormFields.h"
 #include "web/GatewayPage.h"
@@ -265,6 +267,8 @@ struct ConsoleServer::Impl {
   ServerAddress address;
   std::unique_ptr<RequestGuard> guard;
   std::unique_ptr<Access> access;
+  // The pages whose GET shows a form and whose POST does the work, by path.
+  std::map<std::string, PageHandler> pages;
   int port = 0;
   int listener = -1;
 
@@ -331,6 +335,17 @@ struct ConsoleServer::Impl {
       response.set_header("Cache-Control", "max-age=86400");
       response.set_content(std::string(FaviconSvg()), "image/svg+xml");
     });
+    server.Get("/console.js", [](const httplib::Request& request,
+                                 httplib::Response& response) {
+      // Pages name the script with a version of its text, which a browser
+      // may keep; any other address of it is checked again each time.
+      response.set_header("Cache-Control",
+                          request.has_param("v")
+                              ? "public, max-age=31536000, immutable"
+                              : "no-cache");
+      response.set_content(std::string(ConsoleScript()),
+                           "text/javascript; charset=utf-8");
+    });
     server.Get("/login", [this](const httplib::Request& request,
                                 httplib::Response& response) {
       SendAccess(response, access->LogIn(AccessOf(request), ""));
@@ -339,7 +354,7 @@ struct ConsoleServer::Impl {
                                  httplib::Response& response,
                                  const httplib::ContentReader& reader) {
       std::string body;
-      if (!ReadBody(reader, body, response)) return;
+      if (!ReadBody(request, reader, body, response)) return;
       try {
         SendAccess(response, access->LogIn(AccessOf(request), body));
       } catch (const FormTooLarge& failure) {
@@ -415,15 +430,45 @@ struct ConsoleServer::Impl {
     // The body of a refused request is never read, so the connection
     // cannot carry another request.
     response.set_header("Connection", "close");
-    SendHtml(response, refusal->status,
-             StatusPage(refusal->status, refusal->reason));
+    if (refusal->status != 413 ||
+        !SendPageRefused(request, response, refusal->reason)) {
+      SendHtml(response, refusal->status,
+               StatusPage(refusal->status, refusal->reason));
+    }
     return httplib::Server::HandlerResponse::Handled;
+  }
+
+  // A post too large for the console to take answered with its page's
+  // form, empty, under the reason (413), so that the person can send
+  // again at once; false, with nothing sent, when the path is no page or
+  // the request may not see it.
+  bool SendPageRefused(const httplib::Request& request,
+                       httplib::Response& response, std::string_view reason) {
+    auto page = pages.find(request.path);
+    if (page == pages.end() || access->Admit(AccessOf(request))) return false;
+    httplib::Request shown = request;
+    shown.method = "GET";
+    PageCall call{shown, {}, settings, address};
+    PageAnswer answer = page->second(call);
+    if (answer.file || !answer.content_type.empty()) return false;
+    PageFrame frame{.current = request.path,
+                    .navigation = true,
+                    .log_out = access->Enabled()};
+    SendHtml(response, 413,
+             access->WithFormTokens(
+                 request.get_header_value("Cookie"),
+                 PageHtml(answer.title,
+                          OutcomeHtml(false, Escape(reason), {}, "refusal") +
+                              answer.body_html,
+                          frame)));
+    return true;
   }
 
   // A page whose GET shows it and whose POST does the work.
   void Route(const std::string& path, const PageHandler& page) {
     RouteGet(path, page);
     RoutePost(path, page);
+    pages.emplace(path, page);
   }
 
   void RouteGet(const std::string& path, PageHandler page) {
@@ -438,7 +483,7 @@ struct ConsoleServer::Impl {
                                    httplib::Response& response,
                                    const httplib::ContentReader& reader) {
       std::string body;
-      if (!ReadBody(reader, body, response)) return;
+      if (!ReadBody(request, reader, body, response)) return;
       if (auto refusal = access->CheckForm(request.get_header_value("Cookie"),
                                            ContentTypeOf(request), body)) {
         SendHtml(response, 403, StatusPage(403, *refusal));
@@ -450,18 +495,22 @@ struct ConsoleServer::Impl {
 
   // Reads a request's body whole; false, with the refusal answered, when it
   // is cut short or over the limit.
-  bool ReadBody(const httplib::ContentReader& reader, std::string& body,
-                httplib::Response& response) const {
+  bool ReadBody(const httplib::Request& request,
+                const httplib::ContentReader& reader, std::string& body,
+                httplib::Response& response) {
     bool read = reader([&](const char* data, size_t length) {
       if (body.size() + length > settings.max_body) return false;
       body.append(data, length);
       return true;
     });
     if (!read) {
-      SendHtml(response, 413,
-               StatusPage(413,
-                          "The request body could not be read whole "
-                          "or is larger than the console takes."));
+      std::string reason =
+          "The request body could not be read whole or is larger than the "
+          "console takes: at most " +
+          SizeText(settings.max_body) + " at once.";
+      if (!SendPageRefused(request, response, reason)) {
+        SendHtml(response, 413, StatusPage(413, reason));
+      }
       response.set_header("Connection", "close");
     }
     return read;

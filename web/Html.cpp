@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/Html.h"
 
+#include <cmath>
 #include <cstdint>
+#include <iterator>
 
 #include "frame/Text.h"
+#include "web/ConsoleScript.h"
 
 namespace corvane::web {
 namespace {
@@ -44,6 +47,11 @@ summary{cursor:pointer}
 .error{border-left:4px solid var(--err);background:var(--err-bg);padding:.5em 1em}
 .ok{border-left:4px solid var(--ok);background:var(--ok-bg);padding:.5em 1em}
 .inline{display:inline;background:none;border:0;padding:0;margin:0}
+fieldset{border:1px solid var(--line);margin:.6em 0;padding:.3em .8em}
+fieldset label{margin:.2em 0}
+form.dropping{outline:3px dashed var(--link);outline-offset:2px}
+.upload-status{margin:.5em 0;overflow-wrap:anywhere}
+.upload-status progress{width:100%;max-width:28em;vertical-align:middle}
 @media (max-width:40em){main{padding:0 .6em}form{padding:.7em}label span{display:block;min-width:0}th,td{padding:.2em .35em}}
 )";
 
@@ -86,7 +94,9 @@ std::string PageHtml(std::string_view title, std::string_view body,
       Escape(title) +
       " - Corvane console</title>"
       "<link rel=\"icon\" href=\"/favicon.svg\" type=\"image/svg+xml\">"
-      "<link rel=\"stylesheet\" href=\"/style.css\"></head><body>\n"
+      "<link rel=\"stylesheet\" href=\"/style.css\"><script src=\"" +
+      ConsoleScriptPath() +
+      "\" defer></script></head><body>\n"
       "<header><a class=\"skip\" href=\"#main\">Skip to the content</a>"
       "<strong>Corvane console</strong>";
   if (frame.navigation) {
@@ -177,6 +187,23 @@ std::string OutcomeHtml(bool succeeded, std::string_view sentence,
 
 std::string PercentEncoded(std::string_view text) {
   return PercentEncode(text, "-._~");
+}
+
+std::string SizeText(uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " bytes";
+  constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  size_t unit = 0;
+  // Tenths, so that 1023.96 KiB reads "1 MiB", not "1024 KiB".
+  auto tenths = [](double number) { return std::llround(number * 10); };
+  while (tenths(value) >= 10240 && unit + 1 < std::size(kUnits)) {
+    value /= 1024;
+    ++unit;
+  }
+  long long shown = tenths(value);
+  std::string text = std::to_string(shown / 10);
+  if (shown % 10 != 0) text += "." + std::to_string(shown % 10);
+  return text + " " + kUnits[unit];
 }
 
 std::string TextBlockHtml(std::string_view heading, std::string_view text) {

@@ -20,24 +20,34 @@ constexpr std::pair<const char*, const char*> kAddressFields[] = {
     {"bcc", "Bcc"},   {"subject", "Subject"},
 };
 
-std::string FormHtml(const ConsoleSettings& settings) {
+// The form, filled with what `form` holds: after a send, whether it went or
+// not, the page shows again everything that was typed and chosen.
+std::string FormHtml(const ConsoleSettings& settings, const FormFields& form) {
   std::string html = "<form method=\"post\" action=\"/mail\">\n";
   for (const auto& [name, label] : kAddressFields) {
     html += "<label><span>" + std::string(label) +
             "</span><input type=\"text\" name=\"" + name + "\" id=\"" + name +
-            "\"></label>\n";
+            "\" value=\"" + Escape(form.Value(name)) + "\"></label>\n";
   }
+  bool base64 = form.Value("encoding") == "base64";
   html +=
       "<label><span>Body</span><textarea name=\"body\" id=\"body\" "
-      "rows=\"6\"></textarea></label>\n"
+      "rows=\"6\">" +
+      Escape(form.Value("body")) +
+      "</textarea></label>\n"
       "<label><span>Body encoding</span><select name=\"encoding\" "
       "id=\"encoding\"><option value=\"\">as written</option>"
-      "<option value=\"base64\">base64</option></select></label>\n"
+      "<option value=\"base64\"" +
+      std::string(base64 ? " selected" : "") +
+      ">base64</option></select></label>\n"
       "<label><span>Attachments</span><select name=\"attach\" id=\"attach\" "
       "multiple size=\"5\">";
+  auto chosen = form.Values("attach");
   for (const auto& name : StoredFileNames(settings)) {
-    html +=
-        "<option value=\"" + Escape(name) + "\">" + Escape(name) + "</option>";
+    bool selected =
+        std::find(chosen.begin(), chosen.end(), name) != chosen.end();
+    html += "<option value=\"" + Escape(name) + "\"" +
+            (selected ? " selected" : "") + ">" + Escape(name) + "</option>";
   }
   return html +
          "</select></label>\n<p>Recipients: several separated by commas. "
@@ -116,6 +126,8 @@ class HeldAttachments {
   HeldAttachments& operator=(const HeldAttachments&) = delete;
 
   const std::vector<std::string>& Paths() const { return paths_; }
+  // The folder of the links; empty when nothing is attached.
+  const std::string& Folder() const { return folder_; }
 
  private:
   std::string folder_;
@@ -123,24 +135,109 @@ class HeldAttachments {
   std::vector<std::string> paths_;
 };
 
-std::string SendHtml(PageCall& call) {
-  FormFields form = FormFields::Parse(call.body);
+// The mail component's failure numbers: its error base plus the step.
+constexpr int32_t kErrorBase = -2147221504;
+constexpr int32_t kSettingsCheck = kErrorBase + 1;
+constexpr int32_t kNetworkStart = kErrorBase + 2;
+constexpr int32_t kSocket = kErrorBase + 3;
+constexpr int32_t kConnection = kErrorBase + 4;
+constexpr int32_t kUnexpectedReply = kErrorBase + 5;
+constexpr int32_t kShortSend = kErrorBase + 6;
+
+// Why a message was not sent, as the end of a sentence, from the mail
+// component's number and description.
+std::string NotSentReason(int32_t number, std::string_view description,
+                          const std::string& server) {
+  std::string at = "the mail server at " + server;
+  std::string lower = LowerCase(description);
+  switch (number) {
+    case kSettingsCheck:
+      if (Contains(description, "SMTP's IP")) return "no mail server is set";
+      if (Contains(description, "specify sender")) {
+        return "the From field is empty";
+      }
+      if (Contains(description, "specify recipent")) {
+        return "the To field names no recipient";
+      }
+      if (description.starts_with("Attachment-")) {
+        return "an attachment could not be found";
+      }
+      if (size_t end = description.find(" is not an address");
+          end != std::string_view::npos) {
+        // "SMTP Error: MailTo is not an address: "VALUE"."
+        size_t start = description.rfind(' ', end - 1) + 1;
+        std::string field(description.substr(start, end - start));
+        if (field.starts_with("Mail")) field.erase(0, 4);
+        std::string_view value = TrimOf(description.substr(end + 18), ": .");
+        return field +
+               " holds something that is not an address: " + std::string(value);
+      }
+      break;
+    case kNetworkStart:
+    case kSocket:
+      return "the console could not open a network connection";
+    case kConnection:
+      if (Contains(lower, "refused")) return at + " refused the connection";
+      if (Contains(lower, "timed out") || Contains(lower, "timeout")) {
+        return at + " did not answer in time";
+      }
+      return at + " could not be reached";
+    case kUnexpectedReply: {
+      std::string_view reply = description;
+      if (reply.starts_with("Unexpected response: ")) {
+        reply.remove_prefix(std::string_view("Unexpected response: ").size());
+      }
+      return at + " answered \"" + std::string(TrimBlanks(reply)) + "\"";
+    }
+    case kShortSend:
+      return "the connection to " + at + " broke while sending";
+    default:
+      break;
+  }
+  return std::string(TrimBlanks(description));
+}
+
+// The addresses the form names in To, Cc and Bcc, in that order.
+std::vector<std::string> Recipients(const FormFields& form) {
+  std::vector<std::string> all;
+  for (const auto& [field, member] : kRecipientFields) {
+    for (auto& address : ListItems(form.Value(field))) {
+      all.push_back(std::move(address));
+    }
+  }
+  return all;
+}
+
+std::string JoinedNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
+std::string NotSentHtml(std::string_view reason, std::string_view details) {
+  while (reason.ends_with('.')) reason.remove_suffix(1);
+  return OutcomeHtml(false, Escape("Not sent: " + std::string(reason) + "."),
+                     details, "result");
+}
+
+std::string SendHtml(PageCall& call, const FormFields& form) {
   auto stored = StoredFileNames(call.settings);
   for (const auto& name : form.Values("attach")) {
     if (!std::binary_search(stored.begin(), stored.end(), name)) {
-      return ErrorHtml(53, "Corvane console",
-                       "No stored file is named " + name);
+      return NotSentHtml("no stored file is named " + name, {});
     }
   }
   std::optional<HeldAttachments> attachments;
   try {
     attachments.emplace(call.settings, form.Values("attach"));
   } catch (const PathRefused& refused) {
-    return ErrorHtml(53, "Corvane console", refused.what());
+    return NotSentHtml(refused.what(), {});
   } catch (const std::filesystem::filesystem_error& failure) {
-    return ErrorHtml(75, "Corvane console",
-                     std::string("The attachments could not be prepared: ") +
-                         failure.what());
+    return NotSentHtml("the attachments could not be prepared",
+                       "<p>" + Escape(failure.what()) + "</p>");
   }
   auto context = HttpContext::New(call.request, call.server, {});
   PageObject mail("Corvane.SMTP", context);
@@ -160,11 +257,22 @@ std::string SendHtml(PageCall& call) {
   }
   for (const auto& path : attachments->Paths()) mail->Put("Attach", path);
   if (mail->Call("SendMail").ToBool()) {
-    return "<div class=\"ok\" id=\"result\">Sent</div>\n" +
-           PageTextHtml(*context);
+    return OutcomeHtml(true,
+                       Escape("Sent to " + JoinedNames(Recipients(form)) + "."),
+                       PageTextHtml(*context), "result");
   }
-  return "<div class=\"error\" id=\"result\">Not sent</div>\n" +
-         mail.ErrorTripleHtml() + PageTextHtml(*context);
+  std::string details = mail.ErrorDetailsHtml() + PageTextHtml(*context);
+  // The links of the attachments are the console's business: the reader
+  // chose the files by their names.
+  std::string links = Escape(attachments->Folder());
+  for (size_t at = links.empty() ? std::string::npos : details.find(links);
+       at != std::string::npos; at = details.find(links, at)) {
+    details.replace(at, links.size() + 1, "");
+  }
+  return NotSentHtml(NotSentReason(mail->Get("GetLastErrNum").ToInt32(),
+                                   mail->Get("GetLastErrDescription").ToText(),
+                                   call.settings.smtp_server),
+                     details);
 }
 
 }  // namespace
@@ -172,8 +280,12 @@ std::string SendHtml(PageCall& call) {
 PageAnswer MailPage(PageCall& call) {
   PageAnswer answer;
   answer.title = "Mail";
-  if (call.IsPost()) answer.body_html = SendHtml(call);
-  answer.body_html += FormHtml(call.settings);
+  FormFields form;
+  if (call.IsPost()) {
+    form = FormFields::Parse(call.body);
+    answer.body_html = SendHtml(call, form);
+  }
+  answer.body_html += FormHtml(call.settings, form);
   return answer;
 }
 

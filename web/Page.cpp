@@ -37,9 +37,37 @@ std::string PageObject::ErrorDetailsHtml() const {
          Escape(object_->Get("GetLastErrDescription").ToText()) + "</p>";
 }
 
+namespace {
+
+// What a component wrote to the page (escaped text, each piece ended by
+// "<br>") as plain text, a line per piece.
+std::string WrittenText(std::string_view written) {
+  constexpr std::pair<std::string_view, std::string_view> kMarkup[] = {
+      {"<br>", "\n"},   {"&lt;", "<"},  {"&gt;", ">"},
+      {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"},
+  };
+  std::string text;
+  for (size_t at = 0; at < written.size();) {
+    bool replaced = false;
+    for (const auto& [markup, plain] : kMarkup) {
+      if (written.substr(at).starts_with(markup)) {
+        text += plain;
+        at += markup.size();
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) text += written[at++];
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
 std::string PageTextHtml(const MemoryContext& context) {
   if (context.Output().empty()) return {};
-  return TextBlockHtml("Written to the page", context.Output());
+  return TextBlockHtml("Written to the page", WrittenText(context.Output()));
 }
 
 }  // namespace corvane::web

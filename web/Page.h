@@ -72,8 +72,8 @@ class PageObject {
   std::shared_ptr<Dispatch> object_;
 };
 
-// The text a component wrote to the page, escaped, under a heading; empty
-// when it wrote nothing.
+// The text a component wrote to the page, its "<br>" markup as line breaks
+// and escaped once, under a heading; empty when it wrote nothing.
 std::string PageTextHtml(const MemoryContext& context);
 
 }  // namespace corvane::web

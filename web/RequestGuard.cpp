@@ -2,6 +2,7 @@
 #include "web/RequestGuard.h"
 
 #include "frame/Text.h"
+#include "web/Html.h"
 
 namespace corvane::web {
 namespace {
@@ -105,8 +106,11 @@ std::optional<Refusal> RequestGuard::Check(const RequestFacts& facts) const {
                    "names another site)."};
   }
   if (facts.content_length && *facts.content_length > max_body_) {
-    return Refusal{413, "The request body is larger than the console takes (" +
-                            std::to_string(max_body_) + " bytes)."};
+    return Refusal{413,
+                   "The request body is larger than the console takes: "
+                   "at most " +
+                       SizeText(max_body_) + " (" + std::to_string(max_body_) +
+                       " bytes) at once."};
   }
   return std::nullopt;
 }

@@ -1,25 +1,64 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/UploadPage.h"
 
+#include <httplib.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <sstream>
 
+#include "frame/Text.h"
+#include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "web/Html.h"
 
 namespace corvane::web {
 namespace {
 
-constexpr char kForm[] =
-    R"(<form method="post" action="/upload" enctype="multipart/form-data">
-<label><span>File 1</span><input type="file" name="file1" id="file1"></label>
-<label><span>File 2</span><input type="file" name="file2" id="file2"></label>
-<label><span>File 3</span><input type="file" name="file3" id="file3"></label>
-<label><span>Title</span><input type="text" name="title" id="title"></label>
-<label><span>Note</span><textarea name="note" id="note" rows="3"></textarea></label>
-<button type="submit" id="send">Upload</button>
-</form>
-)";
+// Numbered names tried for a file that keeps both before giving up.
+constexpr int kMostNumberedNames = 1000;
+
+// What the form held, shown again after the upload.
+struct UploadForm {
+  bool keep_both = false;
+  std::string title;
+  std::string note;
+};
+
+std::string FormHtml(const ConsoleSettings& settings, const UploadForm& form) {
+  return "<form method=\"post\" action=\"/upload\" "
+         "enctype=\"multipart/form-data\" id=\"upload\" data-upload "
+         "data-max-bytes=\"" +
+         std::to_string(settings.max_body) +
+         "\">\n"
+         "<label><span>Files</span><input type=\"file\" name=\"file\" "
+         "id=\"files\" multiple></label>\n"
+         "<p>Choose several files at once, or drop them on the form. They "
+         "are stored in uploads/; the console takes at most " +
+         SizeText(settings.max_body) +
+         " at once.</p>\n"
+         "<fieldset><legend>When a file of the same name is there</legend>"
+         "<label><input type=\"radio\" name=\"existing\" value=\"replace\" "
+         "id=\"replace\"" +
+         (form.keep_both ? "" : " checked") +
+         "> Replace it</label>"
+         "<label><input type=\"radio\" name=\"existing\" value=\"keep\" "
+         "id=\"keep\"" +
+         (form.keep_both ? " checked" : "") +
+         "> Keep both: the new one gets a numbered name, such as "
+         "<code>a (2).txt</code></label></fieldset>\n"
+         "<label><span>Title</span><input type=\"text\" name=\"title\" "
+         "id=\"title\" value=\"" +
+         Escape(form.title) +
+         "\"></label>\n"
+         "<label><span>Note</span><textarea name=\"note\" id=\"note\" "
+         "rows=\"3\">" +
+         Escape(form.note) +
+         "</textarea></label>\n"
+         "<button type=\"submit\" id=\"send\">Upload</button>\n</form>\n";
+}
 
 Arguments ExtensionArguments(const std::string& list) {
   Arguments entries;
@@ -44,11 +83,167 @@ std::vector<std::vector<std::string>> RecordRows(
   return rows;
 }
 
-std::string UploadResultHtml(PageCall& call) {
+// What the upload's parts say before the component reads them: the file
+// names (their directories cut off) of every file sent, the refused ones
+// included, and whether an existing file is to be kept.
+struct SentParts {
+  std::vector<std::string> file_names;
+  bool keep_both = false;
+};
+
+SentParts PartsOf(std::string_view body, std::string_view content_type) {
+  SentParts parts;
+  size_t at = content_type.find("boundary=");
+  if (at == std::string_view::npos) return parts;
+  std::string_view boundary = content_type.substr(at + 9);
+  boundary = TrimOf(boundary.substr(0, boundary.find(';')), "\" ");
+  std::string delimiter = "\r\n--" + std::string(boundary);
+  std::boyer_moore_horspool_searcher search(delimiter.begin(), delimiter.end());
+  // The first delimiter opens the body without a line break before it.
+  auto part = body.starts_with(std::string_view(delimiter).substr(2))
+                  ? body.begin()
+                  : std::search(body.begin(), body.end(), search);
+  while (part != body.end()) {
+    size_t head = static_cast<size_t>(part - body.begin());
+    size_t head_end = body.find("\r\n\r\n", head);
+    if (head_end == std::string_view::npos) break;
+    std::string_view fields = body.substr(head, head_end - head);
+    auto next = std::search(body.begin() + static_cast<ptrdiff_t>(head_end),
+                            body.end(), search);
+    if (size_t name = fields.find("filename=\"");
+        name != std::string_view::npos) {
+      name += 10;
+      std::string_view value =
+          fields.substr(name, fields.find('"', name) - name);
+      size_t slash = value.find_last_of("/\\");
+      if (slash != std::string_view::npos) value.remove_prefix(slash + 1);
+      if (!value.empty()) parts.file_names.emplace_back(value);
+    } else if (Contains(fields, "name=\"existing\"")) {
+      size_t start = head_end + 4;
+      parts.keep_both =
+          body.substr(start, static_cast<size_t>(next - body.begin()) -
+                                 start) == "keep";
+    }
+    part = next;
+  }
+  return parts;
+}
+
+// Why the component refused the file `name`, as the end of a sentence.
+std::string RefusalReason(std::string_view name,
+                          const std::optional<std::string>& extensions) {
+  size_t dot = name.rfind('.');
+  if (extensions && dot != std::string_view::npos && dot + 1 < name.size()) {
+    std::string extension = LowerCase(name.substr(dot + 1));
+    std::stringstream items(LowerCase(*extensions));
+    bool listed = false;
+    for (std::string item; std::getline(items, item, ',');) {
+      listed = listed || TrimOf(item, " .") == extension;
+    }
+    if (!listed) return "the extension ." + extension + " is not allowed";
+  }
+  return "a file of this name cannot be stored";
+}
+
+// `name` with " (N)" before its extension: "a (2).txt".
+std::string NumberedName(std::string_view name, int number) {
+  size_t dot = name.rfind('.');
+  if (dot == 0 || dot == std::string_view::npos) dot = name.size();
+  return std::string(name.substr(0, dot)) + " (" + std::to_string(number) +
+         ")" + std::string(name.substr(dot));
+}
+
+// A hidden folder in the upload folder that takes the files of one upload
+// which keeps both of two files of the same name; removed with whatever
+// is left in it.
+class StagingFolder {
+ public:
+  // Throws Failure when the folder cannot be made.
+  explicit StagingFolder(const std::string& upload_directory) {
+    std::filesystem::create_directories(upload_directory);
+    path_ =
+        platform::Files().TemporaryName(upload_directory, ".corvane-upload-");
+    platform::Files().CreateDirectory(path_);
+  }
+  ~StagingFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Moves the staged file `name` into `directory` under the first of
+// "name", "name (2)", ... that is free there; its new name. Throws Failure.
+std::string KeepBoth(const std::string& staging, const std::string& directory,
+                     const std::string& name) {
+  std::string from = staging + "/" + name;
+  for (int number = 1; number <= kMostNumberedNames; ++number) {
+    std::string candidate = number == 1 ? name : NumberedName(name, number);
+    if (platform::PathEntryExists(directory + candidate)) continue;
+    try {
+      platform::Files().RenameNoReplace(from, directory + candidate);
+      return candidate;
+    } catch (const Failure&) {
+      // Taken meanwhile: the next number is tried.
+    }
+  }
+  throw Failure(58, "Corvane console",
+                "No free numbered name is left for " + name);
+}
+
+// The names joined as "a, b, c".
+std::string Listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// Why nothing or not everything was stored, for a code other than the
+// refused extension.
+std::string FailureSentence(int16_t code) {
+  switch (code) {
+    case -4:
+      return "Not every file was stored: the disk quota is used up.";
+    case -5:
+      return "Nothing was stored: the upload folder cannot be made.";
+    case -7:
+    case -9:
+      return "The upload was cut short or malformed; the files after the "
+             "fault were not stored.";
+    case -8:
+      return "A file could not be written to the disk.";
+    default:
+      return "The upload failed.";
+  }
+}
+
+std::string UploadResultHtml(PageCall& call, UploadForm& form) {
+  // Where the component stores the files depends on a field it reads only
+  // with them: the parts are looked at first.
+  SentParts parts = PartsOf(call.body, ContentTypeOf(call.request));
+  form.keep_both = parts.keep_both;
+  std::string directory = call.settings.UploadDirectory();
+  std::optional<StagingFolder> staging;
+  std::vector<std::string> sentences;
+  if (form.keep_both) {
+    try {
+      staging.emplace(directory);
+    } catch (const std::exception& failure) {
+      return OutcomeHtml(false,
+                         "Nothing was stored: the upload folder cannot be "
+                         "written to.",
+                         "<p>" + Escape(failure.what()) + "</p>");
+    }
+  }
   auto context =
       HttpContext::New(call.request, call.server, std::exchange(call.body, {}));
   PageObject upload("Corvane.upload", context);
-  upload->Put("UpLoadPath", call.settings.UploadDirectory());
+  upload->Put("UpLoadPath", staging ? staging->Path() : directory);
   upload->Put("RejectEmptyExtension", false);
   if (call.settings.upload_extensions) {
     upload->Call("FileExtensionList",
@@ -57,22 +252,94 @@ std::string UploadResultHtml(PageCall& call) {
     upload->Call("FileExtensionList");
   }
   int16_t code = upload->Call("upload").ToInt16();
-  std::string html = "<div class=\"" + std::string(code < 0 ? "error" : "ok") +
-                     "\">Result code <strong id=\"code\">" +
-                     std::to_string(code) + "</strong></div>\n";
-  if (code < 0) html += upload.ErrorTripleHtml();
-  html += "<h2>Stored files</h2>\n" +
-          TableHtml({"File name", "Form field", "Bytes"},
-                    RecordRows(*upload->Get("UploadedFiles").ToObject(),
-                               {"FileName", "FormName", "FileLen"}));
-  html +=
-      "<p><a href=\"/files?path=uploads\" id=\"in-files\">The stored files "
-      "in Files</a></p>\n";
-  html += "<h2>Form items</h2>\n" +
-          TableHtml({"Name", "Value"},
-                    RecordRows(*upload->Get("FormItems").ToObject(),
-                               {"Name", "Value"}));
-  return html + PageTextHtml(*context);
+  auto items =
+      RecordRows(*upload->Get("FormItems").ToObject(), {"Name", "Value"});
+  for (const auto& row : items) {
+    if (row[0] == "title") form.title = row[1];
+    if (row[0] == "note") form.note = row[1];
+    if (row[0] == "existing") form.keep_both = row[1] == "keep";
+  }
+  auto files = RecordRows(*upload->Get("UploadedFiles").ToObject(),
+                          {"FileName", "FormName", "FileLen"});
+
+  std::vector<std::string> stored;
+  std::vector<std::string> renamed;
+  bool failed = code < 0;
+  for (const auto& row : files) {
+    if (!staging) {
+      stored.push_back(row[0]);
+      continue;
+    }
+    // Two parts of one name: the component kept the later one, which the
+    // first record's turn has moved already.
+    if (!platform::PathEntryExists(staging->Path() + "/" + row[0])) continue;
+    try {
+      std::string kept = KeepBoth(staging->Path(), directory, row[0]);
+      if (kept != row[0]) {
+        renamed.push_back(row[0] + " was there already; the new one is " +
+                          kept + ".");
+      }
+      stored.push_back(std::move(kept));
+    } catch (const Failure& failure) {
+      failed = true;
+      renamed.push_back(row[0] + " was not stored: " + failure.description +
+                        ".");
+    }
+  }
+  if (!stored.empty()) {
+    sentences.push_back(std::to_string(stored.size()) +
+                        (stored.size() == 1 ? " file" : " files") +
+                        " stored in uploads/: " + Listed(stored) + ".");
+  }
+  sentences.insert(sentences.end(), renamed.begin(), renamed.end());
+  if (code == -6) {
+    std::vector<std::string> taken;
+    for (const auto& row : files) taken.push_back(row[0]);
+    for (const auto& name : parts.file_names) {
+      auto found = std::find(taken.begin(), taken.end(), name);
+      if (found != taken.end()) {
+        taken.erase(found);
+        continue;
+      }
+      sentences.push_back(name + " was refused: " +
+                          RefusalReason(name, call.settings.upload_extensions) +
+                          ".");
+    }
+  } else if (code < 0) {
+    sentences.push_back(FailureSentence(code));
+  }
+  if (sentences.empty()) sentences.emplace_back("No file was chosen.");
+
+  std::string sentence;
+  for (const auto& piece : sentences) {
+    sentence += (sentence.empty() ? "" : " ") + Escape(piece);
+  }
+  std::string details = "<p>Result code <strong id=\"code\">" +
+                        std::to_string(code) + "</strong></p>\n";
+  if (code < 0 && upload->Get("GetLastErrNum").ToInt32() != 0) {
+    std::string triple = upload.ErrorDetailsHtml();
+    // The staging folder is the console's business, not the reader's.
+    if (staging) {
+      std::string hidden = Escape(staging->Path());
+      std::string shown = Escape(directory.substr(0, directory.size() - 1));
+      for (size_t at = triple.find(hidden); at != std::string::npos;
+           at = triple.find(hidden, at)) {
+        triple.replace(at, hidden.size(), shown);
+      }
+    }
+    details += triple;
+  }
+  details += "<h2>Stored files</h2>\n" +
+             TableHtml({"File name", "Form field", "Bytes"}, files) +
+             "<h2>Form items</h2>\n" + TableHtml({"Name", "Value"}, items) +
+             PageTextHtml(*context);
+  std::string html = OutcomeHtml(!failed, sentence, details);
+  if (!stored.empty()) {
+    html +=
+        "<p><a href=\"/files?path=uploads\" id=\"in-files\">The stored files "
+        "in Files</a></p>\n";
+  }
+  return html;
 }
 
 }  // namespace
@@ -80,8 +347,9 @@ std::string UploadResultHtml(PageCall& call) {
 PageAnswer UploadPage(PageCall& call) {
   PageAnswer answer;
   answer.title = "Upload";
-  if (call.IsPost()) answer.body_html = UploadResultHtml(call);
-  answer.body_html += kForm;
+  UploadForm form;
+  if (call.IsPost()) answer.body_html = UploadResultHtml(call, form);
+  answer.body_html += FormHtml(call.settings, form);
   return answer;
 }
 
