@@ -14,7 +14,7 @@ import tempfile
 import unittest
 
 from support.console import Console
-from support.smtp_servers import RealSmtpServer
+from support.smtp_servers import RealSmtpServer, ScriptedSmtpServer
 
 TYPED = {"from": "kim@example.test", "to": "a@example.test",
          "cc": "", "bcc": "", "subject": 'Q3 "figures" & <notes>',
@@ -88,6 +88,39 @@ class MailPage(unittest.TestCase):
         self.assertEqual(field(page, "bcc"), "b@example.test")
         self.assert_form_kept(page.replace(
             'value="b@example.test"', 'value=""'))
+
+    def test_refused_recipients_are_listed_and_partial_sends_to_the_rest(self):
+        def refuse_second(event, count):
+            if event == "RCPT" and count == 2:
+                return b"550 5.1.1 <b@example.test>: no such user\r\n"
+            return None
+
+        for partial in ("", "1"):
+            with ScriptedSmtpServer(refuse_second) as smtp, \
+                    Console(os.path.join(self.scratch, "var"),
+                            smtp=smtp.address) as console:
+                status, page = console.post("/mail", {
+                    **TYPED, "bcc": "b@example.test", "partial": partial})
+                delivered = len(smtp.messages)
+            self.assertEqual(status, 200)
+            refused = re.search(r'<h2>Refused recipients</h2>.*?</table>',
+                                page, re.S)
+            self.assertIsNotNone(refused, partial)
+            self.assertIn("b@example.test", refused.group(0))
+            self.assertIn("550 5.1.1", refused.group(0))
+            if partial:
+                self.assertEqual(delivered, 1)
+                self.assertEqual(outcome(page, "result"), (
+                    "ok", "Sent to a@example.test. The server refused the "
+                    "others."))
+                self.assertIn('name="partial" id="partial" value="1" '
+                              'checked', page)
+            else:
+                self.assertEqual(delivered, 0)
+                self.assertEqual(outcome(page, "result"), (
+                    "error", f"Not sent: the mail server at {smtp.address} "
+                    'answered "550 5.1.1 <b@example.test>: no such user".'))
+                self.assertNotIn(" checked", page)
 
     def test_a_bad_address_is_named_in_the_sentence(self):
         with Console(os.path.join(self.scratch, "var"),

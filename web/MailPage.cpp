@@ -40,6 +40,11 @@ std::string FormHtml(const ConsoleSettings& settings, const FormFields& form) {
       "<option value=\"base64\"" +
       std::string(base64 ? " selected" : "") +
       ">base64</option></select></label>\n"
+      "<label><input type=\"checkbox\" name=\"partial\" "
+      "id=\"partial\" value=\"1\"" +
+      std::string(form.Value("partial").empty() ? "" : " checked") +
+      "> Send to the recipients the server accepts when it refuses "
+      "others</label>\n"
       "<label><span>Attachments</span><select name=\"attach\" id=\"attach\" "
       "multiple size=\"5\">";
   auto chosen = form.Values("attach");
@@ -187,7 +192,7 @@ std::string NotSentReason(int32_t number, std::string_view description,
       if (reply.starts_with("Unexpected response: ")) {
         reply.remove_prefix(std::string_view("Unexpected response: ").size());
       }
-      return at + " answered \"" + std::string(TrimBlanks(reply)) + "\"";
+      return at + " answered \"" + std::string(TrimOf(reply, " \t\r\n")) + "\"";
     }
     case kShortSend:
       return "the connection to " + at + " broke while sending";
@@ -215,6 +220,29 @@ std::string JoinedNames(const std::vector<std::string>& names) {
     text += names[i];
   }
   return text;
+}
+
+// The lines of a component's list, empty ones left out.
+std::vector<std::string> Lines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (const auto& line : BodyLines(text)) {
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+// The recipients the server refused in the last send, each with its reply,
+// as a table; empty when it refused none.
+std::string RefusedHtml(Dispatch& mail) {
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& line : Lines(mail.Get("GetRefusedRecipients").ToText())) {
+    size_t tab = line.find('\t');
+    rows.push_back({line.substr(0, tab),
+                    tab == std::string::npos ? "" : line.substr(tab + 1)});
+  }
+  if (rows.empty()) return {};
+  return "<h2>Refused recipients</h2>\n" +
+         TableHtml({"Recipient", "The server's reply"}, rows);
 }
 
 std::string NotSentHtml(std::string_view reason, std::string_view details) {
@@ -256,11 +284,18 @@ std::string SendHtml(PageCall& call, const FormFields& form) {
     mail->Put("MailContentEncode", form.Value("encoding"));
   }
   for (const auto& path : attachments->Paths()) mail->Put("Attach", path);
+  if (!form.Value("partial").empty()) mail->Put("PartialDelivery", true);
   if (mail->Call("SendMail").ToBool()) {
-    return OutcomeHtml(true,
-                       Escape("Sent to " + JoinedNames(Recipients(form)) + "."),
-                       PageTextHtml(*context), "result");
+    std::string refused = RefusedHtml(*mail);
+    auto accepted = Lines(mail->Get("GetAcceptedRecipients").ToText());
+    if (accepted.empty()) accepted = Recipients(form);
+    std::string sentence = "Sent to " + JoinedNames(accepted) + ".";
+    if (!refused.empty()) sentence += " The server refused the others.";
+    return OutcomeHtml(true, Escape(sentence), PageTextHtml(*context),
+                       "result") +
+           refused;
   }
+  std::string refused = RefusedHtml(*mail);
   std::string details = mail.ErrorDetailsHtml() + PageTextHtml(*context);
   // The links of the attachments are the console's business: the reader
   // chose the files by their names.
@@ -272,7 +307,8 @@ std::string SendHtml(PageCall& call, const FormFields& form) {
   return NotSentHtml(NotSentReason(mail->Get("GetLastErrNum").ToInt32(),
                                    mail->Get("GetLastErrDescription").ToText(),
                                    call.settings.smtp_server),
-                     details);
+                     details) +
+         refused;
 }
 
 }  // namespace
