@@ -6,6 +6,9 @@
 #include <openssl/pem.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "frame/Text.h"
@@ -114,14 +117,20 @@ std::string_view DkimSigner::Algorithm() const {
 
 std::string DkimSigner::Sign(std::string_view message,
                              int64_t unix_seconds) const {
-  std::string text = CrLfLines(std::string(message));
+  // Most messages already end their lines in CR LF; only the others are
+  // copied to be rewritten.
+  std::string rewritten;
+  std::string_view text = message;
+  if (FirstBareLineEnd(message) != std::string_view::npos) {
+    rewritten = CrLfLines(std::string(message));
+    text = rewritten;
+  }
   size_t split = text.find("\r\n\r\n");
-  std::string_view header = std::string_view(text).substr(
-      0, split == std::string::npos ? text.size() : split);
-  std::string_view body = split == std::string::npos
-                              ? std::string_view()
-                              : std::string_view(text).substr(split + 4);
-  std::string body_hash = Sha256(RelaxedBody(body));
+  std::string_view header =
+      text.substr(0, split == std::string::npos ? text.size() : split);
+  std::string_view body =
+      split == std::string::npos ? std::string_view() : text.substr(split + 4);
+  std::string body_hash = RelaxedBodySha256(body);
 
   // Every field is signed; a name that comes twice is listed twice, and
   // the verifier takes its instances from the bottom up.
@@ -203,31 +212,67 @@ std::string DkimSigner::Sign(std::string_view message,
   }
   line += "\r\n";
   line.reserve(line.size() + text.size());
-  return line + text;
+  line += text;
+  return line;
+}
+
+namespace {
+
+// The position of the next CR or LF at or after `from`; npos for none.
+// Two memchr scans in step: bodies are long lines of plain text, which
+// memchr passes over many bytes at a time.
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view text)
+      : text_(text), cr_(Find('\r', 0)), lf_(Find('\n', 0)) {}
+  size_t Next(size_t from) {
+    if (cr_ != npos && cr_ < from) cr_ = Find('\r', from);
+    if (lf_ != npos && lf_ < from) lf_ = Find('\n', from);
+    return std::min(cr_, lf_);
+  }
+
+ private:
+  static constexpr size_t npos = std::string_view::npos;
+  size_t Find(char c, size_t from) const {
+    if (from >= text_.size()) return npos;
+    const void* at = std::memchr(text_.data() + from, c, text_.size() - from);
+    return at ? static_cast<size_t>(static_cast<const char*>(at) - text_.data())
+              : npos;
+  }
+  std::string_view text_;
+  size_t cr_;
+  size_t lf_;
+};
+
+}  // namespace
+
+size_t FirstBareLineEnd(std::string_view text) {
+  LineEnds ends(text);
+  for (size_t at = ends.Next(0); at != std::string_view::npos;
+       at = ends.Next(at + 2)) {
+    if (text[at] == '\n' || at + 1 == text.size() || text[at + 1] != '\n') {
+      return at;
+    }
+  }
+  return std::string_view::npos;
 }
 
 std::string CrLfLines(std::string text) {
-  size_t bare = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      ++i;
-    } else if (text[i] == '\r' || text[i] == '\n') {
-      ++bare;
-    }
-  }
-  if (bare == 0) return text;
+  const std::string_view view(text);
+  size_t at = FirstBareLineEnd(view);
+  if (at == std::string_view::npos) return text;
   std::string lines;
-  lines.reserve(text.size() + bare);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      lines += "\r\n";
-      ++i;
-    } else if (text[i] == '\r' || text[i] == '\n') {
-      lines += "\r\n";
-    } else {
-      lines += text[i];
-    }
+  lines.reserve(text.size() + text.size() / 64 + 2);
+  size_t copied = 0;
+  LineEnds ends(view);
+  for (at = ends.Next(0); at != std::string_view::npos; at = ends.Next(at)) {
+    lines.append(view, copied, at - copied);
+    lines += "\r\n";
+    at += view[at] == '\r' && at + 1 < view.size() && view[at + 1] == '\n' ? 2
+                                                                           : 1;
+    copied = at;
   }
+  lines.append(view, copied);
   return lines;
 }
 
@@ -253,32 +298,83 @@ std::string RelaxedHeader(std::string_view field) {
   return canonical;
 }
 
-std::string RelaxedBody(std::string_view body) {
-  std::string canonical;
-  canonical.reserve(body.size());
-  size_t kept = 0;  // length up to the last line that is not empty
+namespace {
+
+// Hands the relaxed canonical form of `body` to `append(data, size)` in
+// pieces, without holding it whole: runs of text are passed as they are, a
+// run of blanks between two becomes one space, blanks at a line's end go,
+// and the line ends of empty lines are held back until a line with text
+// follows (empty lines at the end go).
+template <typename Append>
+void RelaxedBodyPieces(std::string_view body, Append&& append) {
+  size_t held_line_ends = 0;
   while (!body.empty()) {
     size_t end = body.find("\r\n");
     std::string_view line = body.substr(0, end);
-    const size_t line_start = canonical.size();
-    bool blank = false;
-    for (char c : line) {
-      if (IsBlank(c)) {
-        blank = true;
-        continue;
+    bool text = false;
+    size_t at = 0;
+    while (at < line.size()) {
+      size_t run = at;
+      while (run < line.size() && !IsBlank(line[run])) ++run;
+      if (run > at) {
+        for (; held_line_ends > 0; --held_line_ends) append("\r\n", 2);
+        if (at > 0) append(" ", 1);
+        append(line.data() + at, run - at);
+        text = true;
       }
-      if (blank) canonical += ' ';
-      blank = false;
-      canonical += c;
+      at = run;
+      while (at < line.size() && IsBlank(line[at])) ++at;
     }
-    const bool empty = canonical.size() == line_start;
-    canonical += "\r\n";
-    if (!empty) kept = canonical.size();
+    if (text) {
+      append("\r\n", 2);
+    } else {
+      ++held_line_ends;
+    }
     if (end == std::string_view::npos) break;
     body.remove_prefix(end + 2);
   }
-  canonical.resize(kept);
+}
+
+}  // namespace
+
+std::string RelaxedBody(std::string_view body) {
+  std::string canonical;
+  canonical.reserve(body.size() + 2);
+  RelaxedBodyPieces(body, [&canonical](const char* data, size_t size) {
+    canonical.append(data, size);
+  });
   return canonical;
+}
+
+std::string RelaxedBodySha256(std::string_view body) {
+  // The pieces are gathered in a small buffer and hashed a buffer at a
+  // time, so that a large body costs no memory of its size.
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(
+      EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  if (!context ||
+      EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    throw Failure(kInvalidCall, std::string(kPenrillSource),
+                  "DKIM signing failed");
+  }
+  char buffer[16384];
+  size_t used = 0;
+  RelaxedBodyPieces(body, [&](const char* data, size_t size) {
+    if (used + size > sizeof buffer) {
+      EVP_DigestUpdate(context.get(), buffer, used);
+      used = 0;
+      if (size > sizeof buffer) {
+        EVP_DigestUpdate(context.get(), data, size);
+        return;
+      }
+    }
+    std::memcpy(buffer + used, data, size);
+    used += size;
+  });
+  EVP_DigestUpdate(context.get(), buffer, used);
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(context.get(), digest, &length);
+  return std::string(reinterpret_cast<char*>(digest), length);
 }
 
 }  // namespace corvane::penrill

@@ -37,6 +37,9 @@ class DkimSigner {
 // The text with every bare CR or LF written as CR LF. Never fails.
 std::string CrLfLines(std::string text);
 
+// Where the first CR or LF that is not part of a CR LF is; npos for none.
+size_t FirstBareLineEnd(std::string_view text);
+
 // The relaxed canonical form of one header field ("Name: value", perhaps
 // folded, without its line end): lower-case name, unfolded, blanks
 // squeezed, "name:value" followed by CR LF. Never fails.
@@ -44,5 +47,9 @@ std::string RelaxedHeader(std::string_view field);
 
 // The relaxed canonical form of a body (CR LF lines). Never fails.
 std::string RelaxedBody(std::string_view body);
+
+// The SHA-256 digest (32 bytes) of RelaxedBody(body), without holding that
+// form whole. Throws Failure (kInvalidCall) when the digest cannot be made.
+std::string RelaxedBodySha256(std::string_view body);
 
 }  // namespace corvane::penrill

@@ -2,6 +2,9 @@
 #include "mail/Dkim.h"
 
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
+
+#include <string>
 
 #include "platform/Failure.h"
 
@@ -18,6 +21,36 @@ TEST(Dkim, RelaxedCanonicalForms) {
   EXPECT_EQ(RelaxedBody("\r\n\r\n"), "");
   EXPECT_EQ(RelaxedBody("no line end"), "no line end\r\n");
   EXPECT_EQ(CrLfLines("a\nb\rc\r\nd"), "a\r\nb\r\nc\r\nd");
+  EXPECT_EQ(CrLfLines("a\r\n\r\r\n\n\r"), "a\r\n\r\n\r\n\r\n\r\n");
+  EXPECT_EQ(FirstBareLineEnd("a\r\nb\r\n"), std::string_view::npos);
+  EXPECT_EQ(FirstBareLineEnd("a\r\nb\r"), 4u);
+  EXPECT_EQ(FirstBareLineEnd("a\r\n\nb"), 3u);
+}
+
+// The body's digest is made a piece at a time: it must be the digest of the
+// whole canonical form, whatever the pieces' sizes against its buffer.
+TEST(Dkim, BodyDigestIsThatOfTheWholeCanonicalForm) {
+  std::string long_lines(40000, 'x');
+  long_lines += " \t ";
+  long_lines.append(40000, 'x');
+  long_lines += "\r\n\r\n";
+  long_lines.append(40000, 'x');
+  std::string short_lines;
+  for (int i = 0; i < 5000; ++i) {
+    short_lines.append(static_cast<size_t>(i % 90), 'y');
+    short_lines += i % 7 == 0 ? "\t \r\n\r\n" : "  z\r\n";
+  }
+  for (const std::string& body :
+       {std::string(), std::string("\r\n\r\n"), std::string(" a  b \r\n"),
+        long_lines, short_lines}) {
+    std::string canonical = RelaxedBody(body);
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(canonical.data()),
+           canonical.size(), digest);
+    EXPECT_EQ(RelaxedBodySha256(body),
+              std::string(reinterpret_cast<char*>(digest), sizeof digest))
+        << body.size();
+  }
 }
 
 TEST(Dkim, OnlyRsaAndEd25519KeysAreTaken) {
