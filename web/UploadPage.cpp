@@ -49,13 +49,7 @@ std::string UploadResultHtml(PageCall& call) {
       HttpContext::New(call.request, call.server, std::exchange(call.body, {}));
   PageObject upload("Corvane.upload", context);
   upload->Put("UpLoadPath", call.settings.UploadDirectory());
-  upload->Put("RejectEmptyExtension", false);
-  if (call.settings.upload_extensions) {
-    upload->Call("FileExtensionList",
-                 ExtensionArguments(*call.settings.upload_extensions));
-  } else {
-    upload->Call("FileExtensionList");
-  }
+  ApplyUploadRules(*upload, call.settings);
   int16_t code = upload->Call("upload").ToInt16();
   std::string html = "<div class=\"" + std::string(code < 0 ? "error" : "ok") +
                      "\">Result code <strong id=\"code\">" +
@@ -76,6 +70,16 @@ std::string UploadResultHtml(PageCall& call) {
 }
 
 }  // namespace
+
+void ApplyUploadRules(Dispatch& upload, const ConsoleSettings& settings) {
+  upload.Put("RejectEmptyExtension", false);
+  if (settings.upload_extensions) {
+    upload.Call("FileExtensionList",
+                ExtensionArguments(*settings.upload_extensions));
+  } else {
+    upload.Call("FileExtensionList");
+  }
+}
 
 PageAnswer UploadPage(PageCall& call) {
   PageAnswer answer;
