@@ -60,7 +60,8 @@ class ConsoleInBrowser(unittest.TestCase):
             self.assertIn(name, shown["files"])
         self.assertTrue(shown["download_same"])
         self.assertEqual(shown["download_name"], "report.pdf")
-        self.assertEqual(shown["deleted"], "Deleted /uploads/notes.txt")
+        self.assertIn("Delete the file uploads/notes.txt?", shown["question"])
+        self.assertEqual(shown["deleted"], "uploads/notes.txt was deleted.")
         self.assertEqual(shown["files_after"], ["report.pdf"])
         self.assertFalse(os.path.exists(os.path.join(data, "uploads",
                                                      "notes.txt")))

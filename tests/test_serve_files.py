@@ -7,6 +7,7 @@ paths and symbolic links, for each of those actions."""
 import html
 import http.client
 import os
+import re
 import shutil
 import tempfile
 import unittest
@@ -120,8 +121,9 @@ class FilesPage(unittest.TestCase):
         os.symlink("sub", os.path.join(self.docs, "inside"))
         status, page = self.get("/files", path="docs")
         self.assertEqual(status, 200)
-        self.assertIn('<span class="file">a.txt</span></td><td>5</td>'
-                      '<td>archive</td>', page)
+        self.assertIn('<span class="file">a.txt</span></td>'
+                      '<td class="size" title="5 bytes">5 bytes</td>', page)
+        self.assertNotIn("archive", page)
         self.assertIn('href="/files?path=docs%2Fsub">sub/</a>', page)
         self.assertIn('href="/files?path=docs%2Finside">inside/</a>', page)
         self.assertEqual(page.count("leads out of the data directory: "
@@ -150,11 +152,18 @@ class FilesPage(unittest.TestCase):
         self.assertEqual(headers["Content-Type"], "application/pdf")
         self.assertEqual(
             headers["Content-Disposition"],
-            "attachment; filename=\"report _2026_ __.pdf\"; "
+            "attachment; filename=\"report _2026_ u.pdf\"; "
             "filename*=UTF-8''report%20%222026%22%20%C3%BC.pdf")
         raw = self.raw_get("/files/download?path=docs%2F" +
                            urllib.parse.quote(name, safe=""))
         self.assertEqual(raw, content)
+        self.write("R\u00e9sum\u00e9 \u0141\u00f3d\u017a \u65e5.pdf", b"cv")
+        _, _, headers = self.console.request(
+            "GET", "/files/download?path=" + urllib.parse.quote(
+                "docs/R\u00e9sum\u00e9 \u0141\u00f3d\u017a \u65e5.pdf"))
+        self.assertTrue(headers["Content-Disposition"].startswith(
+            'attachment; filename="Resume Lodz _.pdf"; '
+            "filename*=UTF-8''R%C3%A9sum%C3%A9%20"), headers)
         status, page = self.get("/files/download", path="docs/sub")
         self.assertEqual(status, 400)
         self.assertIn("is a directory", page)
@@ -229,7 +238,8 @@ class FilesPage(unittest.TestCase):
                 status, page = self.post(action="delete", path="docs",
                                          item=item)
                 self.assertEqual(status, 200, page)
-                self.assertIn('id="result">Deleted /' + item, page)
+                self.assertIn('id="result"><code>' + item, page)
+                self.assertIn("deleted.", page)
                 self.assertFalse(os.path.exists(os.path.join(self.data,
                                                              item)))
         status, page = self.post(action="delete", path="docs",
@@ -243,8 +253,8 @@ class FilesPage(unittest.TestCase):
         status, page = self.post(action="delete", path="docs",
                                  item="docs/sub2")
         self.assertEqual(status, 200)
-        self.assertIn('id="result">Not deleted', page)
-        self.assertIn("(beyond 16 bits)</strong> from Calling DeleteFile API: "
+        self.assertIn('id="result">Not everything was deleted', page)
+        self.assertIn("(beyond 16 bits) from Calling DeleteFile API: "
                       "Not able to delete the file", page)
         self.assertTrue(os.path.exists(os.path.join(self.docs, "sub2",
                                                     "ro.txt")))
@@ -252,10 +262,11 @@ class FilesPage(unittest.TestCase):
     def test_make_a_directory_and_fail_on_an_existing_one(self):
         status, page = self.post(action="mkdir", path="docs", name="new one")
         self.assertEqual(status, 200)
-        self.assertIn("Made the directory /docs/new one", page)
+        self.assertIn("The folder <code>docs/new one/</code> was made.", page)
         self.assertTrue(os.path.isdir(os.path.join(self.docs, "new one")))
         status, page = self.post(action="mkdir", path="docs", name="new one")
-        self.assertIn('id="result">No directory made', page)
+        self.assertIn('id="result">No folder was made: <code>docs/new one'
+                      '</code> exists already.', page)
         self.assertIn("from Vantry", page)
         self.assertIn("/docs/new one", page)
         self.assertNotIn("/proc/self", page)
@@ -267,7 +278,8 @@ class FilesPage(unittest.TestCase):
                                  **{"from": "docs"}, to="docs/sub",
                                  pattern="*.txt")
         self.assertEqual(status, 200, page)
-        self.assertIn("Copied the files matching", page)
+        self.assertIn("2 files matching <code>*.txt</code> copied from "
+                      "<code>docs/</code> to <code>docs/sub/</code>.", page)
         self.assertEqual(sorted(os.listdir(os.path.join(self.docs, "sub"))),
                          ["a.txt", "b.txt"])
         for name in ("a.txt", "b.txt"):
@@ -284,6 +296,148 @@ class FilesPage(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(os.path.join(self.docs, "all"))),
                          ["a.txt", "b.txt", "c.log"])
 
+
+    def test_listing_sorts_folders_first_and_shows_pages(self):
+        many = os.path.join(self.docs, "many")
+        os.makedirs(os.path.join(many, "zeta"))
+        os.makedirs(os.path.join(many, "alpha"))
+        for number in range(450):
+            with open(os.path.join(many, f"f{number:04}.txt"), "wb") as out:
+                out.write(b"x" * ((number * 7) % 451))
+            os.utime(os.path.join(many, f"f{number:04}.txt"),
+                     (0, 1_700_000_000 + (number * 37) % 450))
+
+        def names(**query):
+            status, page = self.console.get("/files?" + urllib.parse.urlencode(
+                {"path": "docs/many", **query}))
+            self.assertEqual(status, 200, page)
+            return page, re.findall(
+                r'<tr><td>(?:<a class="directory"[^>]*>|'
+                r'<span class="file">)([^<]+)<', page)
+
+        files = [f"f{n:04}.txt" for n in range(450)]
+        by_size = sorted(files, key=lambda n: (-((int(n[1:5]) * 7) % 451), n))
+        by_time = sorted(files, key=lambda n: ((int(n[1:5]) * 37) % 450, n))
+        page, shown = names()
+        self.assertEqual(shown, ["alpha/", "zeta/"] + files[:198])
+        self.assertIn("452 entries, 1 to 200 shown.", page)
+        page, shown = names(sort="size", order="desc", page="2")
+        self.assertEqual(shown, by_size[198:398])
+        # Page links keep the order; the heading offers the other way.
+        self.assertIn('href="/files?path=docs%2Fmany&amp;sort=size&amp;'
+                      'order=desc&amp;page=3">3</a>', page)
+        self.assertIn('aria-sort="descending"><a href="/files?path=docs%2Fmany'
+                      '&amp;sort=size&amp;order=asc&amp;page=1"', page)
+        page, shown = names(sort="time", page="3")
+        self.assertEqual(shown, by_time[398:])
+        self.assertIn("401 to 452 shown", page)
+        # A page beyond the last shows the last; nonsense sorts by name.
+        self.assertEqual(names(sort="<x>", page="99")[1], files[398:])
+
+    def test_delete_asks_first_and_the_consoles_folders_stay(self):
+        self.write("sub/x.txt", b"x")
+        status, page = self.get("/files", path="docs", delete="docs/sub")
+        self.assertEqual(status, 200, page)
+        self.assertIn("Delete the folder <code>docs/sub/</code> and "
+                      "everything in it?", page)
+        self.assertIn('name="item" value="docs/sub"', page)
+        self.assertTrue(os.path.exists(os.path.join(self.docs, "sub", "x.txt")))
+        status, page = self.get("/files", path="docs", delete="docs/a.txt")
+        self.assertIn("Delete the file <code>docs/a.txt</code>?", page)
+        status, page = self.post(action="delete", path="docs", item="docs/sub")
+        self.assertIn("<code>docs/sub/</code> and everything in it were "
+                      "deleted.", page)
+        self.assertFalse(os.path.exists(os.path.join(self.docs, "sub")))
+
+        for own in ("uploads", "gateway"):
+            os.makedirs(os.path.join(self.data, own), exist_ok=True)
+            for what, request in (
+                    ("ask", lambda: self.get("/files", delete=own)),
+                    ("delete", lambda: self.post(action="delete", path="",
+                                                 item=own + "/")),
+                    ("rename", lambda: self.post(action="rename", path="",
+                                                 item=own, to="docs/moved")),
+                    ("ask rename", lambda: self.get("/files", rename=own))):
+                with self.subTest(own=own, what=what):
+                    status, page = request()
+                    self.assertEqual(status, 403, page)
+                    self.assertIn(f"{own}/ is one of the console&#39;s own folders "
+                                  "and cannot be", page)
+            self.assertTrue(os.path.isdir(os.path.join(self.data, own)))
+        status, page = self.get("/files")
+        self.assertEqual(page.count("<em>used by the console</em>"), 2)
+        self.assertNotIn('href="/files?path=&amp;delete=uploads"', page)
+
+    def test_rename_and_move_keep_what_was_typed_on_failure(self):
+        status, page = self.get("/files", path="docs", rename="docs/a.txt")
+        self.assertIn('name="to" id="to" value="docs/a.txt"', page)
+        status, page = self.post(action="rename", path="docs",
+                                 item="docs/a.txt", to="docs/sub/moved.txt")
+        self.assertEqual(status, 200, page)
+        self.assertIn("<code>docs/a.txt</code> is now "
+                      "<code>docs/sub/moved.txt</code>.", page)
+        with open(os.path.join(self.docs, "sub", "moved.txt"), "rb") as moved:
+            self.assertEqual(moved.read(), b"alpha")
+        status, page = self.post(action="rename", path="docs",
+                                 item="docs/b.txt", to="docs/c.log")
+        self.assertEqual(status, 409)
+        self.assertIn("exists already", page)
+        self.assertIn('name="to" id="to" value="docs/c.log"', page)
+        with open(os.path.join(self.docs, "c.log"), "rb") as kept:
+            self.assertEqual(kept.read(), b"charlie")
+        for to, words in (("docs/sub/inner", "into itself"),
+                          ("docs/escape/b.txt", "leads out"),
+                          ("../b.txt", "climbs")):
+            with self.subTest(to=to):
+                source = "docs/sub" if "inner" in to else "docs/b.txt"
+                status, page = self.post(action="rename", path="docs",
+                                         item=source, to=to)
+                self.assertIn(words, page)
+        self.assertEqual(os.listdir(self.outside), ["secret.txt"])
+
+    def test_upload_into_the_folder_shown_keeps_both_or_replaces(self):
+        def upload(existing, *files):
+            return self.console.post(
+                "/files?path=docs", {"existing": existing},
+                files=[("files", name, data) for name, data in files])
+
+        status, page = upload("keep", ("a.txt", b"second"),
+                              ("new.txt", b"fresh"))
+        self.assertEqual(status, 200, page)
+        self.assertIn("2 files stored in <code>docs/</code>: "
+                      "<code>a (2).txt</code>, <code>new.txt</code>.", page)
+        status, page = upload("keep", ("a.txt", b"third"))
+        self.assertIn("<code>a (3).txt</code>", page)
+        status, page = upload("replace", ("b.txt", b"replaced"))
+        self.assertIn("1 file stored in <code>docs/</code>: "
+                      "<code>b.txt</code>.", page)
+        contents = {}
+        for name in ("a.txt", "a (2).txt", "a (3).txt", "b.txt", "new.txt"):
+            with open(os.path.join(self.docs, name), "rb") as stored:
+                contents[name] = stored.read()
+        self.assertEqual(contents, {"a.txt": b"alpha", "a (2).txt": b"second",
+                                    "a (3).txt": b"third",
+                                    "b.txt": b"replaced", "new.txt": b"fresh"})
+        # Nothing is left of the staging, a folder is never replaced by a
+        # file, and a link out is never written through.
+        self.assertFalse([n for n in os.listdir(self.docs)
+                          if n.startswith(".")])
+        upload("replace", ("sub", b"file"), ("out.txt", b"not outside"))
+        self.assertTrue(os.path.isdir(os.path.join(self.docs, "sub")))
+        with open(os.path.join(self.outside, "secret.txt"), "rb") as kept:
+            self.assertEqual(kept.read(), SECRET)
+        self.assertTrue(os.path.exists(os.path.join(self.docs, "sub (2)")))
+        status, page = upload("keep")
+        self.assertIn("Nothing was stored in <code>docs/</code>", page)
+
+    def test_a_failed_copy_says_why_and_keeps_the_form(self):
+        status, page = self.post(action="copy", path="docs",
+                                 **{"from": "docs"}, to="docs/sub",
+                                 pattern="*.none")
+        self.assertIn("Nothing was copied: no file in <code>docs/</code> "
+                      "matches <code>*.none</code>.", page)
+        self.assertIn('name="pattern" id="pattern" value="*.none"', page)
+        self.assertIn('name="to" id="to" value="docs/sub"', page)
 
 if __name__ == "__main__":
     unittest.main()

@@ -14,6 +14,7 @@
 #include "web/Access.h"
 #include "web/Connections.h"
 #include "web/ConsoleScript.h"
+#include "web/FileFacts.h"
 #include "web/FilesPage.h"
 #include "web/FormFields.h"
 #include "web/GatewayPage.h"
@@ -507,7 +508,7 @@ struct ConsoleServer::Impl {
       std::string reason =
           "The request body could not be read whole or is larger than the "
           "console takes: at most " +
-          SizeText(settings.max_body) + " at once.";
+          HumanSize(settings.max_body) + " at once.";
       if (!SendPageRefused(request, response, reason)) {
         SendHtml(response, 413, StatusPage(413, reason));
       }

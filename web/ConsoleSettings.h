@@ -54,8 +54,18 @@ struct ConsoleSettings {
     return tls_certificate.empty() ? "http" : "https";
   }
 
-  std::string UploadDirectory() const { return data_directory + "/uploads/"; }
-  std::string GatewayDirectory() const { return data_directory + "/gateway/"; }
+  // The folders the console itself keeps in the data directory: the Upload
+  // page's and the Gateway page's. The Files page neither deletes nor
+  // renames them.
+  static constexpr const char* kUploadFolderName = "uploads";
+  static constexpr const char* kGatewayFolderName = "gateway";
+
+  std::string UploadDirectory() const {
+    return data_directory + "/" + kUploadFolderName + "/";
+  }
+  std::string GatewayDirectory() const {
+    return data_directory + "/" + kGatewayFolderName + "/";
+  }
 };
 
 }  // namespace corvane::web

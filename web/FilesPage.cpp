@@ -4,22 +4,31 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <map>
 
 #include "frame/Text.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "web/DataDirectory.h"
+#include "web/FileFacts.h"
 #include "web/FormFields.h"
 #include "web/Html.h"
+#include "web/UploadPage.h"
 
 namespace corvane::web {
 namespace {
 
 constexpr int16_t kDirectoryBit = 16;
 
+// Entries of a listing page; a folder of thousands is shown in pages.
+constexpr size_t kEntriesPerPage = 200;
+
+// The attributes a person acts on; "directory" shows in the name and
+// "archive" is set on nearly every file.
 constexpr std::pair<int, const char*> kAttributeNames[] = {
-    {1, "read-only"},  {2, "hidden"},   {4, "system"},
-    {16, "directory"}, {32, "archive"},
+    {1, "read-only"},
+    {2, "hidden"},
+    {4, "system"},
 };
 
 constexpr std::pair<const char*, const char*> kContentTypes[] = {
@@ -65,13 +74,8 @@ std::string ContentTypeOf(std::string_view name) {
 // An attachment named `name`: a plain ASCII fallback for old readers and the
 // exact name percent-encoded in UTF-8 (RFC 6266).
 std::string DispositionOf(std::string_view name) {
-  std::string fallback;
-  for (unsigned char c : name) {
-    bool plain = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-    fallback += plain ? static_cast<char>(c) : '_';
-  }
-  return "attachment; filename=\"" + fallback + "\"; filename*=UTF-8''" +
-         PercentEncoded(name);
+  return "attachment; filename=\"" + AsciiFallback(name) +
+         "\"; filename*=UTF-8''" + PercentEncoded(name);
 }
 
 std::string FilesHref(std::string_view relative) {
@@ -89,11 +93,18 @@ std::string HiddenField(std::string_view name, std::string_view value) {
 }
 
 std::string RefusalHtml(std::string_view reason) {
-  return "<div class=\"error\" id=\"refusal\">" + Escape(reason) + "</div>\n";
+  return OutcomeHtml(false, Escape(reason), "", "refusal");
 }
 
-std::string OkHtml(std::string_view text) {
-  return "<div class=\"ok\" id=\"result\">" + Escape(text) + "</div>\n";
+// A result of the page's forms: one sentence, the numbers under Details.
+std::string ResultHtml(bool succeeded, std::string_view sentence,
+                       std::string_view details = {}) {
+  return OutcomeHtml(succeeded, sentence, details, "result");
+}
+
+// "docs/a.txt" as a page shows it, escaped and marked as a name.
+std::string NameHtml(std::string_view relative, bool directory = false) {
+  return "<code>" + Escape(relative) + (directory ? "/" : "") + "</code>";
 }
 
 // `text` with every path a held descriptor gives replaced by the path the
@@ -161,6 +172,21 @@ class FilesWork {
         WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(), shown_));
   }
 
+  // The same as one paragraph for a result's details.
+  std::string ErrorDetailsHtml() const {
+    std::string number;
+    try {
+      number = std::to_string(vantry_->Get("GetLastErrNum").ToInt32());
+    } catch (const Failure&) {
+      number = "(beyond 16 bits)";
+    }
+    return "<p>Error " + Escape(number) + " from " +
+           Escape(vantry_->Get("GetLastErrSource").ToText()) + ": " +
+           Escape(WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(),
+                                 shown_)) +
+           "</p>";
+  }
+
   // Whether the last call recorded a failure (the object is new per page).
   bool Failed() const {
     return !vantry_->Get("GetLastErrDescription").ToText().empty();
@@ -178,48 +204,136 @@ class FilesWork {
   std::vector<std::pair<std::string, std::string>> shown_;
 };
 
-std::string DeleteHtml(FilesWork& work, std::string_view given) {
-  std::string item = DataDirectory::Joined(DataDirectory::Levels(given));
+std::string LinkOutNote() {
+  return "<em>a symbolic link that leads out of the data directory: "
+         "refused</em>";
+}
+
+// Why an entry is the console's own and may be neither deleted nor renamed;
+// empty for any other entry.
+std::string OwnFolderReason(std::string_view item) {
+  if (item == ConsoleSettings::kUploadFolderName) {
+    return "the Upload page stores its files there";
+  }
+  if (item == ConsoleSettings::kGatewayFolderName) {
+    return "the Gateway page stores its files there";
+  }
+  return {};
+}
+
+void RefuseOwnFolder(const std::string& item, std::string_view what) {
+  std::string reason = OwnFolderReason(item);
+  if (reason.empty()) return;
+  throw PathRefused(403, item +
+                             "/ is one of the console's own folders and "
+                             "cannot be " +
+                             std::string(what) + ": " + reason + ".");
+}
+
+// What a request names, as the page shows it; "" for the data directory.
+std::string Relative(std::string_view given) {
+  return DataDirectory::Joined(DataDirectory::Levels(given));
+}
+
+// Whether the entry is a directory; a link counts as itself, never as what
+// it points to.
+bool IsDirectoryEntry(FilesWork& work, const NamedEntry& entry,
+                      const std::string& path) {
+  if (entry.parent.IsLink(entry.name)) return false;
+  int16_t attributes =
+      work.vantry().Call("GetFDAttr", {Variant(path)}).ToInt16();
+  return attributes != -1 && (attributes & kDirectoryBit) != 0;
+}
+
+// The entry to delete or rename: it exists and is not the console's own.
+NamedEntry HoldChangeable(FilesWork& work, const std::string& item,
+                          std::string_view what) {
+  RefuseOwnFolder(item, what);
   NamedEntry entry = work.data().HoldEntry(item);
-  std::string path = work.Use(entry, item);
-  if (!platform::PathEntryExists(path)) {
-    throw PathRefused(404, "No file or directory is named \"" + item +
+  if (!platform::PathEntryExists(entry.Path())) {
+    throw PathRefused(404, "No file or folder is named \"" + item +
                                "\" in the data directory.");
   }
-  // A link is deleted as a link, never entered.
-  bool directory = false;
-  if (!entry.parent.IsLink(entry.name)) {
-    int16_t attributes =
-        work.vantry().Call("GetFDAttr", {Variant(path)}).ToInt16();
-    directory = attributes != -1 && (attributes & kDirectoryBit) != 0;
-  }
+  return entry;
+}
+
+std::string DeleteHtml(FilesWork& work, const std::string& given) {
+  std::string item = Relative(given);
+  NamedEntry entry = HoldChangeable(work, item, "deleted");
+  std::string path = work.Use(entry, item);
+  bool directory = IsDirectoryEntry(work, entry, path);
   int16_t code =
       work.vantry()
           .Call(directory ? "DeleteDir" : "DeleteFile", {Variant(path)})
           .ToInt16();
-  if (code == 1) return OkHtml("Deleted /" + item);
-  if (code == 0) {
-    return "<div class=\"error\" id=\"result\">Nothing deleted: /" +
-           Escape(item) + " is missing, hidden, read-only or in use.</div>\n";
+  if (code == 1) {
+    return ResultHtml(true, NameHtml(item, directory) +
+                                (directory ? " and everything in it were "
+                                             "deleted."
+                                           : " was deleted."));
   }
-  return "<div class=\"error\" id=\"result\">Not deleted</div>\n" +
-         work.ErrorTripleHtml();
+  if (code == 0) {
+    return ResultHtml(false, "Nothing was deleted: " + NameHtml(item) +
+                                 " is missing, hidden, read-only or in use.");
+  }
+  return ResultHtml(false,
+                    "Not everything was deleted: something in " +
+                        NameHtml(item, directory) +
+                        " could not be removed (read-only, or in use).",
+                    work.ErrorDetailsHtml());
 }
 
 std::string MakeDirHtml(FilesWork& work, const std::string& here,
                         const std::string& name) {
   if (name.empty() || name == "." || name == ".." ||
       name.find('/') != std::string::npos) {
-    throw PathRefused(400, "A new directory needs a name without \"/\".");
+    throw PathRefused(400, "A new folder needs a name without \"/\".");
   }
   std::string item = ChildOf(here, name);
   NamedEntry entry = work.data().HoldEntry(item);
   std::string path = work.Use(entry, item);
   if (work.vantry().Call("MakeDir", {Variant(path)}).ToInt16() == 1) {
-    return OkHtml("Made the directory /" + item);
+    return ResultHtml(true,
+                      "The folder " + NameHtml(item, true) + " was made.");
   }
-  return "<div class=\"error\" id=\"result\">No directory made</div>\n" +
-         work.ErrorTripleHtml();
+  return ResultHtml(
+      false,
+      "No folder was made: " + NameHtml(item) +
+          (platform::PathEntryExists(path) ? " exists already."
+                                           : " cannot be created here."),
+      work.ErrorDetailsHtml());
+}
+
+std::string RenameHtml(FilesWork& work, const std::string& given,
+                       const std::string& to_given) {
+  std::string item = Relative(given);
+  std::string to = Relative(to_given);
+  if (to.empty()) throw PathRefused(400, "The new name is empty.");
+  if (to == item) {
+    throw PathRefused(400, "The new name is the name it has: nothing to do.");
+  }
+  if (to.starts_with(item + "/")) {
+    throw PathRefused(400, "A folder cannot be moved into itself.");
+  }
+  NamedEntry entry = HoldChangeable(work, item, "renamed");
+  NamedEntry target = work.data().HoldEntry(to);
+  std::string from_path = work.Use(entry, item);
+  std::string to_path = work.Use(target, to);
+  if (platform::PathEntryExists(to_path)) {
+    throw PathRefused(409, "Nothing was renamed: \"" + to +
+                               "\" exists already; choose another name or "
+                               "delete it first.");
+  }
+  int16_t code = work.vantry()
+                     .Call("RenameDir", {Variant(from_path), Variant(to_path)})
+                     .ToInt16();
+  if (code == 1) {
+    return ResultHtml(true, NameHtml(item) + " is now " + NameHtml(to) + ".");
+  }
+  return ResultHtml(false,
+                    "Nothing was renamed: " + NameHtml(item) +
+                        " cannot be moved to " + NameHtml(to) + ".",
+                    work.ErrorDetailsHtml());
 }
 
 // Refuses a copy whose pattern matches a link that leads out: the copy
@@ -242,36 +356,166 @@ void RefuseLinksOut(const FilesWork& work, const platform::HeldPath& source,
   }
 }
 
+// The plain files of the folder that the pattern matches.
+size_t MatchingFiles(const platform::HeldPath& source,
+                     const std::string& pattern) {
+  size_t count = 0;
+  for (const auto& found : platform::Files().Find(
+           source.Path() + "/" + (pattern.empty() ? "*" : pattern))) {
+    if ((found.attributes &
+         (platform::kDirectory | platform::kHidden | platform::kSystem)) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+std::string FolderHtml(const std::string& relative) {
+  return relative.empty() ? std::string("the data directory")
+                          : NameHtml(relative, true);
+}
+
 std::string CopyHtml(FilesWork& work, const std::string& from,
                      const std::string& to, const std::string& pattern) {
   if (pattern.find('/') != std::string::npos ||
       pattern.find('\0') != std::string::npos) {
     throw PathRefused(400, "A pattern names files of one directory: no \"/\".");
   }
-  std::string from_path = DataDirectory::Joined(DataDirectory::Levels(from));
-  std::string to_path = DataDirectory::Joined(DataDirectory::Levels(to));
+  std::string from_path = Relative(from);
+  std::string to_path = Relative(to);
   platform::HeldPath source = work.data().HoldDirectory(from_path);
   platform::HeldPath target = work.data().HoldDirectory(to_path);
   RefuseLinksOut(work, source, from_path, pattern);
+  std::string shown_pattern = pattern.empty() ? std::string("*") : pattern;
+  size_t matching = MatchingFiles(source, pattern);
+  if (matching == 0) {
+    return ResultHtml(false, "Nothing was copied: no file in " +
+                                 FolderHtml(from_path) + " matches " +
+                                 NameHtml(shown_pattern) + ".");
+  }
   int16_t code = work.vantry()
                      .Call("CopyFileEx", {Variant(work.Use(source, from_path)),
                                           Variant(work.Use(target, to_path)),
                                           Variant(pattern)})
                      .ToInt16();
   if (code == 1) {
-    return OkHtml("Copied the files matching \"" +
-                  (pattern.empty() ? std::string("*") : pattern) + "\" from /" +
-                  from_path + " to /" + to_path);
+    return ResultHtml(
+        true, std::to_string(matching) + (matching == 1 ? " file" : " files") +
+                  " matching " + NameHtml(shown_pattern) + " copied from " +
+                  FolderHtml(from_path) + " to " + FolderHtml(to_path) + ".");
   }
-  return "<div class=\"error\" id=\"result\">Not copied</div>\n" +
-         work.ErrorTripleHtml();
+  return ResultHtml(false,
+                    "Not everything was copied from " + FolderHtml(from_path) +
+                        " to " + FolderHtml(to_path) +
+                        ": a file could not be read or written.",
+                    work.ErrorDetailsHtml());
 }
 
-std::string ActionHtml(FilesWork& work, const FormFields& form,
+// A name of the folder not taken yet: `name`, else "name (2)", "name (3)"...
+std::string FreeName(const platform::HeldPath& folder,
+                     const std::string& name) {
+  std::string candidate = name;
+  for (int number = 2;
+       platform::PathEntryExists(folder.Path() + "/" + candidate); ++number) {
+    candidate = NumberedName(name, number);
+  }
+  return candidate;
+}
+
+// Files of a multipart POST stored by Cargane into a new hidden folder
+// inside `here`, then moved in one by one: an existing name is replaced or
+// kept with the new file under a numbered name, as the form chose.
+std::string UploadHtml(PageCall& call, FilesWork& work,
                        const std::string& here) {
+  platform::HeldPath folder = work.data().HoldDirectory(here);
+  // A free name in the folder for the staging folder.
+  std::string staged =
+      platform::Files().TemporaryName(folder.Path(), ".corvane-upload-");
+  platform::Files().CreateDirectory(staged);
+  auto context =
+      HttpContext::New(call.request, call.server, std::exchange(call.body, {}));
+  std::vector<std::string> stored;
+  std::string details;
+  int16_t code = 0;
+  bool replace = false;
+  {
+    PageObject upload("Corvane.upload", context);
+    upload->Put("UpLoadPath", staged);
+    ApplyUploadRules(*upload, call.settings);
+    code = upload->Call("upload").ToInt16();
+    if (code < 0) details = upload.ErrorDetailsHtml();
+    for (const Variant& item :
+         upload->Get("FormItems").ToObject()->Enumerate()) {
+      auto record = item.ToObject();
+      if (record->Get("Name").ToText() == "existing") {
+        replace = record->Get("Value").ToText() == "replace";
+      }
+    }
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : platform::Files().Find(staged + "/*")) {
+    if ((entry.attributes & platform::kDirectory) == 0) {
+      names.push_back(entry.name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    std::string from = staged;
+    from.append("/").append(name);
+    std::string to_name = name;
+    try {
+      auto existing = platform::Files().Stat(folder.Path() + "/" + name);
+      if (existing &&
+          (!replace || (existing->attributes & platform::kDirectory) ||
+           folder.IsLink(name))) {
+        to_name = FreeName(folder, name);
+      }
+      platform::Files().Rename(from, folder.Path() + "/" + to_name);
+      stored.push_back(to_name);
+    } catch (const Failure& failure) {
+      platform::Files().Remove(from);
+      details +=
+          "<p>" + Escape(name) + ": " + Escape(failure.description) + "</p>";
+    }
+  }
+  platform::Files().RemoveDirectory(staged);
+  std::string where = FolderHtml(here);
+  std::string list;
+  for (const auto& name : stored) {
+    list += (list.empty() ? ": " : ", ") + NameHtml(name);
+  }
+  if (code >= 0 && !stored.empty() && details.empty()) {
+    return ResultHtml(true, std::to_string(stored.size()) +
+                                (stored.size() == 1 ? " file" : " files") +
+                                " stored in " + where + list + ".");
+  }
+  if (stored.empty()) {
+    std::string why = code == -6   ? "its extension is not allowed"
+                      : code == -4 ? "it is over the disk quota"
+                      : code >= 0  ? "the form chose no file"
+                                   : "the upload failed";
+    return ResultHtml(
+        false, "Nothing was stored in " + where + ": " + why + ".", details);
+  }
+  return ResultHtml(false,
+                    "Only " + std::to_string(stored.size()) + " of the files " +
+                        "were stored in " + where + list + ".",
+                    details);
+}
+
+bool IsMultipart(const PageCall& call) {
+  return web::ContentTypeOf(call.request).starts_with("multipart/form-data");
+}
+
+std::string ActionHtml(PageCall& call, FilesWork& work, const FormFields& form,
+                       const std::string& here) {
+  if (IsMultipart(call)) return UploadHtml(call, work, here);
   std::string action = form.Value("action");
   if (action == "delete") return DeleteHtml(work, form.Value("item"));
   if (action == "mkdir") return MakeDirHtml(work, here, form.Value("name"));
+  if (action == "rename") {
+    return RenameHtml(work, form.Value("item"), form.Value("to"));
+  }
   if (action == "copy") {
     return CopyHtml(work, form.Value("from"), form.Value("to"),
                     form.Value("pattern"));
@@ -279,88 +523,186 @@ std::string ActionHtml(FilesWork& work, const FormFields& form,
   throw PathRefused(400, "The form asks for no known action.");
 }
 
-std::string DeleteButton(const std::string& here, const std::string& item) {
-  return "<form method=\"post\" action=\"/files\" class=\"inline\">" +
-         HiddenField("action", "delete") + HiddenField("path", here) +
-         HiddenField("item", item) +
-         "<button type=\"submit\" class=\"delete\" data-item=\"" +
-         Escape(item) + "\">Delete</button></form>";
-}
+// How the listing is ordered and which page of it shows.
+struct ListingView {
+  SortKey key = SortKey::kName;
+  bool descending = false;
+  size_t page = 1;
 
-struct Row {
-  std::string name;
-  std::vector<std::string> cells;
+  static ListingView Of(const httplib::Request& request) {
+    ListingView view;
+    view.key = SortKeyOf(request.get_param_value("sort"));
+    view.descending = request.get_param_value("order") == "desc";
+    std::string page = request.get_param_value("page");
+    if (!page.empty() && page.size() < 9 &&
+        std::all_of(page.begin(), page.end(),
+                    [](char c) { return c >= '0' && c <= '9'; })) {
+      view.page = std::max<size_t>(1, std::stoul(page));
+    }
+    return view;
+  }
+
+  std::string Href(const std::string& here, size_t to_page) const {
+    return FilesHref(here) + "&sort=" + std::string(SortKeyText(key)) +
+           "&order=" + (descending ? "desc" : "asc") +
+           "&page=" + std::to_string(to_page);
+  }
 };
 
-std::vector<std::vector<std::string>> SortedCells(std::vector<Row> rows) {
-  std::sort(rows.begin(), rows.end(),
-            [](const Row& a, const Row& b) { return a.name < b.name; });
-  std::vector<std::vector<std::string>> cells;
-  for (auto& row : rows) cells.push_back(std::move(row.cells));
-  return cells;
+std::string ActionLink(const std::string& here, std::string_view what,
+                       const std::string& item, std::string_view label) {
+  return "<a class=\"" + std::string(what) + "\" href=\"" +
+         Escape(FilesHref(here) + "&" + std::string(what) + "=" +
+                PercentEncoded(item)) +
+         "\" data-item=\"" + Escape(item) + "\">" + std::string(label) + "</a>";
 }
 
-std::string LinkOutNote() {
-  return "<em>a symbolic link that leads out of the data directory: "
-         "refused</em>";
+struct Listed {
+  ListedEntry facts;
+  bool leads_out = false;
+  int attributes = 0;
+};
+
+std::string RowHtml(const Listed& entry, const std::string& here) {
+  const std::string& name = entry.facts.name;
+  std::string child = ChildOf(here, name);
+  std::string html = "<tr>";
+  if (entry.leads_out) {
+    return html + "<td>" + Escape(name) + (entry.facts.directory ? "/" : "") +
+           "</td><td colspan=\"4\">" + LinkOutNote() + "</td></tr>\n";
+  }
+  if (entry.facts.directory) {
+    html += "<td><a class=\"directory\" href=\"" + Escape(FilesHref(child)) +
+            "\">" + Escape(name) + "/</a></td><td></td>";
+  } else {
+    html += "<td><span class=\"file\">" + Escape(name) +
+            "</span></td><td class=\"size\" title=\"" +
+            std::to_string(entry.facts.size) + " bytes\">" +
+            HumanSize(entry.facts.size) + "</td>";
+  }
+  html += "<td class=\"time\">" + LocalTimeText(entry.facts.modified) +
+          "</td><td>" + Escape(AttributeText(entry.attributes)) + "</td><td>";
+  if (!entry.facts.directory) {
+    html += "<a class=\"download\" href=\"/files/download?path=" +
+            Escape(PercentEncoded(child)) + "\" data-item=\"" + Escape(child) +
+            "\">Download</a> ";
+  }
+  if (OwnFolderReason(child).empty()) {
+    html += ActionLink(here, "rename", child, "Rename") + " " +
+            ActionLink(here, "delete", child, "Delete");
+  } else {
+    html += "<em>used by the console</em>";
+  }
+  return html + "</td></tr>\n";
 }
 
-std::string DirectoryRows(const FilesWork& work,
-                          const platform::HeldPath& directory,
-                          const std::string& here) {
-  std::vector<Row> rows;
-  for (const Variant& item :
-       work.vantry().Get("SubDirs").ToObject()->Enumerate()) {
-    auto record = item.ToObject();
-    std::string name = record->Get("Name").ToText();
-    std::string child = ChildOf(here, name);
-    if (directory.IsLink(name) && work.data().LeadsOut(directory, name)) {
-      rows.push_back({name, {Escape(name) + "/", LinkOutNote(), "", ""}});
+std::string HeadingHtml(const std::string& here, const ListingView& view,
+                        SortKey key, std::string_view label) {
+  ListingView sorted = view;
+  sorted.key = key;
+  bool current = view.key == key;
+  sorted.descending = current && !view.descending;
+  std::string aria;
+  if (current) {
+    aria = view.descending ? " aria-sort=\"descending\""
+                           : " aria-sort=\"ascending\"";
+  }
+  return "<th scope=\"col\"" + aria + "><a href=\"" +
+         Escape(sorted.Href(here, 1)) + "\">" + std::string(label) +
+         (current ? (view.descending ? " &#x25BC;" : " &#x25B2;") : "") +
+         "</a></th>";
+}
+
+std::string PagesHtml(const std::string& here, const ListingView& view,
+                      size_t pages) {
+  if (pages <= 1) return {};
+  std::string html =
+      "<nav class=\"pages\" aria-label=\"Pages of this folder\">";
+  if (view.page > 1) {
+    html += "<a rel=\"prev\" href=\"" + Escape(view.Href(here, view.page - 1)) +
+            "\">Previous</a> ";
+  }
+  for (size_t number = 1; number <= pages; ++number) {
+    // The first, the last and those near the current page.
+    bool near = number + 3 >= view.page && number <= view.page + 3;
+    if (number != 1 && number != pages && !near) {
+      if (number == 2 || number == view.page + 4) html += "&hellip; ";
       continue;
     }
-    rows.push_back(
-        {name,
-         {"<a class=\"directory\" href=\"" + Escape(FilesHref(child)) + "\">" +
-              Escape(name) + "/</a>",
-          Escape(record->Get("DateTime").ToText()),
-          Escape(AttributeText(record->Get("Attr").ToInt16())),
-          DeleteButton(here, child)}});
+    html += number == view.page
+                ? "<a aria-current=\"page\" href=\"" +
+                      Escape(view.Href(here, number)) + "\">" +
+                      std::to_string(number) + "</a> "
+                : "<a href=\"" + Escape(view.Href(here, number)) + "\">" +
+                      std::to_string(number) + "</a> ";
   }
-  if (rows.empty()) return {};
-  return "<h2>Directories</h2>\n" +
-         MarkupTableHtml({"Name", "Created", "Attributes", ""},
-                         SortedCells(std::move(rows)));
+  if (view.page < pages) {
+    html += "<a rel=\"next\" href=\"" + Escape(view.Href(here, view.page + 1)) +
+            "\">Next</a>";
+  }
+  return html + "</nav>\n";
 }
 
-std::string FileRows(const FilesWork& work, const platform::HeldPath& directory,
-                     const std::string& here) {
-  std::vector<Row> rows;
-  for (const Variant& item :
-       work.vantry().Get("Files").ToObject()->Enumerate()) {
-    auto record = item.ToObject();
-    std::string name = record->Get("Name").ToText();
-    std::string child = ChildOf(here, name);
-    if (directory.IsLink(name) && work.data().LeadsOut(directory, name)) {
-      rows.push_back({name, {Escape(name), LinkOutNote(), "", "", "", "", ""}});
-      continue;
+std::vector<Listed> ListedEntries(const FilesWork& work,
+                                  const platform::HeldPath& directory) {
+  std::vector<Listed> entries;
+  for (const char* collection : {"SubDirs", "Files"}) {
+    bool directories = std::string_view(collection) == "SubDirs";
+    for (const Variant& item :
+         work.vantry().Get(collection).ToObject()->Enumerate()) {
+      auto record = item.ToObject();
+      Listed entry;
+      entry.facts.name = record->Get("Name").ToText();
+      entry.facts.directory = directories;
+      entry.attributes = record->Get("Attr").ToInt16();
+      if (directory.IsLink(entry.facts.name) &&
+          work.data().LeadsOut(directory, entry.facts.name)) {
+        entry.leads_out = true;
+      } else if (auto info = platform::Files().Stat(directory.Path() + "/" +
+                                                    entry.facts.name)) {
+        entry.facts.size = info->size;
+        entry.facts.modified = info->last_write_time;
+      }
+      entries.push_back(std::move(entry));
     }
-    rows.push_back(
-        {name,
-         {"<span class=\"file\">" + Escape(name) + "</span>",
-          Escape(record->Get("Length").ToText()),
-          Escape(AttributeText(record->Get("Attr").ToInt16())),
-          Escape(record->Get("CreationTime").ToText()),
-          Escape(record->Get("LastWriteTime").ToText()),
-          Escape(record->Get("LastAccessTime").ToText()),
-          "<a class=\"download\" href=\"/files/download?path=" +
-              Escape(PercentEncoded(child)) + "\" data-item=\"" +
-              Escape(child) + "\">Download</a> " + DeleteButton(here, child)}});
   }
-  if (rows.empty()) return "<p>No files here.</p>\n";
-  return "<h2>Files</h2>\n" +
-         MarkupTableHtml({"Name", "Bytes", "Attributes", "Created",
-                          "Last written", "Last read", ""},
-                         SortedCells(std::move(rows)));
+  return entries;
+}
+
+std::string ListingTableHtml(FilesWork& work,
+                             const platform::HeldPath& directory,
+                             const std::string& here, ListingView view) {
+  std::vector<Listed> entries = ListedEntries(work, directory);
+  if (entries.empty()) return "<p id=\"empty\">This folder is empty.</p>\n";
+  std::vector<ListedEntry> facts;
+  facts.reserve(entries.size());
+  for (const auto& entry : entries) facts.push_back(entry.facts);
+  SortEntries(facts, view.key, view.descending);
+  std::map<std::pair<bool, std::string>, const Listed*> by_name;
+  for (const auto& entry : entries) {
+    by_name[{entry.facts.directory, entry.facts.name}] = &entry;
+  }
+  size_t pages = PageCount(facts.size(), kEntriesPerPage);
+  view.page = std::min(view.page, pages);
+  size_t first = (view.page - 1) * kEntriesPerPage;
+  size_t last = std::min(facts.size(), first + kEntriesPerPage);
+  std::string html = "<p id=\"count\">" + std::to_string(facts.size()) +
+                     (facts.size() == 1 ? " entry" : " entries");
+  if (pages > 1) {
+    html += ", " + std::to_string(first + 1) + " to " + std::to_string(last) +
+            " shown";
+  }
+  html += ".</p>\n" + PagesHtml(here, view, pages) +
+          "<table id=\"listing\"><tr>" +
+          HeadingHtml(here, view, SortKey::kName, "Name") +
+          HeadingHtml(here, view, SortKey::kSize, "Size") +
+          HeadingHtml(here, view, SortKey::kTime, "Modified") +
+          "<th scope=\"col\">Attributes</th><th scope=\"col\">Actions</th>"
+          "</tr>\n";
+  for (size_t at = first; at < last; ++at) {
+    html += RowHtml(*by_name[{facts[at].directory, facts[at].name}], here);
+  }
+  return html + "</table>\n" + PagesHtml(here, view, pages);
 }
 
 // Where the listing is: the data directory and each level, linked.
@@ -375,34 +717,98 @@ std::string TrailHtml(const std::string& here) {
   return html + "</p>\n";
 }
 
-std::string FormsHtml(const std::string& here) {
-  return "<form method=\"post\" action=\"/files\" id=\"mkdir\">" +
-         HiddenField("action", "mkdir") + HiddenField("path", here) +
-         "<label><span>New directory</span><input type=\"text\" name=\"name\" "
-         "id=\"name\"></label><button type=\"submit\">Make directory</button>"
-         "</form>\n<form method=\"post\" action=\"/files\" id=\"copy\">" +
-         HiddenField("action", "copy") + HiddenField("path", here) +
-         "<label><span>Copy files matching</span><input type=\"text\" "
-         "name=\"pattern\" id=\"pattern\" placeholder=\"*.txt\"></label>"
-         "<label><span>from</span><input type=\"text\" name=\"from\" "
-         "id=\"from\" value=\"" +
-         Escape(here) +
-         "\"></label><label><span>to</span><input type=\"text\" name=\"to\" "
-         "id=\"to\"></label><p>Directories are relative to the data "
-         "directory; <code>*</code> and <code>?</code> are wildcards, an "
-         "empty pattern copies every file. Subdirectories are not copied."
-         "</p><button type=\"submit\">Copy</button></form>\n";
+std::string TextField(std::string_view label, std::string_view name,
+                      std::string_view value, std::string_view extra = {}) {
+  return "<label><span>" + std::string(label) +
+         "</span><input type=\"text\" name=\"" + std::string(name) +
+         "\" id=\"" + std::string(name) + "\" value=\"" + Escape(value) + "\"" +
+         std::string(extra) + "></label>";
 }
 
-std::string ListingHtml(FilesWork& work, const std::string& here) {
+// The forms under the listing; after a failed action its form shows the
+// values that were sent.
+std::string FormsHtml(const std::string& here, const FormFields& sent) {
+  std::string action = sent.Value("action");
+  auto kept = [&](std::string_view form, const std::string& name,
+                  std::string fallback = {}) {
+    return action == form ? sent.Value(name) : fallback;
+  };
+  return "<form method=\"post\" action=\"" + Escape(FilesHref(here)) +
+         "\" enctype=\"multipart/form-data\" id=\"upload\" data-upload>"
+         "<label><span>Upload into " +
+         (here.empty() ? std::string("the data directory")
+                       : Escape(here) + "/") +
+         "</span><input type=\"file\" name=\"files\" id=\"upload-files\" "
+         "multiple></label><fieldset><legend>When a name exists "
+         "already</legend><label><input type=\"radio\" name=\"existing\" "
+         "value=\"keep\" checked> keep both (the new file gets a numbered "
+         "name)</label><label><input type=\"radio\" name=\"existing\" "
+         "value=\"replace\"> replace the existing file</label></fieldset>"
+         "<button type=\"submit\">Upload</button></form>\n"
+         "<form method=\"post\" action=\"/files\" id=\"mkdir\">" +
+         HiddenField("action", "mkdir") + HiddenField("path", here) +
+         TextField("New folder", "name", kept("mkdir", "name")) +
+         "<button type=\"submit\">Make folder</button></form>\n"
+         "<form method=\"post\" action=\"/files\" id=\"copy\">" +
+         HiddenField("action", "copy") + HiddenField("path", here) +
+         TextField("Copy files matching", "pattern", kept("copy", "pattern"),
+                   " placeholder=\"*.txt\"") +
+         TextField("from", "from", kept("copy", "from", here)) +
+         TextField("to", "to", kept("copy", "to")) +
+         "<p>Folders are relative to the data directory; <code>*</code> and "
+         "<code>?</code> are wildcards, an empty pattern copies every file. "
+         "Subfolders are not copied.</p><button type=\"submit\">Copy</button>"
+         "</form>\n";
+}
+
+// The page that asks before a delete; only its form's POST deletes.
+std::string DeleteQuestionHtml(FilesWork& work, const std::string& here,
+                               const std::string& given) {
+  std::string item = Relative(given);
+  NamedEntry entry = HoldChangeable(work, item, "deleted");
+  bool directory = IsDirectoryEntry(work, entry, entry.Path());
+  std::string question =
+      directory
+          ? "Delete the folder " + NameHtml(item, true) +
+                " and everything in it? Its files and folders go "
+                "with it; this cannot be undone."
+          : "Delete the file " + NameHtml(item) + "? This cannot be undone.";
+  return "<form method=\"post\" action=\"/files\" id=\"confirm\">"
+         "<p id=\"question\">" +
+         question + "</p>" + HiddenField("action", "delete") +
+         HiddenField("path", here) + HiddenField("item", item) +
+         "<button type=\"submit\" class=\"delete\">Delete</button> <a href=\"" +
+         Escape(FilesHref(here)) + "\" id=\"cancel\">Cancel</a></form>\n";
+}
+
+// The form that renames or moves an entry; `to` is what it shows.
+std::string RenameFormHtml(const std::string& here, const std::string& item,
+                           const std::string& to) {
+  return "<form method=\"post\" action=\"/files\" id=\"rename\">"
+         "<p>Rename or move " +
+         NameHtml(item) + ": give its new path in the data directory.</p>" +
+         HiddenField("action", "rename") + HiddenField("path", here) +
+         HiddenField("item", item) + TextField("New path", "to", to) +
+         "<button type=\"submit\">Rename</button> <a href=\"" +
+         Escape(FilesHref(here)) + "\" id=\"cancel\">Cancel</a></form>\n";
+}
+
+std::string RenameQuestionHtml(FilesWork& work, const std::string& here,
+                               const std::string& given) {
+  std::string item = Relative(given);
+  HoldChangeable(work, item, "renamed");
+  return RenameFormHtml(here, item, item);
+}
+
+std::string ListingHtml(FilesWork& work, const std::string& here,
+                        const ListingView& view) {
   platform::HeldPath directory = work.data().HoldDirectory(here);
   std::string html = TrailHtml(here);
   int16_t code = work.vantry()
                      .Call("ReadDir", {Variant(work.Use(directory, here))})
                      .ToInt16();
   if (code != 1) return html + work.ErrorTripleHtml();
-  return html + DirectoryRows(work, directory, here) +
-         FileRows(work, directory, here);
+  return html + ListingTableHtml(work, directory, here, view);
 }
 
 }  // namespace
@@ -414,13 +820,13 @@ PageAnswer FilesPage(PageCall& call) {
   std::string here;
   std::string result;
   try {
-    if (call.IsPost()) {
+    if (call.IsPost() && !IsMultipart(call)) {
       form = FormFields::Parse(call.body);
       here = form.Value("path");
     } else {
       here = call.request.get_param_value("path");
     }
-    here = DataDirectory::Joined(DataDirectory::Levels(here));
+    here = Relative(here);
   } catch (const PathRefused& refused) {
     answer.status = refused.status;
     result = RefusalHtml(refused.what());
@@ -428,24 +834,51 @@ PageAnswer FilesPage(PageCall& call) {
   }
   try {
     FilesWork work(call);
+    std::string question;
     if (call.IsPost() && answer.status == 200) {
       try {
-        result = ActionHtml(work, form, here);
+        result = ActionHtml(call, work, form, here);
+        if (result.find("class=\"ok\"") != std::string::npos) {
+          form = FormFields();  // done: the forms start empty again
+        }
+      } catch (const PathRefused& refused) {
+        answer.status = refused.status;
+        result = RefusalHtml(refused.what());
+      }
+      if (form.Value("action") == "rename" && !form.Value("item").empty() &&
+          answer.status < 500) {
+        // A failed rename asks again, with the path that was typed.
+        question = RenameFormHtml(here, form.Value("item"), form.Value("to"));
+      }
+    } else if (!call.IsPost() && answer.status == 200) {
+      try {
+        if (call.request.has_param("delete")) {
+          question = DeleteQuestionHtml(work, here,
+                                        call.request.get_param_value("delete"));
+        } else if (call.request.has_param("rename")) {
+          question = RenameQuestionHtml(work, here,
+                                        call.request.get_param_value("rename"));
+        }
       } catch (const PathRefused& refused) {
         answer.status = refused.status;
         result = RefusalHtml(refused.what());
       }
     }
+    if (!question.empty()) {
+      answer.body_html = result + question;
+      return answer;
+    }
+    ListingView view = ListingView::Of(call.request);
     std::string listing;
     try {
-      listing = ListingHtml(work, here);
+      listing = ListingHtml(work, here, view);
     } catch (const PathRefused& refused) {
       answer.status = refused.status;
       result += RefusalHtml(refused.what());
       here.clear();
-      listing = ListingHtml(work, here);
+      listing = ListingHtml(work, here, view);
     }
-    answer.body_html = result + listing + FormsHtml(here);
+    answer.body_html = result + listing + FormsHtml(here, form);
   } catch (const PathRefused& refused) {
     answer.status = refused.status;
     answer.body_html = result + RefusalHtml(refused.what());
@@ -483,10 +916,13 @@ PageAnswer FileDownload(PageCall& call) {
         "<p><a href=\"/files\">Back to the data directory</a></p>\n";
   } catch (const Failure& failure) {
     answer.status = 500;
-    answer.body_html = "<div class=\"error\" id=\"result\">Not read</div>\n" +
-                       ErrorHtml(failure.number, failure.source,
-                                 WithShownPaths(failure.description,
-                                                {{held_path, "/" + relative}}));
+    answer.body_html =
+        ResultHtml(false, NameHtml(relative) + " could not be read.",
+                   "<p>Error " + std::to_string(failure.number) + " from " +
+                       Escape(failure.source) + ": " +
+                       Escape(WithShownPaths(failure.description,
+                                             {{held_path, "/" + relative}})) +
+                       "</p>");
   }
   return answer;
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/Html.h"
 
-#include <cmath>
 #include <cstdint>
 #include <iterator>
 
@@ -187,23 +186,6 @@ std::string OutcomeHtml(bool succeeded, std::string_view sentence,
 
 std::string PercentEncoded(std::string_view text) {
   return PercentEncode(text, "-._~");
-}
-
-std::string SizeText(uint64_t bytes) {
-  if (bytes < 1024) return std::to_string(bytes) + " bytes";
-  constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
-  double value = static_cast<double>(bytes) / 1024;
-  size_t unit = 0;
-  // Tenths, so that 1023.96 KiB reads "1 MiB", not "1024 KiB".
-  auto tenths = [](double number) { return std::llround(number * 10); };
-  while (tenths(value) >= 10240 && unit + 1 < std::size(kUnits)) {
-    value /= 1024;
-    ++unit;
-  }
-  long long shown = tenths(value);
-  std::string text = std::to_string(shown / 10);
-  if (shown % 10 != 0) text += "." + std::to_string(shown % 10);
-  return text + " " + kUnits[unit];
 }
 
 std::string TextBlockHtml(std::string_view heading, std::string_view text) {

@@ -64,9 +64,6 @@ std::string OutcomeHtml(bool succeeded, std::string_view sentence,
 // parameter or an RFC 5987 header parameter.
 std::string PercentEncoded(std::string_view text);
 
-// A count of bytes for people: "512 bytes", "1.5 KiB", "256 MiB".
-std::string SizeText(uint64_t bytes);
-
 // A preformatted block of escaped text, under a heading.
 std::string TextBlockHtml(std::string_view heading, std::string_view text);
 

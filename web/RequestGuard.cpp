@@ -2,6 +2,7 @@
 #include "web/RequestGuard.h"
 
 #include "frame/Text.h"
+#include "web/FileFacts.h"
 #include "web/Html.h"
 
 namespace corvane::web {
@@ -109,7 +110,7 @@ std::optional<Refusal> RequestGuard::Check(const RequestFacts& facts) const {
     return Refusal{413,
                    "The request body is larger than the console takes: "
                    "at most " +
-                       SizeText(max_body_) + " (" + std::to_string(max_body_) +
+                       HumanSize(max_body_) + " (" + std::to_string(max_body_) +
                        " bytes) at once."};
   }
   return std::nullopt;

@@ -12,6 +12,7 @@
 #include "frame/Text.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "web/FileFacts.h"
 #include "web/Html.h"
 
 namespace corvane::web {
@@ -37,7 +38,7 @@ std::string FormHtml(const ConsoleSettings& settings, const UploadForm& form) {
          "id=\"files\" multiple></label>\n"
          "<p>Choose several files at once, or drop them on the form. They "
          "are stored in uploads/; the console takes at most " +
-         SizeText(settings.max_body) +
+         HumanSize(settings.max_body) +
          " at once.</p>\n"
          "<fieldset><legend>When a file of the same name is there</legend>"
          "<label><input type=\"radio\" name=\"existing\" value=\"replace\" "
@@ -145,14 +146,6 @@ std::string RefusalReason(std::string_view name,
   return "a file of this name cannot be stored";
 }
 
-// `name` with " (N)" before its extension: "a (2).txt".
-std::string NumberedName(std::string_view name, int number) {
-  size_t dot = name.rfind('.');
-  if (dot == 0 || dot == std::string_view::npos) dot = name.size();
-  return std::string(name.substr(0, dot)) + " (" + std::to_string(number) +
-         ")" + std::string(name.substr(dot));
-}
-
 // A hidden folder in the upload folder that takes the files of one upload
 // which keeps both of two files of the same name; removed with whatever
 // is left in it.
@@ -244,13 +237,7 @@ std::string UploadResultHtml(PageCall& call, UploadForm& form) {
       HttpContext::New(call.request, call.server, std::exchange(call.body, {}));
   PageObject upload("Corvane.upload", context);
   upload->Put("UpLoadPath", staging ? staging->Path() : directory);
-  upload->Put("RejectEmptyExtension", false);
-  if (call.settings.upload_extensions) {
-    upload->Call("FileExtensionList",
-                 ExtensionArguments(*call.settings.upload_extensions));
-  } else {
-    upload->Call("FileExtensionList");
-  }
+  ApplyUploadRules(*upload, call.settings);
   int16_t code = upload->Call("upload").ToInt16();
   auto items =
       RecordRows(*upload->Get("FormItems").ToObject(), {"Name", "Value"});
@@ -343,6 +330,16 @@ std::string UploadResultHtml(PageCall& call, UploadForm& form) {
 }
 
 }  // namespace
+
+void ApplyUploadRules(Dispatch& upload, const ConsoleSettings& settings) {
+  upload.Put("RejectEmptyExtension", false);
+  if (settings.upload_extensions) {
+    upload.Call("FileExtensionList",
+                ExtensionArguments(*settings.upload_extensions));
+  } else {
+    upload.Call("FileExtensionList");
+  }
+}
 
 PageAnswer UploadPage(PageCall& call) {
   PageAnswer answer;

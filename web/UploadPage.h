@@ -14,6 +14,11 @@ namespace corvane::web {
 // for a negative code, the error triple.
 PageAnswer UploadPage(PageCall& call);
 
+// Gives an upload object the console's rules: the allowed extensions of
+// --upload-extensions (every one when unset) and files without one
+// accepted. Cannot fail.
+void ApplyUploadRules(Dispatch& upload, const ConsoleSettings& settings);
+
 // The names of the regular files in the upload directory, sorted; empty
 // when it cannot be read.
 std::vector<std::string> StoredFileNames(const ConsoleSettings& settings);

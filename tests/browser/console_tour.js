@@ -59,7 +59,9 @@ async function tour(page, base, shots, first, second) {
   result.download_same = fs.readFileSync(saved).equals(fs.readFileSync(first));
   fs.rmSync(saved, { force: true });
   await shot("files");
-  await submit(page, "button.delete" + item(second));
+  await submit(page, "a.delete" + item(second));
+  result.question = await page.textContent("#question");
+  await submit(page, "#confirm button.delete");
   result.deleted = await page.textContent("#result");
   result.files_after = await page.$$eval(
     "span.file", (names) => names.map((name) => name.textContent));

@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: Apache-2.0
+// Drives Debian's chromium through the Files page of `corvane serve` on a
+// folder of many files: sorts by size both ways, goes to another page and
+// back, renames a file, deletes one through the confirmation page, checks
+// the listing and the confirmation with axe-core at 1280 and 375 px and
+// saves their screenshots. Prints one JSON object with what the pages
+// showed, or {"skip": reason} (exit status 3) when chromium cannot start.
+// A console that wants a log-in is entered first through the address with
+// its token, $CORVANE_CONSOLE_LOGIN.
+// Usage: node console_files.js CONSOLE_URL FOLDER SCREENSHOT_DIR
+"use strict";
+
+const fs = require("fs");
+const os = require("os");
+const path = require("path");
+const axe = require("axe-core");
+const { chromium } = require("playwright-core");
+
+const FLAGS = [
+  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+  "--no-first-run", "--disable-background-networking",
+  "--disable-component-update", "--disable-sync",
+];
+
+async function follow(page, selector) {
+  await Promise.all([page.waitForNavigation(), page.click(selector)]);
+}
+
+// The names the listing shows, in order.
+function names(page) {
+  return page.$$eval("#listing tr td:first-child",
+                     (cells) => cells.map((cell) => cell.textContent));
+}
+
+// The serious and critical findings of axe-core, by rule.
+async function audit(page) {
+  await page.addScriptTag({ content: axe.source });
+  const found = await page.evaluate(async () => {
+    const result = await window.axe.run(document, {
+      runOnly: { type: "tag", values: ["wcag2a", "wcag2aa", "wcag21aa",
+                                       "best-practice"] },
+    });
+    return result.violations.map((violation) => ({
+      id: violation.id, impact: violation.impact,
+      nodes: violation.nodes.slice(0, 3).map((node) => node.target.join(" ")),
+    }));
+  });
+  return found.filter((v) => v.impact === "serious" ||
+                             v.impact === "critical");
+}
+
+async function tour(page, base, folder, shots) {
+  const result = { findings: {}, sideways: [] };
+  if (process.env.CORVANE_CONSOLE_LOGIN) {
+    await page.goto(process.env.CORVANE_CONSOLE_LOGIN);
+  }
+  const listing = "/files?path=" + encodeURIComponent(folder);
+  await page.goto(base + listing);
+  result.first = await names(page);
+  result.count = await page.textContent("#count");
+
+  // Size, then size again: the largest first; the pages keep that order.
+  await follow(page, "#listing th:nth-child(2) a");
+  await follow(page, "#listing th:nth-child(2) a");
+  result.by_size = await names(page);
+  result.sort = await page.getAttribute("#listing th:nth-child(2)",
+                                        "aria-sort");
+  await follow(page, "nav.pages a[rel=next]");
+  result.second_page = await names(page);
+  result.second_address = page.url();
+  await follow(page, "nav.pages a[rel=prev]");
+  result.back = await names(page);
+
+  await page.goto(base + listing);
+  await follow(page, `a.rename[data-item="${folder}/f0001.txt"]`);
+  await page.fill("#to", folder + "/renamed.txt");
+  await follow(page, "#rename button");
+  result.renamed = await page.textContent("#result");
+
+  await follow(page, `a.delete[data-item="${folder}/f0002.txt"]`);
+  result.question = await page.textContent("#question");
+  const pages = [["files-listing", listing], ["files-confirm", page.url()]];
+  await follow(page, "#confirm button.delete");
+  result.deleted = await page.textContent("#result");
+
+  for (const width of [1280, 375]) {
+    await page.setViewportSize({ width, height: 800 });
+    for (const [name, address] of pages) {
+      await page.goto(address.startsWith("http") ? address : base + address);
+      const key = `${name} ${width}`;
+      if (await page.evaluate(() =>
+        document.documentElement.scrollWidth > window.innerWidth)) {
+        result.sideways.push(key);
+      }
+      const serious = await audit(page);
+      if (serious.length) result.findings[key] = serious;
+      await page.screenshot({
+        path: path.join(shots, `${name}-${width}.png`), fullPage: width < 400 });
+    }
+  }
+  return result;
+}
+
+async function main() {
+  const [base, folder, shots] = process.argv.slice(2);
+  fs.mkdirSync(shots, { recursive: true });
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "console-chromium-"));
+  let context;
+  try {
+    context = await chromium.launchPersistentContext(profile, {
+      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
+      viewport: { width: 1280, height: 800 },
+      // axe-core is injected as an inline script, which the pages forbid.
+      bypassCSP: true,
+    });
+  } catch (error) {
+    fs.rmSync(profile, { recursive: true, force: true });
+    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
+    process.exit(3);
+  }
+  try {
+    const page = await context.newPage();
+    console.log(JSON.stringify(await tour(page, base, folder, shots)));
+  } finally {
+    await context.close();
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
