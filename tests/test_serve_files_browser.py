@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
 """The Files page in Debian's chromium (playwright-core): a folder of 2,000
-files sorted by size and paged, a rename, a delete through its
-confirmation page, and axe-core on the listing and the confirmation at
+files sorted by size and paged, a download resumed by a range, a rename, a
+delete through its confirmation page, and axe-core on the listing and the confirmation at
 1280 and 375 px, with screenshots (tests/browser/screenshots, or
 $CORVANE_SCREENSHOTS)."""
 
@@ -46,6 +46,11 @@ class FilesInBrowser(unittest.TestCase):
         self.assertEqual(shown["second_page"][0], "f1800.txt")
         self.assertIn("sort=size&order=desc&page=2", shown["second_address"])
         self.assertEqual(shown["back"], shown["by_size"])
+        # Sorted by size, the first file linked is the largest, f1999.txt (1,999 bytes): its
+        # last 999 come again, and only those.
+        self.assertEqual(shown["resume"], {
+            "whole": 1999, "status": 206, "range": "bytes 1000-1998/1999",
+            "tail": 999, "same": True})
         self.assertEqual(shown["renamed"],
                          "many/f0001.txt is now many/renamed.txt.")
         self.assertIn("Delete the file many/f0002.txt?", shown["question"])

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Drives Debian's chromium through the Files page of `corvane serve` on a
 // folder of many files: sorts by size both ways, goes to another page and
-// back, renames a file, deletes one through the confirmation page, checks
+// back, resumes a download by a range, renames a file, deletes one through the confirmation page, checks
 // the listing and the confirmation with axe-core at 1280 and 375 px and
 // saves their screenshots. Prints one JSON object with what the pages
 // showed, or {"skip": reason} (exit status 3) when chromium cannot start.
@@ -70,6 +70,22 @@ async function tour(page, base, folder, shots) {
   result.second_address = page.url();
   await follow(page, "nav.pages a[rel=prev]");
   result.back = await names(page);
+
+  // A download as the listing links it, then its second half asked again
+  // as a browser resumes one: a range, with If-Range naming the version
+  // the browser holds.
+  await page.goto(base + listing + "&sort=size&order=desc");
+  const link = await page.getAttribute("#listing a.download", "href");
+  result.resume = await page.evaluate(async (address) => {
+    const whole = await fetch(address);
+    const bytes = new Uint8Array(await whole.arrayBuffer());
+    const rest = await fetch(address, { headers: {
+      Range: "bytes=1000-", "If-Range": whole.headers.get("ETag") } });
+    const tail = new Uint8Array(await rest.arrayBuffer());
+    return { whole: bytes.length, status: rest.status,
+             range: rest.headers.get("Content-Range"), tail: tail.length,
+             same: tail.every((byte, at) => byte === bytes[1000 + at]) };
+  }, base + link);
 
   await page.goto(base + listing);
   await follow(page, `a.rename[data-item="${folder}/f0001.txt"]`);
