@@ -162,7 +162,10 @@ TEST_F(AccessTest, FormsCarryTheSessionsTokenWhichIsCheckedAndTakenOut) {
 
   const std::pair<std::string, std::string> refused[] = {
       {"application/x-www-form-urlencoded", "query=a.zz"},
-      {"application/x-www-form-urlencoded", "form_token=0" + token.substr(1)},
+      // A token that differs in its first digit (whatever that digit is).
+      {"application/x-www-form-urlencoded",
+       "form_token=" + std::string(token[0] == '0' ? "1" : "0") +
+           token.substr(1)},
       {"multipart/form-data; boundary=xyz", rest},
       {"text/plain", "form_token=" + token},
   };
