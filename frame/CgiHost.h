@@ -11,13 +11,14 @@
 #include <string>
 
 #include "frame/Host.h"
+#include "platform/Export.h"
 
 namespace corvane {
 
 // The body limit of a host unless its program sets another: 1 GiB.
 inline constexpr int64_t kDefaultMaxBodyBytes = int64_t{1} << 30;
 
-class CgiContext : public ScriptingContext {
+class CORVANE_API CgiContext : public ScriptingContext {
  public:
   // `content_type` is the header's value ("text/html" for pages). A request
   // whose CONTENT_LENGTH is above `max_body_bytes` is not read: BinaryRead
