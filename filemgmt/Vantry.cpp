@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "filemgmt/Vantry.h"
 
+#include <array>
 #include <cerrno>
 #include <limits>
 #include <set>
@@ -50,25 +51,30 @@ std::string TimeText(int64_t file_time) {
 }
 
 // The time texts of one listing. Entries written together share their
-// times, so the last text is kept: within one half second the whole
-// second and the rounded one, and so the text, are the same.
+// times, so texts are kept by half second: within one the whole second and
+// the rounded one, and so the text, are the same. A directory lists its
+// entries in hash order, not in the order they were written, so a few
+// half seconds are kept at once rather than only the last.
 class TimeTexts {
  public:
   const std::string& Of(int64_t file_time) {
     int64_t bucket = file_time >= 0 ? file_time / kHalfSecond : -1;
-    if (bucket != bucket_ || !known_) {
-      text_ = TimeText(file_time);
-      bucket_ = bucket;
-      known_ = bucket >= 0;
+    Slot& slot = slots_[static_cast<uint64_t>(bucket) % kSlots];
+    if (bucket < 0 || slot.bucket != bucket) {
+      slot.text = TimeText(file_time);
+      slot.bucket = bucket;
     }
-    return text_;
+    return slot.text;
   }
 
  private:
   static constexpr int64_t kHalfSecond = 5'000'000;  // 100-ns ticks
-  int64_t bucket_ = -1;
-  bool known_ = false;
-  std::string text_;
+  static constexpr size_t kSlots = 64;
+  struct Slot {
+    int64_t bucket = -1;  // never a kept half second
+    std::string text;
+  };
+  std::array<Slot, kSlots> slots_;
 };
 
 std::shared_ptr<CFile> FileRecord(const platform::FileInfo& entry,

@@ -71,6 +71,7 @@ bool IsReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
 // Only `*` and `?` are wildcards; `[`, `]` and `\` match themselves, so they
 // are escaped before fnmatch sees them.
 bool NameMatches(const std::string& pattern, const char* name) {
+  if (pattern == "*") return true;  // a whole listing: every name
   std::string literal;
   for (char c : pattern) {
     if (c == '[' || c == ']' || c == '\\') literal += '\\';
@@ -427,17 +428,20 @@ namespace {
 // Removes `name` relative to `directory_fd` unless it is a directory or a
 // read-only file; the delete refuses read-only files as the original
 // platform does, for every user including root.
+// `shown_folder` + `name` is the path a failure names; it is put together
+// only then, since a tree's removal calls this for every file.
 void UnlinkUnlessReadOnly(int directory_fd, const std::string& name,
-                          std::string_view shown) {
+                          std::string_view shown_folder = {}) {
+  auto fail = [&](int error) {
+    throw FailureFromErrno(error, PathText(std::string(shown_folder) + name));
+  };
   struct stat st;
   if (::fstatat(directory_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    ThrowErrno(shown);
+    fail(errno);
   }
-  if (S_ISDIR(st.st_mode)) throw FailureFromErrno(EISDIR, PathText(shown));
-  if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) {
-    throw FailureFromErrno(EACCES, PathText(shown));
-  }
-  if (::unlinkat(directory_fd, name.c_str(), 0) != 0) ThrowErrno(shown);
+  if (S_ISDIR(st.st_mode)) fail(EISDIR);
+  if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) fail(EACCES);
+  if (::unlinkat(directory_fd, name.c_str(), 0) != 0) fail(errno);
 }
 
 class FileDescriptor {
@@ -499,7 +503,7 @@ class PosixDirectory : public DirectoryHandle {
 
   void RemoveFile(std::string_view name) override {
     std::string text = SystemPath(name);
-    UnlinkUnlessReadOnly(fd_.get(), text, Shown(text));
+    UnlinkUnlessReadOnly(fd_.get(), text, path_);
   }
 
   void RemoveSubdirectory(std::string_view name) override {
@@ -641,7 +645,7 @@ std::unique_ptr<DirectoryHandle> PosixFileSystem::OpenDirectory(
 }
 
 void PosixFileSystem::RemoveUnlessReadOnly(std::string_view path) {
-  UnlinkUnlessReadOnly(AT_FDCWD, SystemPath(path), path);
+  UnlinkUnlessReadOnly(AT_FDCWD, SystemPath(path));
 }
 
 void PosixFileSystem::RenameNoReplace(std::string_view from,

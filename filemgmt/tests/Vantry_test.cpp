@@ -119,7 +119,8 @@ TEST_F(VantryTest, DateTimeAndLastWriteTimeAreOneText) {
 
 // Each time text is its own, also for times a fraction of a second apart
 // that round to different seconds (a record's write and access times are
-// converted one after the other).
+// converted one after the other) and for times whose half seconds share a
+// place among the texts a listing keeps (32 s apart).
 TEST_F(VantryTest, ListedTimesRoundEachToItsOwnSecond) {
   constexpr time_t kSecond = 1'000'000'000;
   // Each file's write and access times: seconds since 1970, nanoseconds.
@@ -127,6 +128,7 @@ TEST_F(VantryTest, ListedTimesRoundEachToItsOwnSecond) {
       {"a", {kSecond, 400'000'000}, {kSecond, 600'000'000}},
       {"b", {kSecond, 600'000'000}, {kSecond, 499'999'900}},
       {"c", {kSecond, 0}, {kSecond + 1, 0}},
+      {"d", {kSecond + 32, 0}, {kSecond, 0}},
   };
   auto text = [&](const timespec& when) {
     return vantry.Win32ToVbTime(Currency{
