@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane::tallowin {
 namespace {
 
@@ -57,6 +61,50 @@ char* EncodeTail(const unsigned char* input, size_t count, char* output) {
   output[3] = kPad;
   if (rest == 1) output[2] = kPad;
   return output + 4;
+}
+
+void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
+                         size_t count, char* output) {
+#if defined(__x86_64__)
+  // Below this the text is likely read again soon from the cache.
+  constexpr size_t kStreamFrom = size_t{4} << 20;
+  constexpr size_t kBlockLines = 48;
+  constexpr size_t kBlockInput = kBlockLines * kLineInput;
+  constexpr size_t kBlockOutput = kBlockLines * (kLineOutput + 2);
+  if (count < kStreamFrom) return path.lines(input, count, output);
+  // stage[i] is the byte for line + i, where `line` is 64-byte aligned:
+  // the bytes before the text's start in its first line are not ours.
+  alignas(64) char stage[kBlockOutput + 128];
+  const size_t head = reinterpret_cast<uintptr_t>(output) & 63;
+  char* line = output - head;
+  size_t filled = head;
+  size_t from = head == 0 ? 0 : 64;
+  // The last lines (with the paths' reading ahead) go by `path` itself.
+  while (count > kBlockInput + 2 * kLineInput + 64) {
+    // One byte more, so that the block's last line ends in CR LF; that
+    // byte's group is written over by the next block.
+    path.lines(input, kBlockInput + 1, stage + filled);
+    input += kBlockInput;
+    count -= kBlockInput;
+    filled += kBlockOutput;
+    const size_t whole = filled & ~size_t{63};
+    if (from == 64) std::memcpy(line + head, stage + head, 64 - head);
+    for (size_t i = from; i < whole; i += 16) {
+      _mm_stream_si128(reinterpret_cast<__m128i*>(line + i),
+                       _mm_load_si128(reinterpret_cast<__m128i*>(stage + i)));
+    }
+    from = 0;
+    line += whole;
+    filled -= whole;
+    std::memcpy(stage, stage + whole, filled);
+  }
+  _mm_sfence();
+  const size_t skip = from == 64 ? head : 0;  // no block was made
+  std::memcpy(line + skip, stage + skip, filled - skip);
+  path.lines(input, count, line + filled);
+#else
+  path.lines(input, count, output);
+#endif
 }
 
 const EncoderPath& PortablePath() { return kPortable; }

@@ -30,6 +30,13 @@ const EncoderPath* Avx512Path();
 // The fastest path this processor runs, chosen once.
 const EncoderPath& SelectedPath();
 
+// The line-broken text of `count` bytes by `path`, as `path.lines` writes
+// it. A large text is made a block of lines at a time in a buffer that
+// stays in the cache and sent on to `output` with non-temporal stores, so
+// the memory of `output` is written without being read first.
+void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
+                         size_t count, char* output);
+
 // Portable: the text of `count` bytes on one line, whole groups first, then
 // the padded final group; returns the end of what it wrote.
 char* EncodeTail(const unsigned char* input, size_t count, char* output);

@@ -104,7 +104,8 @@ extern "C" {
 
 void Base64Encode(const unsigned char* input, int32_t count, char* output) {
   if (count <= 0 || input == nullptr || output == nullptr) return;
-  SelectedPath().lines(input, static_cast<size_t>(count), output);
+  EncodeLinesStreamed(SelectedPath(), input, static_cast<size_t>(count),
+                      output);
 }
 
 char* EncodeBase64Buffer(const unsigned char* input, int32_t count) {

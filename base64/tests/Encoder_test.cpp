@@ -73,6 +73,31 @@ TEST(Encoder, VectorisedPathMatchesPortable) {
   }
 }
 
+// A text large enough to be streamed, written at every alignment of the
+// output within a cache line and at lengths that end the last block's line
+// in different places, is byte for byte the path's own, and nothing before
+// or after it is touched.
+TEST(Encoder, StreamedLinesMatchThePathAtEveryOutputAlignment) {
+  std::mt19937 random(20261209);
+  std::string data((size_t{4} << 20) + 3000, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  const EncoderPath& path = SelectedPath();
+  for (size_t n : {data.size(), data.size() - 1, data.size() - 2000}) {
+    std::string input = data.substr(0, n);
+    const std::string expected = Lines(path, input, LinesLength(n));
+    for (size_t offset : {0, 1, 15, 16, 33, 63}) {
+      std::string output(offset + expected.size() + 64, '#');
+      EncodeLinesStreamed(path,
+                          reinterpret_cast<const unsigned char*>(input.data()),
+                          n, output.data() + offset);
+      ASSERT_EQ(output.substr(0, offset), std::string(offset, '#'));
+      ASSERT_TRUE(output.compare(offset, expected.size(), expected) == 0)
+          << "n=" << n << " offset=" << offset;
+      ASSERT_EQ(output.substr(offset + expected.size()), std::string(64, '#'));
+    }
+  }
+}
+
 TEST(Encoder, SelectsTheWidestVectorisedPathTheProcessorHas) {
   EXPECT_EQ(&SelectedPath(), Avx512Path() != nullptr ? Avx512Path()
                              : Avx2Path() != nullptr ? Avx2Path()
