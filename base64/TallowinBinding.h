@@ -44,13 +44,12 @@ class Binding {
   F Export(const std::string& name) {
     std::lock_guard lock(mutex_);
     if (library_ == nullptr) library_ = Load();
-    std::string error;
-    void* address = platform::FindExport(library_, name, &error);
-    if (address == nullptr) {
+    try {
+      return reinterpret_cast<F>(platform::FindExport(library_, name));
+    } catch (const Failure&) {
       throw Failure(kDllFunctionNotFound, source_,
                     StandardErrorText(kDllFunctionNotFound));
     }
-    return reinterpret_cast<F>(address);
   }
 
   // The Base64Encode export; throws as Export does.
@@ -60,17 +59,20 @@ class Binding {
 
  private:
   void* Load() const {
-    std::string error;
     std::vector<std::string> names{file_name_};
     if (file_name_ == kLibraryFileName) names.emplace_back(kLibrarySoname);
+    std::vector<std::string> paths;
     for (const auto& name : names) {
-      if (folder_.empty()) continue;
-      if (void* library = platform::LoadLibrary(folder_ + name, &error)) {
-        return library;
-      }
+      if (!folder_.empty()) paths.push_back(folder_ + name);
     }
-    for (const auto& name : names) {
-      if (void* library = platform::LoadLibrary(name, &error)) return library;
+    paths.insert(paths.end(), names.begin(), names.end());
+    for (const auto& path : paths) {
+      try {
+        return platform::LoadLibrary(path);
+      } catch (const Failure&) {
+        // The next place is tried; when none has it, the failure below
+        // names the file the caller asked for.
+      }
     }
     throw Failure(kFileNotFound, source_, "File not found: " + file_name_);
   }

@@ -62,14 +62,13 @@ std::optional<RegisteredClass> ParseRegistryLine(std::string_view line) {
 }
 
 // 53 "File not found: " and the name when the library is not there, else
-// 48 with the loader's message (a missing dependency, a file that is not a
-// library).
-Failure LoadFailure(const std::string& library, const std::string& error) {
+// the loader's 48 with its message (a missing dependency, a file that is
+// not a library).
+Failure LoadFailure(const std::string& library, const Failure& loader) {
   if (!platform::Files().Stat(library)) {
     return CreateFailure(kFileNotFound, "File not found: " + library);
   }
-  return CreateFailure(kErrorInLoadingDll,
-                       StandardErrorText(kErrorInLoadingDll) + ": " + error);
+  return CreateFailure(loader.number, loader.description);
 }
 
 }  // namespace
@@ -139,12 +138,17 @@ std::shared_ptr<Dispatch> CreateObject(std::string_view progid) {
   for (const auto& entry : ReadRegistry(registry)) {
     if (!EqualsIgnoringCase(entry.progid, progid)) continue;
     std::string file = RegisteredLibraryFile(registry, entry.library);
-    std::string error;
-    void* library = platform::LoadLibrary(file, &error);
-    if (library == nullptr) throw LoadFailure(file, error);
-    auto get_class_object = reinterpret_cast<EntryPoint>(
-        platform::FindExport(library, "DllGetClassObject", &error));
-    if (get_class_object == nullptr) {
+    void* library = nullptr;
+    try {
+      library = platform::LoadLibrary(file);
+    } catch (const Failure& loader) {
+      throw LoadFailure(file, loader);
+    }
+    EntryPoint get_class_object = nullptr;
+    try {
+      get_class_object = reinterpret_cast<EntryPoint>(
+          platform::FindExport(library, "DllGetClassObject"));
+    } catch (const Failure&) {
       throw CreateFailure(kDllFunctionNotFound,
                           StandardErrorText(kDllFunctionNotFound));
     }

@@ -341,30 +341,25 @@ std::string SMTP::ReadFile(std::string_view vsPathName) {
                  [&] { return platform::Files().ReadFile(vsPathName); });
 }
 
-bool SMTP::ValidateSend(std::string& message) const {
+void SMTP::ValidateSend() const {
   if (server_.empty()) {
-    message = "SMTP Error: Please specify SMTP's IP address.";
-    return false;
+    Fail(kSettingsCheck, "SMTP Error: Please specify SMTP's IP address.");
   }
   if (TrimSpaces(mail_from_).empty()) {
-    message = "SMTP Error: Please specify sender.";
-    return false;
+    Fail(kSettingsCheck, "SMTP Error: Please specify sender.");
   }
   if (mail_to_->Count() == 0) {
-    message = "SMTP Error: Please specify recipent.";
-    return false;
+    Fail(kSettingsCheck, "SMTP Error: Please specify recipent.");
   }
   for (const auto& item : attach_->Items()) {
     const std::string path = item.ToText();
     if (!OrdinaryFileFound(path)) {
-      message = "Attachment-" + path + " not found.";
-      return false;
+      Fail(kSettingsCheck, "Attachment-" + path + " not found.");
     }
   }
   for (const auto& [path, cid] : inline_images_) {
     if (!OrdinaryFileFound(path)) {
-      message = "Inline image-" + path + " not found.";
-      return false;
+      Fail(kSettingsCheck, "Inline image-" + path + " not found.");
     }
   }
   // A line break or NUL in any value that reaches a command or a header
@@ -397,41 +392,38 @@ bool SMTP::ValidateSend(std::string& message) const {
   for (const auto& [name, text, list] : values) {
     if (text != nullptr ? HoldsLineBreakOrNul(*text)
                         : AnyEntry(*list, HoldsLineBreakOrNul)) {
-      message = "SMTP Error: " + std::string(name) +
-                " must not contain line breaks or NUL characters.";
-      return false;
+      Fail(kSettingsCheck,
+           "SMTP Error: " + std::string(name) +
+               " must not contain line breaks or NUL characters.");
     }
   }
   if (SecurityMode(security_) == Mode::kUnknown) {
-    message =
-        "SMTP Error: Security must be empty, \"none\", \"starttls\" "
-        "or \"tls\".";
-    return false;
+    Fail(kSettingsCheck,
+         "SMTP Error: Security must be empty, \"none\", \"starttls\" "
+         "or \"tls\".");
   }
   if (!DsnNotifyValid(dsn_notify_)) {
-    message =
-        "SMTP Error: DsnNotify must be empty, \"NEVER\" or SUCCESS, FAILURE "
-        "and DELAY joined by commas.";
-    return false;
+    Fail(kSettingsCheck,
+         "SMTP Error: DsnNotify must be empty, \"NEVER\" or SUCCESS, FAILURE "
+         "and DELAY joined by commas.");
   }
   std::string_view ret = TrimSpaces(dsn_return_);
   if (!ret.empty() && !EqualsIgnoringCase(ret, "FULL") &&
       !EqualsIgnoringCase(ret, "HDRS")) {
-    message = "SMTP Error: DsnReturn must be empty, \"FULL\" or \"HDRS\".";
-    return false;
+    Fail(kSettingsCheck,
+         "SMTP Error: DsnReturn must be empty, \"FULL\" or \"HDRS\".");
   }
   if (!DsnEnvelopeIdValid(dsn_envelope_id_)) {
-    message =
-        "SMTP Error: DsnEnvelopeId must be printable ASCII text of at most "
-        "100 characters once encoded as xtext.";
-    return false;
+    Fail(kSettingsCheck,
+         "SMTP Error: DsnEnvelopeId must be printable ASCII text of at most "
+         "100 characters once encoded as xtext.");
   }
-  return ValidateAddresses(message);
+  ValidateAddresses();
 }
 
 // Every envelope address is checked before a connection is made, so that
 // a text that is no address is refused here, clearly, not by the server.
-bool SMTP::ValidateAddresses(std::string& message) const {
+void SMTP::ValidateAddresses() const {
   clsMail parser;
   auto check = [&](std::string_view name, std::string_view entry,
                    bool may_be_null) {
@@ -443,23 +435,21 @@ bool SMTP::ValidateAddresses(std::string& message) const {
         EqualsIgnoringCase(address, "postmaster")) {
       return true;
     }
-    message = "SMTP Error: " + std::string(name) + " is not an address: \"" +
-              LoggedValue(entry) + "\".";
-    return false;
+    Fail(kSettingsCheck, "SMTP Error: " + std::string(name) +
+                             " is not an address: \"" + LoggedValue(entry) +
+                             "\".");
   };
-  if (!check("MailFrom", mail_from_, true)) return false;
+  check("MailFrom", mail_from_, true);
   const std::pair<std::string_view, const Collection*> lists[] = {
       {"MailTo", mail_to_.get()},
       {"MailCc", mail_cc_.get()},
       {"MailBcc", mail_bcc_.get()}};
   for (const auto& [name, list] : lists) {
-    if (AnyEntry(*list, [&, name = name](std::string_view entry) {
-          return !check(name, entry, false);
-        })) {
+    AnyEntry(*list, [&, name = name](std::string_view entry) {
+      check(name, entry, false);
       return false;
-    }
+    });
   }
-  return true;
 }
 
 std::shared_ptr<clsMail> SMTP::NewMessage() const {
@@ -503,8 +493,7 @@ bool SMTP::SendMail() {
         refused_.clear();
         accepted_.clear();
         delivered_ = 0;
-        std::string reason;
-        if (!ValidateSend(reason)) Fail(kSettingsCheck, reason);
+        ValidateSend();
         PrepareSigner();
         dialogue = true;
         RunDialogue(*NewMessage());

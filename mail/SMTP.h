@@ -180,8 +180,10 @@ class SMTP : public ComponentClass<SMTP> {
     int16_t code;
     std::string text;
   };
-  bool ValidateSend(std::string& message) const;
-  bool ValidateAddresses(std::string& message) const;
+  // Throw Failure (kSettingsCheck) naming the first setting that cannot be
+  // sent, before any connection is made.
+  void ValidateSend() const;
+  void ValidateAddresses() const;
   std::shared_ptr<clsMail> NewMessage() const;
   void RunDialogue(clsMail& message);
   void OpenSession();

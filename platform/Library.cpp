@@ -7,35 +7,45 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/Failure.h"
+
 namespace corvane::platform {
 
-void* LoadLibrary(const std::string& path, std::string* error) {
+namespace {
+
+[[noreturn]] void Refuse(int32_t number, const std::string& reason) {
+  Failure failure = StandardFailure(number);
+  failure.description += ": " + reason;
+  throw failure;
+}
+
+}  // namespace
+
+void* LoadLibrary(const std::string& path) {
   // The loader opens a path without asking what it is: a FIFO or a device
   // would block it until a writer came, so only regular files go to it.
   if (path.find('\0') != std::string::npos) {
-    if (error != nullptr) *error = "cannot load a name with a NUL character";
-    return nullptr;
+    Refuse(kErrorInLoadingDll, "cannot load a name with a NUL character");
   }
   struct stat st;
   if (path.find('/') != std::string::npos && ::stat(path.c_str(), &st) == 0 &&
       !S_ISREG(st.st_mode)) {
-    if (error != nullptr) *error = path + ": not a regular file";
-    return nullptr;
+    Refuse(kErrorInLoadingDll, path + ": not a regular file");
   }
   void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr && error != nullptr) {
+  if (library == nullptr) {
     const char* message = ::dlerror();
-    *error = message ? message : "cannot load " + path;
+    Refuse(kErrorInLoadingDll, message ? message : "cannot load " + path);
   }
   return library;
 }
 
-void* FindExport(void* library, const std::string& name, std::string* error) {
+void* FindExport(void* library, const std::string& name) {
   ::dlerror();
   void* address = ::dlsym(library, name.c_str());
-  if (address == nullptr && error != nullptr) {
+  if (address == nullptr) {
     const char* message = ::dlerror();
-    *error = message ? message : "no export " + name;
+    Refuse(kDllFunctionNotFound, message ? message : "no export " + name);
   }
   return address;
 }

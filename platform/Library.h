@@ -9,12 +9,13 @@
 
 namespace corvane::platform {
 
-// Loads a library; nullptr on failure, with the loader's message in `error`.
-CORVANE_API void* LoadLibrary(const std::string& path, std::string* error);
+// Loads a library. Throws Failure 48 "Error in loading DLL: " and the
+// loader's message (or the reason it was not asked) when it cannot.
+CORVANE_API void* LoadLibrary(const std::string& path);
 
-// The address of an export; nullptr on failure, with the loader's message.
-CORVANE_API void* FindExport(void* library, const std::string& name,
-                             std::string* error);
+// The address of an export. Throws Failure 453 "Specified DLL function not
+// found: " and the loader's message when the library lacks it.
+CORVANE_API void* FindExport(void* library, const std::string& name);
 
 // The full path of the library (or program) holding `address`; empty when
 // the loader cannot tell.

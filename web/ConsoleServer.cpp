@@ -568,12 +568,14 @@ ConsoleServer::ConsoleServer(ConsoleSettings settings, std::ostream& log)
 
 ConsoleServer::~ConsoleServer() = default;
 
-bool ConsoleServer::Bind(std::string& error) {
+void ConsoleServer::Bind() {
   const auto& settings = impl_->settings;
+  auto refuse = [](const std::string& reason) {
+    throw Failure(kInvalidCall, "", reason);
+  };
   if (impl_->tls && !impl_->tls->is_valid()) {
-    error = "cannot use the certificate " + settings.tls_certificate +
-            " with the key " + settings.tls_key;
-    return false;
+    refuse("cannot use the certificate " + settings.tls_certificate +
+           " with the key " + settings.tls_key);
   }
   impl_->Configure();
   int port = settings.port;
@@ -584,13 +586,11 @@ bool ConsoleServer::Bind(std::string& error) {
     port = 0;
   }
   if (port == 0) {
-    error = "cannot listen on " + settings.host + ":" +
-            std::to_string(settings.port);
-    return false;
+    refuse("cannot listen on " + settings.host + ":" +
+           std::to_string(settings.port));
   }
   if (!platform::SetListenBacklog(impl_->listener, kListenBacklog)) {
-    error = "cannot widen the listening queue";
-    return false;
+    refuse("cannot widen the listening queue");
   }
   impl_->port = port;
   impl_->address = ServerAddress{settings.host, port};
@@ -599,11 +599,9 @@ bool ConsoleServer::Bind(std::string& error) {
     impl_->access = std::make_unique<Access>(
         settings.access_token, settings.users_file, impl_->tls != nullptr);
   } catch (const Failure& failure) {
-    error = "cannot read the users file " + settings.users_file + ": " +
-            failure.description;
-    return false;
+    refuse("cannot read the users file " + settings.users_file + ": " +
+           failure.description);
   }
-  return true;
 }
 
 int ConsoleServer::Port() const { return impl_->port; }

@@ -21,10 +21,10 @@ class ConsoleServer {
   ConsoleServer(const ConsoleServer&) = delete;
   ConsoleServer& operator=(const ConsoleServer&) = delete;
 
-  // Binds the listening socket (port 0: any free port); false with
-  // `error` set when it cannot, or when the certificate, its key or the
-  // users file cannot be used.
-  [[nodiscard]] bool Bind(std::string& error);
+  // Binds the listening socket (port 0: any free port). Throws Failure
+  // whose description says why when it cannot, or when the certificate,
+  // its key or the users file cannot be used.
+  void Bind();
   // The bound port; 0 before Bind.
   int Port() const;
   // Serves until Stop; the requests in flight finish before it returns.

@@ -26,21 +26,19 @@ struct Exports {
 const Exports& Library() {
   static const Exports exports = [] {
     using corvane::platform::FindExport;
-    std::string error;
     std::string path =
         corvane::platform::DirectoryOf(corvane::platform::ProgramPath()) +
         "libtallowin.so";
-    void* library = corvane::platform::LoadLibrary(path, &error);
-    if (library == nullptr) throw std::runtime_error(error);
+    void* library = corvane::platform::LoadLibrary(path);
     Exports found;
     found.encode = reinterpret_cast<decltype(found.encode)>(
-        FindExport(library, "Base64Encode", &error));
+        FindExport(library, "Base64Encode"));
     found.buffer = reinterpret_cast<decltype(found.buffer)>(
-        FindExport(library, "EncodeBase64Buffer", &error));
+        FindExport(library, "EncodeBase64Buffer"));
     found.release = reinterpret_cast<decltype(found.release)>(
-        FindExport(library, "ReleaseBase64Buffer", &error));
+        FindExport(library, "ReleaseBase64Buffer"));
     found.decode = reinterpret_cast<decltype(found.decode)>(
-        FindExport(library, "Base64Decode", &error));
+        FindExport(library, "Base64Decode"));
     return found;
   }();
   return exports;

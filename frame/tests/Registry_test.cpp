@@ -43,9 +43,8 @@ class RegistryTest : public ::testing::Test {
 
   using EntryPoint = int32_t (*)();
   EntryPoint Export(const char* name) {
-    void* handle = platform::LoadLibrary(library_, nullptr);
-    return reinterpret_cast<EntryPoint>(
-        platform::FindExport(handle, name, nullptr));
+    void* handle = platform::LoadLibrary(library_);
+    return reinterpret_cast<EntryPoint>(platform::FindExport(handle, name));
   }
 
   std::string directory_, registry_, library_;
@@ -144,11 +143,16 @@ TEST_F(RegistryTest, LibraryThatIsNoRegularFileFailsAtOnce) {
   EXPECT_EQ(failure->number, kErrorInLoadingDll);
   EXPECT_TRUE(failure->description.ends_with(fifo + ": not a regular file"))
       << failure->description;
-  std::string error;
-  EXPECT_EQ(platform::LoadLibrary(fifo, &error), nullptr);
-  EXPECT_EQ(error, fifo + ": not a regular file");
-  EXPECT_EQ(platform::LoadLibrary(directory_, &error), nullptr);
-  EXPECT_EQ(error, directory_ + ": not a regular file");
+  for (const std::string& path : {fifo, directory_}) {
+    try {
+      platform::LoadLibrary(path);
+      ADD_FAILURE() << path << " was loaded";
+    } catch (const Failure& refused) {
+      EXPECT_EQ(refused.number, kErrorInLoadingDll);
+      EXPECT_EQ(refused.description,
+                "Error in loading DLL: " + path + ": not a regular file");
+    }
+  }
 }
 
 TEST_F(RegistryTest, ALibraryThatCannotLoadGivesTheLoadersMessage) {
@@ -236,9 +240,9 @@ TEST_F(RegistryTest, TheFileIsReadThroughThePlatformFileSystem) {
 
 TEST_F(RegistryTest, TheClassObjectAnswersOnlyItsOwnClassIds) {
   using GetClassObject = int32_t (*)(const char*, ClassFactory**);
-  void* handle = platform::LoadLibrary(library_, nullptr);
+  void* handle = platform::LoadLibrary(library_);
   auto get = reinterpret_cast<GetClassObject>(
-      platform::FindExport(handle, "DllGetClassObject", nullptr));
+      platform::FindExport(handle, "DllGetClassObject"));
   ClassFactory* factory = nullptr;
   EXPECT_EQ(get("{00000000-0000-0000-0000-000000000000}", &factory),
             kClassNotAvailable);

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "frame/Registry.h"
+#include "platform/Failure.h"
 #include "platform/Library.h"
 #include "tools/corvane/Command.h"
 
@@ -13,17 +14,20 @@ using EntryPoint = int32_t (*)();
 
 // Loads the library and calls one of its self-registration entry points.
 int CallEntryPoint(const std::string& library, const char* export_name) {
-  std::string error;
-  void* handle = platform::LoadLibrary(library, &error);
-  if (handle == nullptr) {
-    std::cerr << "corvane: " << error << "\n";
+  void* handle = nullptr;
+  try {
+    handle = platform::LoadLibrary(library);
+  } catch (const Failure& failure) {
+    std::cerr << "corvane: " << failure.description << "\n";
     return 1;
   }
-  auto entry = reinterpret_cast<EntryPoint>(
-      platform::FindExport(handle, export_name, &error));
-  if (entry == nullptr) {
+  EntryPoint entry = nullptr;
+  try {
+    entry =
+        reinterpret_cast<EntryPoint>(platform::FindExport(handle, export_name));
+  } catch (const Failure& failure) {
     std::cerr << "corvane: " << library << " is not a component library ("
-              << error << ")\n";
+              << failure.description << ")\n";
     return 1;
   }
   if (int32_t result = entry(); result != kSucceeded) {

@@ -192,9 +192,10 @@ int Serve(const ServeOptions& options) {
 
   platform::StopSignals signals;  // before any thread starts
   web::ConsoleServer server(settings, std::cerr);
-  std::string error;
-  if (!server.Bind(error)) {
-    std::cerr << "corvane serve: " << error << "\n";
+  try {
+    server.Bind();
+  } catch (const Failure& failure) {
+    std::cerr << "corvane serve: " << failure.description << "\n";
     return 1;
   }
   std::string host = settings.host.find(':') != std::string::npos
