@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "frame/Text.h"
+#include "platform/Failure.h"
 
 namespace corvane::namewell {
 namespace {
@@ -19,7 +20,9 @@ bool IsAscii(std::string_view text) {
   });
 }
 
-QueryText Refused(std::string problem) { return {{}, std::move(problem)}; }
+[[noreturn]] void Refuse(std::string reason) {
+  throw Failure(kInvalidCall, "", std::move(reason));
+}
 
 // Whether the query is written as a domain name: labels separated by dots
 // (at least one dot), no blanks, and of the ASCII characters only letters,
@@ -35,26 +38,24 @@ bool IsDomainShaped(std::string_view name) {
 
 }  // namespace
 
-QueryText PrepareQueryText(std::string_view query) {
+std::string PrepareQueryText(std::string_view query) {
   if (query.find_first_of(std::string_view("\r\n\0", 3)) !=
       std::string_view::npos) {
-    return Refused(
+    Refuse(
         "The query holds a line break or a NUL character; nothing was sent.");
   }
   std::string trimmed(TrimSpaces(query));
-  if (IsAscii(trimmed) || !IsDomainShaped(trimmed)) {
-    return {std::move(trimmed), {}};
-  }
+  if (IsAscii(trimmed) || !IsDomainShaped(trimmed)) return trimmed;
   char* converted = nullptr;
   int status = idn2_to_ascii_8z(
       trimmed.c_str(), &converted,
       IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL | IDN2_USE_STD3_ASCII_RULES);
   std::unique_ptr<char, decltype(&idn2_free)> owned(converted, &idn2_free);
   if (status != IDN2_OK) {
-    return Refused("The query is not a valid internationalised domain name: " +
-                   std::string(idn2_strerror(status)));
+    Refuse("The query is not a valid internationalised domain name: " +
+           std::string(idn2_strerror(status)));
   }
-  return {std::string(converted), {}};
+  return converted;
 }
 
 }  // namespace corvane::namewell

@@ -9,16 +9,12 @@
 
 namespace corvane::namewell {
 
-struct QueryText {
-  std::string text;     // what to send, without the line end
-  std::string problem;  // why nothing may be sent; empty when the text is fine
-};
-
-// The query without leading and trailing spaces. A domain name (labels
-// separated by dots, no blanks) holding non-ASCII characters is converted
-// to ASCII (IDNA 2008 with the UTS 46 mapping); any other text is kept as
-// given. On failure `problem` says why (CR, LF or NUL in the query, or a
-// domain name that cannot be converted) and `text` is empty.
-[[nodiscard]] QueryText PrepareQueryText(std::string_view query);
+// The query without leading and trailing spaces, and without its line end.
+// A domain name (labels separated by dots, no blanks) holding non-ASCII
+// characters is converted to ASCII (IDNA 2008 with the UTS 46 mapping); any
+// other text is kept as given. Throws Failure (5) saying why nothing may be
+// sent: CR, LF or NUL in the query, or a domain name that cannot be
+// converted.
+[[nodiscard]] std::string PrepareQueryText(std::string_view query);
 
 }  // namespace corvane::namewell

@@ -184,11 +184,15 @@ bool WhoisQuery::SendQuery(std::string_view strQuery) {
   return Guarded(
       [&] {
         PrepareQuery();
-        QueryText query = PrepareQueryText(strQuery);
-        if (!query.problem.empty()) Raise(kQueryRefused, query.problem);
-        network_ = ClassifyQuery(query.text);
-        std::string base = RdapBase(query.text);
-        base.empty() ? AskServers(query.text) : AskRdap(base, query.text);
+        std::string query;
+        try {
+          query = PrepareQueryText(strQuery);
+        } catch (const Failure& refused) {
+          Raise(kQueryRefused, refused.description);
+        }
+        network_ = ClassifyQuery(query);
+        std::string base = RdapBase(query);
+        base.empty() ? AskServers(query) : AskRdap(base, query);
         return true;
       },
       [&](const Failure& failure) {
