@@ -10,7 +10,7 @@ import os
 import pydoc
 import unittest
 
-import support
+import binding_support as support
 
 support.use_test_registry()
 import corvane  # noqa: E402  (the registry is chosen first)

@@ -4,7 +4,8 @@ here, a real server's below), the body read from wsgi.input only when the
 component asks and in bounded pieces, what the components write kept for
 the view; and the example Flask application behind Python's wsgiref server
 on loopback storing a multi-file upload byte for byte under its quota and
-extension list."""
+extension list, sending a mail to aiosmtpd and looking up a domain on a
+whois server, both on loopback."""
 
 import http.client
 import io
@@ -14,15 +15,21 @@ import sys
 import tempfile
 import threading
 import unittest
+import urllib.parse
 from wsgiref.simple_server import WSGIRequestHandler, make_server
 
-import support
+import binding_support as support
 
 support.use_test_registry()
 import corvane  # noqa: E402  (the registry is chosen first)
 
-EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples",
-                        "python")
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLES = os.path.join(HERE, "..", "..", "examples", "python")
+# The suite's loopback peers (tests/support).
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests"))
+from support.smtp_servers import RealSmtpServer  # noqa: E402
+from support.whois_fixtures import DOMAIN_REPLY  # noqa: E402
+from support.whois_server import WhoisServer  # noqa: E402
 PIECE = 64 * 1024
 
 
@@ -168,7 +175,7 @@ class QuietHandler(WSGIRequestHandler):
         pass
 
 
-class FlaskUploadTest(unittest.TestCase):
+class FlaskAppTest(unittest.TestCase):
     """The example application behind wsgiref on loopback."""
 
     QUOTA = 100_000
@@ -178,8 +185,11 @@ class FlaskUploadTest(unittest.TestCase):
         sys.path.insert(0, EXAMPLES)
         import app as example
         cls.folder = tempfile.mkdtemp(prefix="corvane-flask-")
-        application = example.create_app(cls.folder, quota=cls.QUOTA,
-                                         extensions=["txt", "png"])
+        cls.smtp = RealSmtpServer().__enter__()
+        cls.whois = WhoisServer(DOMAIN_REPLY)
+        application = example.create_app(
+            cls.folder, quota=cls.QUOTA, extensions=["txt", "png"],
+            smtp_server=cls.smtp.address, whois_server=cls.whois.address)
         cls.server = make_server("127.0.0.1", 0, application,
                                  handler_class=QuietHandler)
         cls.thread = threading.Thread(target=cls.server.serve_forever,
@@ -190,17 +200,43 @@ class FlaskUploadTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.shutdown()
         cls.server.server_close()
+        cls.smtp.__exit__(None, None, None)
+        cls.whois.stop()
         shutil.rmtree(cls.folder, True)
 
-    def post(self, body, content_type):
+    def fetch(self, method, path, body=None, content_type=None):
         connection = http.client.HTTPConnection(
             "127.0.0.1", self.server.server_port, timeout=60)
-        connection.request("POST", "/upload", body,
-                           {"Content-Type": content_type})
+        headers = {"Content-Type": content_type} if content_type else {}
+        connection.request(method, path, body, headers)
         response = connection.getresponse()
         page = response.read().decode()
         connection.close()
         return response.status, page
+
+    def post(self, body, content_type):
+        return self.fetch("POST", "/upload", body, content_type)
+
+    def test_mail_form_sends_to_the_mail_server(self):
+        form = urllib.parse.urlencode({
+            "to": "reader@example.test", "subject": "From Flask",
+            "text": "first line\r\nsecond line"})
+        status, page = self.fetch("POST", "/mail", form,
+                                  "application/x-www-form-urlencoded")
+        self.assertEqual(status, 200)
+        self.assertIn("<p id=result>Sent.</p>", page)
+        envelope = self.smtp.envelopes[-1]
+        self.assertEqual(envelope.rcpt_tos, ["reader@example.test"])
+        message = envelope.content.decode()
+        self.assertIn("Subject: From Flask", message)
+        self.assertIn("first line\r\nsecond line", message)
+
+    def test_whois_lookup_shows_the_parsed_fields(self):
+        status, page = self.fetch("GET", "/whois?q=widget.zz")
+        self.assertEqual(status, 200)
+        self.assertIn("<dt>DomainName</dt><dd>WIDGET.ZZ</dd>", page)
+        self.assertIn("<dd>jan@widget.zz</dd>", page)
+        self.assertEqual(self.whois.queries[-1], b"widget.zz\r\n")
 
     def test_upload_quota_and_extension_list(self):
         png = bytes(range(256)) * 100  # 25,600 bytes
