@@ -242,7 +242,8 @@ void DefineObjects(py::module_& module) {
     }
   });
 
-  py::class_<Reference>(module, "_Reference");
+  // Registered only so that classes made per member table take one.
+  py::class_<Reference> reference(module, "_Reference");
 
   py::class_<ByRef>(module, "ByRef",
                     "An argument passed by reference: after the call, "

@@ -36,9 +36,15 @@ class WsgiRequest : public Request {
         max_body_bytes_(max_body_bytes),
         response_(response) {}
 
+  // The page may end on a thread that does not hold the interpreter's lock
+  // (a component released inside a call).
   ~WsgiRequest() override {
-    py::gil_scoped_acquire acquire;
-    input_ = py::object();
+    try {
+      py::gil_scoped_acquire acquire;
+      input_ = py::object();
+    } catch (...) {
+      // Only when the interpreter is gone, and the stream with it.
+    }
   }
 
   int32_t TotalBytes() override {
