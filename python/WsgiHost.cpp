@@ -110,21 +110,14 @@ class WsgiRequest : public Request {
         platform::ParseContentLength(ServerVariables("CONTENT_LENGTH"));
     if (length) return *length;
     response_.status = "400 Bad Request";
-    throw Failure(kInvalidCall, "",
-                  "The request's CONTENT_LENGTH \"" +
-                      ServerVariables("CONTENT_LENGTH") +
-                      "\" is not a number of bytes.");
+    throw MalformedContentLength(ServerVariables("CONTENT_LENGTH"));
   }
 
   void RefuseAboveLimit() {
     int64_t claimed = ClaimedLength();
     if (claimed <= max_body_bytes_) return;
     response_.status = "413 Payload Too Large";
-    throw Failure(kInvalidCall, "",
-                  "The request body of " + std::to_string(claimed) +
-                      " bytes is larger than the limit of " +
-                      std::to_string(max_body_bytes_) +
-                      " bytes; it was not read.");
+    throw BodyAboveLimit(claimed, max_body_bytes_);
   }
 
   Variables variables_;

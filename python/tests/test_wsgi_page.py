@@ -65,6 +65,7 @@ class PageTest(unittest.TestCase):
             cargane.UpLoadPath = self.folder
             cargane.FileExtensionList(list(extensions))
             code = cargane.upload()
+            self.error = cargane.GetLastErrDescription
             stored = {f.FileName: f.FileLen for f in cargane.UploadedFiles}
             fields = {i.Name: i.Value for i in cargane.FormItems}
         return page, code, stored, fields
@@ -113,12 +114,15 @@ class PageTest(unittest.TestCase):
                          ("413 Payload Too Large", 413))
         self.assertEqual(environ["wsgi.input"].reads, [])
         self.assertEqual(os.listdir(self.folder), [])
+        self.assertIn(f"body of {len(body)} bytes is larger than the limit "
+                      "of 10 bytes", self.error)
 
     def test_a_malformed_length_is_a_bad_request(self):
         environ = environ_for(b"", "multipart/form-data; boundary=x",
                               CONTENT_LENGTH="12x")
         page, code, _, _ = self.upload(environ)
         self.assertEqual((code, page.status_code), (-7, 400))
+        self.assertIn('CONTENT_LENGTH "12x" is not a number', self.error)
 
     def test_a_client_that_sends_less_than_it_claims_leaves_nothing(self):
         body, content_type = support.multipart(
