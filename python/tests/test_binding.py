@@ -10,9 +10,9 @@ import os
 import pydoc
 import unittest
 
-import binding_support as support
+import binding_support as binding
 
-support.use_test_registry()
+binding.use_test_registry()
 import corvane  # noqa: E402  (the registry is chosen first)
 
 

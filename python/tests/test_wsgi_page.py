@@ -13,23 +13,16 @@ import os
 import shutil
 import sys
 import tempfile
-import threading
 import unittest
 import urllib.parse
-from wsgiref.simple_server import WSGIRequestHandler, make_server
 
-import binding_support as support
+import binding_support as binding
 
-support.use_test_registry()
+binding.use_test_registry()
 import corvane  # noqa: E402  (the registry is chosen first)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EXAMPLES = os.path.join(HERE, "..", "..", "examples", "python")
-# The suite's loopback peers (tests/support).
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tests"))
-from support.smtp_servers import RealSmtpServer  # noqa: E402
 from support.whois_fixtures import DOMAIN_REPLY  # noqa: E402
-from support.whois_server import WhoisServer  # noqa: E402
+
 PIECE = 64 * 1024
 
 
@@ -76,7 +69,7 @@ class PageTest(unittest.TestCase):
 
     def test_the_body_is_read_on_demand_in_bounded_pieces(self):
         data = bytes(range(256)) * 1200  # 300 KiB, every byte value
-        body, content_type = support.multipart(
+        body, content_type = binding.multipart(
             [("note", "hello")], [("f", "data.bin", data)])
         environ = environ_for(body, content_type)
         page = corvane.WsgiPage(environ)
@@ -96,7 +89,7 @@ class PageTest(unittest.TestCase):
         page.end()
 
     def test_the_extension_list_refuses_and_the_others_are_stored(self):
-        body, content_type = support.multipart(
+        body, content_type = binding.multipart(
             files=[("a", "keep.txt", b"kept\r\n--"),
                    ("b", "run.exe", b"MZ refused")])
         page, code, stored, _ = self.upload(environ_for(body, content_type))
@@ -106,7 +99,7 @@ class PageTest(unittest.TestCase):
         self.assertEqual(page.status, "200 OK")
 
     def test_a_body_over_the_limit_is_not_read(self):
-        body, content_type = support.multipart(files=[("a", "a.txt", b"x")])
+        body, content_type = binding.multipart(files=[("a", "a.txt", b"x")])
         environ = environ_for(body, content_type)
         page, code, stored, _ = self.upload(environ, max_body_bytes=10)
         self.assertEqual(code, -7)
@@ -125,7 +118,7 @@ class PageTest(unittest.TestCase):
         self.assertIn('CONTENT_LENGTH "12x" is not a number', self.error)
 
     def test_a_client_that_sends_less_than_it_claims_leaves_nothing(self):
-        body, content_type = support.multipart(
+        body, content_type = binding.multipart(
             files=[("a", "cut.txt", b"y" * 200_000)])
         environ = environ_for(body[:150_000], content_type,
                               CONTENT_LENGTH=str(len(body)))
@@ -174,11 +167,6 @@ class PageTest(unittest.TestCase):
         self.assertEqual(page.output, "bound<br>")
 
 
-class QuietHandler(WSGIRequestHandler):
-    def log_message(self, *args):
-        pass
-
-
 class FlaskAppTest(unittest.TestCase):
     """The example application behind wsgiref on loopback."""
 
@@ -186,31 +174,19 @@ class FlaskAppTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        sys.path.insert(0, EXAMPLES)
-        import app as example
-        cls.folder = tempfile.mkdtemp(prefix="corvane-flask-")
-        cls.smtp = RealSmtpServer().__enter__()
-        cls.whois = WhoisServer(DOMAIN_REPLY)
-        application = example.create_app(
-            cls.folder, quota=cls.QUOTA, extensions=["txt", "png"],
-            smtp_server=cls.smtp.address, whois_server=cls.whois.address)
-        cls.server = make_server("127.0.0.1", 0, application,
-                                 handler_class=QuietHandler)
-        cls.thread = threading.Thread(target=cls.server.serve_forever,
-                                      daemon=True)
-        cls.thread.start()
+        cls.app = binding.ExampleApp(cls.QUOTA, ["txt", "png"],
+                                     DOMAIN_REPLY).__enter__()
+        cls.folder = cls.app.folder
+        cls.smtp = cls.app.smtp
+        cls.whois = cls.app.whois
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.shutdown()
-        cls.server.server_close()
-        cls.smtp.__exit__(None, None, None)
-        cls.whois.stop()
-        shutil.rmtree(cls.folder, True)
+        cls.app.__exit__(None, None, None)
 
     def fetch(self, method, path, body=None, content_type=None):
         connection = http.client.HTTPConnection(
-            "127.0.0.1", self.server.server_port, timeout=60)
+            "127.0.0.1", self.app.port, timeout=60)
         headers = {"Content-Type": content_type} if content_type else {}
         connection.request(method, path, body, headers)
         response = connection.getresponse()
@@ -245,7 +221,7 @@ class FlaskAppTest(unittest.TestCase):
     def test_upload_quota_and_extension_list(self):
         png = bytes(range(256)) * 100  # 25,600 bytes
         text = "naïve\r\nline two\r\n".encode() * 1000
-        body, content_type = support.multipart(
+        body, content_type = binding.multipart(
             [("note", "first")],
             [("files", "picture.png", png), ("files", "notes.txt", text),
              ("files", "tool.exe", b"refused")])
@@ -261,7 +237,7 @@ class FlaskAppTest(unittest.TestCase):
                                                      "tool.exe")))
 
         # The folder now holds 43,600 bytes: 60,000 more are over the quota.
-        big, content_type = support.multipart(
+        big, content_type = binding.multipart(
             files=[("files", "big.txt", b"z" * 60_000)])
         status, page = self.post(big, content_type)
         self.assertIn('data-code="-4"', page)
