@@ -31,10 +31,14 @@ Variant NumberFromInt(py::handle value) {
 Variant CurrencyFromDecimal(py::handle value) {
   py::object scaled = value.attr("scaleb")(4).attr("to_integral_value")(
       py::module_::import("decimal").attr("ROUND_HALF_EVEN"));
+  // Infinity and NaN have no integer: PyNumber_Long raises for them.
+  auto whole = py::reinterpret_steal<py::object>(PyNumber_Long(scaled.ptr()));
+  if (!whole) {
+    PyErr_Clear();
+    throw StandardFailure(kOverflow);
+  }
   int overflow = 0;
-  long long count = PyLong_AsLongLongAndOverflow(
-      py::reinterpret_steal<py::object>(PyNumber_Long(scaled.ptr())).ptr(),
-      &overflow);
+  long long count = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
   if (overflow != 0) throw StandardFailure(kOverflow);
   if (count == -1 && PyErr_Occurred()) throw py::error_already_set();
   return Currency{count};

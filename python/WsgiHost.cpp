@@ -188,6 +188,12 @@ std::string WsgiContext::ServerVariable(const std::string& name) const {
 }
 
 void WsgiContext::Bind(const std::shared_ptr<Dispatch>& object) {
+  // Objects released during the page are forgotten now and then, so that a
+  // long page that makes many holds no more than those alive.
+  if (bound_.size() >= prune_at_) {
+    std::erase_if(bound_, [](const auto& weak) { return weak.expired(); });
+    prune_at_ = std::max<size_t>(16, 2 * bound_.size());
+  }
   bound_.push_back(object);
   if (object->Class().Find("OnStartPage") < 0) return;
   Arguments args{Variant(shared_from_this())};

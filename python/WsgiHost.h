@@ -62,6 +62,7 @@ class WsgiContext : public ScriptingContext,
   std::shared_ptr<corvane::Request> request_;
   std::shared_ptr<corvane::Response> response_;
   std::vector<std::weak_ptr<Dispatch>> bound_;
+  size_t prune_at_ = 16;
 };
 
 // A new object of the class registered under `progid`, bound to `page`

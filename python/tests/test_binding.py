@@ -45,9 +45,12 @@ class ValuesTest(unittest.TestCase):
         self.assertEqual(round_trip(2**40), float(2**40))
         self.assertEqual(round_trip(bytearray(b"ab")), b"ab")
         self.assertEqual(round_trip(memoryview(b"cd")), b"cd")
-        with self.assertRaises(corvane.Failure) as caught:
-            round_trip(10**400)
-        self.assertEqual(caught.exception.number, 6)
+        for too_wide in (10**400, decimal.Decimal("Infinity"),
+                         decimal.Decimal("NaN"), decimal.Decimal("1e30")):
+            with self.subTest(value=too_wide):
+                with self.assertRaises(corvane.Failure) as caught:
+                    round_trip(too_wide)
+                self.assertEqual(caught.exception.number, 6)
 
     def test_text_that_is_not_utf8_survives(self):
         test = corvane.create("Corvane.Test")
@@ -223,6 +226,17 @@ class ReleaseTest(unittest.TestCase):
         growth = rss_bytes() - before
         print(f"\nRSS growth over {self.CYCLES} cycles: {growth} bytes")
         self.assertLess(growth, 2 * 1024 * 1024)
+
+    def test_a_long_page_holds_only_the_objects_alive(self):
+        page = corvane.WsgiPage({})
+        for _ in range(5_000):
+            page.create("Corvane.Test").Name = "x"
+        before = rss_bytes()
+        for _ in range(self.CYCLES):
+            page.create("Corvane.Test").Name = "x"
+        growth = rss_bytes() - before
+        page.end()
+        self.assertLess(growth, 1024 * 1024)
 
 
 if __name__ == "__main__":
