@@ -8,6 +8,8 @@ import ast
 import decimal
 import os
 import pydoc
+import threading
+import time
 import unittest
 
 import binding_support as binding
@@ -176,6 +178,30 @@ class FailuresTest(unittest.TestCase):
         self.assertFalse(mail.SendMail())
         self.assertNotEqual(mail.GetLastErrNum, 0)
         self.assertTrue(mail.GetLastErrDescription)
+
+
+class ThreadsTest(unittest.TestCase):
+    def test_other_threads_run_while_a_component_waits(self):
+        from support.whois_server import WhoisServer
+        with WhoisServer(mode="silent") as server:
+            whois = corvane.create("Corvane.WhoisQuery")
+            whois.WhoisServer = server.address
+            whois.Timeout = 20
+            answers = []
+            worker = threading.Thread(
+                target=lambda: answers.append(whois.SendQuery("widget.zz")))
+            worker.start()
+            # Python code runs here while the query waits for its answer:
+            # the call holds no lock of the interpreter's.
+            while not server.queries:
+                time.sleep(0.01)
+            other = corvane.create("Corvane.Test")
+            other.Name = "meanwhile"
+            self.assertTrue(worker.is_alive())
+            server.stop()  # the server closes: the query ends
+            worker.join(60)
+        self.assertEqual(len(answers), 1)
+        self.assertEqual(other.Name, "meanwhile")
 
 
 class CollectionsTest(unittest.TestCase):
