@@ -36,10 +36,15 @@ endfunction()
 # static libraries, so that a process holds one copy of their state (the
 # file system, socket layer and clock in use, the registry). Component
 # libraries, programs and tests link it instead of the static libraries.
+# Only what the headers mark CORVANE_API (platform/Export.h) is exported;
+# the rest of its code is hidden, as are inline copies and template
+# instances, which every user makes for itself.
 function(corvane_runtime name)
   set(objects)
   foreach(library ${ARGN})
     list(APPEND objects $<TARGET_OBJECTS:${library}>)
+    set_target_properties(${library} PROPERTIES CXX_VISIBILITY_PRESET hidden
+                          VISIBILITY_INLINES_HIDDEN ON)
   endforeach()
   add_library(${name} SHARED ${objects})
   # Installed beside the component libraries; it loads libtallowin.so from

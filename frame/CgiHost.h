@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "frame/Host.h"
+#include "platform/Export.h"
 #include "platform/Failure.h"
 
 namespace corvane {
@@ -21,12 +22,12 @@ inline constexpr int64_t kDefaultMaxBodyBytes = int64_t{1} << 30;
 
 // The failure (5) of a host whose request's CONTENT_LENGTH, `text`, is not
 // a number of bytes; the host answers "400 Bad Request".
-Failure MalformedContentLength(std::string_view text);
+CORVANE_API Failure MalformedContentLength(std::string_view text);
 // The failure (5) of a host that leaves unread a body of `claimed` bytes
 // above its `limit`; the host answers "413 Payload Too Large".
-Failure BodyAboveLimit(int64_t claimed, int64_t limit);
+CORVANE_API Failure BodyAboveLimit(int64_t claimed, int64_t limit);
 
-class CgiContext : public ScriptingContext {
+class CORVANE_API CgiContext : public ScriptingContext {
  public:
   // `content_type` is the header's value ("text/html" for pages). A request
   // whose CONTENT_LENGTH is above `max_body_bytes` is not read: BinaryRead

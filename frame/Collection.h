@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "frame/Dispatch.h"
+#include "platform/Export.h"
 
 namespace corvane {
 
-class Collection : public DispatchClass<Collection> {
+class CORVANE_API Collection : public DispatchClass<Collection> {
  public:
   static ClassInfo Members();
   static std::shared_ptr<Collection> New() {

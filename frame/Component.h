@@ -14,10 +14,11 @@
 #include "frame/Dispatch.h"
 #include "frame/ErrorTriple.h"
 #include "frame/Host.h"
+#include "platform/Export.h"
 
 namespace corvane {
 
-class Component : public Dispatch {
+class CORVANE_API Component : public Dispatch {
  public:
   // The last recorded failure: 0 and empty texts before the first. Nothing
   // clears it. Never fail.

@@ -6,12 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Export.h"
+
 namespace corvane {
 
 // The path of the data file `name`: under $CORVANE_DATA when that is set,
 // else beside the shared runtime (the build's bin/) when the file is there,
 // else in the installed data folder found relative to the runtime. The file
 // need not exist: a caller that opens it reports its absence.
-std::string DataFilePath(std::string_view name);
+CORVANE_API std::string DataFilePath(std::string_view name);
 
 }  // namespace corvane

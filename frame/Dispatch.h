@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "frame/Variant.h"
+#include "platform/Export.h"
 #include "platform/Failure.h"
 
 namespace corvane {
@@ -25,14 +26,14 @@ using Arguments = std::vector<Variant>;
 
 class Dispatch;
 
-struct MemberInfo {
+struct CORVANE_API MemberInfo {
   std::string name;
   std::function<Variant(Dispatch&, Arguments&)> get;
   std::function<void(Dispatch&, Arguments&, const Variant&)> put;
   std::function<Variant(Dispatch&, Arguments&)> call;
 };
 
-class ClassInfo {
+class CORVANE_API ClassInfo {
  public:
   ClassInfo(std::string name, std::vector<MemberInfo> members)
       : name_(std::move(name)), members_(std::move(members)) {}
@@ -51,7 +52,7 @@ enum class Invocation { kGet, kPut, kCall };
 // Every call below throws Failure: 438 for a member the class lacks, 450 for
 // a wrong number of arguments or a put on a member without one, 13 and 6
 // for arguments that do not convert, and whatever the member itself raises.
-class Dispatch {
+class CORVANE_API Dispatch {
  public:
   virtual ~Dispatch() = default;
   virtual const ClassInfo& Class() const = 0;

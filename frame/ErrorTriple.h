@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Export.h"
 #include "platform/Failure.h"
 
 namespace corvane {
 
-struct ErrorTriple {
+struct CORVANE_API ErrorTriple {
   int32_t number = 0;
   std::string source;
   std::string description;

@@ -10,10 +10,11 @@
 #include <string_view>
 
 #include "frame/Dispatch.h"
+#include "platform/Export.h"
 
 namespace corvane {
 
-class Request : public DispatchClass<Request> {
+class CORVANE_API Request : public DispatchClass<Request> {
  public:
   static ClassInfo Members();
   // The request body's length in bytes; 0 without a body.
@@ -27,14 +28,14 @@ class Request : public DispatchClass<Request> {
   virtual std::string QueryString() = 0;
 };
 
-class Response : public DispatchClass<Response> {
+class CORVANE_API Response : public DispatchClass<Response> {
  public:
   static ClassInfo Members();
   // Appends the text to the page output unchanged.
   virtual void Write(const Variant& text) = 0;
 };
 
-class ScriptingContext : public DispatchClass<ScriptingContext> {
+class CORVANE_API ScriptingContext : public DispatchClass<ScriptingContext> {
  public:
   static ClassInfo Members();
   // The page's request and response objects; never nullptr for the hosts
@@ -46,11 +47,11 @@ class ScriptingContext : public DispatchClass<ScriptingContext> {
 // Writes `text`, with < > & and quotes escaped as HTML character references,
 // and then the markup "<br>" to the page when a context is held; does
 // nothing otherwise. Failures of the host are swallowed.
-void WriteToPage(const std::shared_ptr<ScriptingContext>& context,
-                 std::string_view text);
+CORVANE_API void WriteToPage(const std::shared_ptr<ScriptingContext>& context,
+                             std::string_view text);
 
 // The scripting context held in a variant passed to OnStartPage; 13 "Type
 // mismatch" when it holds another object, nullptr for empty.
-std::shared_ptr<ScriptingContext> ContextFrom(const Variant& value);
+CORVANE_API std::shared_ptr<ScriptingContext> ContextFrom(const Variant& value);
 
 }  // namespace corvane

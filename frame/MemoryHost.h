@@ -8,17 +8,18 @@
 #include <string>
 
 #include "frame/Host.h"
+#include "platform/Export.h"
 
 namespace corvane {
 
-struct MemoryRequestData {
+struct CORVANE_API MemoryRequestData {
   std::string body;
   std::string query_string;
   // Names compared without regard to case; CONTENT_TYPE among them.
   std::map<std::string, std::string> server_variables;
 };
 
-class MemoryContext : public ScriptingContext {
+class CORVANE_API MemoryContext : public ScriptingContext {
  public:
   explicit MemoryContext(MemoryRequestData data);
   static std::shared_ptr<MemoryContext> New(MemoryRequestData data = {}) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame/Dispatch.h"
+#include "platform/Export.h"
 
 namespace corvane {
 
@@ -23,7 +24,7 @@ inline constexpr int32_t kFalse = 1;
 inline constexpr int32_t kClassNotAvailable = -2147221231;   // 0x80040111
 inline constexpr int32_t kRegistrationFailed = -2147220991;  // 0x80040201
 
-class ClassFactory {
+class CORVANE_API ClassFactory {
  public:
   virtual ~ClassFactory() = default;
   // A new object; throws Failure when it cannot be made.
@@ -31,7 +32,7 @@ class ClassFactory {
 };
 
 // One creatable class of a library.
-struct ClassEntry {
+struct CORVANE_API ClassEntry {
   std::string progid;
   std::string clsid;
   std::function<std::shared_ptr<Dispatch>()> create;
@@ -44,7 +45,7 @@ ClassEntry Creatable(std::string progid, std::string clsid) {
 }
 
 // One line of the registry file.
-struct RegisteredClass {
+struct CORVANE_API RegisteredClass {
   std::string progid;
   std::string clsid;
   std::string library;
@@ -52,36 +53,38 @@ struct RegisteredClass {
 
 // $CORVANE_REGISTRY, else "corvane.registry" beside the shared runtime (the
 // build's bin/, an installation's lib/corvane/).
-std::string RegistryPath();
+CORVANE_API std::string RegistryPath();
 
 // The file to load for a registry entry's `library`: a name without a
 // folder names the file beside the registry at `registry` when one is there
 // (an installed registry lists its libraries so, and the tree may move),
 // else the loader's search finds it. Never fails.
-std::string RegisteredLibraryFile(const std::string& registry,
-                                  const std::string& library);
+CORVANE_API std::string RegisteredLibraryFile(const std::string& registry,
+                                              const std::string& library);
 
 // The registry's classes; empty when the file is missing. Throws Failure:
 // 321 "Invalid file format: PATH line N" for a line that is not three
 // tab-separated fields, or the file system's failure when it cannot be read.
-std::vector<RegisteredClass> ReadRegistry(const std::string& path);
+CORVANE_API std::vector<RegisteredClass> ReadRegistry(const std::string& path);
 
 // Adds the classes of `library` (replacing earlier lines of the same ProgID
 // or library) or removes them; throws Failure when the file cannot be
 // written.
-void RegisterLibrary(const std::string& path, const std::string& library,
-                     const std::vector<RegisteredClass>& classes);
-void UnregisterLibrary(const std::string& path, const std::string& library);
+CORVANE_API void RegisterLibrary(const std::string& path,
+                                 const std::string& library,
+                                 const std::vector<RegisteredClass>& classes);
+CORVANE_API void UnregisterLibrary(const std::string& path,
+                                   const std::string& library);
 
 // A new object of the class registered under `progid` (without regard to
 // case). Throws Failure: 429 for an unknown ProgID, 53 "File not found: "
 // and the library for a library that is not there, 48 "Error in loading
 // DLL: " and the loader's message for one that cannot be loaded, 453 for a
 // library without the entry point, 321 for a malformed registry line.
-std::shared_ptr<Dispatch> CreateObject(std::string_view progid);
+CORVANE_API std::shared_ptr<Dispatch> CreateObject(std::string_view progid);
 
 // The library side: the classes behind the four entry points.
-class ComponentLibrary {
+class CORVANE_API ComponentLibrary {
  public:
   explicit ComponentLibrary(std::vector<ClassEntry> classes);
   ~ComponentLibrary();

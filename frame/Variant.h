@@ -10,30 +10,32 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/Export.h"
+
 namespace corvane {
 
 class Dispatch;
 
-struct Empty {
+struct CORVANE_API Empty {
   bool operator==(const Empty&) const = default;
 };
 // An optional argument the caller left out.
-struct Missing {
+struct CORVANE_API Missing {
   bool operator==(const Missing&) const = default;
 };
 // Signed 64-bit count of ten-thousandths.
-struct Currency {
+struct CORVANE_API Currency {
   int64_t value = 0;
   bool operator==(const Currency&) const = default;
 };
 // A byte array; held as a string so that it moves to and from text without
 // a copy.
-struct Bytes {
+struct CORVANE_API Bytes {
   std::string data;
   bool operator==(const Bytes&) const = default;
 };
 
-class Variant {
+class CORVANE_API Variant {
  public:
   using Object = std::shared_ptr<Dispatch>;
   using Value = std::variant<Empty, Missing, bool, int16_t, int32_t, Currency,

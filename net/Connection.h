@@ -7,12 +7,13 @@
 #include <cstdint>
 
 #include "net/modNetwork.h"
+#include "platform/Export.h"
 
 namespace corvane::net {
 
 // A component's Timeout property: seconds for the connection and for each
 // reply (and each send); 0 or below means the defaults.
-struct TimeoutSetting {
+struct CORVANE_API TimeoutSetting {
   int32_t seconds = 0;
 
   // The property's value: the seconds set, or the default reply limit's.
@@ -23,7 +24,7 @@ struct TimeoutSetting {
 
 // The socket library start and the socket of one exchange. Close ends both,
 // once; the destructor closes.
-class Connection {
+class CORVANE_API Connection {
  public:
   Connection() = default;
   ~Connection() { Close(); }

@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
-struct ProgramRun {
+struct CORVANE_API ProgramRun {
   int exit_status = -1;  // -1 when a signal ended it
   std::string output;
   // The program was still running at the deadline and was killed.
@@ -26,9 +28,9 @@ struct ProgramRun {
 // finished by then (`timed_out` set, the output so far kept). SIGPIPE never
 // reaches the calling process. Throws Failure when the program cannot be
 // started.
-ProgramRun RunProgram(const std::string& program,
-                      const std::vector<std::string>& environment,
-                      std::string_view input, size_t max_output,
-                      int timeout_ms = 0);
+CORVANE_API ProgramRun RunProgram(const std::string& program,
+                                  const std::vector<std::string>& environment,
+                                  std::string_view input, size_t max_output,
+                                  int timeout_ms = 0);
 
 }  // namespace corvane::platform

@@ -6,10 +6,12 @@
 #include <chrono>
 #include <cstdint>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 // A civil date and time with the offset from UTC it was taken at.
-struct CivilTime {
+struct CORVANE_API CivilTime {
   int year = 1970;
   int month = 1;  // 1..12
   int day = 1;    // 1..31
@@ -20,7 +22,7 @@ struct CivilTime {
   int32_t utc_offset_seconds = 0;
 };
 
-class Clock {
+class CORVANE_API Clock {
  public:
   virtual ~Clock() = default;
   // Seconds since 1970-01-01 UTC. Never fails.
@@ -31,14 +33,14 @@ class Clock {
 };
 
 // The system clock and the C library's time-zone rules.
-class SystemClock : public Clock {
+class CORVANE_API SystemClock : public Clock {
  public:
   int64_t NowUnixSeconds() override;
   int32_t UtcOffsetSeconds(int64_t unix_seconds) override;
 };
 
 // A clock that stands still at a given instant in a zone of fixed offset.
-class FixedClock : public Clock {
+class CORVANE_API FixedClock : public Clock {
  public:
   FixedClock(int64_t unix_seconds, int32_t utc_offset_seconds)
       : now_(unix_seconds), offset_(utc_offset_seconds) {}
@@ -51,7 +53,7 @@ class FixedClock : public Clock {
 };
 
 // A time limit over several waits, on the monotonic clock; 0 ms means none.
-class Deadline {
+class CORVANE_API Deadline {
  public:
   explicit Deadline(int timeout_ms)
       : limited_(timeout_ms > 0),
@@ -73,10 +75,10 @@ class Deadline {
 };
 
 // The clock in use (the system clock unless a test installed another).
-Clock& TheClock();
+CORVANE_API Clock& TheClock();
 
 // Installs `replacement` until the guard ends.
-class ScopedClock {
+class CORVANE_API ScopedClock {
  public:
   explicit ScopedClock(Clock& replacement);
   ~ScopedClock();
@@ -89,10 +91,10 @@ class ScopedClock {
 
 // The UTC civil time of an instant (any year the 64-bit count reaches,
 // before 1970 included). Never fails.
-CivilTime UtcCivilTime(int64_t unix_seconds);
+CORVANE_API CivilTime UtcCivilTime(int64_t unix_seconds);
 
 // The local civil time of an instant through TheClock()'s zone rules.
-CivilTime LocalCivilTime(int64_t unix_seconds);
+CORVANE_API CivilTime LocalCivilTime(int64_t unix_seconds);
 
 // The local civil time now.
 inline CivilTime LocalNow() {

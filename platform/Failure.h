@@ -8,6 +8,8 @@
 #include <exception>
 #include <string>
 
+#include "platform/Export.h"
+
 namespace corvane {
 
 // Base of the components' own error numbers (hexadecimal 80040000).
@@ -38,7 +40,7 @@ enum ErrorNumber : int32_t {
   kDuplicateKey = 457,
 };
 
-class Failure : public std::exception {
+class CORVANE_API Failure : public std::exception {
  public:
   Failure(int32_t number, std::string source, std::string description)
       : number(number),
@@ -53,21 +55,21 @@ class Failure : public std::exception {
 
 // The standard text of a platform error number; "Application-defined or
 // object-defined error" for a number without one.
-std::string StandardErrorText(int32_t number);
+CORVANE_API std::string StandardErrorText(int32_t number);
 
 // A Failure with the standard text of `number` and an empty source.
-Failure StandardFailure(int32_t number);
+CORVANE_API Failure StandardFailure(int32_t number);
 
 // The error number for an errno value (5 for one without its own number).
-int32_t ErrorNumberFromErrno(int error);
+CORVANE_API int32_t ErrorNumberFromErrno(int error);
 
 // A Failure for an errno value; `detail` (a path, say) follows the standard
 // text after ": " when it is not empty.
-Failure FailureFromErrno(int error, const std::string& detail = {});
+CORVANE_API Failure FailureFromErrno(int error, const std::string& detail = {});
 
 // Turns whatever is being handled into a Failure: a Failure keeps its fields
 // (an empty source becomes `source`), std::bad_alloc becomes 7 and any other
 // fault 5. Call only inside a catch block.
-Failure CurrentFailure(const std::string& source);
+CORVANE_API Failure CurrentFailure(const std::string& source);
 
 }  // namespace corvane

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Export.h"
+
 namespace corvane {
 class Failure;
 }
@@ -27,7 +29,7 @@ enum Attribute : uint32_t {
 };
 
 // One entry found by a search, or the state of one path.
-struct FileInfo {
+struct CORVANE_API FileInfo {
   std::string name;  // the last component of the path
   uint32_t attributes = 0;
   uint64_t size = 0;
@@ -39,11 +41,11 @@ struct FileInfo {
 
 // The 100-ns count since 1601 of a time given in seconds and nanoseconds
 // since 1970.
-int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
+CORVANE_API int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
 
 // A file being written. Write and Close throw Failure; the destructor closes
 // without reporting.
-class FileWriter {
+class CORVANE_API FileWriter {
  public:
   virtual ~FileWriter() = default;
   virtual void Write(std::string_view data) = 0;
@@ -55,7 +57,7 @@ class FileWriter {
 };
 
 // A file being read. Read returns 0 at the end; it throws Failure.
-class FileReader {
+class CORVANE_API FileReader {
  public:
   virtual ~FileReader() = default;
   virtual size_t Read(char* buffer, size_t count) = 0;
@@ -71,7 +73,7 @@ enum class WriteMode { kCreate, kCreateNew, kAppend, kUnnamed };
 // An open directory whose entries are named relative to it, so that a walk
 // cannot be redirected by a directory that is swapped for a link meanwhile.
 // Every call throws Failure.
-class DirectoryHandle {
+class CORVANE_API DirectoryHandle {
  public:
   struct Entry {
     std::string name;
@@ -97,7 +99,7 @@ class DirectoryHandle {
 
 // Every call throws corvane::Failure (number from the errno table, empty
 // source) unless it says otherwise.
-class FileSystem {
+class CORVANE_API FileSystem {
  public:
   virtual ~FileSystem() = default;
 
@@ -151,7 +153,7 @@ class FileSystem {
 };
 
 // The POSIX file system.
-class PosixFileSystem : public FileSystem {
+class CORVANE_API PosixFileSystem : public FileSystem {
  public:
   std::vector<FileInfo> Find(std::string_view pattern) override;
   std::optional<FileInfo> Stat(std::string_view path) override;
@@ -179,7 +181,7 @@ class PosixFileSystem : public FileSystem {
 
 // Forwards every call to another file system; a test derives from it and
 // overrides only the call it breaks.
-class ForwardingFileSystem : public FileSystem {
+class CORVANE_API ForwardingFileSystem : public FileSystem {
  public:
   explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
   std::vector<FileInfo> Find(std::string_view p) override {
@@ -241,10 +243,10 @@ class ForwardingFileSystem : public FileSystem {
 };
 
 // The file system in use (the POSIX one unless a test installed another).
-FileSystem& Files();
+CORVANE_API FileSystem& Files();
 
 // Installs `replacement` until the returned guard ends.
-class ScopedFileSystem {
+class CORVANE_API ScopedFileSystem {
  public:
   explicit ScopedFileSystem(FileSystem& replacement);
   ~ScopedFileSystem();
@@ -257,42 +259,43 @@ class ScopedFileSystem {
 
 // Whether a path names a plain file (anything but a directory) or a
 // directory; `*` and `?` in the last component match as in Find.
-bool FileMatchExists(std::string_view pattern);
-bool DirectoryMatchExists(std::string_view pattern);
+CORVANE_API bool FileMatchExists(std::string_view pattern);
+CORVANE_API bool DirectoryMatchExists(std::string_view pattern);
 
 // `path` as the system takes it. A NUL character (which would cut the path
 // short), a level longer than NAME_MAX and a path of PATH_MAX bytes or more
 // are refused (52, naming the path). Every path the platform hands to the
 // system passes here.
-std::string SystemPath(std::string_view path);
+CORVANE_API std::string SystemPath(std::string_view path);
 
 // Refuses (75) to replace `path` when it is a directory or a read-only
 // file; nothing there, or a writable file, passes.
-void RefuseUnreplaceable(std::string_view path);
+CORVANE_API void RefuseUnreplaceable(std::string_view path);
 
 // Renames the complete file `temporary` over `path`, unless
 // RefuseUnreplaceable refuses `path` (then both stay as they are). Throws
 // Failure.
-void PutInPlace(std::string_view temporary, std::string_view path);
+CORVANE_API void PutInPlace(std::string_view temporary, std::string_view path);
 
 // Names `shown` wherever the failure's text names `hidden` (a temporary file
 // the caller never heard of). Never fails.
-void NameInsteadOf(Failure& failure, std::string_view hidden,
-                   std::string_view shown);
+CORVANE_API void NameInsteadOf(Failure& failure, std::string_view hidden,
+                               std::string_view shown);
 
 // Puts `content` at `path` through a temporary file beside it that is
 // renamed over the old file, so a failure leaves the old file as it was and
 // no temporary behind. A read-only old file is refused (75); so is a
 // directory. Throws Failure.
-void WriteFileReplacing(std::string_view path, std::string_view content);
+CORVANE_API void WriteFileReplacing(std::string_view path,
+                                    std::string_view content);
 
 // Copies the file `from` to `to` the same way (a copy onto itself leaves the
 // file intact). Throws Failure.
-void CopyFileReplacing(std::string_view from, std::string_view to);
+CORVANE_API void CopyFileReplacing(std::string_view from, std::string_view to);
 // Copies the regular file `name` of the open directory `from` to `to` the
 // same way, never through a link (see DirectoryHandle::CopyFileOut).
-void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
-                       std::string_view to);
+CORVANE_API void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
+                                   std::string_view to);
 
 // Where the components' Windows and system directories are on this system.
 inline constexpr char kWindowsDirectory[] = "/etc";
@@ -300,10 +303,10 @@ inline constexpr char kSystemDirectory[] = "/usr/lib";
 
 // The absolute path with every symbolic link, "." and ".." resolved;
 // nullopt when a level does not exist or cannot be searched.
-std::optional<std::string> RealPath(std::string_view path);
+CORVANE_API std::optional<std::string> RealPath(std::string_view path);
 
 // Whether anything is at the path, a dangling symbolic link included;
 // false for a path the system cannot take (a NUL, a level too long).
-bool PathEntryExists(std::string_view path);
+CORVANE_API bool PathEntryExists(std::string_view path);
 
 }  // namespace corvane::platform

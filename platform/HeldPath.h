@@ -10,9 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
-class HeldPath {
+class CORVANE_API HeldPath {
  public:
   // Opens `levels` one after the other below the directory `root`, none of
   // them followed if it is a link; the last one must be a directory or a

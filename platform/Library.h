@@ -5,22 +5,25 @@
 
 #include <string>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 // Loads a library; nullptr on failure, with the loader's message in `error`.
-void* LoadLibrary(const std::string& path, std::string* error);
+CORVANE_API void* LoadLibrary(const std::string& path, std::string* error);
 
 // The address of an export; nullptr on failure, with the loader's message.
-void* FindExport(void* library, const std::string& name, std::string* error);
+CORVANE_API void* FindExport(void* library, const std::string& name,
+                             std::string* error);
 
 // The full path of the library (or program) holding `address`; empty when
 // the loader cannot tell.
-std::string ModulePath(const void* address);
+CORVANE_API std::string ModulePath(const void* address);
 
 // The folder part of a path, with its trailing '/'; "./" for a bare name.
-std::string DirectoryOf(const std::string& path);
+CORVANE_API std::string DirectoryOf(const std::string& path);
 
 // The full path of the running program (/proc/self/exe); empty on failure.
-std::string ProgramPath();
+CORVANE_API std::string ProgramPath();
 
 }  // namespace corvane::platform

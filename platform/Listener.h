@@ -3,14 +3,16 @@
 // small defaults.
 #pragma once
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 // Lets the address be bound again at once after a restart (SO_REUSEADDR).
 // Returns false when the option cannot be set.
-[[nodiscard]] bool AllowAddressReuse(int socket);
+[[nodiscard]] CORVANE_API bool AllowAddressReuse(int socket);
 
 // Sets the queue of connections waiting to be accepted on a listening
 // socket; false when the socket does not take it.
-[[nodiscard]] bool SetListenBacklog(int socket, int backlog);
+[[nodiscard]] CORVANE_API bool SetListenBacklog(int socket, int backlog);
 
 }  // namespace corvane::platform

@@ -8,42 +8,46 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 // An environment variable's value; nullopt when it is not set.
-std::optional<std::string> EnvironmentVariable(const std::string& name);
+CORVANE_API std::optional<std::string> EnvironmentVariable(
+    const std::string& name);
 
 // Sets an environment variable of this process (and of the programs it
 // starts); throws Failure when the name is empty or holds '='.
-void SetEnvironmentVariable(const std::string& name, const std::string& value);
+CORVANE_API void SetEnvironmentVariable(const std::string& name,
+                                        const std::string& value);
 
 // The request body's length that a CONTENT_LENGTH text gives: decimal
 // digits, blanks around them allowed; 0 for an empty text. nullopt when the
 // text is anything else (a sign, other characters, beyond 63 bits): the
 // request is malformed.
-std::optional<int64_t> ParseContentLength(std::string_view text);
+CORVANE_API std::optional<int64_t> ParseContentLength(std::string_view text);
 
 // ParseContentLength of the variable CONTENT_LENGTH (0 when it is unset).
-std::optional<int64_t> ContentLength();
+CORVANE_API std::optional<int64_t> ContentLength();
 
 // Reads up to `count` bytes of standard input (fewer at its end); throws
 // Failure on a read error.
-std::string ReadStandardInput(size_t count);
+CORVANE_API std::string ReadStandardInput(size_t count);
 
 // The same into the caller's buffer; returns the bytes read, 0 at the end.
-[[nodiscard]] size_t ReadStandardInput(char* buffer, size_t count);
+[[nodiscard]] CORVANE_API size_t ReadStandardInput(char* buffer, size_t count);
 
 // Writes all of `data` to standard output; throws Failure on a write error.
-void WriteStandardOutput(std::string_view data);
+CORVANE_API void WriteStandardOutput(std::string_view data);
 
 // Makes a write to a pipe or socket whose reader has gone fail with EPIPE
 // (a Failure of the write) instead of ending the process. Cannot fail.
-void IgnoreBrokenPipe();
+CORVANE_API void IgnoreBrokenPipe();
 
 // Makes a new directory that only this user may enter, named `prefix`
 // and six random characters, in $TMPDIR (or /tmp); returns its path.
 // Throws Failure when it cannot be made.
-std::string MakePrivateDirectory(std::string_view prefix);
+CORVANE_API std::string MakePrivateDirectory(std::string_view prefix);
 
 }  // namespace corvane::platform
 
@@ -51,7 +55,7 @@ namespace corvane::platform {
 
 // An exclusive advisory lock on a file, held for the object's life; the file
 // is created when missing. Throws Failure when the file cannot be opened.
-class FileLock {
+class CORVANE_API FileLock {
  public:
   explicit FileLock(const std::string& path);
   // The lock on an existing directory itself (nothing is created), which

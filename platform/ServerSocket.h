@@ -9,48 +9,51 @@
 #include <string>
 #include <vector>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 // What a read of a connection gave: bytes, the peer's end, nothing yet
 // (within the time allowed), or a failure of the connection.
-struct SocketRead {
+struct CORVANE_API SocketRead {
   enum Outcome { kBytes, kEnd, kNothing, kFailed } outcome;
   size_t count = 0;
 };
 
 // Reads what `socket` has, waiting at most `timeout_ms` (0: not at all).
-SocketRead ReadSocket(int socket, char* buffer, size_t size, int timeout_ms);
+CORVANE_API SocketRead ReadSocket(int socket, char* buffer, size_t size,
+                                  int timeout_ms);
 
 // Writes all of `data`, waiting at most `timeout_ms` for room each time;
 // false when the peer has gone, the time ran out or the socket failed.
-[[nodiscard]] bool WriteSocket(int socket, const char* data, size_t size,
-                               int timeout_ms);
+[[nodiscard]] CORVANE_API bool WriteSocket(int socket, const char* data,
+                                           size_t size, int timeout_ms);
 
 // Whether the socket has bytes (or its end) within `timeout_ms`; false on
 // a timeout or a failure.
-bool WaitReadable(int socket, int timeout_ms);
+CORVANE_API bool WaitReadable(int socket, int timeout_ms);
 
 // Whether the socket can be written within `timeout_ms`; false on failure.
-bool WaitWritable(int socket, int timeout_ms);
+CORVANE_API bool WaitWritable(int socket, int timeout_ms);
 
 // Ends the sending direction (the peer reads an end after what was sent);
 // reads go on. Never fails.
-void EndWriting(int socket);
+CORVANE_API void EndWriting(int socket);
 
 // Marks the socket to be closed in programs this one starts. Never fails.
-void CloseOnExec(int socket);
+CORVANE_API void CloseOnExec(int socket);
 
 // Shuts both directions down and closes the socket. Never fails.
-void CloseSocket(int socket);
+CORVANE_API void CloseSocket(int socket);
 
 // The peer's or the local address of a connected socket as text, and its
 // port; an empty address and 0 when the socket cannot tell.
-void PeerAddress(int socket, std::string& address, int& port);
-void LocalAddress(int socket, std::string& address, int& port);
+CORVANE_API void PeerAddress(int socket, std::string& address, int& port);
+CORVANE_API void LocalAddress(int socket, std::string& address, int& port);
 
 // A set of sockets a thread waits on, and a way to wake that thread from
 // another one.
-class SocketPoll {
+class CORVANE_API SocketPoll {
  public:
   // Throws Failure when the wake-up pipe cannot be made.
   SocketPoll();

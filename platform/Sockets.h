@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 // Socket error codes used by the platform layer itself.
@@ -27,14 +29,14 @@ enum SocketError : int32_t {
 };
 
 // The socket error code for an errno value.
-int32_t SocketErrorFromErrno(int error);
+CORVANE_API int32_t SocketErrorFromErrno(int error);
 
 // The socket error code for a getaddrinfo result.
-int32_t SocketErrorFromResolver(int result);
+CORVANE_API int32_t SocketErrorFromResolver(int result);
 
 // IPv4 addresses are 32-bit values in network byte order; all ones means
 // none. Every call that fails records its code for LastError().
-class Sockets {
+class CORVANE_API Sockets {
  public:
   static constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
 
@@ -71,7 +73,7 @@ class Sockets {
   virtual void SetLastError(int32_t code) = 0;
 };
 
-class PosixSockets : public Sockets {
+class CORVANE_API PosixSockets : public Sockets {
  public:
   int32_t Create() override;
   bool Connect(int32_t socket, uint32_t address, uint16_t port,
@@ -94,7 +96,7 @@ class PosixSockets : public Sockets {
 };
 
 // Forwards every call; a test overrides only the call it breaks.
-class ForwardingSockets : public Sockets {
+class CORVANE_API ForwardingSockets : public Sockets {
  public:
   explicit ForwardingSockets(Sockets& inner) : inner_(inner) {}
   int32_t Create() override { return inner_.Create(); }
@@ -125,10 +127,10 @@ class ForwardingSockets : public Sockets {
 };
 
 // The socket interface in use (the POSIX one unless a test installed one).
-Sockets& Network();
+CORVANE_API Sockets& Network();
 
 // Installs `replacement` until the guard ends.
-class ScopedSockets {
+class CORVANE_API ScopedSockets {
  public:
   explicit ScopedSockets(Sockets& replacement);
   ~ScopedSockets();

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 enum class SystemFolder {
@@ -17,17 +19,17 @@ enum class SystemFolder {
 // True when this code runs from a build tree: the folder of the module
 // holding it (the shared runtime, or a self-contained program) lies in a
 // build folder, one level below the build's CMakeCache.txt. Never fails.
-bool RunsFromBuildTree();
+CORVANE_API bool RunsFromBuildTree();
 
 // True when `program_folder` (with its trailing '/') is the bin/ folder of
 // an installation: a folder named bin beside share/corvane/, as /usr/bin is
 // beside /usr/share/corvane. A copy of a program in a CGI folder is not
 // installed. Never fails.
-bool IsInstalledProgram(const std::string& program_folder);
+CORVANE_API bool IsInstalledProgram(const std::string& program_folder);
 
 // The folder, with its trailing '/': the Debian path above for an
 // installation, the module's own folder (the build's bin/) in a build tree.
 // The folder need not exist. Never fails.
-std::string SystemFolderPath(SystemFolder folder);
+CORVANE_API std::string SystemFolderPath(SystemFolder folder);
 
 }  // namespace corvane::platform

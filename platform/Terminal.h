@@ -7,18 +7,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
 // Whether standard input is a terminal.
-bool InputIsTerminal();
+CORVANE_API bool InputIsTerminal();
 
 // One line of standard input without its line end; on a terminal `prompt`
 // goes to standard error first and the typed text is not echoed. nullopt
 // at the end of input. Throws Failure on a read error.
-std::optional<std::string> ReadSecretLine(std::string_view prompt);
+CORVANE_API std::optional<std::string> ReadSecretLine(std::string_view prompt);
 
 // Makes the files this process creates from now on readable by its user
 // only (umask 077). Cannot fail.
-void KeepNewFilesPrivate();
+CORVANE_API void KeepNewFilesPrivate();
 
 }  // namespace corvane::platform

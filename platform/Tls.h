@@ -8,9 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/Export.h"
+
 namespace corvane::platform {
 
-struct TlsSettings {
+struct CORVANE_API TlsSettings {
   // The name (or dotted address) the server's certificate must be for; a
   // name is also sent as the server name indication.
   std::string server_name;
@@ -24,7 +26,7 @@ struct TlsSettings {
   std::string session_key;
 };
 
-class TlsSession {
+class CORVANE_API TlsSession {
  public:
   // Runs the handshake on `socket` within `timeout_ms` (0: no limit). On
   // failure returns null with `error` telling why (OpenSSL's reason, the

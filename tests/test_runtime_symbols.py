@@ -63,6 +63,33 @@ class RuntimeSymbolsTest(unittest.TestCase):
                             for name, libraries in sorted(duplicates.items()))
         self.assertFalse(duplicates, f"defined more than once:\n{listing}")
 
+    def test_the_runtime_exports_only_what_its_headers_mark(self):
+        # Built with hidden visibility, the runtime exports the classes and
+        # routines marked CORVANE_API, all of namespace corvane; a helper of
+        # one source file, an inline copy or a standard template instance
+        # that shows up here was exported by mistake.
+        output = subprocess.run(
+            ["nm", "-DC", "--defined-only", program(RUNTIME)], check=True,
+            capture_output=True, text=True).stdout
+        strays = []
+        for line in output.splitlines():
+            fields = line.split(" ", 2)
+            if len(fields) < 3:
+                continue
+            name = fields[2]
+            for prefix in ("vtable for ", "typeinfo for ",
+                           "typeinfo name for ", "guard variable for "):
+                name = name.removeprefix(prefix)
+            owner = name.split("(", 1)[0]
+            if owner.startswith("corvane::"):
+                if "(anonymous namespace)" in name or "<" in owner:
+                    strays.append(fields[2])
+            elif fields[1] in STRONG:
+                # The standard library's own type information stays
+                # visible (weak, merged by the loader) as its headers ask.
+                strays.append(fields[2])
+        self.assertFalse(strays, "exported by mistake:\n" + "\n".join(strays))
+
     def test_component_libraries_load_the_runtime(self):
         for name in ("libpenrill.so", "libcargane.so", "libnamewell.so",
                      "libcorvanetest.so"):
