@@ -85,24 +85,31 @@ class CgiResponse : public Response {
 int64_t CgiRequest::ClaimedLength() {
   if (auto length = platform::ContentLength()) return *length;
   response_.status_line = "Status: 400 Bad Request\r\n";
-  throw Failure(kInvalidCall, "",
-                "The request's CONTENT_LENGTH \"" +
-                    EnvironmentVariable("CONTENT_LENGTH").value_or("") +
-                    "\" is not a number of bytes.");
+  throw MalformedContentLength(
+      EnvironmentVariable("CONTENT_LENGTH").value_or(""));
 }
 
 void CgiRequest::RefuseAboveLimit() {
   int64_t claimed = ClaimedLength();
   if (claimed <= max_body_bytes_) return;
   response_.status_line = "Status: 413 Payload Too Large\r\n";
-  throw Failure(kInvalidCall, "",
-                "The request body of " + std::to_string(claimed) +
-                    " bytes is larger than the limit of " +
-                    std::to_string(max_body_bytes_) +
-                    " bytes; it was not read.");
+  throw BodyAboveLimit(claimed, max_body_bytes_);
 }
 
 }  // namespace
+
+Failure MalformedContentLength(std::string_view text) {
+  return Failure(kInvalidCall, "",
+                 "The request's CONTENT_LENGTH \"" + std::string(text) +
+                     "\" is not a number of bytes.");
+}
+
+Failure BodyAboveLimit(int64_t claimed, int64_t limit) {
+  return Failure(kInvalidCall, "",
+                 "The request body of " + std::to_string(claimed) +
+                     " bytes is larger than the limit of " +
+                     std::to_string(limit) + " bytes; it was not read.");
+}
 
 CgiContext::CgiContext(std::string content_type, int64_t max_body_bytes) {
   auto response = std::make_shared<CgiResponse>(std::move(content_type));

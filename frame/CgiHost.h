@@ -9,14 +9,23 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "frame/Host.h"
 #include "platform/Export.h"
+#include "platform/Failure.h"
 
 namespace corvane {
 
 // The body limit of a host unless its program sets another: 1 GiB.
 inline constexpr int64_t kDefaultMaxBodyBytes = int64_t{1} << 30;
+
+// The failure (5) of a host whose request's CONTENT_LENGTH, `text`, is not
+// a number of bytes; the host answers "400 Bad Request".
+CORVANE_API Failure MalformedContentLength(std::string_view text);
+// The failure (5) of a host that leaves unread a body of `claimed` bytes
+// above its `limit`; the host answers "413 Payload Too Large".
+CORVANE_API Failure BodyAboveLimit(int64_t claimed, int64_t limit);
 
 class CORVANE_API CgiContext : public ScriptingContext {
  public:

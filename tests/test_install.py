@@ -103,6 +103,26 @@ def created_classes(corvane):
     return [json.loads(line) for line in out.splitlines()]
 
 
+def python_created_classes(dist_packages):
+    """The class names of every registered ProgID as Debian's python3
+    creates them through the module installed in `dist_packages`, with the
+    registry the module finds beside the runtime it loads."""
+    script = ("import corvane\n"
+              "print(corvane.registry())\n"
+              "for progid in corvane.classes():\n"
+              "    print(progid, type(corvane.create(progid)).__name__)\n")
+    out = run("/usr/bin/python3", "-c", script,
+              env=clean_environment(PYTHONPATH=dist_packages,
+                                    PYTHONDONTWRITEBYTECODE="1"))
+    registry, *lines = out.splitlines()
+    return registry, dict(line.split() for line in lines)
+
+
+PYTHON_CLASSES = {"Corvane.SMTP": "SMTP", "Corvane.upload": "upload",
+                  "Corvane.WhoisQuery": "WhoisQuery",
+                  "Corvane.Vantry": "Vantry"}
+
+
 class InstalledTree(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -171,6 +191,25 @@ class InstalledTree(unittest.TestCase):
                 env=clean_environment(CORVANE_REGISTRY=other)),
             "Corvane.Other\t/nonexistent/libother.so\n")
 
+    def test_installed_python_module_finds_the_installed_runtime(self):
+        # The module is a component of the installation of its own.
+        run("cmake", "--install", BUILD, "--prefix", self.prefix,
+            "--component", "python", "--strip")
+        dist_packages = os.path.join(self.prefix, "lib", "python3",
+                                     "dist-packages")
+        modules = [name for name in os.listdir(dist_packages)
+                   if name.startswith("corvane.")]
+        self.assertIn("corvane.pyi", modules)
+        module = os.path.join(dist_packages, next(
+            name for name in modules if name.endswith(".so")))
+        self.assertEqual(run_paths(module), [
+            f"$ORIGIN/../../{LIBDIR.split('/', 1)[1]}/corvane"])
+        registry, classes = python_created_classes(dist_packages)
+        self.assertEqual(registry, os.path.join(self.libdir, "corvane",
+                                                "corvane.registry"))
+        self.assertLessEqual(PYTHON_CLASSES.items(), classes.items())
+        self.assertEqual(set(classes), set(PROGIDS))
+
     def configure_examples(self):
         build = os.path.join(self.root, "examples")
         env = clean_environment(
@@ -230,7 +269,8 @@ class InstalledTree(unittest.TestCase):
         self.assertEqual(run(program, "hi"), "aGk= aGk=\n")
 
 
-PACKAGES = ["corvane", "corvane-dev", "libtallowin1", "libtallowin-dev"]
+PACKAGES = ["corvane", "corvane-dev", "libtallowin1", "libtallowin-dev",
+            "python3-corvane"]
 MAINTAINER = "Corvane maintainers <maintainers@corvane.invalid>"
 def debian_fields(deb):
     """The control fields of a package."""
@@ -379,6 +419,19 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(os.path.realpath(path), os.path.join(
             os.path.realpath(unpacked), "usr", "share", "corvane",
             "rdap-bootstrap.json"))
+
+    def test_python_package_creates_every_component(self):
+        fields = debian_fields(self.debs["python3-corvane"])
+        self.assertIn(f"corvane (= {VERSION})", fields["Depends"])
+        self.assertIn("python3 (>= 3.11)", fields["Depends"])
+        unpacked = self.unpack("corvane", "libtallowin1", "python3-corvane")
+        registry, classes = python_created_classes(
+            os.path.join(unpacked, "usr", "lib", "python3", "dist-packages"))
+        self.assertEqual(registry, os.path.join(
+            unpacked, "usr", "lib", self.multiarch, "corvane",
+            "corvane.registry"))
+        self.assertLessEqual(PYTHON_CLASSES.items(), classes.items())
+        self.assertEqual(set(classes), set(PROGIDS))
 
     def test_runtime_packages_alone_encode_attachments(self):
         # Without libtallowin-dev there is no libtallowin.so: Penrill and the
