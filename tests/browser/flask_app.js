@@ -6,31 +6,11 @@
 // Usage: node flask_app.js ORIGIN TO_ADDRESS DOMAIN FILE...
 "use strict";
 
-const fs = require("fs");
-const os = require("os");
-const path = require("path");
-const { chromium } = require("playwright-core");
-
-const FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-  "--no-first-run", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync",
-];
+const { withChromium, runMain } = require("./chromium");
 
 async function main() {
   const [origin, to, domain, ...files] = process.argv.slice(2);
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "flask-chromium-"));
-  let context;
-  try {
-    context = await chromium.launchPersistentContext(profile, {
-      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
-    });
-  } catch (error) {
-    fs.rmSync(profile, { recursive: true, force: true });
-    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
-    process.exit(3);
-  }
-  try {
+  await withChromium("flask-chromium-", async (context) => {
     const page = await context.newPage();
     const shown = {};
 
@@ -57,13 +37,7 @@ async function main() {
       cells.map((cell) => cell.textContent));
 
     console.log(JSON.stringify(shown));
-  } finally {
-    await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
-  }
+  });
 }
 
-main().catch((error) => {
-  console.error(error);
-  process.exit(1);
-});
+runMain(main);
