@@ -29,10 +29,13 @@ coproc SECURE { exec "$python" "$here/server.py" "$scratch/server.pem" \
 read -r secure_port <&"${SECURE[0]}"
 coproc PIPE { exec "$python" "$here/server.py" pipelining; }
 read -r pipe_port <&"${PIPE[0]}"
+coproc SINK { exec "$bin/smtp_sink"; }
+read -r sink_port <&"${SINK[0]}"
 piped="127.0.0.1:$pipe_port"
+sink="127.0.0.1:$sink_port"
 plain="127.0.0.1:$plain_port"
 secure="127.0.0.1:$secure_port"
-trap 'exec {PLAIN[1]}>&- {SECURE[1]}>&- {PIPE[1]}>&-; wait 2>/dev/null || true;
+trap 'exec {PLAIN[1]}>&- {SECURE[1]}>&- {PIPE[1]}>&- {SINK[1]}>&-; wait 2>/dev/null || true;
       rm -rf "$scratch"' EXIT
 
 json=$scratch/result.json
@@ -55,6 +58,15 @@ read -r signed signed_cpu < <(figures ComposeAndSignOneMiB)
 read -r theirs theirs_cpu < <("$python" "$here/smtplib_rate.py" "$plain" 3)
 read -r theirs_kept theirs_kept_cpu < <("$python" "$here/smtplib_rate.py" \
   "$piped" "$messages" reuse)
+# The same over one kept connection to the fast sink, where the server's own
+# work no longer sets the pace.
+sink_json=$scratch/sink.json
+SMTP_BENCH_PIPELINING_SERVER=$sink "$bin/smtp_bench" \
+  --benchmark_filter=KeptPipelined --benchmark_out="$sink_json" \
+  --benchmark_out_format=json >/dev/null
+read -r ours_sink ours_sink_cpu < <(json=$sink_json figures SendMailOneKiBKeptPipelined)
+read -r theirs_sink theirs_sink_cpu < <("$python" "$here/smtplib_rate.py" \
+  "$sink" "$messages" reuse)
 node_kept=
 if command -v node >/dev/null && [[ -d "$here/node_modules/nodemailer" ]]; then
   read -r node_kept node_kept_cpu < <(node "$here/nodemailer_rate.js" \
@@ -97,6 +109,9 @@ echo "  smtplib:  $theirs_kept messages/s ($theirs_kept_cpu us client CPU per me
 if [[ -n "$node_kept" ]]; then
   echo "  nodemailer pool: $node_kept messages/s ($node_kept_cpu us client CPU per message${node_calls_n:+, $node_calls_n system calls})"
 fi
+echo "one kept connection to the fast sink, $messages messages:"
+echo "  SendMail: $ours_sink messages/s ($ours_sink_cpu us client CPU per message)"
+echo "  smtplib:  $theirs_sink messages/s ($theirs_sink_cpu us client CPU per message)"
 echo "DKIM (ed25519) of a 1 MiB message: compose $compose_cpu us, compose and sign $signed_cpu us"
 echo "STARTTLS with AUTH:"
 echo "  SendMail: $ours_tls messages/s ($ours_tls_cpu us client CPU per message)"
@@ -107,14 +122,14 @@ print("client CPU, plain: %.0f us (target: at most 100)" % plain)
 print("client CPU over STARTTLS+AUTH, SendMail/smtplib: %.2f (target: at most 0.5)"
       % (tls / theirs_tls))' "$ours_cpu" "$ours_tls_cpu" "$theirs_tls_cpu"
 "$python" -c 'import sys
-kept_cpu, kept, theirs_kept, compose, signed = map(float, sys.argv[1:])
+kept_cpu, kept, theirs_kept, compose, signed = map(float, sys.argv[1:6])
 print("kept connection: %.0f us client CPU per message (target: at most 60)"
       % kept_cpu)
 print("kept connection, SendMail/smtplib messages per second: %.2f "
       "(target: at least 3)" % (kept / theirs_kept))
 print("DKIM signing of 1 MiB / composing it: %.2f (target: at most 2)"
       % ((signed - compose) / compose))' "$ours_kept_cpu" "$ours_kept" "$theirs_kept" \
-  "$compose_cpu" "$signed_cpu"
+  "$compose_cpu" "$signed_cpu" "$ours_sink" "$theirs_sink"
 if [[ -n "$node_kept" ]]; then
   "$python" -c 'import sys
 kept, node = map(float, sys.argv[1:])
