@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// The one way the browser scripts start Debian's chromium: a throw-away
-// profile and headless flags. When chromium cannot start at all it prints
-// {"skip": reason} and exits with status 3; otherwise `run(context)` does
-// the script's work and the profile is removed afterwards, whatever happens.
+// The one way the browser scripts start Debian's chromium: headless flags
+// and, for a persistent context, a throw-away profile. When chromium cannot
+// start at all it prints {"skip": reason} and exits with status 3; otherwise
+// `run` does the script's work and the browser and its profile are gone
+// afterwards, whatever happens.
 "use strict";
 
 const fs = require("fs");
@@ -16,23 +17,45 @@ const FLAGS = [
   "--disable-component-update", "--disable-sync",
 ];
 
-async function withChromium(profilePrefix, run) {
+const LAUNCH = { executablePath: "/usr/bin/chromium", headless: true, args: FLAGS };
+
+function skip(error) {
+  console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
+  process.exit(3);
+}
+
+// `run(context)` in a persistent context with a profile of its own; `options`
+// are the context's (viewport, bypassCSP, acceptDownloads...).
+async function withChromium(profilePrefix, run, options = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), profilePrefix));
   let context;
   try {
-    context = await chromium.launchPersistentContext(profile, {
-      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
-    });
+    context = await chromium.launchPersistentContext(profile,
+                                                     { ...LAUNCH, ...options });
   } catch (error) {
     fs.rmSync(profile, { recursive: true, force: true });
-    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
-    process.exit(3);
+    skip(error);
   }
   try {
     return await run(context);
   } finally {
     await context.close();
     fs.rmSync(profile, { recursive: true, force: true });
+  }
+}
+
+// `run(browser)` with a browser whose contexts the script makes itself.
+async function withBrowser(run) {
+  let browser;
+  try {
+    browser = await chromium.launch(LAUNCH);
+  } catch (error) {
+    skip(error);
+  }
+  try {
+    return await run(browser);
+  } finally {
+    await browser.close();
   }
 }
 
@@ -44,4 +67,4 @@ function runMain(main) {
   });
 }
 
-module.exports = { FLAGS, withChromium, runMain };
+module.exports = { withChromium, withBrowser, runMain };

@@ -9,38 +9,14 @@
 "use strict";
 
 const fs = require("fs");
-const os = require("os");
 const path = require("path");
-const axe = require("axe-core");
-const { chromium } = require("playwright-core");
-
-const FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-  "--no-first-run", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync",
-];
+const { audit } = require("./audit");
+const { withChromium, runMain } = require("./chromium");
 const WIDTHS = [1280, 375];
 const SCHEMES = ["light", "dark"];
 
 async function submit(page, button) {
   await Promise.all([page.waitForNavigation(), page.click(button)]);
-}
-
-// The serious and critical findings of axe-core on the page shown.
-async function audit(page) {
-  await page.addScriptTag({ content: axe.source });
-  const found = await page.evaluate(async () => {
-    const result = await window.axe.run(document, {
-      runOnly: { type: "tag", values: ["wcag2a", "wcag2aa", "wcag21aa",
-                                       "best-practice"] },
-    });
-    return result.violations.map((violation) => ({
-      id: violation.id, impact: violation.impact,
-      nodes: violation.nodes.map((node) => node.target.join(" ")),
-    }));
-  });
-  return found.filter((v) => v.impact === "serious" ||
-                             v.impact === "critical");
 }
 
 // Each page at each width and colour scheme: the axe findings and whether
@@ -134,31 +110,13 @@ async function tour(page, base, token, user, password, shots) {
 async function main() {
   const [base, token, user, password, shots] = process.argv.slice(2);
   fs.mkdirSync(shots, { recursive: true });
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "console-chromium-"));
-  let context;
-  try {
-    context = await chromium.launchPersistentContext(profile, {
-      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
-      viewport: { width: 1280, height: 800 },
-      // axe-core is injected as an inline script, which the pages forbid.
-      bypassCSP: true,
-    });
-  } catch (error) {
-    fs.rmSync(profile, { recursive: true, force: true });
-    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
-    process.exit(3);
-  }
-  try {
+  await withChromium("console-chromium-", async (context) => {
     const page = await context.newPage();
     console.log(JSON.stringify(
       await tour(page, base, token, user, password, shots)));
-  } finally {
-    await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
-  }
+  }, {
+    viewport: { width: 1280, height: 800 },
+  });
 }
 
-main().catch((error) => {
-  console.error(error);
-  process.exit(1);
-});
+runMain(main);

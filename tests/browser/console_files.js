@@ -11,16 +11,9 @@
 "use strict";
 
 const fs = require("fs");
-const os = require("os");
 const path = require("path");
-const axe = require("axe-core");
-const { chromium } = require("playwright-core");
-
-const FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-  "--no-first-run", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync",
-];
+const { audit } = require("./audit");
+const { withChromium, runMain } = require("./chromium");
 
 async function follow(page, selector) {
   await Promise.all([page.waitForNavigation(), page.click(selector)]);
@@ -30,23 +23,6 @@ async function follow(page, selector) {
 function names(page) {
   return page.$$eval("#listing tr td:first-child",
                      (cells) => cells.map((cell) => cell.textContent));
-}
-
-// The serious and critical findings of axe-core, by rule.
-async function audit(page) {
-  await page.addScriptTag({ content: axe.source });
-  const found = await page.evaluate(async () => {
-    const result = await window.axe.run(document, {
-      runOnly: { type: "tag", values: ["wcag2a", "wcag2aa", "wcag21aa",
-                                       "best-practice"] },
-    });
-    return result.violations.map((violation) => ({
-      id: violation.id, impact: violation.impact,
-      nodes: violation.nodes.slice(0, 3).map((node) => node.target.join(" ")),
-    }));
-  });
-  return found.filter((v) => v.impact === "serious" ||
-                             v.impact === "critical");
 }
 
 async function tour(page, base, folder, shots) {
@@ -120,30 +96,12 @@ async function tour(page, base, folder, shots) {
 async function main() {
   const [base, folder, shots] = process.argv.slice(2);
   fs.mkdirSync(shots, { recursive: true });
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "console-chromium-"));
-  let context;
-  try {
-    context = await chromium.launchPersistentContext(profile, {
-      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
-      viewport: { width: 1280, height: 800 },
-      // axe-core is injected as an inline script, which the pages forbid.
-      bypassCSP: true,
-    });
-  } catch (error) {
-    fs.rmSync(profile, { recursive: true, force: true });
-    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
-    process.exit(3);
-  }
-  try {
+  await withChromium("console-chromium-", async (context) => {
     const page = await context.newPage();
     console.log(JSON.stringify(await tour(page, base, folder, shots)));
-  } finally {
-    await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
-  }
+  }, {
+    viewport: { width: 1280, height: 800 },
+  });
 }
 
-main().catch((error) => {
-  console.error(error);
-  process.exit(1);
-});
+runMain(main);

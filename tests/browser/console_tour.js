@@ -12,13 +12,7 @@
 const fs = require("fs");
 const os = require("os");
 const path = require("path");
-const { chromium } = require("playwright-core");
-
-const FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-  "--no-first-run", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync",
-];
+const { withChromium, runMain } = require("./chromium");
 
 async function submit(page, button) {
   await Promise.all([page.waitForNavigation(), page.click(button)]);
@@ -95,28 +89,12 @@ async function tour(page, base, shots, first, second) {
 async function main() {
   const [base, shots, first, second] = process.argv.slice(2);
   fs.mkdirSync(shots, { recursive: true });
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "console-chromium-"));
-  let context;
-  try {
-    context = await chromium.launchPersistentContext(profile, {
-      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS,
-      viewport: { width: 1100, height: 800 }, acceptDownloads: true,
-    });
-  } catch (error) {
-    fs.rmSync(profile, { recursive: true, force: true });
-    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
-    process.exit(3);
-  }
-  try {
+  await withChromium("console-chromium-", async (context) => {
     const page = await context.newPage();
     console.log(JSON.stringify(await tour(page, base, shots, first, second)));
-  } finally {
-    await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
-  }
+  }, {
+    viewport: { width: 1100, height: 800 }, acceptDownloads: true,
+  });
 }
 
-main().catch((error) => {
-  console.error(error);
-  process.exit(1);
-});
+runMain(main);

@@ -14,35 +14,12 @@
 const fs = require("fs");
 const os = require("os");
 const path = require("path");
-const axe = require("axe-core");
-const { chromium } = require("playwright-core");
+const { audit } = require("./audit");
+const { withBrowser, runMain } = require("./chromium");
 
-const FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-  "--no-first-run", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync",
-];
 // name: [size, byte]; the console stores each file as `size` bytes `byte`.
 const DROPPED = { "a.pdf": [3000000, 97], "b.png": [2000000, 98],
                   "c.txt": [1000, 99] };
-
-// The serious and critical findings of axe-core on the page shown; axe is
-// evaluated through the driver, as the pages allow no inline script.
-async function audit(page) {
-  await page.evaluate(axe.source);
-  const found = await page.evaluate(async () => {
-    const result = await window.axe.run(document, {
-      runOnly: { type: "tag", values: ["wcag2a", "wcag2aa", "wcag21aa",
-                                       "best-practice"] },
-    });
-    return result.violations.map((violation) => ({
-      id: violation.id, impact: violation.impact,
-      nodes: violation.nodes.map((node) => node.target.join(" ")),
-    }));
-  });
-  return found.filter((v) => v.impact === "serious" ||
-                             v.impact === "critical");
-}
 
 // Drops files made in the page (name: [size, byte]) on `selector`.
 async function drop(page, selector, files) {
@@ -179,42 +156,32 @@ async function withoutScript(browser, base, files) {
 async function main() {
   const [base, shots] = process.argv.slice(2);
   fs.mkdirSync(shots, { recursive: true });
-  let browser;
-  try {
-    browser = await chromium.launch({
-      executablePath: "/usr/bin/chromium", headless: true, args: FLAGS });
-  } catch (error) {
-    console.log(JSON.stringify({ skip: "chromium cannot start: " + error.message }));
-    process.exit(3);
-  }
-  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "console-upload-"));
-  try {
-    const context = await browser.newContext({
-      viewport: { width: 1280, height: 800 } });
-    const page = await context.newPage();
-    const refused = [];
-    page.on("console", (message) => {
-      if (/Content.Security.Policy/i.test(message.text())) {
-        refused.push(message.text());
-      }
-    });
-    const findings = {};
-    const result = await tour(page, base, shots, findings);
-    result.findings = findings;
-    result.csp_refusals = refused;
-    const plain = ["x.txt", "y.txt", "z.txt"].map((name) => {
-      fs.writeFileSync(path.join(scratch, name), name);
-      return path.join(scratch, name);
-    });
-    result.without_script = await withoutScript(browser, base, plain);
-    console.log(JSON.stringify(result));
-  } finally {
-    await browser.close();
-    fs.rmSync(scratch, { recursive: true, force: true });
-  }
+  await withBrowser(async (browser) => {
+    const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "console-upload-"));
+    try {
+      const context = await browser.newContext({
+        viewport: { width: 1280, height: 800 } });
+      const page = await context.newPage();
+      const refused = [];
+      page.on("console", (message) => {
+        if (/Content.Security.Policy/i.test(message.text())) {
+          refused.push(message.text());
+        }
+      });
+      const findings = {};
+      const result = await tour(page, base, shots, findings);
+      result.findings = findings;
+      result.csp_refusals = refused;
+      const plain = ["x.txt", "y.txt", "z.txt"].map((name) => {
+        fs.writeFileSync(path.join(scratch, name), name);
+        return path.join(scratch, name);
+      });
+      result.without_script = await withoutScript(browser, base, plain);
+      console.log(JSON.stringify(result));
+    } finally {
+      fs.rmSync(scratch, { recursive: true, force: true });
+    }
+  });
 }
 
-main().catch((error) => {
-  console.error(error);
-  process.exit(1);
-});
+runMain(main);
