@@ -16,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/SystemFolders.h"
+#include "whois/WhoisQuery.h"
 
 namespace corvane::namewell {
 namespace {
@@ -170,20 +171,27 @@ bool EntryOfKind(Registry registry, const std::string& entry) {
   return false;
 }
 
-// The bootstrap in the file at `path`; `problem` set when it cannot be
-// read or is refused.
-BootstrapRead ReadBootstrapFile(const std::string& path) {
-  std::string text;
+// The bootstrap that a 200 answer from `url` brought. Throws Failure
+// "<url> is not an RDAP bootstrap file: ..." when it is none or lists no
+// entries of the registry's kind.
+RdapBootstrap ReadFetched(Registry registry, const std::string& url,
+                          std::string_view body) {
   try {
-    text = platform::Files().ReadRegularFile(path, kBootstrapLimit);
-  } catch (const Failure& failure) {
-    return {{}, path + " cannot be read: " + failure.description};
+    RdapBootstrap bootstrap = ReadBootstrap(body);
+    if (std::none_of(bootstrap.servers.begin(), bootstrap.servers.end(),
+                     [&](const auto& entry) {
+                       return EntryOfKind(registry, entry.first);
+                     })) {
+      throw Failure(
+          kInvalidFileFormat, "",
+          std::string("it lists no entries of ") + RegistryFile(registry));
+    }
+    return bootstrap;
+  } catch (Failure& failure) {
+    failure.description =
+        url + " is not an RDAP bootstrap file: " + failure.description;
+    throw;
   }
-  BootstrapRead read = ReadBootstrap(text);
-  if (!read.problem.empty()) {
-    read.problem = path + " is not an RDAP bootstrap file: " + read.problem;
-  }
-  return read;
 }
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
@@ -282,50 +290,41 @@ RefreshResult RefreshBootstrap(Registry registry, const std::string& base_url,
       headers.push_back("If-Modified-Since: " + state.last_modified);
     }
   }
+  std::error_code ignored;
+  std::filesystem::create_directories(BootstrapCacheFolder(), ignored);
+  FetchedAnswer answer;
   try {
-    std::error_code ignored;
-    std::filesystem::create_directories(BootstrapCacheFolder(), ignored);
-    FetchedAnswer answer;
-    try {
-      answer = FetchRdap(url,
-                         {.connect_ms = timeout_ms,
-                          .total_ms = timeout_ms,
-                          .max_bytes = kBootstrapLimit},
-                         headers);
-    } catch (const Failure& failure) {
-      result.problem = failure.description;
-    }
-    if (result.problem.empty() && answer.status == 304 && !headers.empty()) {
+    answer = FetchRdap(url,
+                       {.connect_ms = timeout_ms,
+                        .total_ms = timeout_ms,
+                        .max_bytes = kBootstrapLimit},
+                       headers);
+    if (answer.status == 200) {
+      result.bootstrap = ReadFetched(registry, url, answer.body);
+      result.outcome = RefreshResult::Outcome::kFetched;
+    } else if (answer.status == 304 && !headers.empty()) {
       result.outcome = RefreshResult::Outcome::kNotModified;
-    } else if (result.problem.empty() && answer.status == 200) {
-      BootstrapRead read = ReadBootstrap(answer.body);
-      if (read.problem.empty() &&
-          std::none_of(read.bootstrap.servers.begin(),
-                       read.bootstrap.servers.end(), [&](const auto& entry) {
-                         return EntryOfKind(registry, entry.first);
-                       })) {
-        read.problem =
-            std::string("it lists no entries of ") + RegistryFile(registry);
-      }
-      if (!read.problem.empty()) {
-        result.problem =
-            url + " is not an RDAP bootstrap file: " + read.problem;
-      } else {
-        platform::WriteFileReplacing(result.path, answer.body);
-        result.outcome = RefreshResult::Outcome::kFetched;
-        result.bootstrap = std::move(read.bootstrap);
-        state.etag = answer.caching.etag;
-        state.last_modified = answer.caching.last_modified;
-      }
-    } else if (result.problem.empty()) {
-      result.problem = "The bootstrap server answered " +
-                       std::to_string(answer.status) + ". URL: " + url;
+    } else {
+      throw Failure(kReadFailed, "",
+                    "The bootstrap server answered " +
+                        std::to_string(answer.status) + ". URL: " + url);
     }
-    if (!result.problem.empty()) {
-      // The copy stays as it was; no fetch for a while.
-      state.next_attempt = now + kRetryAfterFailureSeconds;
+  } catch (const Failure&) {
+    // The copy stays as it was; no fetch for a while.
+    state.next_attempt = now + kRetryAfterFailureSeconds;
+    try {
       WriteState(registry, state);
-      return result;
+    } catch (const Failure&) {
+      // The fetch's failure, rethrown below, is the one reported; without
+      // the wait recorded the next lookup merely tries again.
+    }
+    throw;
+  }
+  try {
+    if (result.outcome == RefreshResult::Outcome::kFetched) {
+      platform::WriteFileReplacing(result.path, answer.body);
+      state.etag = answer.caching.etag;
+      state.last_modified = answer.caching.last_modified;
     }
     // A 304 may renew the validators as well as the freshness.
     if (!answer.caching.etag.empty()) state.etag = answer.caching.etag;
@@ -336,36 +335,40 @@ RefreshResult RefreshBootstrap(Registry registry, const std::string& base_url,
     state.expires = FreshUntil(answer.caching, now);
     state.next_attempt = 0;
     WriteState(registry, state);
-  } catch (const Failure& failure) {
-    if (result.problem.empty()) {
-      result.problem =
-          "The RDAP bootstrap cannot be stored: " + failure.description;
-    }
-    result.outcome = RefreshResult::Outcome::kFailed;
+  } catch (Failure& failure) {
+    failure.description =
+        "The RDAP bootstrap cannot be stored: " + failure.description;
+    throw;
   }
   return result;
 }
 
-BootstrapRead LoadRegistry(Registry registry) {
-  BootstrapRead table;
-  std::string override_path = OverridePath();
-  if (platform::PathEntryExists(override_path)) {
-    // An unreadable override is left out: the registry's table still
-    // serves.
-    BootstrapRead override = ReadBootstrapFile(override_path);
-    if (override.problem.empty()) table = std::move(override);
+RdapBootstrap OverrideTable() {
+  std::string path = OverridePath();
+  if (!platform::PathEntryExists(path)) return {};
+  try {
+    return ReadBootstrapFile(path).bootstrap;
+  } catch (const Failure&) {
+    // An unreadable or refused override is left out: the registry's table
+    // still serves.
+    return {};
   }
-  BootstrapRead base = ReadBootstrapFile(CachedBootstrapPath(registry));
-  if (!base.problem.empty() && registry == Registry::kDns) {
+}
+
+RdapBootstrap LoadRegistry(Registry registry) {
+  RdapBootstrap table = OverrideTable();
+  RdapBootstrap base;
+  try {
+    base = ReadBootstrapFile(CachedBootstrapPath(registry)).bootstrap;
+  } catch (const Failure&) {
+    if (registry != Registry::kDns) throw;
+    // No usable copy of the domain registry's file: the shipped table
+    // serves instead, and its failure is the one reported.
     base = LoadBootstrap();
   }
-  if (!base.problem.empty()) {
-    table.problem = std::move(base.problem);
-    return table;
-  }
   // std::map::merge keeps the override's entry where both list one.
-  table.bootstrap.servers.merge(base.bootstrap.servers);
-  table.bootstrap.publication = base.bootstrap.publication;
+  table.servers.merge(base.servers);
+  table.publication = base.publication;
   return table;
 }
 

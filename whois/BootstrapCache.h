@@ -74,9 +74,8 @@ std::string OverridePath();
 std::string DefaultBootstrapUrl();
 
 struct RefreshResult {
-  enum class Outcome { kFresh, kFetched, kNotModified, kFailed };
-  Outcome outcome = Outcome::kFailed;
-  std::string problem;      // why the fetch failed or the file was refused
+  enum class Outcome { kFresh, kFetched, kNotModified };
+  Outcome outcome = Outcome::kFresh;
   std::string path;         // the cached copy
   RdapBootstrap bootstrap;  // the copy fetched (kFetched only)
 };
@@ -86,16 +85,23 @@ struct RefreshResult {
 // copy is fresh; else a GET, conditional on the copy's validators. A 304
 // keeps the copy and renews its freshness; a 200 whose body is a bootstrap
 // with entries of the registry's kind replaces the copy through a new file
-// renamed into place. Anything else leaves the copy as it was and reports
-// kFailed with the problem; it never throws.
+// renamed into place. Anything else throws Failure with the reason: a
+// failed fetch, another status or a refused body leave the copy as it was
+// and no fetch is tried for kRetryAfterFailureSeconds; a copy or state
+// that cannot be written gives "The RDAP bootstrap cannot be stored: ...".
 RefreshResult RefreshBootstrap(Registry registry, const std::string& base_url,
                                bool force, int timeout_ms);
 
+// The override file's entries; an empty table when there is no override
+// file or it cannot be read or is refused. Never fails.
+RdapBootstrap OverrideTable();
+
 // The table a lookup of `registry` uses: the override file's entries, then
 // the cached copy's, or for domains the shipped file's when no copy can be
-// read. `problem` is set when neither the copy nor (for domains) the shipped
-// file can be read, and the table then holds the override's entries alone.
-[[nodiscard]] BootstrapRead LoadRegistry(Registry registry);
+// read. Throws Failure with the reason when neither the copy nor (for
+// domains) the shipped file can be read or is accepted; OverrideTable then
+// gives the entries that remain.
+[[nodiscard]] RdapBootstrap LoadRegistry(Registry registry);
 
 // The base URL for an address (dotted IPv4 or IPv6 text, optionally with
 // "/length") by the longest prefix the table lists; empty when none.

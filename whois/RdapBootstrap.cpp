@@ -42,60 +42,60 @@ std::string ChosenUrl(const json& urls) {
   return base;
 }
 
-// Adds one service ([[entries...], [urls...]]); the problem, else empty.
-std::string AddService(const json& service, size_t index,
-                       RdapBootstrap& bootstrap) {
+[[noreturn]] void Refuse(std::string problem) {
+  throw Failure(kInvalidFileFormat, "", std::move(problem));
+}
+
+// Adds one service ([[entries...], [urls...]]); throws Failure with the
+// problem.
+void AddService(const json& service, size_t index, RdapBootstrap& bootstrap) {
   std::string where = "service " + std::to_string(index + 1);
   if (!service.is_array() || service.size() != 2 || !service[0].is_array() ||
       !service[1].is_array()) {
-    return where + " is not a pair of an entry list and a URL list";
+    Refuse(where + " is not a pair of an entry list and a URL list");
   }
   std::string base = ChosenUrl(service[1]);
-  if (base.empty()) return where + " has no http or https URL";
-  if (service[0].empty()) return where + " lists no entries";
+  if (base.empty()) Refuse(where + " has no http or https URL");
+  if (service[0].empty()) Refuse(where + " lists no entries");
   for (const json& entry : service[0]) {
     if (!entry.is_string() || entry.get_ref<const std::string&>().empty()) {
-      return where + " has an entry that is not a domain label";
+      Refuse(where + " has an entry that is not a domain label");
     }
     std::string label = LowerCase(entry.get<std::string>());
     while (!label.empty() && label.back() == '.') label.pop_back();
     bootstrap.servers.emplace(std::move(label), base);
   }
-  return {};
 }
-
-BootstrapRead Refused(std::string problem) { return {{}, std::move(problem)}; }
 
 }  // namespace
 
-BootstrapRead ReadBootstrap(std::string_view text) {
+RdapBootstrap ReadBootstrap(std::string_view text) {
   json document = json::parse(text, nullptr, false);
-  if (document.is_discarded()) return Refused("it is not JSON");
-  if (!document.is_object()) return Refused("it is not a JSON object");
+  if (document.is_discarded()) Refuse("it is not JSON");
+  if (!document.is_object()) Refuse("it is not a JSON object");
   auto version = document.find("version");
   if (version == document.end() || !version->is_string()) {
-    return Refused("\"version\" is missing");
+    Refuse("\"version\" is missing");
   }
-  if (*version != "1.0") return Refused("\"version\" is not \"1.0\"");
+  if (*version != "1.0") Refuse("\"version\" is not \"1.0\"");
   auto publication = document.find("publication");
   if (publication == document.end() || !publication->is_string()) {
-    return Refused("\"publication\" is missing");
+    Refuse("\"publication\" is missing");
   }
   auto description = document.find("description");
   if (description != document.end() && !description->is_string()) {
-    return Refused("\"description\" is not a text");
+    Refuse("\"description\" is not a text");
   }
   auto services = document.find("services");
   if (services == document.end() || !services->is_array()) {
-    return Refused("\"services\" is missing or not a list");
+    Refuse("\"services\" is missing or not a list");
   }
-  BootstrapRead read;
-  read.bootstrap.publication = publication->get<std::string>();
+  RdapBootstrap bootstrap;
+  bootstrap.publication = publication->get<std::string>();
   for (size_t i = 0; i < services->size(); ++i) {
-    std::string problem = AddService((*services)[i], i, read.bootstrap);
-    if (!problem.empty()) return Refused(std::move(problem));
+    AddService((*services)[i], i, bootstrap);
   }
-  return read;
+  return bootstrap;
 }
 
 std::string TopLevelLabel(std::string_view ascii_name) {
@@ -124,44 +124,57 @@ std::string RdapBaseFor(const RdapBootstrap& bootstrap,
 
 std::string BootstrapPath() { return DataFilePath(kBootstrapFile); }
 
-BootstrapRead LoadBootstrap() {
+RdapBootstrap LoadBootstrap() {
   std::string path = BootstrapPath();
   std::string text;
   try {
     text = platform::Files().ReadRegularFile(path, kBootstrapLimit);
-  } catch (const Failure& failure) {
-    return Refused("The RDAP bootstrap file " + path +
-                   " cannot be read: " + failure.description);
+  } catch (Failure& failure) {
+    failure.description = "The RDAP bootstrap file " + path +
+                          " cannot be read: " + failure.description;
+    throw;
   }
-  BootstrapRead read = ReadBootstrap(text);
-  if (!read.problem.empty()) {
-    read.problem = "The RDAP bootstrap file " + path +
-                   " is not an RDAP bootstrap file: " + read.problem + ".";
+  try {
+    return ReadBootstrap(text);
+  } catch (Failure& failure) {
+    failure.description =
+        "The RDAP bootstrap file " + path +
+        " is not an RDAP bootstrap file: " + failure.description + ".";
+    throw;
   }
-  return read;
 }
 
-std::string InstallBootstrap(std::string_view source,
-                             BootstrapRead* installed) {
-  std::string text;
+BootstrapFile ReadBootstrapFile(std::string_view path) {
+  BootstrapFile file;
   try {
-    text = platform::Files().ReadRegularFile(source, kBootstrapLimit);
-  } catch (const Failure& failure) {
-    return std::string(source) + " cannot be read: " + failure.description;
+    file.text = platform::Files().ReadRegularFile(path, kBootstrapLimit);
+  } catch (Failure& failure) {
+    failure.description =
+        std::string(path) + " cannot be read: " + failure.description;
+    throw;
   }
-  BootstrapRead read = ReadBootstrap(text);
-  if (!read.problem.empty()) {
-    return std::string(source) +
-           " is not an RDAP bootstrap file: " + read.problem;
+  try {
+    file.bootstrap = ReadBootstrap(file.text);
+  } catch (Failure& failure) {
+    failure.description =
+        std::string(path) +
+        " is not an RDAP bootstrap file: " + failure.description;
+    throw;
   }
+  return file;
+}
+
+RdapBootstrap InstallBootstrap(std::string_view source) {
+  BootstrapFile file = ReadBootstrapFile(source);
   std::string target = BootstrapPath();
   try {
-    platform::WriteFileReplacing(target, text);
-  } catch (const Failure& failure) {
-    return target + " cannot be replaced: " + failure.description;
+    platform::WriteFileReplacing(target, file.text);
+  } catch (Failure& failure) {
+    failure.description =
+        target + " cannot be replaced: " + failure.description;
+    throw;
   }
-  if (installed) *installed = std::move(read);
-  return {};
+  return std::move(file.bootstrap);
 }
 
 }  // namespace corvane::namewell

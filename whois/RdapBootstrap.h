@@ -23,15 +23,21 @@ struct RdapBootstrap {
   std::string publication;
 };
 
-struct BootstrapRead {
+// The bootstrap that `text` holds. Throws Failure (kInvalidFileFormat)
+// whose description says what is wrong: not JSON, a missing or mistyped
+// member, a wrong version, a service without entries or without an
+// http/https URL.
+[[nodiscard]] RdapBootstrap ReadBootstrap(std::string_view text);
+
+// A bootstrap file's text and the bootstrap it holds.
+struct BootstrapFile {
+  std::string text;
   RdapBootstrap bootstrap;
-  std::string problem;  // why the text was refused; empty when it is fine
 };
 
-// The bootstrap that `text` holds. On failure `problem` says what is wrong
-// (not JSON, a missing or mistyped member, a wrong version, a service
-// without entries or without an http/https URL) and the table is empty.
-[[nodiscard]] BootstrapRead ReadBootstrap(std::string_view text);
+// The bootstrap file at `path`. Throws Failure "<path> cannot be read:
+// <reason>" or "<path> is not an RDAP bootstrap file: <what is wrong>".
+[[nodiscard]] BootstrapFile ReadBootstrapFile(std::string_view path);
 
 // The base URL for `ascii_name` by the longest run of its last labels that
 // the table lists, compared without regard to case; empty when none.
@@ -44,15 +50,15 @@ std::string TopLevelLabel(std::string_view ascii_name);
 // Where the bootstrap is read from and installed to.
 std::string BootstrapPath();
 
-// The installed bootstrap; `problem` names the file and the reason when it
-// cannot be read or is refused.
-[[nodiscard]] BootstrapRead LoadBootstrap();
+// The installed bootstrap. Throws Failure naming the file and the reason
+// when it cannot be read or is refused.
+[[nodiscard]] RdapBootstrap LoadBootstrap();
 
 // Checks the file at `source` and, when it is a bootstrap, replaces the
 // installed file with it through a new file renamed into place, so the
-// installed one is never half-written. Returns the problem (the installed
-// file then unchanged), empty on success.
-[[nodiscard]] std::string InstallBootstrap(std::string_view source,
-                                           BootstrapRead* installed = nullptr);
+// installed one is never half-written; returns the bootstrap installed.
+// Throws Failure naming the file and the reason when it cannot be read, is
+// refused or cannot replace the installed one (which is then unchanged).
+RdapBootstrap InstallBootstrap(std::string_view source);
 
 }  // namespace corvane::namewell

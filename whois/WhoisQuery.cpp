@@ -35,6 +35,17 @@ std::string WithFullStop(std::string text) {
   return text;
 }
 
+// Renews the registry's cached bootstrap before a lookup when it is stale.
+void RenewBeforeLookup(Registry registry, const std::string& base_url,
+                       int timeout_ms) {
+  try {
+    (void)RefreshBootstrap(registry, base_url, false, timeout_ms);
+  } catch (const Failure&) {
+    // The copy stays as it was and the lookup reads it, or the shipped or
+    // override table; a failed fetch is not tried again for a while.
+  }
+}
+
 // The wait a limited server asked for, as a sentence; empty when none.
 std::string WaitText(int32_t seconds) {
   return seconds > 0 ? " Wait " + std::to_string(seconds) + " seconds." : "";
@@ -277,14 +288,18 @@ std::string WhoisQuery::RdapBase(const std::string& query) const {
                              "); nothing was sent.");
   }
   if (refresh_bootstrap_) {
-    (void)namewell::RefreshBootstrap(Registry::kDns, bootstrap_url_, false,
-                                     timeout_.ConnectMs());
+    RenewBeforeLookup(Registry::kDns, bootstrap_url_, timeout_.ConnectMs());
   }
-  BootstrapRead read = LoadRegistry(Registry::kDns);
-  std::string base =
-      read.problem.empty() ? RdapBaseFor(read.bootstrap, query) : "";
+  std::string base;
+  try {
+    base = RdapBaseFor(LoadRegistry(Registry::kDns), query);
+  } catch (const Failure& failure) {
+    // Without a domain table "auto" asks whois instead; "rdap" is refused
+    // with the reason.
+    if (automatic) return {};
+    Raise(kQueryRefused, failure.description);
+  }
   if (!base.empty() || automatic) return base;
-  if (!read.problem.empty()) Raise(kQueryRefused, read.problem);
   std::string cached = CachedBootstrapPath(Registry::kDns);
   Raise(kQueryRefused,
         "No RDAP server is known for the top-level domain \"" +
@@ -298,13 +313,20 @@ std::string WhoisQuery::RdapBase(const std::string& query) const {
 std::string WhoisQuery::NetworkRdapBase() const {
   Registry registry = RegistryOf(network_.kind);
   if (refresh_bootstrap_) {
-    (void)namewell::RefreshBootstrap(registry, bootstrap_url_, false,
-                                     timeout_.ConnectMs());
+    RenewBeforeLookup(registry, bootstrap_url_, timeout_.ConnectMs());
   }
-  BootstrapRead read = LoadRegistry(registry);
+  RdapBootstrap table;
+  try {
+    table = LoadRegistry(registry);
+  } catch (const Failure&) {
+    // No copy of the registry's file yet: the override's entries alone
+    // serve, and a network they do not list is refused by the caller with
+    // the copy's path.
+    table = OverrideTable();
+  }
   return network_.kind == QueryKind::kAsn
-             ? RdapBaseForAsn(read.bootstrap, network_.number)
-             : RdapBaseForAddress(read.bootstrap, network_.text);
+             ? RdapBaseForAsn(table, network_.number)
+             : RdapBaseForAddress(table, network_.text);
 }
 
 void WhoisQuery::BootstrapUrl(std::string_view value) {
@@ -319,25 +341,28 @@ bool WhoisQuery::UpdateBootstrap() {
         std::string problems;
         for (Registry registry : {Registry::kDns, Registry::kIpv4,
                                   Registry::kIpv6, Registry::kAsn}) {
-          RefreshResult result = namewell::RefreshBootstrap(
-              registry, bootstrap_url_, true, timeout_.ReplyMs());
           std::string line = std::string(RegistryFile(registry)) + ": ";
-          switch (result.outcome) {
-            case RefreshResult::Outcome::kFetched:
-              line += "fetched (" +
-                      std::to_string(result.bootstrap.servers.size()) +
-                      " entries, published " + result.bootstrap.publication +
-                      ") into " + result.path;
-              break;
-            case RefreshResult::Outcome::kNotModified:
-            case RefreshResult::Outcome::kFresh:
-              line += "unchanged, " + result.path;
-              break;
-            case RefreshResult::Outcome::kFailed:
-              line += "not updated: " + result.problem;
-              if (!problems.empty()) problems += ' ';
-              problems += WithFullStop(result.problem);
-              break;
+          try {
+            RefreshResult result = namewell::RefreshBootstrap(
+                registry, bootstrap_url_, true, timeout_.ReplyMs());
+            switch (result.outcome) {
+              case RefreshResult::Outcome::kFetched:
+                line += "fetched (" +
+                        std::to_string(result.bootstrap.servers.size()) +
+                        " entries, published " + result.bootstrap.publication +
+                        ") into " + result.path;
+                break;
+              case RefreshResult::Outcome::kNotModified:
+              case RefreshResult::Outcome::kFresh:
+                line += "unchanged, " + result.path;
+                break;
+            }
+          } catch (const Failure& failure) {
+            // The other registries are still fetched; the failures are
+            // raised together below.
+            line += "not updated: " + failure.description;
+            if (!problems.empty()) problems += ' ';
+            problems += WithFullStop(failure.description);
           }
           if (!bootstrap_status_.empty()) bootstrap_status_ += '\n';
           bootstrap_status_ += line;

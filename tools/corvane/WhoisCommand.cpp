@@ -125,16 +125,16 @@ int RunWhois(const WhoisOptions& options) {
 // Installs the bootstrap file; the installed one stays as it was when the
 // new one is refused.
 int UpdateBootstrap(const std::string& file) {
-  namewell::BootstrapRead installed;
-  std::string problem = namewell::InstallBootstrap(file, &installed);
-  if (!problem.empty()) {
-    std::cerr << "corvane whois: " << problem
+  namewell::RdapBootstrap installed;
+  try {
+    installed = namewell::InstallBootstrap(file);
+  } catch (const Failure& failure) {
+    std::cerr << "corvane whois: " << failure.description
               << "; the installed RDAP bootstrap is unchanged.\n";
     return 1;
   }
-  std::cout << "Installed the RDAP bootstrap of "
-            << installed.bootstrap.publication << " ("
-            << installed.bootstrap.servers.size() << " entries) as "
+  std::cout << "Installed the RDAP bootstrap of " << installed.publication
+            << " (" << installed.servers.size() << " entries) as "
             << namewell::BootstrapPath() << "\n";
   return 0;
 }

@@ -3,8 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/Failure.h"
 #include "whois/NetworkQuery.h"
 #include "whois/RdapReply.h"
+#include "whois/WhoisQuery.h"
 
 namespace corvane::namewell {
 namespace {
@@ -63,14 +70,12 @@ TEST(BootstrapCacheTest, FetchOnlyWhenStaleAndNotWaiting) {
 }
 
 TEST(BootstrapCacheTest, AddressesAndAsNumbersFindTheirServers) {
-  BootstrapRead read = ReadBootstrap(R"({
+  const RdapBootstrap table = ReadBootstrap(R"({
     "version": "1.0", "publication": "x", "services": [
       [["192.0.0.0/8", "2001:db8::/32"], ["https://wide.example/"]],
       [["192.0.2.0/24", "2001:DB8:1::/48"], ["https://narrow.example/"]],
       [["64496-64511", "65000"], ["https://as.example/"]],
       [["64500-64501"], ["https://as-narrow.example/"]]]})");
-  ASSERT_EQ(read.problem, "");
-  const RdapBootstrap& table = read.bootstrap;
   EXPECT_EQ(RdapBaseForAddress(table, "192.0.2.7"), "https://narrow.example/");
   EXPECT_EQ(RdapBaseForAddress(table, "192.0.2.0/24"),
             "https://narrow.example/");
@@ -88,6 +93,94 @@ TEST(BootstrapCacheTest, AddressesAndAsNumbersFindTheirServers) {
   EXPECT_EQ(RdapBaseForAsn(table, 64511), "https://as.example/");
   EXPECT_EQ(RdapBaseForAsn(table, 65000), "https://as.example/");
   EXPECT_EQ(RdapBaseForAsn(table, 65001), "");
+}
+
+// The cache, configuration and data folders of a lookup, each in a new
+// temporary folder.
+class RegistryTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() /
+            ("rdap-tables-" + std::to_string(std::random_device{}()));
+    for (const char* name : {"cache/corvane", "config/corvane", "data"}) {
+      std::filesystem::create_directories(root_ / name);
+    }
+    ::setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    ::setenv("CORVANE_DATA", (root_ / "data").c_str(), 1);
+  }
+  void TearDown() override {
+    for (const char* name :
+         {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "CORVANE_DATA"}) {
+      ::unsetenv(name);
+    }
+    std::filesystem::remove_all(root_);
+  }
+  static void Write(const std::string& path, std::string_view entries) {
+    std::ofstream(path) << R"({"version":"1.0","publication":"p","services":[)"
+                        << entries << "]}";
+  }
+  // The description of the Failure LoadRegistry throws; empty when none.
+  static std::string Refusal(Registry registry) {
+    try {
+      (void)LoadRegistry(registry);
+    } catch (const Failure& failure) {
+      return failure.description;
+    }
+    return {};
+  }
+  std::filesystem::path root_;
+};
+
+TEST_F(RegistryTableTest, EachTableFallsBackToTheNextOrSaysWhy) {
+  Write(OverridePath(), R"([["zz","192.0.2.0/24"],["https://own.example/"]])");
+  Write(BootstrapPath(), R"([["zz","yy"],["https://shipped.example/"]])");
+  std::ofstream(CachedBootstrapPath(Registry::kDns)) << "<html>";
+  // A refused copy of the domain file: the shipped table serves, under the
+  // override's entries.
+  RdapBootstrap domains = LoadRegistry(Registry::kDns);
+  EXPECT_EQ(RdapBaseFor(domains, "widget.zz"), "https://own.example/");
+  EXPECT_EQ(RdapBaseFor(domains, "widget.yy"), "https://shipped.example/");
+  std::filesystem::remove(BootstrapPath());
+  EXPECT_EQ(Refusal(Registry::kDns)
+                .rfind("The RDAP bootstrap file " + BootstrapPath() +
+                           " cannot be "
+                           "read: ",
+                       0),
+            0u);
+
+  // The network registries have no shipped table: the override's entries
+  // alone are what a lookup can use.
+  EXPECT_EQ(Refusal(Registry::kIpv4)
+                .rfind(CachedBootstrapPath(Registry::kIpv4) + " cannot be "
+                                                              "read: ",
+                       0),
+            0u);
+  EXPECT_EQ(RdapBaseForAddress(OverrideTable(), "192.0.2.7"),
+            "https://own.example/");
+  Write(CachedBootstrapPath(Registry::kIpv4),
+        R"([["192.0.0.0/8"],["https://wide.example/"]])");
+  EXPECT_EQ(RdapBaseForAddress(LoadRegistry(Registry::kIpv4), "192.0.3.1"),
+            "https://wide.example/");
+  // A refused override is left out.
+  std::ofstream(OverridePath()) << "{}";
+  EXPECT_TRUE(OverrideTable().servers.empty());
+  EXPECT_EQ(RdapBaseForAddress(LoadRegistry(Registry::kIpv4), "192.0.2.7"),
+            "https://wide.example/");
+}
+
+// A failed fetch throws its reason and holds off the next one.
+TEST_F(RegistryTableTest, FailedFetchThrowsAndWaits) {
+  const std::string closed = "http://127.0.0.1:1/rdap/";
+  try {
+    (void)RefreshBootstrap(Registry::kAsn, closed, true, 2000);
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.number, kConnectFailed) << failure.description;
+  }
+  EXPECT_FALSE(std::filesystem::exists(CachedBootstrapPath(Registry::kAsn)));
+  EXPECT_EQ(RefreshBootstrap(Registry::kAsn, closed, false, 2000).outcome,
+            RefreshResult::Outcome::kFresh);
 }
 
 TEST(NetworkQueryTest, QueriesAreToldApart) {
