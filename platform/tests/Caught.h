@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "platform/Failure.h"
 
@@ -24,6 +25,14 @@ template <class Call>
 int32_t FailureNumber(Call call) {
   auto failure = CaughtFailure(call);
   return failure ? failure->number : 0;
+}
+
+// The description of the Failure `call` throws; empty when it returns
+// normally.
+template <class Call>
+std::string FailureDescription(Call call) {
+  auto failure = CaughtFailure(call);
+  return failure ? failure->description : std::string();
 }
 
 }  // namespace corvane

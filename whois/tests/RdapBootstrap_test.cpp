@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-#include "platform/Failure.h"
+#include "platform/tests/Caught.h"
 
 namespace corvane::namewell {
 namespace {
@@ -24,18 +24,6 @@ constexpr std::string_view kTable = R"({
   ],
   "version": "1.0"
 })";
-
-// The description of the Failure that `body` throws; empty when it
-// throws none.
-template <class Body>
-std::string FailureText(Body&& body) {
-  try {
-    body();
-  } catch (const Failure& failure) {
-    return failure.description;
-  }
-  return {};
-}
 
 TEST(RdapBootstrapTest, LongestRunOfLabelsWins) {
   RdapBootstrap table = ReadBootstrap(kTable);
@@ -87,7 +75,8 @@ TEST(RdapBootstrapTest, RefusesWhatIsNoBootstrap) {
        "service 2 has an entry that is not a domain label"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(FailureText([&] { (void)ReadBootstrap(row.text); }), row.problem)
+    EXPECT_EQ(FailureDescription([&] { (void)ReadBootstrap(row.text); }),
+              row.problem)
         << row.text;
   }
 }
@@ -138,10 +127,10 @@ TEST_F(InstallTest, GoodFileReplacesAndBadFileLeavesTheInstalledOne) {
   EXPECT_EQ(LoadBootstrap().servers.size(), 4u);
 
   std::string bad = Write("bad.json", R"({"version":"1.0"})");
-  EXPECT_EQ(FailureText([&] { (void)InstallBootstrap(bad); }),
+  EXPECT_EQ(FailureDescription([&] { (void)InstallBootstrap(bad); }),
             bad + " is not an RDAP bootstrap file: \"publication\" is missing");
   std::string absent = (folder_ / "absent.json").string();
-  EXPECT_EQ(FailureText([&] {
+  EXPECT_EQ(FailureDescription([&] {
               (void)InstallBootstrap(absent);
             }).rfind(absent + " cannot be read: ", 0),
             0u);
@@ -152,7 +141,7 @@ TEST_F(InstallTest, GoodFileReplacesAndBadFileLeavesTheInstalledOne) {
             3);
 
   std::filesystem::remove(BootstrapPath());
-  std::string missing = FailureText([] { (void)LoadBootstrap(); });
+  std::string missing = FailureDescription([] { (void)LoadBootstrap(); });
   EXPECT_EQ(missing.rfind("The RDAP bootstrap file " + BootstrapPath() +
                               " cannot be read: ",
                           0),
