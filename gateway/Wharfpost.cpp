@@ -182,13 +182,16 @@ int RunWharfpost() {
   UploadState state;
   std::string directory;
   try {
-    auto settings = ReadIniSettings(ini_path);
-    if (!settings) {
+    Settings settings;
+    try {
+      settings = ReadIniSettings(ini_path);
+    } catch (const Failure&) {
+      // The answer and the log note say what the file must hold.
       WriteConfigurationFailure(ini_path);
       return 0;
     }
     std::string result_page = ResultPage(GetEnvValue("HTTP_REFERER"));
-    auto code = Upload(*settings, state, directory);
+    auto code = Upload(settings, state, directory);
     if (!code) return 0;
     WriteStdoutLine("Location: " + RedirectAddress(result_page, *code, state));
     WriteStdoutLine("");

@@ -141,14 +141,14 @@ std::string IniFilePath() {
   return directory + name + ".ini";
 }
 
-std::optional<Settings> ReadIniSettings(const std::string& ini_path) {
-  if (!platform::FileMatchExists(ini_path)) return std::nullopt;
-  std::string text;
-  try {
-    text = platform::Files().ReadRegularFile(ini_path, kLongestIniFile);
-  } catch (const Failure&) {
-    return std::nullopt;
+Settings ReadIniSettings(const std::string& ini_path) {
+  if (!platform::FileMatchExists(ini_path)) {
+    Failure missing = StandardFailure(kFileNotFound);
+    missing.description += ": " + ini_path;
+    throw missing;
   }
+  std::string text =
+      platform::Files().ReadRegularFile(ini_path, kLongestIniFile);
   ProfileLines lines;
   lines.text = text;
   IniValues values;
@@ -163,14 +163,19 @@ std::optional<Settings> ReadIniSettings(const std::string& ini_path) {
       UpperCase(TrimBlanks(values.Get("CookieRequired", ""))) == "YES";
   if (settings.cookie_required &&
       (settings.cookie_name.empty() || settings.cookie_value.empty())) {
-    return std::nullopt;
+    throw Failure(kInvalidFileFormat, "",
+                  "CookieRequired is yes without a CookieName and a "
+                  "CookieValue");
   }
   settings.allowed_extensions =
       ParseFileTypes(values.Get("FileTypesAllowed", "*.*"));
   settings.upload_root = TrimBlanks(values.Find("UploadRoot").value_or(""));
   if (auto quota = values.Find("DiskQuota")) {
     settings.disk_quota = PositiveByteCount(*quota);
-    if (!settings.disk_quota) return std::nullopt;
+    if (!settings.disk_quota) {
+      throw Failure(kInvalidFileFormat, "",
+                    "DiskQuota is not a positive number of bytes");
+    }
   }
   return settings;
 }

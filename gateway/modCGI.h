@@ -36,10 +36,10 @@ inline constexpr std::string_view kIniVariable = "WHARFPOST_INI";
 // Empty when the program's path cannot be read.
 std::string IniFilePath();
 
-// Reads the settings from `ini_path`; nullopt when the file is missing, the
-// cookie is required without a name or value, or DiskQuota is not a
-// positive whole number.
-std::optional<Settings> ReadIniSettings(const std::string& ini_path);
+// Reads the settings from `ini_path`. Throws Failure saying why when the
+// file is missing or cannot be read, the cookie is required without a name
+// or value, or DiskQuota is not a positive whole number.
+Settings ReadIniSettings(const std::string& ini_path);
 
 // The allowed-extension list of a FileTypesAllowed text such as
 // "*.GIF, *.jpg,txt" (gif, jpg, txt); an empty text allows every extension.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary .ini files to Wharfpost's settings reader: a file is
-// refused or read into settings that keep their promises (a required
-// cookie has a name and a value, a disk quota is positive, the extension
-// list is never empty).
+// refused (a Failure with a reason) or read into settings that keep their
+// promises (a required cookie has a name and a value, a disk quota is positive,
+// the extension list is never empty).
 #include <unistd.h>
 
 #include <cstddef>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "gateway/modCGI.h"
+#include "platform/Failure.h"
 
 namespace {
 
@@ -33,15 +34,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     file.write(reinterpret_cast<const char*>(data),
                static_cast<std::streamsize>(size));
   }
-  auto settings = corvane::wharfpost::ReadIniSettings(IniPath());
-  if (settings) {
-    if (settings->cookie_required &&
-        (settings->cookie_name.empty() || settings->cookie_value.empty())) {
-      std::abort();
-    }
-    if (settings->disk_quota && *settings->disk_quota <= 0) std::abort();
-    if (settings->allowed_extensions.empty()) std::abort();
+  corvane::wharfpost::Settings settings;
+  try {
+    settings = corvane::wharfpost::ReadIniSettings(IniPath());
+  } catch (const corvane::Failure& failure) {
+    if (failure.description.empty()) std::abort();
+    return 0;
   }
+  if (settings.cookie_required &&
+      (settings.cookie_name.empty() || settings.cookie_value.empty())) {
+    std::abort();
+  }
+  if (settings.disk_quota && *settings.disk_quota <= 0) std::abort();
+  if (settings.allowed_extensions.empty()) std::abort();
   return 0;
 }
 

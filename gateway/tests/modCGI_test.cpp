@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "platform/tests/Caught.h"
 #include "upload/tests/TestDirectory.h"
 
 namespace corvane::wharfpost {
@@ -59,35 +60,36 @@ TEST(LeadingNumber, ReadsTheLeadingNumericPart) {
 TEST(ReadIniSettings, KeysDefaultsAndRefusals) {
   TestDirectory dir;
   std::string ini = dir / "wharfpost.ini";
-  EXPECT_FALSE(ReadIniSettings(ini));  // no file
+  EXPECT_EQ(FailureNumber([&] { (void)ReadIniSettings(ini); }), kFileNotFound);
 
   dir.Put("wharfpost.ini",
           "[Other]\nUploadRoot=/elsewhere\n[wharfpost]\n"
           "cookiename=ticket\nCookieValue=ok\nCookieRequired= yes \n"
           "UploadRoot=/srv/up\nDiskQuota=5000\n");
-  auto settings = ReadIniSettings(ini);
-  ASSERT_TRUE(settings);
-  EXPECT_TRUE(settings->cookie_required);
-  EXPECT_EQ(settings->cookie_name, "ticket");
-  EXPECT_EQ(settings->allowed_extensions, std::vector<std::string>{"*"});
-  EXPECT_EQ(settings->upload_root, "/srv/up");
-  EXPECT_EQ(settings->disk_quota, 5000);
+  Settings settings = ReadIniSettings(ini);
+  EXPECT_TRUE(settings.cookie_required);
+  EXPECT_EQ(settings.cookie_name, "ticket");
+  EXPECT_EQ(settings.allowed_extensions, std::vector<std::string>{"*"});
+  EXPECT_EQ(settings.upload_root, "/srv/up");
+  EXPECT_EQ(settings.disk_quota, 5000);
 
   dir.Put("wharfpost.ini", "[Wharfpost]\nCookieRequired=yes\nCookieName=t\n");
-  EXPECT_FALSE(ReadIniSettings(ini));  // required without a value
+  EXPECT_EQ(FailureDescription([&] { (void)ReadIniSettings(ini); }),
+            "CookieRequired is yes without a CookieName and a CookieValue");
   for (const char* quota : {"0", "-1", "12kb", ""}) {
     dir.Put("wharfpost.ini", std::string("[Wharfpost]\nDiskQuota=") + quota);
-    EXPECT_FALSE(ReadIniSettings(ini)) << quota;
+    EXPECT_EQ(FailureDescription([&] { (void)ReadIniSettings(ini); }),
+              "DiskQuota is not a positive number of bytes")
+        << quota;
   }
   dir.Put("wharfpost.ini",
           "[Wharfpost]\nCookieRequired=yess\nFileTypesAllowed=\nCookieName=" +
               std::string(200, 'n') + "\n");
   settings = ReadIniSettings(ini);
-  ASSERT_TRUE(settings);
-  EXPECT_FALSE(settings->cookie_required);
-  EXPECT_EQ(settings->allowed_extensions, std::vector<std::string>{"*"});
-  EXPECT_EQ(settings->cookie_name.size(), 127u);
-  EXPECT_EQ(settings->upload_root, "");
+  EXPECT_FALSE(settings.cookie_required);
+  EXPECT_EQ(settings.allowed_extensions, std::vector<std::string>{"*"});
+  EXPECT_EQ(settings.cookie_name.size(), 127u);
+  EXPECT_EQ(settings.upload_root, "");
 }
 
 TEST(ReadIniSettings, ValueIsTheWholeRestOfTheLine) {
@@ -100,14 +102,13 @@ TEST(ReadIniSettings, ValueIsTheWholeRestOfTheLine) {
           "CookieValue=Secret ;comment\r\n  CookieRequired = yes\t\r\n"
           "FileTypesAllowed=\"*.gif\" ,txt\r\nUploadRoot=" +
               root + "\r\n; UploadRoot=/elsewhere\r\n");
-  auto settings = ReadIniSettings(dir / "wharfpost.ini");
-  ASSERT_TRUE(settings);
-  EXPECT_EQ(settings->cookie_name, "Q");
-  EXPECT_EQ(settings->cookie_value, "Secret ;comment");
-  EXPECT_TRUE(settings->cookie_required);
-  EXPECT_EQ(settings->allowed_extensions,
+  Settings settings = ReadIniSettings(dir / "wharfpost.ini");
+  EXPECT_EQ(settings.cookie_name, "Q");
+  EXPECT_EQ(settings.cookie_value, "Secret ;comment");
+  EXPECT_TRUE(settings.cookie_required);
+  EXPECT_EQ(settings.allowed_extensions,
             (std::vector<std::string>{"gif\"", "txt"}));
-  EXPECT_EQ(settings->upload_root, root);
+  EXPECT_EQ(settings.upload_root, root);
 }
 
 }  // namespace
