@@ -53,8 +53,8 @@ TEST_P(DataDirectoryTest, EachRefusalHasItsStatus) {
       {"docs/dangling", 404}, {"docs/escape", 403}, {"docs/escape/x", 403},
       {"docs/../..", 403},    {"/etc", 403},        {"docs/pipe", 409},
   };
-  for (const auto& [path, status] : cases) {
-    EXPECT_EQ(StatusOf([&] { data.Hold(path); }), status) << path;
+  for (const auto& c : cases) {
+    EXPECT_EQ(StatusOf([&] { data.Hold(c.first); }), c.second) << c.first;
   }
   EXPECT_EQ(StatusOf([&] { data.HoldEntry("docs/escape"); }), 403);
   EXPECT_EQ(StatusOf([&] { data.HoldEntry("docs/inside"); }), 200);
