@@ -3,7 +3,9 @@
 
 #include <vector>
 
+#include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/RootHandle.h"
 #include "upload/modMain.h"
 
 namespace corvane::wharfpost {
@@ -42,11 +44,25 @@ std::string Joined(const std::string& base, const Levels& levels,
   return path;
 }
 
-bool IsInside(std::string_view path, std::string_view root) {
-  if (root == "/") return !path.empty() && path.front() == '/';
-  return path == root ||
-         (path.size() > root.size() && path.substr(0, root.size()) == root &&
-          path[root.size()] == '/');
+// The first `count` levels as a path below the root.
+std::string Below(const Levels& levels, size_t count) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i) {
+    if (!path.empty()) path += '/';
+    path += levels[i];
+  }
+  return path;
+}
+
+// The root held open; nullopt when it is missing or no directory.
+std::optional<platform::RootHandle> OpenRoot(std::string_view root) {
+  try {
+    return platform::RootHandle(root);
+  } catch (const Failure&) {
+    // A root that cannot be opened refuses every upload directory, which
+    // its callers report.
+    return std::nullopt;
+  }
 }
 
 // The levels of `requested` below the root, or nullopt when it leaves it.
@@ -69,16 +85,21 @@ std::optional<Levels> LevelsBelowRoot(std::string_view root,
   return std::nullopt;
 }
 
-// Whether the deepest level of `path` that exists resolves inside the
-// root; a dangling symbolic link does not resolve and fails.
-bool ExistingPartInside(const std::string& real_root, const Levels& levels) {
+// Whether the deepest level that exists resolves inside the root; a
+// dangling symbolic link does not resolve and fails.
+bool ExistingPartInside(const platform::RootHandle& root,
+                        const Levels& levels) {
   size_t existing = levels.size();
   while (existing > 0 &&
-         !platform::PathEntryExists(Joined(real_root, levels, existing))) {
+         !platform::PathEntryExists(Joined(root.Path(), levels, existing))) {
     --existing;
   }
-  auto real = platform::RealPath(Joined(real_root, levels, existing));
-  return real && IsInside(*real, real_root);
+  try {
+    return root.Where(Below(levels, existing)) == platform::Reach::kInside;
+  } catch (const Failure&) {
+    // A level that cannot be searched cannot be shown to stay inside.
+    return false;
+  }
 }
 
 // Removes the directories that were created, deepest first.
@@ -102,8 +123,8 @@ std::string UploadPlace::Path() const {
 std::optional<UploadPlace> PlanUploadDirectory(std::string_view root,
                                                std::string_view requested) {
   if (root.empty() || root.front() != '/') return std::nullopt;
-  auto real_root = platform::RealPath(root);
-  if (!real_root) return std::nullopt;
+  auto handle = OpenRoot(root);
+  if (!handle) return std::nullopt;
   std::string wanted(requested);
   for (char& c : wanted) {
     if (c == '\\') c = '/';
@@ -112,31 +133,45 @@ std::optional<UploadPlace> PlanUploadDirectory(std::string_view root,
   if (wanted.empty() || wanted.find('\0') != std::string::npos) {
     return std::nullopt;
   }
-  auto levels = LevelsBelowRoot(root, *real_root, wanted);
+  auto levels = LevelsBelowRoot(root, handle->Path(), wanted);
   if (!levels || levels->size() > kDeepestUploadDirectory ||
-      !ExistingPartInside(*real_root, *levels)) {
+      !ExistingPartInside(*handle, *levels)) {
     return std::nullopt;
   }
-  return UploadPlace{*real_root, std::move(*levels)};
+  return UploadPlace{handle->Path(), std::move(*levels)};
 }
 
 std::optional<std::string> CreateUploadDirectory(const UploadPlace& place) {
+  auto root = OpenRoot(place.real_root);
+  if (!root) return std::nullopt;
   std::vector<std::string> created;
   try {
     for (size_t count = 1; count <= place.levels.size(); ++count) {
       std::string level = Joined(place.real_root, place.levels, count);
       if (platform::PathEntryExists(level)) continue;
+      // The parent is reached through the root handle first, so that a
+      // level swapped for a link that leads out is refused before anything
+      // is made; the level itself is made through the file system (where
+      // tests inject faults).
+      if (root->Where(Below(place.levels, count - 1)) !=
+          platform::Reach::kInside) {
+        throw StandardFailure(kPathFileAccessError);
+      }
       platform::Files().CreateDirectory(level);
       created.push_back(std::move(level));
     }
+    // Once it exists it is opened through the root handle, and its path
+    // is the one the walk took to it, every link resolved.
+    platform::HeldPath made =
+        root->Open(Below(place.levels, place.levels.size()));
+    if (!made.IsDirectory()) throw StandardFailure(kPathNotFound);
+    std::string path =
+        root->ResolvedPath(Below(place.levels, place.levels.size()));
+    return cargane::AddBackslash(path);
   } catch (...) {
     RemoveCreated(created);
     return std::nullopt;
   }
-  // Checked again once it exists, in case a level changed meanwhile.
-  auto real = platform::RealPath(place.Path());
-  if (!real || !IsInside(*real, place.real_root)) return std::nullopt;
-  return cargane::AddBackslash(*real);
 }
 
 std::optional<std::string> ConfinedUploadDirectory(std::string_view root,

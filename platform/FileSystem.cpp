@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -819,16 +818,6 @@ void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
                        std::string_view to) {
   CopyReplacing(
       to, [&](std::string_view target) { from.CopyFileOut(name, target); });
-}
-
-std::optional<std::string> RealPath(std::string_view path) {
-  // A path the system cannot take names nothing.
-  if (path.find('\0') != std::string_view::npos) return std::nullopt;
-  char* resolved = ::realpath(std::string(path).c_str(), nullptr);
-  if (resolved == nullptr) return std::nullopt;
-  std::string result(resolved);
-  std::free(resolved);
-  return result;
 }
 
 bool PathEntryExists(std::string_view path) {

@@ -301,10 +301,6 @@ CORVANE_API void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
 inline constexpr char kWindowsDirectory[] = "/etc";
 inline constexpr char kSystemDirectory[] = "/usr/lib";
 
-// The absolute path with every symbolic link, "." and ".." resolved;
-// nullopt when a level does not exist or cannot be searched.
-CORVANE_API std::optional<std::string> RealPath(std::string_view path);
-
 // Whether anything is at the path, a dangling symbolic link included;
 // false for a path the system cannot take (a NUL, a level too long).
 CORVANE_API bool PathEntryExists(std::string_view path);

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-// A directory or regular file held open by descriptor, reached level by
-// level without following a link, so that a path checked once keeps naming
-// the same thing: a link swapped in at one of its levels later cannot
-// redirect what the holder works on.
+// A directory or regular file held open by descriptor (a RootHandle opens
+// it), so that a path checked once keeps naming the same thing: a link
+// swapped in at one of its levels later cannot redirect what the holder
+// works on.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/Export.h"
 
@@ -16,13 +14,6 @@ namespace corvane::platform {
 
 class CORVANE_API HeldPath {
  public:
-  // Opens `levels` one after the other below the directory `root`, none of
-  // them followed if it is a link; the last one must be a directory or a
-  // regular file. nullopt when a level is missing, a link or of another
-  // kind; throws Failure for other failures (access denied, say).
-  static std::optional<HeldPath> OpenBelow(
-      const std::string& root, const std::vector<std::string>& levels);
-
   HeldPath(HeldPath&& other) noexcept;
   HeldPath& operator=(HeldPath&& other) noexcept;
   HeldPath(const HeldPath&) = delete;
@@ -38,6 +29,7 @@ class CORVANE_API HeldPath {
   bool IsLink(std::string_view name) const;
 
  private:
+  friend class RootHandle;
   HeldPath(int fd, bool directory);
 
   int fd_ = -1;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/DataDirectory.h"
 
-#include "platform/FileSystem.h"
+#include "platform/Failure.h"
 
 namespace corvane::web {
 namespace {
@@ -16,16 +16,19 @@ std::string Shown(std::string_view relative) {
                              "data directory.");
 }
 
-}  // namespace
-
-DataDirectory::DataDirectory(const std::string& directory) {
-  auto real = platform::RealPath(directory);
-  if (!real) {
+platform::RootHandle OpenRoot(const std::string& directory) {
+  try {
+    return platform::RootHandle(directory);
+  } catch (const Failure&) {
     throw PathRefused(
         500, "The data directory " + Shown(directory) + " cannot be found.");
   }
-  root_ = *real;
 }
+
+}  // namespace
+
+DataDirectory::DataDirectory(const std::string& directory)
+    : root_(OpenRoot(directory)) {}
 
 std::vector<std::string> DataDirectory::Levels(std::string_view relative) {
   if (relative.find('\0') != std::string_view::npos) {
@@ -63,33 +66,27 @@ std::string DataDirectory::Joined(const std::vector<std::string>& levels) {
   return path;
 }
 
-bool DataDirectory::Inside(std::string_view real_path) const {
-  if (root_ == "/") return !real_path.empty() && real_path.front() == '/';
-  return real_path == root_ || (real_path.size() > root_.size() &&
-                                real_path.substr(0, root_.size()) == root_ &&
-                                real_path[root_.size()] == '/');
-}
-
 platform::HeldPath DataDirectory::Hold(std::string_view relative) const {
-  auto levels = Levels(relative);
-  std::string path = Joined(levels);
-  auto real = platform::RealPath(root_ + "/" + path);
-  if (!real) {
-    throw PathRefused(404, "No file or directory is named " + Shown(path) +
-                               " in the data directory.");
+  std::string path = Joined(Levels(relative));
+  switch (root_.Where(path)) {
+    case platform::Reach::kNothing:
+      throw PathRefused(404, "No file or directory is named " + Shown(path) +
+                                 " in the data directory.");
+    case platform::Reach::kOutside:
+      RefuseLinkOut(path);
+    case platform::Reach::kInside:
+      break;
   }
-  if (!Inside(*real)) RefuseLinkOut(path);
-  // The real path holds no link; opening it level by level without
-  // following links fails if one was swapped in since.
-  std::string below = real->substr(root_.size());
-  if (!below.empty() && below.front() == '/') below.erase(0, 1);
-  auto held = platform::HeldPath::OpenBelow(root_, Levels(below));
-  if (!held) {
+  // Opened through the root handle: a level swapped since the look for a
+  // link that leads out is refused, as is anything but a directory or a
+  // regular file.
+  try {
+    return root_.Open(path);
+  } catch (const Failure&) {
     throw PathRefused(409, Shown(path) +
                                " is neither a directory nor a regular file, "
                                "or it changed while it was being opened.");
   }
-  return std::move(*held);
 }
 
 platform::HeldPath DataDirectory::HoldDirectory(
@@ -119,8 +116,17 @@ NamedEntry DataDirectory::HoldEntry(std::string_view relative) const {
 
 bool DataDirectory::LeadsOut(const platform::HeldPath& directory,
                              std::string_view name) const {
-  auto real = platform::RealPath(directory.Path() + "/" + std::string(name));
-  return !real || !Inside(*real);
+  try {
+    auto below = root_.Locate(directory);
+    if (!below) return true;
+    std::string path(name);
+    if (!below->empty()) path = *below + "/" + path;
+    return root_.Where(path) != platform::Reach::kInside;
+  } catch (const Failure&) {
+    // Where the link leads cannot be told: it counts as leading out, so
+    // that nothing it names is shown or used.
+    return true;
+  }
 }
 
 }  // namespace corvane::web

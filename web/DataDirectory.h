@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/HeldPath.h"
+#include "platform/RootHandle.h"
 
 namespace corvane::web {
 
@@ -34,8 +35,8 @@ struct NamedEntry {
 
 class DataDirectory {
  public:
-  // `directory` is the data directory; throws PathRefused (500) when it
-  // cannot be resolved.
+  // `directory` is the data directory, held open; throws PathRefused (500)
+  // when it cannot be opened.
   explicit DataDirectory(const std::string& directory);
 
   // The levels of a path relative to the data directory ("" and "/"-free
@@ -46,7 +47,9 @@ class DataDirectory {
   static std::string Joined(const std::vector<std::string>& levels);
 
   // The directory or regular file the path names, links resolved, held
-  // open. Throws PathRefused.
+  // open. Throws PathRefused (404 nothing there, 403 it leads out, 409 it
+  // is neither a directory nor a regular file or changed meanwhile);
+  // Failure when a level cannot be searched.
   platform::HeldPath Hold(std::string_view relative) const;
   // The same, and it must be a directory (else PathRefused 400).
   platform::HeldPath HoldDirectory(std::string_view relative) const;
@@ -61,9 +64,7 @@ class DataDirectory {
                 std::string_view name) const;
 
  private:
-  bool Inside(std::string_view real_path) const;
-
-  std::string root_;  // the real path, no trailing "/" (but "/" itself)
+  platform::RootHandle root_;
 };
 
 }  // namespace corvane::web

@@ -7,6 +7,7 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/RootHandle.h"
 #include "upload/tests/TestDirectory.h"
 
 namespace corvane::wharfpost {
@@ -62,6 +63,26 @@ TEST(ConfinedUploadDirectory, StaysInsideTheRoot) {
   }
   EXPECT_TRUE(fs::is_empty(scratch / "outside"));
   EXPECT_FALSE(fs::exists(scratch / "nowhere"));
+}
+
+TEST(ConfinedUploadDirectory, TheFallBackWalkKeepsTheSameLinksOut) {
+  TestDirectory scratch;
+  fs::create_directories(scratch / "root/in");
+  fs::create_directories(scratch / "outside");
+  fs::create_symlink(scratch / "outside", scratch / "root/out");
+  fs::create_symlink("../outside", scratch / "root/climb");
+  fs::create_symlink(scratch / "root/in", scratch / "root/alias");
+  fs::create_symlink("in", scratch / "root/near");
+  fs::create_symlink("/proc/self/cwd", scratch / "root/proc");
+  std::string root = scratch / "root";
+  std::string real_root = fs::canonical(root).string();
+  platform::ScopedFallbackWalk walk;
+  EXPECT_EQ(ConfinedUploadDirectory(root, "alias/a"), real_root + "/in/a/");
+  EXPECT_EQ(ConfinedUploadDirectory(root, "near/b"), real_root + "/in/b/");
+  for (const char* refused : {"out/x", "climb/x", "proc/x", "in/../../x"}) {
+    EXPECT_FALSE(ConfinedUploadDirectory(root, refused)) << refused;
+  }
+  EXPECT_TRUE(fs::is_empty(scratch / "outside"));
 }
 
 TEST(ConfinedUploadDirectory, RootMustBeAnAbsoluteExistingDirectory) {
