@@ -43,16 +43,18 @@ void AddressOf(const sockaddr_storage& address, socklen_t length,
 }  // namespace
 
 SocketRead ReadSocket(int socket, char* buffer, size_t size, int timeout_ms) {
-  if (timeout_ms > 0 && !WaitFor(socket, POLLIN, timeout_ms)) {
-    return {SocketRead::kNothing};
-  }
+  // Bytes that are already there are taken without a wait first.
+  bool waited = timeout_ms <= 0;
   for (;;) {
     ssize_t n = ::recv(socket, buffer, size, MSG_DONTWAIT);
     if (n > 0) return {SocketRead::kBytes, static_cast<size_t>(n)};
     if (n == 0) return {SocketRead::kEnd};
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return {SocketRead::kNothing};
-    return {SocketRead::kFailed};
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return {SocketRead::kFailed};
+    if (waited || !WaitFor(socket, POLLIN, timeout_ms)) {
+      return {SocketRead::kNothing};
+    }
+    waited = true;
   }
 }
 

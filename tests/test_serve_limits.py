@@ -126,6 +126,60 @@ class ConsoleLimits(unittest.TestCase):
             stop.set()
             trickler.join()
 
+    def test_a_kept_alive_connection_keeps_the_bounds_and_its_turn(self):
+        console = self.console()
+        get = (f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{console.port}\r\n"
+               f"Cookie: {console.cookie}\r\n\r\n").encode()
+
+        def answers(s, count):
+            stream = s.makefile("rb")
+            statuses = []
+            for _ in range(count):
+                status = int(stream.readline().split()[1])
+                length = 0
+                while (line := stream.readline()) not in (b"\r\n", b""):
+                    name, _, value = line.partition(b":")
+                    if name.lower() == b"content-length":
+                        length = int(value)
+                stream.read(length)
+                statuses.append(status)
+            return statuses
+
+        with self.subTest("requests sent together are answered in order"):
+            s = self.connect(console)
+            s.sendall(get * 3)
+            self.assertEqual(answers(s, 3), [200] * 3)
+        with self.subTest("a next head past its bounds is refused"):
+            s = self.connect(console)
+            s.sendall(get)
+            self.assertEqual(answers(s, 1), [200])
+            s.sendall(b"GET / HTTP/1.1\r\n" + b"X-Filler: f\r\n" * 200)
+            self.assertEqual(answers(s, 1), [431])
+        with self.subTest("a busy connection does not keep the workers"):
+            stop = threading.Event()
+            served = []
+
+            def busy():
+                s = self.connect(console)
+                while not stop.is_set():
+                    s.sendall(get)
+                    served.extend(answers(s, 1))
+
+            busy_clients = [threading.Thread(target=busy) for _ in range(4)]
+            for client in busy_clients:
+                client.start()
+            try:
+                for _ in range(5):
+                    status, seconds = self.timed_get(console)
+                    self.assertEqual(status, 200)
+                    self.assertLess(seconds, 2)
+            finally:
+                stop.set()
+                for client in busy_clients:
+                    client.join()
+            self.assertTrue(served)
+            self.assertEqual(set(served), {200})
+
     def test_posts_that_wait_on_a_silent_server_leave_the_pages_served(self):
         silent = WhoisServer(mode="silent")
         self.addCleanup(silent.stop)

@@ -133,11 +133,7 @@ void Connections::ReadHeads() {
       return;
     }
     size_t lane = waits_(connection->buffer) ? 1 : 0;
-    {
-      std::lock_guard lock(mutex_);
-      ready_[lane].push_back(std::move(connection));
-    }
-    ready_signal_[lane].notify_one();
+    QueueReady(std::move(connection), lane);
   };
   auto forget_gone = [&] {
     std::erase_if(waiting, [](const auto& connection) { return !connection; });
@@ -201,6 +197,84 @@ void Connections::ReadHeads() {
   for (auto& connection : waiting) platform::CloseSocket(connection->socket);
 }
 
+void Connections::QueueReady(std::unique_ptr<Connection> connection,
+                             size_t lane) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!workers_end_) {
+      ready_[lane].push_back(std::move(connection));
+      connection = nullptr;
+    }
+  }
+  if (connection) {
+    platform::CloseSocket(connection->socket);
+    return;
+  }
+  ready_signal_[lane].notify_one();
+}
+
+void Connections::GiveBack(std::unique_ptr<Connection> connection) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!stopping_) {
+      incoming_.push_back(std::move(connection));
+      connection = nullptr;
+    }
+  }
+  if (connection) {
+    platform::CloseSocket(connection->socket);
+    return;
+  }
+  poll_.Wake();
+}
+
+std::unique_ptr<Connection> Connections::KeepServing(
+    std::unique_ptr<Connection> connection, size_t lane) {
+  Connection& next = *connection;
+  next.buffer.erase(0, next.used);
+  next.used = 0;
+  next.scanner.Reset();
+  auto linger_end = ConnectionClock::now() + limits_.linger;
+  for (;;) {
+    HeadScan scan = next.scanner.Scan(next.buffer);
+    if (scan.state == HeadScan::kComplete) {
+      size_t next_lane = waits_(next.buffer) ? 1 : 0;
+      bool others_wait = false;
+      {
+        std::lock_guard lock(mutex_);
+        others_wait = !ready_[next_lane].empty();
+      }
+      // Behind the connections already waiting, not before them.
+      if (next_lane == lane && !others_wait) return connection;
+      QueueReady(std::move(connection), next_lane);
+      return nullptr;
+    }
+    // A refused head is answered by the reader, as when it arrives there.
+    if (scan.state == HeadScan::kRefused) break;
+    char piece[kReadPiece];
+    auto read = platform::ReadSocket(next.socket, piece, sizeof piece, 0);
+    if (read.outcome == platform::SocketRead::kNothing) {
+      {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || !ready_[lane].empty()) break;
+      }
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          linger_end - ConnectionClock::now());
+      if (left.count() <= 0) break;
+      read = platform::ReadSocket(next.socket, piece, sizeof piece,
+                                  static_cast<int>(left.count()));
+    }
+    if (read.outcome == platform::SocketRead::kNothing) break;
+    if (read.outcome != platform::SocketRead::kBytes) {
+      platform::CloseSocket(next.socket);
+      return nullptr;
+    }
+    next.buffer.append(piece, read.count);
+  }
+  GiveBack(std::move(connection));
+  return nullptr;
+}
+
 void Connections::Work(size_t lane) {
   auto& ready = ready_[lane];
   for (;;) {
@@ -213,23 +287,21 @@ void Connections::Work(size_t lane) {
       connection = std::move(ready.front());
       ready.pop_front();
     }
-    bool again = false;
-    try {
-      again = serve_(*connection);
-    } catch (...) {
-      again = false;
-    }
-    ++connection->requests;
-    if (again) {
-      std::unique_lock lock(mutex_);
-      if (!stopping_) {
-        incoming_.push_back(std::move(connection));
-        lock.unlock();
-        poll_.Wake();
-        continue;
+    while (connection) {
+      bool again = false;
+      try {
+        again = serve_(*connection);
+      } catch (...) {
+        again = false;
+      }
+      ++connection->requests;
+      if (again) {
+        connection = KeepServing(std::move(connection), lane);
+      } else {
+        platform::CloseSocket(connection->socket);
+        connection = nullptr;
       }
     }
-    platform::CloseSocket(connection->socket);
   }
 }
 

@@ -5,7 +5,10 @@
 // slow client therefore holds no worker, and a head that grows past its
 // bounds is refused while it arrives. Requests that wait on other servers
 // (mail, whois) have workers of their own, so that however long they wait,
-// the other pages are served.
+// the other pages are served. A worker serves the next request of its
+// kept-alive connection itself when no other connection waits for a worker
+// and that head is there or arrives within a moment (`linger`), so that a
+// busy connection does not cross between threads for every request.
 #pragma once
 
 #include <chrono>
@@ -52,6 +55,10 @@ struct ConnectionLimits {
   std::chrono::milliseconds idle_time{5000};
   // Connections waiting for a head at once; further ones get 503.
   size_t max_waiting = 512;
+  // How long a worker waits for the next head of its connection, while no
+  // other connection waits, before it hands the connection to the reader;
+  // zero: it hands it over at once unless the head is already there.
+  std::chrono::microseconds linger{2000};
   HeadLimits head;
 };
 
@@ -94,6 +101,16 @@ class Connections {
                   const std::string& reason);
   // What a passed deadline does to the connection.
   Next Expire(Connection& connection);
+  // After a request on `lane` that left the connection open: the
+  // connection when this worker serves its next request now; else null,
+  // the connection queued for the workers or the reader, or closed.
+  std::unique_ptr<Connection> KeepServing(
+      std::unique_ptr<Connection> connection, size_t lane);
+  // Queues a connection whose whole head is there for the workers of
+  // `lane`; closes it when the workers have ended.
+  void QueueReady(std::unique_ptr<Connection> connection, size_t lane);
+  // Gives a kept-alive connection back to the reader; closes it after Stop.
+  void GiveBack(std::unique_ptr<Connection> connection);
 
   ConnectionLimits limits_;
   Serve serve_;

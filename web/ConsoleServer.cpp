@@ -3,6 +3,7 @@
 
 #include <httplib.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -35,6 +36,9 @@ using Clock = std::chrono::steady_clock;
 // When the request on this worker thread began; set before routing.
 thread_local Clock::time_point request_start;
 
+// What a connection reads from its socket at a time while a request is
+// served.
+constexpr size_t kStreamPiece = 64 * 1024;
 // A body or an answer that stalls this long ends its connection.
 constexpr int kReadTimeoutMs = 30 * 1000;
 constexpr int kWriteTimeoutMs = 30 * 1000;
@@ -162,19 +166,22 @@ class ConnectionStream : public httplib::Stream {
     return platform::WaitWritable(connection_.socket, kWriteTimeoutMs);
   }
   ssize_t read(char* data, size_t size) override {
-    size_t buffered = connection_.buffer.size() - connection_.used;
-    if (buffered > 0) {
-      size_t count = std::min(size, buffered);
-      std::memcpy(data, connection_.buffer.data() + connection_.used, count);
-      connection_.used += count;
-      return static_cast<ssize_t>(count);
+    if (connection_.used == connection_.buffer.size()) {
+      // The library asks for a line's bytes one at a time and for a body
+      // in small pieces; the socket is read in large ones.
+      thread_local std::array<char, kStreamPiece> piece;
+      auto read = platform::ReadSocket(connection_.socket, piece.data(),
+                                       piece.size(), kReadTimeoutMs);
+      if (read.outcome != platform::SocketRead::kBytes) {
+        return read.outcome == platform::SocketRead::kEnd ? 0 : -1;
+      }
+      connection_.buffer.assign(piece.data(), read.count);
+      connection_.used = 0;
     }
-    auto read =
-        platform::ReadSocket(connection_.socket, data, size, kReadTimeoutMs);
-    if (read.outcome == platform::SocketRead::kBytes) {
-      return static_cast<ssize_t>(read.count);
-    }
-    return read.outcome == platform::SocketRead::kEnd ? 0 : -1;
+    size_t count = std::min(size, connection_.buffer.size() - connection_.used);
+    std::memcpy(data, connection_.buffer.data() + connection_.used, count);
+    connection_.used += count;
+    return static_cast<ssize_t>(count);
   }
   ssize_t write(const char* data, size_t size) override {
     return platform::WriteSocket(connection_.socket, data, size,
