@@ -21,7 +21,7 @@ namespace {
 // other threads do not hold them open.
 void OpenPipe(int ends[2]) {
   if (::pipe2(ends, O_CLOEXEC) != 0) {
-    throw StandardFailure(ErrorNumberFromErrno(errno));
+    throw FailureFromErrno(errno);
   }
 }
 
@@ -47,7 +47,7 @@ pid_t Spawn(const std::string& program,
   int result = ::posix_spawn(&pid, program.c_str(), &actions, nullptr,
                              arguments, variables.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (result != 0) throw StandardFailure(ErrorNumberFromErrno(result));
+  if (result != 0) throw FailureFromErrno(result);
   return pid;
 }
 

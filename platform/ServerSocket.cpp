@@ -118,7 +118,7 @@ void LocalAddress(int socket, std::string& address, int& port) {
 SocketPoll::SocketPoll() {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
-    throw StandardFailure(ErrorNumberFromErrno(errno));
+    throw FailureFromErrno(errno);
   }
   wake_read_ = ends[0];
   wake_write_ = ends[1];

@@ -33,8 +33,10 @@ std::optional<std::string> ReadSecretLine(std::string_view prompt) {
       if (errno == EINTR) continue;
       int error = errno;
       if (hidden) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-      throw Failure(ErrorNumberFromErrno(error), "",
-                    "cannot read standard input");
+      Failure failure(ErrorNumberFromErrno(error), "",
+                      "cannot read standard input");
+      failure.system_text = SystemErrorText(error);
+      throw failure;
     }
     any = true;
     if (c == '\n') break;
