@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "platform/Failure.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
@@ -130,10 +131,7 @@ class PosixReader : public FileReader {
   explicit PosixReader(int fd) : fd_(fd) {}
   ~PosixReader() override { ::close(fd_); }
   size_t Read(char* buffer, size_t count) override {
-    ssize_t got;
-    do {
-      got = ::read(fd_, buffer, count);
-    } while (got < 0 && errno == EINTR);
+    ssize_t got = RetryOnInterrupt([&] { return ::read(fd_, buffer, count); });
     if (got < 0) throw FailureFromErrno(errno);
     return static_cast<size_t>(got);
   }
@@ -159,8 +157,8 @@ class PosixWriter : public FileWriter {
   }
   void Write(std::string_view data) override {
     while (!data.empty()) {
-      ssize_t put = ::write(fd_, data.data(), data.size());
-      if (put < 0 && errno == EINTR) continue;
+      ssize_t put = RetryOnInterrupt(
+          [&] { return ::write(fd_, data.data(), data.size()); });
       if (put < 0) ThrowErrno(path_);
       data.remove_prefix(static_cast<size_t>(put));
     }
@@ -552,7 +550,9 @@ void CopyDescriptor(int in, int out, std::string_view shown) {
   for (;;) {
     ssize_t copied = -1;
     if (kernel_copy) {
-      copied = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+      copied = RetryOnInterrupt([&] {
+        return ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+      });
       if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                          errno == EOPNOTSUPP)) {
         kernel_copy = false;
@@ -560,15 +560,15 @@ void CopyDescriptor(int in, int out, std::string_view shown) {
       }
     } else {
       char buffer[65536];
-      copied = ::read(in, buffer, sizeof buffer);
+      copied =
+          RetryOnInterrupt([&] { return ::read(in, buffer, sizeof buffer); });
       for (ssize_t done = 0; copied > 0 && done < copied;) {
-        ssize_t put = ::write(out, buffer + done, copied - done);
-        if (put < 0 && errno == EINTR) continue;
+        ssize_t put = RetryOnInterrupt(
+            [&] { return ::write(out, buffer + done, copied - done); });
         if (put < 0) ThrowErrno(shown);
         done += put;
       }
     }
-    if (copied < 0 && errno == EINTR) continue;
     if (copied < 0) ThrowErrno(shown);
     if (copied == 0) return;
   }
@@ -736,17 +736,17 @@ std::string PosixFileSystem::ReadRegularFile(std::string_view path,
       // The file may have grown since fstat: look for more.
       if (content.size() >= limit) {
         char probe;
-        ssize_t more = ::read(fd.get(), &probe, 1);
-        if (more < 0 && errno == EINTR) continue;
+        ssize_t more =
+            RetryOnInterrupt([&] { return ::read(fd.get(), &probe, 1); });
         if (more < 0) ThrowErrno(path);
         if (more > 0) throw StandardFailure(kOverflow);
         break;
       }
       content.resize(std::min<uint64_t>(limit, content.size() * 2 + 65536));
     }
-    ssize_t got =
-        ::read(fd.get(), content.data() + filled, content.size() - filled);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = RetryOnInterrupt([&] {
+      return ::read(fd.get(), content.data() + filled, content.size() - filled);
+    });
     if (got < 0) ThrowErrno(path);
     if (got == 0) break;
     filled += static_cast<size_t>(got);

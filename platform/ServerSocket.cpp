@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/Failure.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
@@ -18,11 +19,7 @@ namespace {
 // Waits for `events` on one socket; false on a timeout or a failure.
 bool WaitFor(int socket, short events, int timeout_ms) {
   pollfd entry{socket, events, 0};
-  for (;;) {
-    int ready = ::poll(&entry, 1, timeout_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    return ready > 0;
-  }
+  return RetryOnInterrupt([&] { return ::poll(&entry, 1, timeout_ms); }) > 0;
 }
 
 void AddressOf(const sockaddr_storage& address, socklen_t length,
@@ -46,14 +43,12 @@ SocketRead ReadSocket(int socket, char* buffer, size_t size, int timeout_ms) {
   if (timeout_ms > 0 && !WaitFor(socket, POLLIN, timeout_ms)) {
     return {SocketRead::kNothing};
   }
-  for (;;) {
-    ssize_t n = ::recv(socket, buffer, size, MSG_DONTWAIT);
-    if (n > 0) return {SocketRead::kBytes, static_cast<size_t>(n)};
-    if (n == 0) return {SocketRead::kEnd};
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return {SocketRead::kNothing};
-    return {SocketRead::kFailed};
-  }
+  ssize_t n = RetryOnInterrupt(
+      [&] { return ::recv(socket, buffer, size, MSG_DONTWAIT); });
+  if (n > 0) return {SocketRead::kBytes, static_cast<size_t>(n)};
+  if (n == 0) return {SocketRead::kEnd};
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return {SocketRead::kNothing};
+  return {SocketRead::kFailed};
 }
 
 bool WaitReadable(int socket, int timeout_ms) {
@@ -66,13 +61,14 @@ bool WaitWritable(int socket, int timeout_ms) {
 
 bool WriteSocket(int socket, const char* data, size_t size, int timeout_ms) {
   while (size > 0) {
-    ssize_t n = ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = RetryOnInterrupt([&] {
+      return ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    });
     if (n > 0) {
       data += n;
       size -= static_cast<size_t>(n);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
         WaitFor(socket, POLLOUT, timeout_ms)) {
       continue;
