@@ -331,18 +331,6 @@ void PosixFileSystem::RemoveDirectory(std::string_view path) {
   if (::rmdir(SystemPath(path).c_str()) != 0) ThrowErrno(path);
 }
 
-void PosixFileSystem::CopyFile(std::string_view from, std::string_view to,
-                               bool fail_if_exists) {
-  PosixReader reader(OpenForReading(from));
-  auto writer = OpenWriter(
-      to, fail_if_exists ? WriteMode::kCreateNew : WriteMode::kCreate);
-  char buffer[65536];
-  while (size_t got = reader.Read(buffer, sizeof buffer)) {
-    writer->Write(std::string_view(buffer, got));
-  }
-  writer->Close();
-}
-
 void PosixFileSystem::SetAttributes(std::string_view path,
                                     uint32_t attributes) {
   // Bits the path already has (directory, hidden, system) may be given
