@@ -35,6 +35,21 @@ std::string_view DirectoryArgument(std::string_view path) {
   return path;
 }
 
+// One of the walk's own failures, raised while the removal's failure is
+// being handled: that failure's system text goes with it.
+Failure WalkFailure(int32_t number, const char* source,
+                    const char* description) {
+  Failure failure(number, source, description);
+  try {
+    throw;
+  } catch (const Failure& cause) {
+    failure.system_text = cause.system_text;
+  } catch (...) {
+    // A fault that is no Failure has no system text to keep.
+  }
+  return failure;
+}
+
 bool HasWildcards(std::string_view path) {
   return path.find_first_of("*?") != std::string_view::npos;
 }
@@ -394,15 +409,15 @@ void Vantry::DeleteEntries(platform::DirectoryHandle& directory) {
         try {
           directory.RemoveSubdirectory(entry.name);
         } catch (...) {
-          throw Failure(kDirectoryNotDeleted, "Calling RemoveDirectory API",
-                        "Not able to delete the directory");
+          throw WalkFailure(kDirectoryNotDeleted, "Calling RemoveDirectory API",
+                            "Not able to delete the directory");
         }
       } else {
         try {
           directory.RemoveFile(entry.name);
         } catch (...) {
-          throw Failure(kFileNotDeleted, "Calling DeleteFile API",
-                        "Not able to delete the file");
+          throw WalkFailure(kFileNotDeleted, "Calling DeleteFile API",
+                            "Not able to delete the file");
         }
       }
     }

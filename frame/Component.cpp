@@ -14,6 +14,11 @@ void Component::OnStartPage(const Variant& theScriptingContext) {
 
 void Component::OnEndPage() { page_.reset(); }
 
+std::string LastSystemText(const Dispatch& object) {
+  const auto* component = dynamic_cast<const Component*>(&object);
+  return component == nullptr ? std::string() : component->LastSystemText();
+}
+
 void Component::WriteToPage(std::string_view text) const {
   corvane::WriteToPage(page_, text);
 }

@@ -25,6 +25,11 @@ class CORVANE_API Component : public Dispatch {
   int32_t GetLastErrNum() const { return last_error_.number; }
   std::string GetLastErrSource() const { return last_error_.source; }
   std::string GetLastErrDescription() const { return last_error_.description; }
+  // The system's text of the last recorded failure ("Permission denied"),
+  // for the console and the command line: empty before the first failure
+  // and for one that the system did not report. No member of the
+  // component's interface returns it. Never fails.
+  std::string LastSystemText() const { return last_error_.system_text; }
 
   // Keeps the page's context, replacing an earlier one; a value that is no
   // context is ignored. Never fails.
@@ -76,6 +81,10 @@ class CORVANE_API Component : public Dispatch {
   std::shared_ptr<ScriptingContext> page_;
   ErrorTriple last_error_;
 };
+
+// The system's text of the last failure that `object` recorded; empty when
+// it is no component or the failure has none. Never fails.
+CORVANE_API std::string LastSystemText(const Dispatch& object);
 
 // The base of component class T: Class() gives the member table that T's
 // static Members() function builds, once.

@@ -13,6 +13,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Failure.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
@@ -21,7 +22,7 @@ namespace {
 // other threads do not hold them open.
 void OpenPipe(int ends[2]) {
   if (::pipe2(ends, O_CLOEXEC) != 0) {
-    throw StandardFailure(ErrorNumberFromErrno(errno));
+    throw FailureFromErrno(errno);
   }
 }
 
@@ -47,7 +48,7 @@ pid_t Spawn(const std::string& program,
   int result = ::posix_spawn(&pid, program.c_str(), &actions, nullptr,
                              arguments, variables.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (result != 0) throw StandardFailure(ErrorNumberFromErrno(result));
+  if (result != 0) throw FailureFromErrno(result);
   return pid;
 }
 
@@ -67,8 +68,7 @@ class QuietPipes {
       sigpending(&pending);
       if (sigismember(&pending, SIGPIPE)) {
         timespec none{0, 0};
-        while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
-        }
+        RetryOnInterrupt([&] { return sigtimedwait(&pipe_, nullptr, &none); });
       }
     }
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
@@ -112,24 +112,25 @@ bool Exchange(int to_child, int from_child, std::string_view input,
     }
     pollfd fds[2] = {{from_child, POLLIN, 0}, {to_child, POLLOUT, 0}};
     int count = to_child >= 0 ? 2 : 1;
-    int ready = ::poll(fds, count, PollTimeout(deadline));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
+    int ready = RetryOnInterrupt(
+        [&] { return ::poll(fds, count, PollTimeout(deadline)); });
+    if (ready < 0) break;
     if (ready == 0) continue;  // the deadline is checked above
     if (count == 2 && fds[1].revents) {
-      ssize_t n = ::write(to_child, input.data() + written,
-                          std::min<size_t>(input.size() - written, 65536));
+      ssize_t n = RetryOnInterrupt([&] {
+        return ::write(to_child, input.data() + written,
+                       std::min<size_t>(input.size() - written, 65536));
+      });
       if (n > 0) written += static_cast<size_t>(n);
       if (n < 0 && errno == EPIPE) quiet.Raised();
       // A program that stops reading early gets no more of the body.
-      if (n < 0 && errno != EINTR && errno != EAGAIN) written = input.size();
+      if (n < 0 && errno != EAGAIN) written = input.size();
       if (written == input.size()) CloseOnce(to_child);
     }
     if (fds[0].revents) {
-      ssize_t n = ::read(from_child, buffer, sizeof buffer);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      ssize_t n = RetryOnInterrupt(
+          [&] { return ::read(from_child, buffer, sizeof buffer); });
+      if (n < 0 && errno == EAGAIN) continue;
       if (n <= 0) break;
       size_t room = max_output - std::min(max_output, output.size());
       output.append(buffer, std::min(room, static_cast<size_t>(n)));
@@ -144,9 +145,10 @@ bool Exchange(int to_child, int from_child, std::string_view input,
 int Reap(pid_t pid, const Deadline& deadline, bool& killed) {
   int status = 0;
   for (;;) {
-    pid_t done = ::waitpid(pid, &status, killed ? 0 : WNOHANG);
+    pid_t done = RetryOnInterrupt(
+        [&] { return ::waitpid(pid, &status, killed ? 0 : WNOHANG); });
     if (done == pid) break;
-    if (done < 0 && errno != EINTR) return -1;
+    if (done < 0) return -1;
     if (done == 0) {
       if (Expired(deadline)) {
         ::kill(pid, SIGKILL);

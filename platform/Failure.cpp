@@ -2,6 +2,7 @@
 #include "platform/Failure.h"
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 namespace corvane {
@@ -98,9 +99,16 @@ int32_t ErrorNumberFromErrno(int error) {
   }
 }
 
+std::string SystemErrorText(int error) {
+  // Unlike strerror, the untranslated text, safe to read from any thread.
+  const char* text = ::strerrordesc_np(error);
+  return text == nullptr ? std::string() : std::string(text);
+}
+
 Failure FailureFromErrno(int error, const std::string& detail) {
   Failure failure = StandardFailure(ErrorNumberFromErrno(error));
   if (!detail.empty()) failure.description += ": " + detail;
+  failure.system_text = SystemErrorText(error);
   return failure;
 }
 

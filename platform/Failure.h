@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The one exception type of the suite and the platform's error numbers.
 // Platform code throws Failure with an empty source; the component that
-// catches it fills in its own name before recording it.
+// catches it fills in its own name before recording it. A failure that the
+// system reported also keeps the system's own text for its errno value,
+// beside (never inside) the component's description.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +53,9 @@ class CORVANE_API Failure : public std::exception {
   int32_t number;
   std::string source;
   std::string description;
+  // The system's text for the errno value behind the failure ("Permission
+  // denied"); empty for a failure that no errno value describes.
+  std::string system_text;
 };
 
 // The standard text of a platform error number; "Application-defined or
@@ -63,8 +68,12 @@ CORVANE_API Failure StandardFailure(int32_t number);
 // The error number for an errno value (5 for one without its own number).
 CORVANE_API int32_t ErrorNumberFromErrno(int error);
 
-// A Failure for an errno value; `detail` (a path, say) follows the standard
-// text after ": " when it is not empty.
+// The system's text for an errno value ("Permission denied"), the same in
+// every locale; empty for a value the system has no text for.
+CORVANE_API std::string SystemErrorText(int error);
+
+// A Failure for an errno value, with that value's system text; `detail` (a
+// path, say) follows the standard text after ": " when it is not empty.
 CORVANE_API Failure FailureFromErrno(int error, const std::string& detail = {});
 
 // Turns whatever is being handled into a Failure: a Failure keeps its fields

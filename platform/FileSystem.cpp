@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/Failure.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
@@ -129,10 +130,7 @@ class PosixReader : public FileReader {
   explicit PosixReader(int fd) : fd_(fd) {}
   ~PosixReader() override { ::close(fd_); }
   size_t Read(char* buffer, size_t count) override {
-    ssize_t got;
-    do {
-      got = ::read(fd_, buffer, count);
-    } while (got < 0 && errno == EINTR);
+    ssize_t got = RetryOnInterrupt([&] { return ::read(fd_, buffer, count); });
     if (got < 0) throw FailureFromErrno(errno);
     return static_cast<size_t>(got);
   }
@@ -158,8 +156,8 @@ class PosixWriter : public FileWriter {
   }
   void Write(std::string_view data) override {
     while (!data.empty()) {
-      ssize_t put = ::write(fd_, data.data(), data.size());
-      if (put < 0 && errno == EINTR) continue;
+      ssize_t put = RetryOnInterrupt(
+          [&] { return ::write(fd_, data.data(), data.size()); });
       if (put < 0) ThrowErrno(path_);
       data.remove_prefix(static_cast<size_t>(put));
     }
@@ -330,18 +328,6 @@ void PosixFileSystem::CreateDirectory(std::string_view path) {
 
 void PosixFileSystem::RemoveDirectory(std::string_view path) {
   if (::rmdir(SystemPath(path).c_str()) != 0) ThrowErrno(path);
-}
-
-void PosixFileSystem::CopyFile(std::string_view from, std::string_view to,
-                               bool fail_if_exists) {
-  PosixReader reader(OpenForReading(from));
-  auto writer = OpenWriter(
-      to, fail_if_exists ? WriteMode::kCreateNew : WriteMode::kCreate);
-  char buffer[65536];
-  while (size_t got = reader.Read(buffer, sizeof buffer)) {
-    writer->Write(std::string_view(buffer, got));
-  }
-  writer->Close();
 }
 
 void PosixFileSystem::SetAttributes(std::string_view path,
@@ -551,7 +537,9 @@ void CopyDescriptor(int in, int out, std::string_view shown) {
   for (;;) {
     ssize_t copied = -1;
     if (kernel_copy) {
-      copied = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+      copied = RetryOnInterrupt([&] {
+        return ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+      });
       if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                          errno == EOPNOTSUPP)) {
         kernel_copy = false;
@@ -559,15 +547,15 @@ void CopyDescriptor(int in, int out, std::string_view shown) {
       }
     } else {
       char buffer[65536];
-      copied = ::read(in, buffer, sizeof buffer);
+      copied =
+          RetryOnInterrupt([&] { return ::read(in, buffer, sizeof buffer); });
       for (ssize_t done = 0; copied > 0 && done < copied;) {
-        ssize_t put = ::write(out, buffer + done, copied - done);
-        if (put < 0 && errno == EINTR) continue;
+        ssize_t put = RetryOnInterrupt(
+            [&] { return ::write(out, buffer + done, copied - done); });
         if (put < 0) ThrowErrno(shown);
         done += put;
       }
     }
-    if (copied < 0 && errno == EINTR) continue;
     if (copied < 0) ThrowErrno(shown);
     if (copied == 0) return;
   }
@@ -735,17 +723,17 @@ std::string PosixFileSystem::ReadRegularFile(std::string_view path,
       // The file may have grown since fstat: look for more.
       if (content.size() >= limit) {
         char probe;
-        ssize_t more = ::read(fd.get(), &probe, 1);
-        if (more < 0 && errno == EINTR) continue;
+        ssize_t more =
+            RetryOnInterrupt([&] { return ::read(fd.get(), &probe, 1); });
         if (more < 0) ThrowErrno(path);
         if (more > 0) throw StandardFailure(kOverflow);
         break;
       }
       content.resize(std::min<uint64_t>(limit, content.size() * 2 + 65536));
     }
-    ssize_t got =
-        ::read(fd.get(), content.data() + filled, content.size() - filled);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = RetryOnInterrupt([&] {
+      return ::read(fd.get(), content.data() + filled, content.size() - filled);
+    });
     if (got < 0) ThrowErrno(path);
     if (got == 0) break;
     filled += static_cast<size_t>(got);

@@ -120,8 +120,6 @@ class CORVANE_API FileSystem {
   virtual void Remove(std::string_view path) = 0;
   virtual void CreateDirectory(std::string_view path) = 0;
   virtual void RemoveDirectory(std::string_view path) = 0;
-  virtual void CopyFile(std::string_view from, std::string_view to,
-                        bool fail_if_exists) = 0;
   // Sets or clears read-only; archive and the bits the path already has are
   // accepted; any other bit fails (5).
   virtual void SetAttributes(std::string_view path, uint32_t attributes) = 0;
@@ -165,8 +163,6 @@ class CORVANE_API PosixFileSystem : public FileSystem {
   void Remove(std::string_view path) override;
   void CreateDirectory(std::string_view path) override;
   void RemoveDirectory(std::string_view path) override;
-  void CopyFile(std::string_view from, std::string_view to,
-                bool fail_if_exists) override;
   void SetAttributes(std::string_view path, uint32_t attributes) override;
   uint64_t FreeSpace(std::string_view path) override;
   std::string TemporaryName(std::string_view directory,
@@ -209,9 +205,6 @@ class CORVANE_API ForwardingFileSystem : public FileSystem {
   }
   void RemoveDirectory(std::string_view p) override {
     inner_.RemoveDirectory(p);
-  }
-  void CopyFile(std::string_view a, std::string_view b, bool f) override {
-    inner_.CopyFile(a, b, f);
   }
   void SetAttributes(std::string_view p, uint32_t a) override {
     inner_.SetAttributes(p, a);

@@ -13,6 +13,7 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 
@@ -67,8 +68,8 @@ std::string ReadStandardInput(size_t count) {
 size_t ReadStandardInput(char* buffer, size_t count) {
   size_t have = 0;
   while (have < count) {
-    ssize_t got = ::read(STDIN_FILENO, buffer + have, count - have);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = RetryOnInterrupt(
+        [&] { return ::read(STDIN_FILENO, buffer + have, count - have); });
     if (got < 0) throw FailureFromErrno(errno);
     if (got == 0) break;
     have += static_cast<size_t>(got);
@@ -78,8 +79,8 @@ size_t ReadStandardInput(char* buffer, size_t count) {
 
 void WriteStandardOutput(std::string_view data) {
   while (!data.empty()) {
-    ssize_t put = ::write(STDOUT_FILENO, data.data(), data.size());
-    if (put < 0 && errno == EINTR) continue;
+    ssize_t put = RetryOnInterrupt(
+        [&] { return ::write(STDOUT_FILENO, data.data(), data.size()); });
     if (put < 0) throw FailureFromErrno(errno);
     data.remove_prefix(static_cast<size_t>(put));
   }
@@ -90,8 +91,7 @@ void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 namespace {
 
 void LockExclusively(int fd) {
-  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  RetryOnInterrupt([&] { return ::flock(fd, LOCK_EX); });
 }
 
 }  // namespace

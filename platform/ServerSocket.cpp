@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/Failure.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
@@ -18,11 +19,7 @@ namespace {
 // Waits for `events` on one socket; false on a timeout or a failure.
 bool WaitFor(int socket, short events, int timeout_ms) {
   pollfd entry{socket, events, 0};
-  for (;;) {
-    int ready = ::poll(&entry, 1, timeout_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    return ready > 0;
-  }
+  return RetryOnInterrupt([&] { return ::poll(&entry, 1, timeout_ms); }) > 0;
 }
 
 void AddressOf(const sockaddr_storage& address, socklen_t length,
@@ -46,10 +43,10 @@ SocketRead ReadSocket(int socket, char* buffer, size_t size, int timeout_ms) {
   // Bytes that are already there are taken without a wait first.
   bool waited = timeout_ms <= 0;
   for (;;) {
-    ssize_t n = ::recv(socket, buffer, size, MSG_DONTWAIT);
+    ssize_t n = RetryOnInterrupt(
+        [&] { return ::recv(socket, buffer, size, MSG_DONTWAIT); });
     if (n > 0) return {SocketRead::kBytes, static_cast<size_t>(n)};
     if (n == 0) return {SocketRead::kEnd};
-    if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return {SocketRead::kFailed};
     if (waited || !WaitFor(socket, POLLIN, timeout_ms)) {
       return {SocketRead::kNothing};
@@ -68,13 +65,14 @@ bool WaitWritable(int socket, int timeout_ms) {
 
 bool WriteSocket(int socket, const char* data, size_t size, int timeout_ms) {
   while (size > 0) {
-    ssize_t n = ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = RetryOnInterrupt([&] {
+      return ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    });
     if (n > 0) {
       data += n;
       size -= static_cast<size_t>(n);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
         WaitFor(socket, POLLOUT, timeout_ms)) {
       continue;
@@ -120,7 +118,7 @@ void LocalAddress(int socket, std::string& address, int& port) {
 SocketPoll::SocketPoll() {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
-    throw StandardFailure(ErrorNumberFromErrno(errno));
+    throw FailureFromErrno(errno);
   }
   wake_read_ = ends[0];
   wake_write_ = ends[1];

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/Retry.h"
+
 namespace corvane::platform {
 namespace {
 
@@ -32,33 +34,29 @@ int32_t FailWithErrno() { return Fail(SocketErrorFromErrno(errno)); }
 bool WaitFor(int socket, short events, int timeout_ms) {
   using Clock = std::chrono::steady_clock;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    int wait = -1;
-    if (timeout_ms > 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      deadline - Clock::now())
-                      .count();
-      wait = left > 0 ? static_cast<int>(left) : 0;
-    }
-    struct pollfd pfd = {socket, events, 0};
-    int ready = ::poll(&pfd, 1, wait);
-    if (ready > 0) return true;
-    if (ready == 0) {
-      Fail(kSocketTimedOut);
-      return false;
-    }
-    if (errno != EINTR) {
-      FailWithErrno();
-      return false;
-    }
+  // What is left of the limit, again after a signal interrupted the wait.
+  auto left_ms = [&] {
+    if (timeout_ms <= 0) return -1;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - Clock::now())
+                    .count();
+    return left > 0 ? static_cast<int>(left) : 0;
+  };
+  struct pollfd pfd = {socket, events, 0};
+  int ready = RetryOnInterrupt([&] { return ::poll(&pfd, 1, left_ms()); });
+  if (ready > 0) return true;
+  if (ready == 0) {
+    Fail(kSocketTimedOut);
+    return false;
   }
+  FailWithErrno();
+  return false;
 }
 
 int32_t SendBlocking(int socket, const char* data, int32_t count) {
-  ssize_t sent;
-  do {
-    sent = ::send(socket, data, static_cast<size_t>(count), MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
+  ssize_t sent = RetryOnInterrupt([&] {
+    return ::send(socket, data, static_cast<size_t>(count), MSG_NOSIGNAL);
+  });
   if (sent < 0) return FailWithErrno();
   return static_cast<int32_t>(sent);
 }
@@ -229,17 +227,17 @@ int32_t PosixSockets::Send(int32_t socket, const char* data, int32_t count,
   bool waited = false;
   int32_t total = 0;
   while (total < count) {
-    ssize_t sent =
-        ::send(socket, data + total, static_cast<size_t>(count - total),
-               MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+    ssize_t sent = RetryOnInterrupt([&] {
+      return ::send(socket, data + total, static_cast<size_t>(count - total),
+                    MSG_NOSIGNAL | MSG_DONTWAIT);
+    });
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
       return FailWithErrno();
     }
     if (sent > 0) {
       total += static_cast<int32_t>(sent);
       continue;
     }
-    if (sent < 0 && errno == EINTR) continue;
     if (!waited) {
       deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
       waited = true;
@@ -256,10 +254,8 @@ int32_t PosixSockets::Send(int32_t socket, const char* data, int32_t count,
 int32_t PosixSockets::Receive(int32_t socket, char* buffer, int32_t count,
                               int timeout_ms) {
   if (timeout_ms > 0 && !WaitFor(socket, POLLIN, timeout_ms)) return -1;
-  ssize_t got;
-  do {
-    got = ::recv(socket, buffer, static_cast<size_t>(count), 0);
-  } while (got < 0 && errno == EINTR);
+  ssize_t got = RetryOnInterrupt(
+      [&] { return ::recv(socket, buffer, static_cast<size_t>(count), 0); });
   if (got < 0) return FailWithErrno();
   return static_cast<int32_t>(got);
 }

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "platform/Failure.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 
@@ -28,13 +29,15 @@ std::optional<std::string> ReadSecretLine(std::string_view prompt) {
   bool any = false;
   char c = 0;
   ssize_t got = 0;
-  while ((got = ::read(STDIN_FILENO, &c, 1)) != 0) {
+  while ((got = RetryOnInterrupt(
+              [&] { return ::read(STDIN_FILENO, &c, 1); })) != 0) {
     if (got < 0) {
-      if (errno == EINTR) continue;
       int error = errno;
       if (hidden) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-      throw Failure(ErrorNumberFromErrno(error), "",
-                    "cannot read standard input");
+      Failure failure(ErrorNumberFromErrno(error), "",
+                      "cannot read standard input");
+      failure.system_text = SystemErrorText(error);
+      throw failure;
     }
     any = true;
     if (c == '\n') break;

@@ -113,7 +113,8 @@ class FilesCommand(unittest.TestCase):
              "result -1\nerror 58 (Vantry): File already exists"),
             (("rmtree", self.path("d")),
              f"result -1\nerror {DIRECTORY_NOT_DELETED} (Calling "
-             "RemoveDirectory API): Not able to delete the directory"),
+             "RemoveDirectory API): Not able to delete the directory\n"
+             "system: Directory not empty\n"),
             (("cat", self.path("missing")), "error 53 (Vantry): File not found"),
             (("rm", self.path("missing")), "result 0"),
             (("exists", self.path("missing")), "result 0"),
@@ -127,6 +128,30 @@ class FilesCommand(unittest.TestCase):
                 self.assertIn(expected, err)
         self.assertEqual(self.read("b"), b"second")
         self.assertEqual(self.read("d/sub/locked"), b"x")
+
+    def test_a_refused_access_shows_the_systems_reason(self):
+        # Root passes every mode: it runs the command as nobody instead.
+        prefix = []
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if setpriv is None:
+                self.skipTest("root, and no setpriv to run as nobody")
+            prefix = [setpriv, "--reuid=65534", "--regid=65534",
+                      "--clear-groups"]
+            os.chmod(self.root, 0o755)
+        os.mkdir(self.path("locked"))
+        os.chmod(self.path("locked"), 0o500)
+        target = self.path("locked", "new")
+        result = subprocess.run(prefix + [program("corvane"), "files", "mkdir",
+                                          target],
+                                capture_output=True, timeout=60)
+        if prefix and b"error while loading shared libraries" in result.stderr:
+            self.skipTest("the build cannot be run as nobody")
+        status, err = result.returncode, result.stderr.decode()
+        self.assertEqual(status, 1)
+        self.assertEqual(err, f"corvane files mkdir: permission denied: "
+                         f"{target}\nresult -1\nerror 75 (Vantry): Path/File "
+                         f"access error: {target}\nsystem: Permission denied\n")
 
     def test_put_below_a_file_fails_at_once_naming_the_file(self):
         self.put("afile", b"x")

@@ -258,6 +258,19 @@ class FilesPage(unittest.TestCase):
                       "Not able to delete the file", page)
         self.assertTrue(os.path.exists(os.path.join(self.docs, "sub2",
                                                     "ro.txt")))
+        # One level down, the directory holding it is then not empty: the
+        # system's reason follows the component's own texts under Details.
+        os.makedirs(os.path.join(self.docs, "sub3", "inner"))
+        self.write("sub3/inner/ro.txt", b"stays")
+        os.chmod(os.path.join(self.docs, "sub3", "inner", "ro.txt"), 0o444)
+        status, page = self.post(action="delete", path="docs",
+                                 item="docs/sub3")
+        self.assertEqual(status, 200)
+        details = page[page.index("<summary>Details</summary>"):]
+        self.assertIn("(beyond 16 bits) from Calling RemoveDirectory API: "
+                      "Not able to delete the directory</p>"
+                      '<p id="system-text">System: Directory not empty</p>',
+                      details)
 
     def test_make_a_directory_and_fail_on_an_existing_one(self):
         status, page = self.post(action="mkdir", path="docs", name="new one")

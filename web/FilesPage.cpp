@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "frame/Component.h"
 #include "frame/Text.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
@@ -169,7 +170,8 @@ class FilesWork {
     }
     return ErrorHtml(
         number, vantry_->Get("GetLastErrSource").ToText(),
-        WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(), shown_));
+        WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(), shown_),
+        LastSystemText(*vantry_));
   }
 
   // The same as one paragraph for a result's details.
@@ -180,11 +182,10 @@ class FilesWork {
     } catch (const Failure&) {
       number = "(beyond 16 bits)";
     }
-    return "<p>Error " + Escape(number) + " from " +
-           Escape(vantry_->Get("GetLastErrSource").ToText()) + ": " +
-           Escape(WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(),
-                                 shown_)) +
-           "</p>";
+    return web::ErrorDetailsHtml(
+        number, vantry_->Get("GetLastErrSource").ToText(),
+        WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(), shown_),
+        LastSystemText(*vantry_));
   }
 
   // Whether the last call recorded a failure (the object is new per page).

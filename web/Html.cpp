@@ -156,15 +156,29 @@ std::string PairsHtml(
 }
 
 std::string ErrorHtml(int32_t number, std::string_view source,
-                      std::string_view description) {
-  return ErrorHtml(std::to_string(number), source, description);
+                      std::string_view description,
+                      std::string_view system_text) {
+  return ErrorHtml(std::to_string(number), source, description, system_text);
 }
 
 std::string ErrorHtml(std::string_view number, std::string_view source,
-                      std::string_view description) {
+                      std::string_view description,
+                      std::string_view system_text) {
   return "<div class=\"error\" id=\"error\"><strong>Error " + Escape(number) +
          "</strong> from " + Escape(source) + ": " + Escape(description) +
-         "</div>\n";
+         "</div>\n" + SystemTextHtml(system_text);
+}
+
+std::string ErrorDetailsHtml(std::string_view number, std::string_view source,
+                             std::string_view description,
+                             std::string_view system_text) {
+  return "<p>Error " + Escape(number) + " from " + Escape(source) + ": " +
+         Escape(description) + "</p>" + SystemTextHtml(system_text);
+}
+
+std::string SystemTextHtml(std::string_view system_text) {
+  if (system_text.empty()) return {};
+  return "<p id=\"system-text\">System: " + Escape(system_text) + "</p>";
 }
 
 std::string OutcomeHtml(bool succeeded, std::string_view sentence,

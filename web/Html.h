@@ -46,12 +46,25 @@ std::string TableHtml(const std::vector<std::string>& headings,
 std::string PairsHtml(
     const std::vector<std::pair<std::string, std::string>>& pairs);
 
-// The last-error triple of a component as a labelled block.
+// The last-error triple of a component as a labelled block, followed by
+// SystemTextHtml.
 std::string ErrorHtml(int32_t number, std::string_view source,
-                      std::string_view description);
+                      std::string_view description,
+                      std::string_view system_text = {});
 // The same with the number as text (a number a getter cannot return).
 std::string ErrorHtml(std::string_view number, std::string_view source,
-                      std::string_view description);
+                      std::string_view description,
+                      std::string_view system_text = {});
+
+// The same for an outcome's details: "Error N from SOURCE: DESCRIPTION" as
+// one paragraph, the system's text as another when there is one.
+std::string ErrorDetailsHtml(std::string_view number, std::string_view source,
+                             std::string_view description,
+                             std::string_view system_text);
+
+// The system's text of a component's failure (see LastSystemText) as a
+// paragraph, "System: Permission denied"; empty for an empty text.
+std::string SystemTextHtml(std::string_view system_text);
 
 // A page's result: one plain sentence (HTML already) marked as a success
 // or a failure, with id `id`, and, when `details` (HTML) is not empty, the

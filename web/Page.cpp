@@ -3,6 +3,7 @@
 
 #include <httplib.h>
 
+#include "frame/Component.h"
 #include "frame/Registry.h"
 #include "web/Html.h"
 
@@ -28,13 +29,15 @@ PageObject::~PageObject() {
 std::string PageObject::ErrorTripleHtml() const {
   return ErrorHtml(object_->Get("GetLastErrNum").ToInt32(),
                    object_->Get("GetLastErrSource").ToText(),
-                   object_->Get("GetLastErrDescription").ToText());
+                   object_->Get("GetLastErrDescription").ToText(),
+                   LastSystemText(*object_));
 }
 
 std::string PageObject::ErrorDetailsHtml() const {
-  return "<p>Error " + Escape(object_->Get("GetLastErrNum").ToText()) +
-         " from " + Escape(object_->Get("GetLastErrSource").ToText()) + ": " +
-         Escape(object_->Get("GetLastErrDescription").ToText()) + "</p>";
+  return web::ErrorDetailsHtml(object_->Get("GetLastErrNum").ToText(),
+                               object_->Get("GetLastErrSource").ToText(),
+                               object_->Get("GetLastErrDescription").ToText(),
+                               LastSystemText(*object_));
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/WhoisPage.h"
 
+#include "frame/Component.h"
 #include "web/FormFields.h"
 #include "web/Html.h"
 #include "whois/WhoisFields.h"
@@ -83,7 +84,7 @@ std::string LookupHtml(PageCall& call, const std::string& query,
                    Escape(whois->Get("GetLastErrDescription").ToText()),
                "<p>Error " + Escape(whois->Get("GetLastErrNum").ToText()) +
                    " from " + Escape(whois->Get("GetLastErrSource").ToText()) +
-                   "</p>",
+                   "</p>" + SystemTextHtml(LastSystemText(*whois)),
                "error") +
            PageTextHtml(*context);
   }

@@ -207,9 +207,6 @@ class RefusingEverything : public platform::FileSystem {
   void RemoveDirectory(std::string_view p) override {
     Refuse("RemoveDirectory", p);
   }
-  void CopyFile(std::string_view p, std::string_view, bool) override {
-    Refuse("CopyFile", p);
-  }
   void SetAttributes(std::string_view p, uint32_t) override {
     Refuse("SetAttributes", p);
   }

@@ -12,6 +12,7 @@
 
 #include "filemgmt/tests/TestTree.h"
 #include "frame/Collection.h"
+#include "platform/FileSystem.h"
 
 namespace corvane::vantry {
 namespace {
@@ -172,6 +173,8 @@ TEST_F(VantryTest, WalkFailureOverflowsTheSixteenBitNumberButKeepsItsTexts) {
   EXPECT_EQ(vantry.Get("GetLastErrDescription").ToText(),
             "Not able to delete the directory");
   EXPECT_TRUE(tree.Has("d/sub/locked"));
+  // The walk's own texts; the system's reason goes beside them.
+  EXPECT_EQ(vantry.LastSystemText(), "Directory not empty");
   // A later success leaves the record in place.
   EXPECT_EQ(vantry.MakeDir(tree / "new"), 1);
   EXPECT_EQ(vantry.GetLastErrNum(), kDirectoryNotDeleted);
@@ -283,6 +286,33 @@ TEST_F(VantryTest, MakeDirNeedsAParentAndANewName) {
   EXPECT_EQ(vantry.GetLastErrNum(), kFileAlreadyExists);
   EXPECT_EQ(vantry.MakeDir(tree / "no/parent"), -1);
   EXPECT_EQ(vantry.GetLastErrNum(), kFileNotFound);
+}
+
+// A file system that refuses to make directories, as a read-only mount does.
+class ReadOnlyMount : public platform::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  void CreateDirectory(std::string_view path) override {
+    throw FailureFromErrno(EROFS, std::string(path));
+  }
+};
+
+TEST_F(VantryTest, AccessErrorsKeepTheSystemTextBesideTheTriple) {
+  ReadOnlyMount mount(platform::Files());
+  {
+    platform::ScopedFileSystem installed(mount);
+    EXPECT_EQ(vantry.MakeDir(tree / "new"), -1);
+  }
+  EXPECT_EQ(LastError(vantry),
+            (Triple{kPathFileAccessError, "Vantry",
+                    "Path/File access error: " + tree / "new"}));
+  EXPECT_EQ(vantry.Get("GetLastErrDescription").ToText(),
+            "Path/File access error: " + tree / "new");
+  EXPECT_EQ(LastSystemText(vantry), "Read-only file system");
+  // A failure without a system text replaces the one before.
+  EXPECT_EQ(vantry.MakeDir(""), -1);
+  EXPECT_EQ(vantry.GetLastErrNum(), kPathNotFound);
+  EXPECT_EQ(vantry.LastSystemText(), "");
 }
 
 TEST_F(VantryTest, ReadFileAndWriteFileRoundTripEveryByte) {

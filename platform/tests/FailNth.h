@@ -81,10 +81,6 @@ class FailNthFileCall : public ForwardingFileSystem {
     Tick(p);
     inner_.RemoveDirectory(p);
   }
-  void CopyFile(std::string_view a, std::string_view b, bool f) override {
-    Tick(b);
-    inner_.CopyFile(a, b, f);
-  }
   void SetAttributes(std::string_view p, uint32_t a) override {
     Tick(p);
     inner_.SetAttributes(p, a);

@@ -31,6 +31,31 @@ TEST(ErrnoTable, FailureCarriesStandardTextAndDetail) {
   EXPECT_EQ(FailureFromErrno(EACCES).description, "Path/File access error");
 }
 
+// One number for several refusals: the system's text, kept beside the
+// description, tells them apart; the number and description stay as they are.
+TEST(ErrnoTable, FailureKeepsTheSystemTextBesideTheDescription) {
+  struct Row {
+    int error;
+    const char* text;
+  };
+  for (Row row : {Row{EACCES, "Permission denied"},
+                  {EROFS, "Read-only file system"},
+                  {ENOTEMPTY, "Directory not empty"},
+                  {EBUSY, "Device or resource busy"}}) {
+    Failure failure = FailureFromErrno(row.error, "/x");
+    EXPECT_EQ(failure.number, kPathFileAccessError);
+    EXPECT_EQ(failure.description, "Path/File access error: /x");
+    EXPECT_EQ(failure.system_text, row.text);
+  }
+  EXPECT_EQ(StandardFailure(kPathFileAccessError).system_text, "");
+  EXPECT_EQ(SystemErrorText(-1), "");
+  try {
+    throw FailureFromErrno(EROFS);
+  } catch (...) {
+    EXPECT_EQ(CurrentFailure("Unit").system_text, "Read-only file system");
+  }
+}
+
 TEST(CurrentFailure, KeepsFailuresAndTranslatesOtherFaults) {
   auto handle = [](auto thrower) {
     try {

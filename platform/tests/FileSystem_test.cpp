@@ -196,9 +196,9 @@ TEST_F(FileSystemTest, WritersReadersCopyAndRename) {
   Files().OpenWriter(root_ + "/new.bin", WriteMode::kAppend)->Write("+");
   EXPECT_EQ(Files().ReadFile(root_ + "/new.bin"), data + "+");
 
-  Files().CopyFile(root_ + "/new.bin", root_ + "/copy.bin", true);
+  Files().CopyFileData(root_ + "/new.bin", root_ + "/copy.bin");
   EXPECT_EQ(Files().ReadFile(root_ + "/copy.bin"), data + "+");
-  EXPECT_THROW(Files().CopyFile(root_ + "/a.txt", root_ + "/copy.bin", true),
+  EXPECT_THROW(Files().CopyFileData(root_ + "/a.txt", root_ + "/copy.bin"),
                Failure);
   Files().Rename(root_ + "/copy.bin", root_ + "/a.txt");
   EXPECT_EQ(Files().ReadFile(root_ + "/a.txt"), data + "+");

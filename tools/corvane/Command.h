@@ -37,6 +37,12 @@ inline std::string FileProblem(const std::string& path, int number) {
   }
 }
 
+// The line "system: TEXT" that follows the report of a failure carrying the
+// system's text (see LastSystemText); nothing for one without. Cannot fail.
+inline std::string SystemTextLine(const std::string& system_text) {
+  return system_text.empty() ? std::string() : "system: " + system_text + "\n";
+}
+
 // Adds a subcommand to the application; its callback sets `exit_status`.
 using AddCommand = std::function<void(CLI::App& app, int& exit_status)>;
 

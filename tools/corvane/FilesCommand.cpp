@@ -3,6 +3,7 @@
 // call of the component. Exit status 0 when the call did its work, 1 with
 // the result and the error triple on standard error otherwise.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -43,7 +44,14 @@ std::string Reason(Dispatch& vantry, const std::string& path) {
   std::string number = ErrorNumber(vantry);
   if (number == "53") return "no such file: " + path;
   if (number == "76") return "no such directory: " + path;
-  if (number == "75") return "permission denied: " + path;
+  if (number == "75") {
+    // One number for many refusals: the system's text tells them apart.
+    std::string reason = LastSystemText(vantry);
+    if (reason.empty()) return "permission denied: " + path;
+    reason[0] =
+        static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return reason + ": " + path;
+  }
   if (number == "58") return "already exists: " + path;
   if (number == "61") return "disk full: " + path;
   std::string description = vantry.Get("GetLastErrDescription").ToText();
@@ -71,7 +79,8 @@ int Failed(Dispatch& vantry, const std::string& command, const Variant& result,
   if (!description.empty()) {
     std::cerr << "error " << ErrorNumber(vantry) << " ("
               << vantry.Get("GetLastErrSource").ToText() << "): " << description
-              << "\n";
+              << "\n"
+              << SystemTextLine(LastSystemText(vantry));
   }
   return 1;
 }
@@ -445,7 +454,8 @@ CommandRegistration registration([](CLI::App& app, int& exit_status) {
         exit_status = RunFiles(name, *options);
       } catch (const Failure& failure) {
         std::cerr << "corvane files " << name << ": " << failure.description
-                  << "\n";
+                  << "\n"
+                  << SystemTextLine(failure.system_text);
         exit_status = 1;
       }
     });

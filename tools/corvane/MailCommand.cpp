@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "frame/Component.h"
 #include "frame/Registry.h"
 #include "mail/SendLog.h"
 #include "platform/FileSystem.h"
@@ -327,7 +328,8 @@ int SendMail(const MailOptions& options) {
     const bool sent = mail->Call("SendMail").ToBool();
     ShowRefused(*mail);
     if (sent) return 0;
-    std::cerr << mail->Get("GetLastErrDescription").ToText() << "\n";
+    std::cerr << mail->Get("GetLastErrDescription").ToText() << "\n"
+              << SystemTextLine(LastSystemText(*mail));
     return 1;
   } catch (const Failure& failure) {
     std::cerr << "corvane mail: " << failure.description << "\n";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/CgiHost.h"
+#include "frame/Component.h"
 #include "frame/Registry.h"
 #include "tools/corvane/Command.h"
 #include "tools/corvane/JsonValues.h"
@@ -31,11 +32,15 @@ Arguments ExtensionArguments(const std::string& list) {
   return entries;
 }
 
+// The error triple as an object, with "system", the system's text of the
+// failure, when it has one.
 Json ErrorJson(int32_t number, const Variant& source,
-               const Variant& description) {
-  return Json{{"number", number},
-              {"source", JsonFromVariant(source)},
-              {"description", JsonFromVariant(description)}};
+               const Variant& description, const std::string& system_text) {
+  Json error{{"number", number},
+             {"source", JsonFromVariant(source)},
+             {"description", JsonFromVariant(description)}};
+  if (!system_text.empty()) error["system"] = system_text;
+  return error;
 }
 
 // One object per record of the collection, the listed members renamed.
@@ -77,7 +82,8 @@ Json RunUpload(const UploadSettings& settings,
   if (code < 0) {
     answer["error"] = ErrorJson(component->Get("GetLastErrNum").ToInt32(),
                                 component->Get("GetLastErrSource"),
-                                component->Get("GetLastErrDescription"));
+                                component->Get("GetLastErrDescription"),
+                                LastSystemText(*component));
   }
   component->Call("OnEndPage");
   return answer;
@@ -92,8 +98,9 @@ int Upload(const UploadSettings& settings) {
   try {
     answer = RunUpload(settings, page);
   } catch (const Failure& failure) {
-    answer = Json{{"error", ErrorJson(failure.number, failure.source,
-                                      failure.description)}};
+    answer =
+        Json{{"error", ErrorJson(failure.number, failure.source,
+                                 failure.description, failure.system_text)}};
     status = 1;
   }
   page->Response()->Write(

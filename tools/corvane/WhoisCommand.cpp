@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "frame/Component.h"
 #include "frame/Registry.h"
 #include "tools/corvane/Command.h"
 #include "whois/RdapBootstrap.h"
@@ -106,14 +107,16 @@ int RunWhois(const WhoisOptions& options) {
       whois->Put("Timeout", static_cast<int32_t>(*options.timeout));
     }
     if (!whois->Call("SendQuery", {Variant(options.query)}).ToBool()) {
-      std::cerr << whois->Get("GetLastErrDescription").ToText() << "\n";
+      std::cerr << whois->Get("GetLastErrDescription").ToText() << "\n"
+                << SystemTextLine(LastSystemText(*whois));
       return 1;
     }
     options.json ? PrintJson(*whois) : PrintText(*whois);
     // A fresh object records a failure only when a referral failed.
     if (whois->Get("GetLastErrNum").ToInt32() != 0) {
       std::cerr << "corvane whois: a referral failed: "
-                << whois->Get("GetLastErrDescription").ToText() << "\n";
+                << whois->Get("GetLastErrDescription").ToText() << "\n"
+                << SystemTextLine(LastSystemText(*whois));
     }
     return 0;
   } catch (const Failure& failure) {
@@ -154,7 +157,8 @@ int FetchBootstrap(const WhoisOptions& options) {
     std::cout << whois->Get("GetBootstrapStatus").ToText() << "\n";
     if (!updated) {
       std::cerr << "corvane whois: "
-                << whois->Get("GetLastErrDescription").ToText() << "\n";
+                << whois->Get("GetLastErrDescription").ToText() << "\n"
+                << SystemTextLine(LastSystemText(*whois));
       return 1;
     }
     return 0;
