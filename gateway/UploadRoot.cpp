@@ -17,13 +17,7 @@ using Levels = std::vector<std::string>;
 // before it; nullopt when ".." would climb above the first level.
 std::optional<Levels> NormalLevels(std::string_view path) {
   Levels levels;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string_view::npos) slash = path.size();
-    std::string_view level = path.substr(start, slash - start);
-    start = slash + 1;
-    if (level.empty() || level == ".") continue;
+  for (std::string_view level : platform::PathLevels(path)) {
     if (level == "..") {
       if (levels.empty()) return std::nullopt;
       levels.pop_back();

@@ -65,17 +65,9 @@ Failure FailureFor(int error, std::string_view relative) {
 
 // Pushes the levels of `path` so that its first level is taken next.
 void PushLevels(std::vector<std::string>& pending, std::string_view path) {
-  std::vector<std::string> levels;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string_view::npos) slash = path.size();
-    std::string_view level = path.substr(start, slash - start);
-    start = slash + 1;
-    if (!level.empty() && level != ".") levels.emplace_back(level);
-  }
+  auto levels = PathLevels(path);
   for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
-    pending.push_back(std::move(*level));
+    pending.emplace_back(*level);
   }
 }
 
@@ -118,6 +110,19 @@ std::string Normalised(std::string_view path) {
 }
 
 }  // namespace
+
+std::vector<std::string_view> PathLevels(std::string_view path) {
+  std::vector<std::string_view> levels;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    std::string_view level = path.substr(start, slash - start);
+    start = slash + 1;
+    if (!level.empty() && level != ".") levels.push_back(level);
+  }
+  return levels;
+}
 
 struct RootHandle::Resolved {
   int fd = -1;

@@ -22,6 +22,11 @@ enum class Reach {
   kNothing,  // nowhere: a level is missing, no directory or a loop of links
 };
 
+// The levels of `path` in order, without empty and "." levels ("a//./b/"
+// gives "a" and "b"); ".." levels are kept for the caller to judge. The
+// views point into `path`. Never fails.
+CORVANE_API std::vector<std::string_view> PathLevels(std::string_view path);
+
 // Paths given to a RootHandle are relative to the root ("" and "." are the
 // root; an absolute path counts only where it names a place below the root).
 // A symbolic link is followed while its target stays below the root; an

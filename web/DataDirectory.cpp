@@ -40,13 +40,7 @@ std::vector<std::string> DataDirectory::Levels(std::string_view relative) {
                                "inside the data directory.");
   }
   std::vector<std::string> levels;
-  size_t start = 0;
-  while (start <= relative.size()) {
-    size_t slash = relative.find('/', start);
-    if (slash == std::string_view::npos) slash = relative.size();
-    std::string_view level = relative.substr(start, slash - start);
-    start = slash + 1;
-    if (level.empty() || level == ".") continue;
+  for (std::string_view level : platform::PathLevels(relative)) {
     if (level == "..") {
       throw PathRefused(403, "Refused: " + Shown(relative) +
                                  " climbs with \"..\"; paths stay inside "
