@@ -25,19 +25,18 @@ import http.client
 import os
 import re
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import types
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "..", "tests"))
 
 from support.console import Console, multipart  # noqa: E402
-from support.ports import PortTaken, start_on_a_free_port  # noqa: E402
+from support.gateway_servers import Server  # noqa: E402
 from support.programs import program  # noqa: E402
 from support.webserver import LighttpdServer  # noqa: E402
 from support.whois_fixtures import DOMAIN_REPLY  # noqa: E402
@@ -128,22 +127,22 @@ def report(name, clients, figures):
     return rate
 
 
-class Nginx:
+class Nginx(Server):
     """nginx on a free loopback port serving `root` as static files, with
-    its own prefix folder; stopped, with its workers, when the block ends."""
+    its own prefix folder `top`/nginx; stopped, with its workers, when the
+    block ends."""
 
-    def __init__(self, root, folder):
+    name = "nginx"
+
+    def __init__(self, root, top):
+        super().__init__(types.SimpleNamespace(top=top))
         self.root = root
-        self.folder = folder
-        self.port = None
-        self.process = None
 
-    def __enter__(self):
-        os.makedirs(self.folder, exist_ok=True)
-        start_on_a_free_port(self._start)
-        return self
+    def command(self, config):
+        return [NGINX, "-p", self.folder, "-c", config, "-e",
+                os.path.join(self.folder, "error.log")]
 
-    def _config(self):
+    def config(self):
         folder = self.folder
         temp = " ".join(f"{kind}_temp_path {folder}/{kind};" for kind in
                         ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
@@ -163,42 +162,6 @@ http {{
   }}
 }}
 """
-
-    def _start(self, port):
-        self.port = port
-        config = os.path.join(self.folder, "nginx.conf")
-        with open(config, "w") as out:
-            out.write(self._config())
-        self.log = open(os.path.join(self.folder, "console.log"), "w+")
-        self.process = subprocess.Popen(
-            [NGINX, "-p", self.folder, "-c", config, "-e",
-             os.path.join(self.folder, "error.log")],
-            stdout=self.log, stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            if self.process.poll() is not None:
-                self.log.seek(0)
-                text = self.log.read()
-                self.log.close()
-                if "Address already in use" in text:
-                    raise PortTaken(f"nginx: port {port} taken")
-                raise RuntimeError("nginx stopped: " + text)
-            try:
-                with socket.create_connection(("127.0.0.1", port), 0.2):
-                    return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("nginx did not start listening")
-
-    def __exit__(self, *exc):
-        # SIGQUIT: the master ends its workers and then itself.
-        self.process.send_signal(signal.SIGQUIT)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.log.close()
 
 
 class Process:
@@ -365,7 +328,7 @@ def ab_cases(scratch):
         for folder in (scratch, root):
             os.chmod(folder, 0o755)
         os.chmod(os.path.join(root, "index.html"), 0o644)
-        with Nginx(root, os.path.join(scratch, "nginx")) as nginx:
+        with Nginx(root, scratch) as nginx:
             url = f"http://127.0.0.1:{nginx.port}/"
             ab(url, PAGE_CLIENTS, WARM_UP)
             figures = ab(url, PAGE_CLIENTS, AB_REQUESTS)
