@@ -114,6 +114,26 @@ class RefusingDeepLevel : public platform::ForwardingFileSystem {
   std::string refused_;
 };
 
+// Once `made` exists, puts a new empty level in place of the first one, as
+// another process renaming the tree away meanwhile would.
+class SwappingFirstLevel : public platform::ForwardingFileSystem {
+ public:
+  SwappingFirstLevel(FileSystem& inner, std::string made, std::string first)
+      : ForwardingFileSystem(inner),
+        made_(std::move(made)),
+        first_(std::move(first)) {}
+  void CreateDirectory(std::string_view path) override {
+    inner_.CreateDirectory(path);
+    if (path != made_) return;
+    fs::rename(first_, first_ + "-moved");
+    fs::create_directory(first_);
+  }
+
+ private:
+  std::string made_;
+  std::string first_;
+};
+
 TEST(ConfinedUploadDirectory, CreatesNothingUnlessEveryLevelCanBe) {
   TestDirectory scratch;
   std::string root = scratch / "root";
@@ -133,6 +153,19 @@ TEST(ConfinedUploadDirectory, CreatesNothingUnlessEveryLevelCanBe) {
   platform::ScopedFileSystem scoped(refusing);
   EXPECT_FALSE(ConfinedUploadDirectory(root, "kept/x/y/z/w"));
   EXPECT_TRUE(fs::is_empty(root + "/kept"));
+}
+
+TEST(ConfinedUploadDirectory, ALevelChangedWhileMadeTakesTheMadeOnesBack) {
+  TestDirectory scratch;
+  std::string root = scratch / "root";
+  fs::create_directories(root);
+  SwappingFirstLevel swapping(platform::Files(), root + "/a/b", root + "/a");
+  platform::ScopedFileSystem scoped(swapping);
+  // The finished directory is no longer there when it is checked: refused,
+  // and the levels made on the way are removed again.
+  EXPECT_FALSE(ConfinedUploadDirectory(root, "a/b"));
+  EXPECT_FALSE(fs::exists(root + "/a"));
+  EXPECT_TRUE(fs::is_directory(root + "/a-moved/b"));
 }
 
 TEST(TreeBytes, CountsEveryLevelWithoutFollowingLinks) {
