@@ -399,10 +399,8 @@ struct ConsoleServer::Impl {
     }
     answer += "Content-Type: text/html; charset=utf-8\r\nContent-Length: " +
               std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n";
-    {
-      std::lock_guard lock(log_mutex);
-      log << "(request head) " << status << ' ' << LogText(reason) << std::endl;
-    }
+    WriteLog("(request head) " + std::to_string(status) + ' ' +
+             LogText(reason) + '\n');
     return answer + page;
   }
 
@@ -560,13 +558,20 @@ struct ConsoleServer::Impl {
     if (response.has_header("Content-Length")) {
       bytes = response.get_header_value<uint64_t>("Content-Length");
     }
-    char milliseconds[32];
-    std::snprintf(milliseconds, sizeof milliseconds, "%.1f", elapsed.count());
     answer_closes = response.get_header_value("Connection") == "close";
+    char figures[64];
+    std::snprintf(figures, sizeof figures, " %d %zu bytes %.1f ms\n",
+                  response.status, bytes, elapsed.count());
+    WriteLog(LogText(request.method) + ' ' + LogText(request.path) + figures);
+  }
+
+  // Writes one whole line at once: the log may be an unbuffered stream
+  // (standard error), where each piece of a line would cost a system call
+  // of its own and lines of different threads could interleave.
+  void WriteLog(const std::string& line) {
     std::lock_guard lock(log_mutex);
-    log << LogText(request.method) << ' ' << LogText(request.path) << ' '
-        << response.status << ' ' << bytes << " bytes " << milliseconds << " ms"
-        << std::endl;
+    log.write(line.data(), static_cast<std::streamsize>(line.size()));
+    log.flush();
   }
 };
 

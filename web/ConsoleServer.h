@@ -15,7 +15,7 @@ namespace corvane::web {
 
 class ConsoleServer {
  public:
-  // `log` receives one line per request; it is written under a lock.
+  // `log` receives one line per request, each written whole at once.
   ConsoleServer(ConsoleSettings settings, std::ostream& log);
   ~ConsoleServer();
   ConsoleServer(const ConsoleServer&) = delete;
