@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # The console's requests per second and latency for the Whois page and for
-# 64 KiB uploads, beside the same upload by `corvane upload` as a CGI
-# program behind lighttpd.
-# Usage: run.sh BIN_FOLDER
+# uploads, beside the same upload by `corvane upload` as a CGI program
+# behind lighttpd; then a 4 GiB download whole, by ranges and resumed,
+# with the console's memory sampled, beside nginx.
+# Usage: run.sh BIN_FOLDER (SERVE_BENCH_PART=ab: only the cases under ab;
+# SERVE_BENCH_PART=download: only the download)
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-CORVANE_BIN="$bin" /usr/bin/python3 "$here/serve_bench.py"
+part=${SERVE_BENCH_PART:-}
+if [[ $part != download ]]; then
+  CORVANE_BIN="$bin" /usr/bin/python3 "$here/serve_bench.py"
+fi
+if [[ -z $part || $part == download ]]; then
+  CORVANE_BIN="$bin" /usr/bin/python3 "$here/download_bench.py"
+fi
