@@ -149,6 +149,20 @@ class ConsoleLimits(unittest.TestCase):
             s = self.connect(console)
             s.sendall(get * 3)
             self.assertEqual(answers(s, 3), [200] * 3)
+        with self.subTest("an interim answer goes out before the body"):
+            # Answers are gathered and sent whole; "100 Continue" must
+            # still leave before the console waits for the body.
+            s = self.connect(console, timeout=5)
+            s.sendall(f"POST /whois HTTP/1.1\r\nHost: 127.0.0.1:"
+                      f"{console.port}\r\nCookie: {console.cookie}\r\n"
+                      "Content-Type: application/x-www-form-urlencoded\r\n"
+                      "Content-Length: 9\r\nExpect: 100-continue\r\n\r\n"
+                      .encode())
+            stream = s.makefile("rb")
+            self.assertEqual(stream.readline(), b"HTTP/1.1 100 Continue\r\n")
+            self.assertEqual(stream.readline(), b"\r\n")
+            s.sendall(b"domain=ab")
+            self.assertTrue(stream.readline().startswith(b"HTTP/1.1 "))
         with self.subTest("a next head past its bounds is refused"):
             s = self.connect(console)
             s.sendall(get)

@@ -36,6 +36,12 @@ struct Connection {
   std::string buffer;
   size_t used = 0;
   size_t requests = 0;  // served on this connection so far
+  // The two ends' addresses, asked of the system once.
+  bool addresses_known = false;
+  std::string peer_address;
+  std::string local_address;
+  int peer_port = 0;
+  int local_port = 0;
 
   // The reader's state: the head being scanned and when the wait ends.
   HeadScanner scanner;

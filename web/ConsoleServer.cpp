@@ -153,20 +153,30 @@ const char* StatusText(int status) {
 thread_local bool answer_closes = false;
 
 // A connection as the HTTP library reads it: first the bytes the head
-// reader buffered, then the socket, each wait bounded.
+// reader buffered, then the socket, each wait bounded. What the library
+// writes is gathered and sent in one piece when the answer is done (or
+// before the stream waits for input, or once a piece is full): the library
+// writes an answer's head and body separately, which would otherwise cost
+// two system calls and two segments per answer.
 class ConnectionStream : public httplib::Stream {
  public:
-  explicit ConnectionStream(Connection& connection) : connection_(connection) {}
+  explicit ConnectionStream(Connection& connection) : connection_(connection) {
+    pending_.clear();
+  }
 
   bool is_readable() const override {
     return connection_.used < connection_.buffer.size() ||
-           platform::WaitReadable(connection_.socket, kReadTimeoutMs);
+           (const_cast<ConnectionStream*>(this)->Flush() &&
+            platform::WaitReadable(connection_.socket, kReadTimeoutMs));
   }
   bool is_writable() const override {
-    return platform::WaitWritable(connection_.socket, kWriteTimeoutMs);
+    return pending_.size() < kStreamPiece ||
+           platform::WaitWritable(connection_.socket, kWriteTimeoutMs);
   }
   ssize_t read(char* data, size_t size) override {
     if (connection_.used == connection_.buffer.size()) {
+      // An answer begun (a "100 Continue") goes out before the wait.
+      if (!Flush()) return -1;
       // The library asks for a line's bytes one at a time and for a body
       // in small pieces; the socket is read in large ones.
       thread_local std::array<char, kStreamPiece> piece;
@@ -184,22 +194,58 @@ class ConnectionStream : public httplib::Stream {
     return static_cast<ssize_t>(count);
   }
   ssize_t write(const char* data, size_t size) override {
-    return platform::WriteSocket(connection_.socket, data, size,
-                                 kWriteTimeoutMs)
-               ? static_cast<ssize_t>(size)
-               : -1;
+    if (pending_.size() + size > kStreamPiece) {
+      if (!Flush()) return -1;
+      if (size >= kStreamPiece) {
+        return platform::WriteSocket(connection_.socket, data, size,
+                                     kWriteTimeoutMs)
+                   ? static_cast<ssize_t>(size)
+                   : -1;
+      }
+    }
+    pending_.append(data, size);
+    return static_cast<ssize_t>(size);
   }
   void get_remote_ip_and_port(std::string& address, int& port) const override {
-    platform::PeerAddress(connection_.socket, address, port);
+    KnowAddresses();
+    address = connection_.peer_address;
+    port = connection_.peer_port;
   }
   void get_local_ip_and_port(std::string& address, int& port) const override {
-    platform::LocalAddress(connection_.socket, address, port);
+    KnowAddresses();
+    address = connection_.local_address;
+    port = connection_.local_port;
   }
   int socket() const override { return connection_.socket; }
 
+  // Sends what was gathered; false when the peer has gone or the time ran
+  // out.
+  bool Flush() {
+    if (pending_.empty()) return true;
+    bool sent = platform::WriteSocket(connection_.socket, pending_.data(),
+                                      pending_.size(), kWriteTimeoutMs);
+    pending_.clear();
+    return sent;
+  }
+
  private:
+  // The addresses of a connection do not change: asked once.
+  void KnowAddresses() const {
+    if (connection_.addresses_known) return;
+    platform::PeerAddress(connection_.socket, connection_.peer_address,
+                          connection_.peer_port);
+    platform::LocalAddress(connection_.socket, connection_.local_address,
+                           connection_.local_port);
+    connection_.addresses_known = true;
+  }
+
   Connection& connection_;
+  // Kept per thread, so that its room is not taken and given back for
+  // every answer.
+  static thread_local std::string pending_;
 };
+
+thread_local std::string ConnectionStream::pending_;
 
 // The HTTP library's server, which parses and answers each request, with
 // the console's handling of connections: an accepted socket goes to
@@ -214,7 +260,8 @@ class HttpServer : public httplib::Server {
     bool closed = false;
     answer_closes = false;
     bool answered = process_request(stream, last, closed, nullptr);
-    return answered && !last && !closed && !answer_closes;
+    bool sent = stream.Flush();
+    return answered && sent && !last && !closed && !answer_closes;
   }
 
  private:
