@@ -17,6 +17,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/Descriptor.h"
 #include "platform/Failure.h"
 #include "platform/Retry.h"
 
@@ -43,6 +44,12 @@ std::string PathText(std::string_view path) {
 [[noreturn]] void ThrowErrno(std::string_view path) {
   throw FailureFromErrno(errno, PathText(path));
 }
+
+// An open directory stream, closed with its descriptor when it goes.
+struct CloseDirectory {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirectoryStream = std::unique_ptr<DIR, CloseDirectory>;
 
 // Splits a search pattern into the directory to open and the name pattern.
 struct SearchPattern {
@@ -127,21 +134,21 @@ std::string LastComponent(std::string_view path) {
 
 class PosixReader : public FileReader {
  public:
-  explicit PosixReader(int fd) : fd_(fd) {}
-  ~PosixReader() override { ::close(fd_); }
+  explicit PosixReader(Descriptor fd) : fd_(std::move(fd)) {}
   size_t Read(char* buffer, size_t count) override {
-    ssize_t got = RetryOnInterrupt([&] { return ::read(fd_, buffer, count); });
+    ssize_t got =
+        RetryOnInterrupt([&] { return ::read(fd_.Get(), buffer, count); });
     if (got < 0) throw FailureFromErrno(errno);
     return static_cast<size_t>(got);
   }
   void Seek(uint64_t offset) override {
-    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    if (::lseek(fd_.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
       throw FailureFromErrno(errno);
     }
   }
 
  private:
-  int fd_;
+  Descriptor fd_;
 };
 
 void LinkUnnamedFile(int fd, const std::string& path);
@@ -149,15 +156,12 @@ std::string DirectoryPart(std::string_view path);
 
 class PosixWriter : public FileWriter {
  public:
-  PosixWriter(int fd, std::string path, bool unnamed = false)
-      : fd_(fd), path_(std::move(path)), unnamed_(unnamed) {}
-  ~PosixWriter() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  PosixWriter(Descriptor fd, std::string path, bool unnamed = false)
+      : fd_(std::move(fd)), path_(std::move(path)), unnamed_(unnamed) {}
   void Write(std::string_view data) override {
     while (!data.empty()) {
       ssize_t put = RetryOnInterrupt(
-          [&] { return ::write(fd_, data.data(), data.size()); });
+          [&] { return ::write(fd_.Get(), data.data(), data.size()); });
       if (put < 0) ThrowErrno(path_);
       data.remove_prefix(static_cast<size_t>(put));
     }
@@ -166,26 +170,24 @@ class PosixWriter : public FileWriter {
     // A file without a name stays open until LinkAs names it: closed, it
     // would be gone.
     if (unnamed_) return;
-    int fd = fd_;
-    fd_ = -1;
-    if (fd >= 0 && ::close(fd) != 0) ThrowErrno(path_);
+    if (!fd_.Close()) ThrowErrno(path_);
   }
   void LinkAs(std::string_view path) override {
-    if (!unnamed_ || fd_ < 0) FileWriter::LinkAs(path);
-    LinkUnnamedFile(fd_, SystemPath(path));
+    if (!unnamed_ || fd_.Get() < 0) FileWriter::LinkAs(path);
+    LinkUnnamedFile(fd_.Get(), SystemPath(path));
     unnamed_ = false;
     Close();
   }
 
  private:
-  int fd_;
+  Descriptor fd_;
   std::string path_;
   bool unnamed_;
 };
 
-int OpenForReading(std::string_view path) {
-  int fd = ::open(SystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(path);
+Descriptor OpenForReading(std::string_view path) {
+  Descriptor fd(::open(SystemPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) ThrowErrno(path);
   return fd;
 }
 
@@ -229,11 +231,11 @@ std::vector<FileInfo> PosixFileSystem::Find(std::string_view pattern) {
   SearchPattern split = SplitPattern(pattern);
   std::string directory = split.directory.empty() ? "./" : split.directory;
   std::vector<FileInfo> found;
-  DIR* dir = ::opendir(directory.c_str());
-  if (dir == nullptr) return found;
+  DirectoryStream dir(::opendir(directory.c_str()));
+  if (!dir) return found;
   // Each entry is looked up in the open directory: no walk of the whole
   // path per entry.
-  int directory_fd = ::dirfd(dir);
+  int directory_fd = ::dirfd(dir.get());
   auto add = [&](const char* name) {
     struct statx st;
     if (NameMatches(split.name, name) && StatPath(name, st, directory_fd)) {
@@ -242,14 +244,13 @@ std::vector<FileInfo> PosixFileSystem::Find(std::string_view pattern) {
   };
   add(".");
   add("..");
-  while (struct dirent* entry = ::readdir(dir)) {
+  while (struct dirent* entry = ::readdir(dir.get())) {
     if (std::strcmp(entry->d_name, ".") == 0 ||
         std::strcmp(entry->d_name, "..") == 0) {
       continue;
     }
     add(entry->d_name);
   }
-  ::closedir(dir);
   return found;
 }
 
@@ -264,11 +265,12 @@ std::optional<FileInfo> PosixFileSystem::Stat(std::string_view path) {
 }
 
 std::string PosixFileSystem::ReadFile(std::string_view path) {
-  int fd = OpenForReading(path);
-  PosixReader reader(fd);
-  std::string content;
+  Descriptor fd = OpenForReading(path);
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  bool regular = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode);
+  PosixReader reader(std::move(fd));
+  std::string content;
+  if (regular && S_ISREG(st.st_mode)) {
     content.reserve(static_cast<size_t>(st.st_size));
   }
   char buffer[65536];
@@ -297,19 +299,19 @@ std::unique_ptr<FileWriter> PosixFileSystem::OpenWriter(std::string_view path,
       break;
     case WriteMode::kUnnamed: {
       std::string directory = DirectoryPart(SystemPath(path));
-      int fd = ::open(directory.empty() ? "." : directory.c_str(),
-                      O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-      if (fd < 0 &&
+      Descriptor fd(::open(directory.empty() ? "." : directory.c_str(),
+                           O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+      if (fd.Get() < 0 &&
           (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         throw FailureFromErrno(EOPNOTSUPP, PathText(path));
       }
-      if (fd < 0) ThrowErrno(path);
-      return std::make_unique<PosixWriter>(fd, PathText(path), true);
+      if (fd.Get() < 0) ThrowErrno(path);
+      return std::make_unique<PosixWriter>(std::move(fd), PathText(path), true);
     }
   }
-  int fd = ::open(SystemPath(path).c_str(), flags, 0666);
-  if (fd < 0) ThrowErrno(path);
-  return std::make_unique<PosixWriter>(fd, PathText(path));
+  Descriptor fd(::open(SystemPath(path).c_str(), flags, 0666));
+  if (fd.Get() < 0) ThrowErrno(path);
+  return std::make_unique<PosixWriter>(std::move(fd), PathText(path));
 }
 
 void PosixFileSystem::Rename(std::string_view from, std::string_view to) {
@@ -429,71 +431,52 @@ void UnlinkUnlessReadOnly(int directory_fd, const std::string& name,
   if (::unlinkat(directory_fd, name.c_str(), 0) != 0) fail(errno);
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now, reporting a failure of the close.
-  void Close(std::string_view shown) {
-    int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0) ThrowErrno(shown);
-  }
-
- private:
-  int fd_;
-};
-
 // Creates `to` (which must not exist) with a copy of the regular file open
-// as `from_fd`, which it closes; `from` names that file in failures.
-void CopyOpenFile(int from_fd, std::string_view from, std::string_view to);
+// as `in`; `from` names that file in failures.
+void CopyOpenFile(Descriptor in, std::string_view from, std::string_view to);
 
 class PosixDirectory : public DirectoryHandle {
  public:
-  PosixDirectory(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  PosixDirectory(Descriptor fd, std::string path)
+      : fd_(std::move(fd)), path_(std::move(path)) {}
 
   std::vector<Entry> Entries() override {
-    int copy = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) ThrowErrno(path_);
-    DIR* dir = ::fdopendir(copy);
-    if (dir == nullptr) {
-      ::close(copy);
-      ThrowErrno(path_);
-    }
-    ::rewinddir(dir);
+    // A copy of the descriptor is read, so that each listing starts afresh
+    // and the handle stays usable.
+    Descriptor copy(::fcntl(fd_.Get(), F_DUPFD_CLOEXEC, 0));
+    if (copy.Get() < 0) ThrowErrno(path_);
+    DirectoryStream dir(::fdopendir(copy.Get()));
+    if (!dir) ThrowErrno(path_);
+    copy.Release();  // the stream closes it now
+    ::rewinddir(dir.get());
     std::vector<Entry> entries;
-    while (struct dirent* entry = ::readdir(dir)) {
+    while (struct dirent* entry = ::readdir(dir.get())) {
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
         continue;
       }
       entries.push_back(Entry{name, IsDirectory(*entry), IsLink(*entry)});
     }
-    ::closedir(dir);
     return entries;
   }
 
   std::unique_ptr<DirectoryHandle> OpenSubdirectory(
       std::string_view name) override {
     std::string text = SystemPath(name);
-    int fd = ::openat(fd_.get(), text.c_str(),
-                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) ThrowErrno(Shown(text));
-    return std::make_unique<PosixDirectory>(fd, Shown(text) + "/");
+    Descriptor fd(::openat(fd_.Get(), text.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0) ThrowErrno(Shown(text));
+    return std::make_unique<PosixDirectory>(std::move(fd), Shown(text) + "/");
   }
 
   void RemoveFile(std::string_view name) override {
     std::string text = SystemPath(name);
-    UnlinkUnlessReadOnly(fd_.get(), text, path_);
+    UnlinkUnlessReadOnly(fd_.Get(), text, path_);
   }
 
   void RemoveSubdirectory(std::string_view name) override {
     std::string text = SystemPath(name);
-    if (::unlinkat(fd_.get(), text.c_str(), AT_REMOVEDIR) != 0) {
+    if (::unlinkat(fd_.Get(), text.c_str(), AT_REMOVEDIR) != 0) {
       ThrowErrno(Shown(text));
     }
   }
@@ -501,31 +484,31 @@ class PosixDirectory : public DirectoryHandle {
   void CopyFileOut(std::string_view name, std::string_view to) override {
     std::string text = SystemPath(name);
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
-    int fd = ::openat(fd_.get(), text.c_str(),
-                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == ELOOP) {
+    Descriptor fd(::openat(fd_.Get(), text.c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0 && errno == ELOOP) {
       throw FailureFromErrno(EACCES, PathText(Shown(text)));
     }
-    if (fd < 0) ThrowErrno(Shown(text));
-    CopyOpenFile(fd, Shown(text), to);
+    if (fd.Get() < 0) ThrowErrno(Shown(text));
+    CopyOpenFile(std::move(fd), Shown(text), to);
   }
 
  private:
   bool IsLink(const struct dirent& entry) const {
     if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_LNK;
     struct stat st;
-    return ::fstatat(fd_.get(), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+    return ::fstatat(fd_.Get(), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISLNK(st.st_mode);
   }
   bool IsDirectory(const struct dirent& entry) const {
     if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_DIR;
     struct stat st;
-    return ::fstatat(fd_.get(), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+    return ::fstatat(fd_.Get(), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISDIR(st.st_mode);
   }
   std::string Shown(const std::string& name) const { return path_ + name; }
 
-  FileDescriptor fd_;
+  Descriptor fd_;
   std::string path_;
 };
 
@@ -624,11 +607,11 @@ std::unique_ptr<DirectoryHandle> PosixFileSystem::OpenDirectory(
     std::string_view path) {
   std::string text = SystemPath(path);
   while (text.size() > 1 && text.back() == '/') text.pop_back();
-  int fd =
-      ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(path);
+  Descriptor fd(
+      ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.Get() < 0) ThrowErrno(path);
   if (text.back() != '/') text += '/';
-  return std::make_unique<PosixDirectory>(fd, text);
+  return std::make_unique<PosixDirectory>(std::move(fd), text);
 }
 
 void PosixFileSystem::RemoveUnlessReadOnly(std::string_view path) {
@@ -656,17 +639,17 @@ void PosixFileSystem::RenameNoReplace(std::string_view from,
 
 void PosixFileSystem::CopyFileData(std::string_view from, std::string_view to) {
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
-  int fd = ::open(SystemPath(from).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(from);
-  CopyOpenFile(fd, from, to);
+  Descriptor fd(
+      ::open(SystemPath(from).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.Get() < 0) ThrowErrno(from);
+  CopyOpenFile(std::move(fd), from, to);
 }
 
 namespace {
 
-void CopyOpenFile(int from_fd, std::string_view from, std::string_view to) {
-  FileDescriptor in(from_fd);
+void CopyOpenFile(Descriptor in, std::string_view from, std::string_view to) {
   struct stat st;
-  if (::fstat(in.get(), &st) != 0) ThrowErrno(from);
+  if (::fstat(in.Get(), &st) != 0) ThrowErrno(from);
   if (!S_ISREG(st.st_mode)) throw FailureFromErrno(EACCES, PathText(from));
   std::string target = SystemPath(to);
   mode_t mode = st.st_mode & 0777;
@@ -674,24 +657,24 @@ void CopyOpenFile(int from_fd, std::string_view from, std::string_view to) {
   // so the name never shows a partial copy; where the file system cannot
   // do that, a partial copy is removed again.
   std::string directory = DirectoryPart(target);
-  int fd = ::open(directory.empty() ? "." : directory.c_str(),
-                  O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  bool unnamed = fd >= 0;
+  Descriptor out(::open(directory.empty() ? "." : directory.c_str(),
+                        O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  bool unnamed = out.Get() >= 0;
   if (!unnamed) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
       ThrowErrno(to);
     }
-    fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) ThrowErrno(to);
+    out.Reset(
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (out.Get() < 0) ThrowErrno(to);
   }
-  FileDescriptor out(fd);
   try {
-    CopyDescriptor(in.get(), out.get(), to);
+    CopyDescriptor(in.Get(), out.Get(), to);
     // The copy keeps the source's write time, as the platform's copy does.
     struct timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
-    if (::futimens(out.get(), times) != 0) ThrowErrno(to);
-    if (unnamed) LinkUnnamedFile(out.get(), target);
-    out.Close(to);
+    if (::futimens(out.Get(), times) != 0) ThrowErrno(to);
+    if (unnamed) LinkUnnamedFile(out.Get(), target);
+    if (!out.Close()) ThrowErrno(to);
   } catch (...) {
     if (!unnamed) ::unlink(target.c_str());
     throw;
@@ -702,11 +685,11 @@ void CopyOpenFile(int from_fd, std::string_view from, std::string_view to) {
 
 std::string PosixFileSystem::ReadRegularFile(std::string_view path,
                                              uint64_t limit) {
-  FileDescriptor fd(
+  Descriptor fd(
       ::open(SystemPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) ThrowErrno(path);
+  if (fd.Get() < 0) ThrowErrno(path);
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) ThrowErrno(path);
+  if (::fstat(fd.Get(), &st) != 0) ThrowErrno(path);
   if (S_ISDIR(st.st_mode)) throw FailureFromErrno(EISDIR, PathText(path));
   if (!S_ISREG(st.st_mode)) {
     Failure failure = FailureFromErrno(EACCES, PathText(path));
@@ -724,7 +707,7 @@ std::string PosixFileSystem::ReadRegularFile(std::string_view path,
       if (content.size() >= limit) {
         char probe;
         ssize_t more =
-            RetryOnInterrupt([&] { return ::read(fd.get(), &probe, 1); });
+            RetryOnInterrupt([&] { return ::read(fd.Get(), &probe, 1); });
         if (more < 0) ThrowErrno(path);
         if (more > 0) throw StandardFailure(kOverflow);
         break;
@@ -732,7 +715,7 @@ std::string PosixFileSystem::ReadRegularFile(std::string_view path,
       content.resize(std::min<uint64_t>(limit, content.size() * 2 + 65536));
     }
     ssize_t got = RetryOnInterrupt([&] {
-      return ::read(fd.get(), content.data() + filled, content.size() - filled);
+      return ::read(fd.Get(), content.data() + filled, content.size() - filled);
     });
     if (got < 0) ThrowErrno(path);
     if (got == 0) break;
