@@ -23,12 +23,7 @@ void WriteRegistry(const std::string& path,
   for (const auto& entry : classes) {
     text += entry.progid + '\t' + entry.clsid + '\t' + entry.library + '\n';
   }
-  auto& files = platform::Files();
-  std::string temporary = path + ".new";
-  auto writer = files.OpenWriter(temporary, platform::WriteMode::kCreate);
-  writer->Write(text);
-  writer->Close();
-  files.Rename(temporary, path);
+  platform::WriteFileReplacing(path, text);
 }
 
 template <class Keep>

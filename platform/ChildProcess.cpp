@@ -12,24 +12,12 @@
 #include <cerrno>
 
 #include "platform/Clock.h"
+#include "platform/Descriptor.h"
 #include "platform/Failure.h"
 #include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
-
-// Both ends close on exec, so that programs started at the same time by
-// other threads do not hold them open.
-void OpenPipe(int ends[2]) {
-  if (::pipe2(ends, O_CLOEXEC) != 0) {
-    throw FailureFromErrno(errno);
-  }
-}
-
-void CloseOnce(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
 
 pid_t Spawn(const std::string& program,
             const std::vector<std::string>& environment, int input,
@@ -97,35 +85,35 @@ bool Expired(const Deadline& deadline) { return deadline.Left() < 0; }
 // Feeds the input and drains the output together, so that neither side
 // waits on a full pipe: the input end does not block, and only what the
 // pipe takes is written at a time. False when the deadline passed first.
-bool Exchange(int to_child, int from_child, std::string_view input,
+bool Exchange(Descriptor& to_child, int from_child, std::string_view input,
               size_t max_output, const Deadline& deadline,
               std::string& output) {
   QuietPipes quiet;
   size_t written = 0;
-  if (input.empty()) CloseOnce(to_child);
+  if (input.empty()) to_child.Reset();
   char buffer[65536];
   bool in_time = true;
-  while (from_child >= 0) {
+  for (;;) {
     if (Expired(deadline)) {
       in_time = false;
       break;
     }
-    pollfd fds[2] = {{from_child, POLLIN, 0}, {to_child, POLLOUT, 0}};
-    int count = to_child >= 0 ? 2 : 1;
+    pollfd fds[2] = {{from_child, POLLIN, 0}, {to_child.Get(), POLLOUT, 0}};
+    int count = to_child.Get() >= 0 ? 2 : 1;
     int ready = RetryOnInterrupt(
         [&] { return ::poll(fds, count, PollTimeout(deadline)); });
     if (ready < 0) break;
     if (ready == 0) continue;  // the deadline is checked above
     if (count == 2 && fds[1].revents) {
       ssize_t n = RetryOnInterrupt([&] {
-        return ::write(to_child, input.data() + written,
+        return ::write(to_child.Get(), input.data() + written,
                        std::min<size_t>(input.size() - written, 65536));
       });
       if (n > 0) written += static_cast<size_t>(n);
       if (n < 0 && errno == EPIPE) quiet.Raised();
       // A program that stops reading early gets no more of the body.
       if (n < 0 && errno != EAGAIN) written = input.size();
-      if (written == input.size()) CloseOnce(to_child);
+      if (written == input.size()) to_child.Reset();
     }
     if (fds[0].revents) {
       ssize_t n = RetryOnInterrupt(
@@ -136,7 +124,7 @@ bool Exchange(int to_child, int from_child, std::string_view input,
       output.append(buffer, std::min(room, static_cast<size_t>(n)));
     }
   }
-  CloseOnce(to_child);
+  to_child.Reset();
   return in_time;
 }
 
@@ -167,34 +155,26 @@ ProgramRun RunProgram(const std::string& program,
                       const std::vector<std::string>& environment,
                       std::string_view input, size_t max_output,
                       int timeout_ms) {
-  int in[2], out[2];
-  OpenPipe(in);
-  try {
-    OpenPipe(out);
-  } catch (...) {
-    ::close(in[0]);
-    ::close(in[1]);
-    throw;
-  }
-  pid_t pid = -1;
-  try {
-    pid = Spawn(program, environment, in[0], out[1]);
-  } catch (...) {
-    for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
-    throw;
-  }
-  ::close(in[0]);
-  ::close(out[1]);
+  // Both pipes close on exec, so that programs started at the same time by
+  // other threads do not hold them open.
+  Pipe in = OpenPipe(O_CLOEXEC);
+  Pipe out = OpenPipe(O_CLOEXEC);
+  pid_t pid =
+      Spawn(program, environment, in.read_end.Get(), out.write_end.Get());
+  in.read_end.Reset();
+  out.write_end.Reset();
   // Only this end is ours; the program's end stays as programs expect it.
-  ::fcntl(in[1], F_SETFL, ::fcntl(in[1], F_GETFL) | O_NONBLOCK);
+  int to_child = in.write_end.Get();
+  ::fcntl(to_child, F_SETFL, ::fcntl(to_child, F_GETFL) | O_NONBLOCK);
   Deadline deadline(timeout_ms);
   ProgramRun run;
   bool killed = false;
-  if (!Exchange(in[1], out[0], input, max_output, deadline, run.output)) {
+  if (!Exchange(in.write_end, out.read_end.Get(), input, max_output, deadline,
+                run.output)) {
     ::kill(pid, SIGKILL);
     killed = true;
   }
-  ::close(out[0]);
+  out.read_end.Reset();
   run.exit_status = Reap(pid, deadline, killed);
   run.timed_out = killed;
   return run;

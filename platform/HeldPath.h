@@ -8,17 +8,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Descriptor.h"
 #include "platform/Export.h"
 
 namespace corvane::platform {
 
 class CORVANE_API HeldPath {
  public:
-  HeldPath(HeldPath&& other) noexcept;
-  HeldPath& operator=(HeldPath&& other) noexcept;
+  HeldPath(HeldPath&& other) noexcept = default;
+  HeldPath& operator=(HeldPath&& other) noexcept = default;
   HeldPath(const HeldPath&) = delete;
   HeldPath& operator=(const HeldPath&) = delete;
-  ~HeldPath();
+  ~HeldPath() = default;
 
   // A path that names exactly what is held, for as long as it is held
   // ("/proc/self/fd/N"). Never fails.
@@ -30,9 +31,9 @@ class CORVANE_API HeldPath {
 
  private:
   friend class RootHandle;
-  HeldPath(int fd, bool directory);
+  HeldPath(Descriptor fd, bool directory);
 
-  int fd_ = -1;
+  Descriptor fd_;
   bool directory_ = false;
   std::string path_;
 };

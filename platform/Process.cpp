@@ -110,16 +110,14 @@ std::string MakePrivateDirectory(std::string_view prefix) {
 FileLock::FileLock(const std::string& path)
     : fd_(::open(SystemPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
                  0666)) {
-  if (fd_ < 0) throw FailureFromErrno(errno, path);
-  LockExclusively(fd_);
+  if (fd_.Get() < 0) throw FailureFromErrno(errno, path);
+  LockExclusively(fd_.Get());
 }
 
 FileLock::FileLock(const std::string& directory, OnDirectory)
     : fd_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (fd_ < 0) throw FailureFromErrno(errno, directory);
-  LockExclusively(fd_);
+  if (fd_.Get() < 0) throw FailureFromErrno(errno, directory);
+  LockExclusively(fd_.Get());
 }
-
-FileLock::~FileLock() { ::close(fd_); }
 
 }  // namespace corvane::platform

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Descriptor.h"
 #include "platform/Export.h"
 
 namespace corvane::platform {
@@ -63,12 +64,11 @@ class CORVANE_API FileLock {
   // the directory cannot be opened.
   struct OnDirectory {};
   FileLock(const std::string& directory, OnDirectory);
-  ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
  private:
-  int fd_;
+  Descriptor fd_;
 };
 
 }  // namespace corvane::platform

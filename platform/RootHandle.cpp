@@ -16,8 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Descriptor.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
@@ -30,27 +32,6 @@ constexpr int kOpenat2Attempts = 3;
 
 std::atomic<int> forced_walks{0};
 std::atomic<bool> openat2_missing{false};
-
-// A descriptor that is closed when it goes.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int fd() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // The failure for an errno of a resolution; EXDEV is a path that leads out.
 Failure FailureFor(int error, std::string_view relative) {
@@ -124,8 +105,9 @@ std::vector<std::string_view> PathLevels(std::string_view path) {
   return levels;
 }
 
+// What a resolution opened, or the errno value that stopped it.
 struct RootHandle::Resolved {
-  int fd = -1;
+  Descriptor fd;
   int error = 0;
 };
 
@@ -135,26 +117,14 @@ RootHandle::RootHandle(std::string_view root) {
   if (resolved == nullptr) throw FailureFromErrno(errno, std::string(root));
   path_ = resolved;
   std::free(resolved);
-  fd_ = ::open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) throw FailureFromErrno(errno, std::string(root));
+  fd_.Reset(::open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (fd_.Get() < 0) throw FailureFromErrno(errno, std::string(root));
   given_ = Normalised(root);
 }
 
-RootHandle::RootHandle(RootHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      path_(std::move(other.path_)),
-      given_(std::move(other.given_)) {}
-
-RootHandle& RootHandle::operator=(RootHandle&& other) noexcept {
-  std::swap(fd_, other.fd_);
-  std::swap(path_, other.path_);
-  std::swap(given_, other.given_);
-  return *this;
-}
-
-RootHandle::~RootHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
+RootHandle::RootHandle(RootHandle&& other) noexcept = default;
+RootHandle& RootHandle::operator=(RootHandle&& other) noexcept = default;
+RootHandle::~RootHandle() = default;
 
 std::optional<std::string> RootHandle::BelowRoot(
     std::string_view absolute) const {
@@ -179,12 +149,15 @@ RootHandle::Resolved RootHandle::Resolve(std::string_view relative, int flags,
     how.mode = (flags & O_CREAT) != 0 ? mode : 0;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     for (int attempt = 0; attempt < kOpenat2Attempts; ++attempt) {
-      long fd = ::syscall(SYS_openat2, fd_, system.c_str(), &how, sizeof how);
-      if (fd >= 0) return {static_cast<int>(fd), 0};
+      long fd = RetryOnInterrupt([&] {
+        return ::syscall(SYS_openat2, fd_.Get(), system.c_str(), &how,
+                         sizeof how);
+      });
+      if (fd >= 0) return {Descriptor(static_cast<int>(fd)), 0};
       int error = errno;
-      if (error == EINTR || error == EAGAIN) continue;
+      if (error == EAGAIN) continue;
       if (error == ENOSYS) openat2_missing.store(true);
-      if (!WalkDecides(error)) return {-1, error};
+      if (!WalkDecides(error)) return {Descriptor(), error};
       break;
     }
   }
@@ -199,7 +172,7 @@ RootHandle::Resolved RootHandle::Walk(std::string_view relative, int flags,
   std::vector<std::string> pending;  // the level taken next is last
   if (!relative.empty() && relative.front() == '/') {
     auto below = BelowRoot(relative);
-    if (!below) return {-1, EXDEV};
+    if (!below) return {Descriptor(), EXDEV};
     PushLevels(pending, *below);
   } else {
     PushLevels(pending, relative);
@@ -208,9 +181,9 @@ RootHandle::Resolved RootHandle::Walk(std::string_view relative, int flags,
   while (!pending.empty()) {
     std::string name = std::move(pending.back());
     pending.pop_back();
-    int at = levels.empty() ? fd_ : levels.back().fd();
+    int at = levels.empty() ? fd_.Get() : levels.back().Get();
     if (name == "..") {
-      if (levels.empty()) return {-1, EXDEV};
+      if (levels.empty()) return {Descriptor(), EXDEV};
       levels.pop_back();
       taken.pop_back();
       continue;
@@ -219,17 +192,17 @@ RootHandle::Resolved RootHandle::Walk(std::string_view relative, int flags,
     struct stat st;
     bool exists = ::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && !(errno == ENOENT && last && (flags & O_CREAT) != 0)) {
-      return {-1, errno};
+      return {Descriptor(), errno};
     }
-    if (exists && last && (flags & O_EXCL) != 0) return {-1, EEXIST};
+    if (exists && last && (flags & O_EXCL) != 0) return {Descriptor(), EEXIST};
     if (exists && S_ISLNK(st.st_mode)) {
-      if (++links > kMostLinks) return {-1, ELOOP};
-      if (OnProc(at)) return {-1, EXDEV};
+      if (++links > kMostLinks) return {Descriptor(), ELOOP};
+      if (OnProc(at)) return {Descriptor(), EXDEV};
       std::string target;
-      if (!ReadLink(at, name, target)) return {-1, errno};
+      if (!ReadLink(at, name, target)) return {Descriptor(), errno};
       if (!target.empty() && target.front() == '/') {
         auto below = BelowRoot(target);
-        if (!below) return {-1, EXDEV};
+        if (!below) return {Descriptor(), EXDEV};
         levels.clear();
         taken.clear();
         target = std::move(*below);
@@ -239,8 +212,8 @@ RootHandle::Resolved RootHandle::Walk(std::string_view relative, int flags,
     }
     int open_flags = last ? flags | O_NOFOLLOW
                           : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::openat(at, name.c_str(), open_flags, mode);
-    if (fd < 0) {
+    Descriptor fd(::openat(at, name.c_str(), open_flags, mode));
+    if (fd.Get() < 0) {
       int error = errno;
       // A level swapped for a link since it was looked at is looked at
       // again, and the link then followed as any other.
@@ -250,37 +223,33 @@ RootHandle::Resolved RootHandle::Walk(std::string_view relative, int flags,
         pending.push_back(std::move(name));
         continue;
       }
-      return {-1, error};
+      return {Descriptor(), error};
     }
     if (last) {
       // Only O_PATH opens a link itself: one swapped in since the look.
-      if ((flags & O_PATH) != 0 && ::fstat(fd, &st) == 0 &&
+      if ((flags & O_PATH) != 0 && ::fstat(fd.Get(), &st) == 0 &&
           S_ISLNK(st.st_mode)) {
-        ::close(fd);
         pending.push_back(std::move(name));
         continue;
       }
       taken.push_back(std::move(name));
       if (names != nullptr) *names = std::move(taken);
-      return {fd, 0};
+      return {std::move(fd), 0};
     }
-    levels.emplace_back(fd);
+    levels.push_back(std::move(fd));
     taken.push_back(std::move(name));
   }
   // The path ended at a directory already open ("", ".", "a/..").
-  int at = levels.empty() ? fd_ : levels.back().fd();
-  int fd = ::openat(at, ".", flags, mode);
-  if (fd < 0) return {-1, errno};
+  int at = levels.empty() ? fd_.Get() : levels.back().Get();
+  Descriptor fd(::openat(at, ".", flags, mode));
+  if (fd.Get() < 0) return {Descriptor(), errno};
   if (names != nullptr) *names = std::move(taken);
-  return {fd, 0};
+  return {std::move(fd), 0};
 }
 
 Reach RootHandle::Where(std::string_view relative) const {
   Resolved resolved = Resolve(relative, O_PATH, 0);
-  if (resolved.fd >= 0) {
-    ::close(resolved.fd);
-    return Reach::kInside;
-  }
+  if (resolved.fd.Get() >= 0) return Reach::kInside;
   switch (resolved.error) {
     case EXDEV:
       return Reach::kOutside;
@@ -296,17 +265,16 @@ Reach RootHandle::Where(std::string_view relative) const {
 HeldPath RootHandle::Open(std::string_view relative) const {
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
   Resolved resolved = Resolve(relative, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
-  if (resolved.fd < 0) throw FailureFor(resolved.error, relative);
-  Descriptor fd(resolved.fd);
+  if (resolved.fd.Get() < 0) throw FailureFor(resolved.error, relative);
   struct stat st;
-  if (::fstat(fd.fd(), &st) != 0) throw FailureFor(errno, relative);
+  if (::fstat(resolved.fd.Get(), &st) != 0) throw FailureFor(errno, relative);
   if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
     throw Failure(kPathFileAccessError, "",
                   StandardErrorText(kPathFileAccessError) + ": " +
                       std::string(relative) +
                       " is neither a directory nor a regular file");
   }
-  return HeldPath(fd.Release(), S_ISDIR(st.st_mode));
+  return HeldPath(std::move(resolved.fd), S_ISDIR(st.st_mode));
 }
 
 HeldPath RootHandle::OpenForWriting(std::string_view relative,
@@ -314,16 +282,15 @@ HeldPath RootHandle::OpenForWriting(std::string_view relative,
   int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY;
   if (must_be_new) flags |= O_EXCL;
   Resolved resolved = Resolve(relative, flags, 0666);
-  if (resolved.fd < 0) throw FailureFor(resolved.error, relative);
-  Descriptor fd(resolved.fd);
+  if (resolved.fd.Get() < 0) throw FailureFor(resolved.error, relative);
   struct stat st;
-  if (::fstat(fd.fd(), &st) != 0) throw FailureFor(errno, relative);
+  if (::fstat(resolved.fd.Get(), &st) != 0) throw FailureFor(errno, relative);
   if (!S_ISREG(st.st_mode)) {
     throw Failure(kPathFileAccessError, "",
                   StandardErrorText(kPathFileAccessError) + ": " +
                       std::string(relative) + " is not a regular file");
   }
-  return HeldPath(fd.Release(), false);
+  return HeldPath(std::move(resolved.fd), false);
 }
 
 void RootHandle::CreateDirectory(std::string_view relative) const {
@@ -338,9 +305,8 @@ void RootHandle::CreateDirectory(std::string_view relative) const {
     throw FailureFor(EEXIST, relative);
   }
   Resolved resolved = Resolve(parent, O_PATH | O_DIRECTORY, 0);
-  if (resolved.fd < 0) throw FailureFor(resolved.error, relative);
-  Descriptor fd(resolved.fd);
-  if (::mkdirat(fd.fd(), SystemPath(name).c_str(), 0777) != 0) {
+  if (resolved.fd.Get() < 0) throw FailureFor(resolved.error, relative);
+  if (::mkdirat(resolved.fd.Get(), SystemPath(name).c_str(), 0777) != 0) {
     throw FailureFor(errno, relative);
   }
 }
@@ -349,8 +315,7 @@ std::string RootHandle::ResolvedPath(std::string_view relative) const {
   std::vector<std::string> names;
   Resolved resolved = Walk(SystemPath(relative.empty() ? "." : relative),
                            O_PATH | O_CLOEXEC, 0, &names);
-  if (resolved.fd < 0) throw FailureFor(resolved.error, relative);
-  ::close(resolved.fd);
+  if (resolved.fd.Get() < 0) throw FailureFor(resolved.error, relative);
   std::string path = path_;
   for (const auto& name : names) {
     if (path.back() != '/') path += '/';
@@ -361,7 +326,7 @@ std::string RootHandle::ResolvedPath(std::string_view relative) const {
 
 std::optional<std::string> RootHandle::Locate(const HeldPath& held) const {
   struct stat st;
-  if (::fstat(held.fd_, &st) != 0) throw FailureFromErrno(errno);
+  if (::fstat(held.fd_.Get(), &st) != 0) throw FailureFromErrno(errno);
   if (st.st_nlink == 0) return std::nullopt;
   std::string named(PATH_MAX, '\0');
   ssize_t length = ::readlink(held.Path().c_str(), named.data(), named.size());

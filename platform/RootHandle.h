@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Descriptor.h"
 #include "platform/Export.h"
 #include "platform/HeldPath.h"
 
@@ -93,7 +94,7 @@ class CORVANE_API RootHandle {
                 std::vector<std::string>* names = nullptr) const;
   std::optional<std::string> BelowRoot(std::string_view absolute) const;
 
-  int fd_ = -1;
+  Descriptor fd_;
   std::string path_;   // the real path
   std::string given_;  // the path as the caller gave it, normalised
 };

@@ -115,31 +115,21 @@ void LocalAddress(int socket, std::string& address, int& port) {
   AddressOf(storage, length, address, port);
 }
 
-SocketPoll::SocketPoll() {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
-    throw FailureFromErrno(errno);
-  }
-  wake_read_ = ends[0];
-  wake_write_ = ends[1];
-}
-
-SocketPoll::~SocketPoll() {
-  ::close(wake_read_);
-  ::close(wake_write_);
-}
+SocketPoll::SocketPoll() : wake_(OpenPipe(O_CLOEXEC | O_NONBLOCK)) {}
 
 std::vector<size_t> SocketPoll::Wait(const std::vector<int>& sockets,
                                      int timeout_ms) {
   std::vector<pollfd> entries;
   entries.reserve(sockets.size() + 1);
-  entries.push_back({wake_read_, POLLIN, 0});
+  entries.push_back({wake_.read_end.Get(), POLLIN, 0});
   for (int socket : sockets) entries.push_back({socket, POLLIN, 0});
   std::vector<size_t> ready;
   if (::poll(entries.data(), entries.size(), timeout_ms) <= 0) return ready;
   if (entries[0].revents) {
     char drain[64];
-    while (::read(wake_read_, drain, sizeof drain) > 0) {
+    while (RetryOnInterrupt([&] {
+             return ::read(wake_.read_end.Get(), drain, sizeof drain);
+           }) > 0) {
     }
   }
   for (size_t n = 1; n < entries.size(); ++n) {
@@ -151,7 +141,7 @@ std::vector<size_t> SocketPoll::Wait(const std::vector<int>& sockets,
 void SocketPoll::Wake() {
   char one = 1;
   // A full pipe already holds a wake-up.
-  (void)!::write(wake_write_, &one, 1);
+  RetryOnInterrupt([&] { return ::write(wake_.write_end.Get(), &one, 1); });
 }
 
 }  // namespace corvane::platform

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Descriptor.h"
 #include "platform/Export.h"
 
 namespace corvane::platform {
@@ -57,7 +58,6 @@ class CORVANE_API SocketPoll {
  public:
   // Throws Failure when the wake-up pipe cannot be made.
   SocketPoll();
-  ~SocketPoll();
   SocketPoll(const SocketPoll&) = delete;
   SocketPoll& operator=(const SocketPoll&) = delete;
 
@@ -70,8 +70,7 @@ class CORVANE_API SocketPoll {
   void Wake();
 
  private:
-  int wake_read_ = -1;
-  int wake_write_ = -1;
+  Pipe wake_;
 };
 
 }  // namespace corvane::platform

@@ -25,13 +25,16 @@ PyObject* made_classes = nullptr;
 // and pickling.
 const char kFailureClasses[] = R"py(
 class Failure(Exception):
-    """A component member's failure: its number, source and description."""
+    """A component member's failure: its number, source and description,
+    and the system's text for the error behind it ("Permission denied"),
+    empty when the system reported none."""
 
-    def __init__(self, number, source, description):
+    def __init__(self, number, source, description, system_text=""):
         super().__init__(number, source, description)
         self.number = number
         self.source = source
         self.description = description
+        self.system_text = system_text
 
     def __str__(self):
         return f"{self.description} (number {self.number}, {self.source})"
@@ -150,7 +153,7 @@ void RaiseFailure(const Failure& failure) {
       failure.number == kNoSuchMember ? no_such_member_class : failure_class;
   py::object error = py::reinterpret_borrow<py::object>(kind)(
       failure.number, TextToPython(failure.source),
-      TextToPython(failure.description));
+      TextToPython(failure.description), TextToPython(failure.system_text));
   PyErr_SetObject(kind, error.ptr());
 }
 

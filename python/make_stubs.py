@@ -19,7 +19,9 @@ class Failure(Exception):
     number: int
     source: str
     description: str
-    def __init__(self, number: int, source: str, description: str) -> None: ...
+    system_text: str
+    def __init__(self, number: int, source: str, description: str,
+                 system_text: str = "") -> None: ...
 
 
 class NoSuchMember(Failure, AttributeError): ...

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -236,6 +237,36 @@ TEST_F(RegistryTest, TheFileIsReadThroughThePlatformFileSystem) {
   EXPECT_EQ(classes[0].progid, "Corvane.Mem");
   EXPECT_EQ(classes[0].clsid, "{4}");
   EXPECT_EQ(classes[0].library, "/lib/mem.so");
+}
+
+// A rewrite that fails (here its last step, the rename) leaves the
+// registry as it was and nothing but the lock file beside it.
+TEST_F(RegistryTest, AFailedRewriteLeavesTheRegistryAndNoTemporaryFile) {
+  RegisterLibrary(registry_, "/lib/old.so",
+                  {{"Corvane.Old", "{5}", "/lib/old.so"}});
+  struct FailingRename : platform::ForwardingFileSystem {
+    using ForwardingFileSystem::ForwardingFileSystem;
+    void Rename(std::string_view, std::string_view) override {
+      throw StandardFailure(kDiskFull);
+    }
+  } failing(platform::Files());
+  {
+    platform::ScopedFileSystem scope(failing);
+    EXPECT_EQ(FailureNumber([&] {
+                RegisterLibrary(registry_, "/lib/new.so",
+                                {{"Corvane.New", "{6}", "/lib/new.so"}});
+              }),
+              kDiskFull);
+  }
+  auto classes = ReadRegistry(registry_);
+  ASSERT_EQ(classes.size(), 1u);
+  EXPECT_EQ(classes[0].progid, "Corvane.Old");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"registry", "registry.lock"}));
 }
 
 TEST_F(RegistryTest, TheClassObjectAnswersOnlyItsOwnClassIds) {

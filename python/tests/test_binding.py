@@ -7,7 +7,9 @@ process over many create/use/release cycles."""
 import ast
 import decimal
 import os
+import pickle
 import pydoc
+import tempfile
 import threading
 import time
 import unittest
@@ -159,6 +161,29 @@ class FailuresTest(unittest.TestCase):
                           failure.description),
                          (-2147221503, "Corvane.Test", "it broke"))
         self.assertIn("it broke", str(failure))
+
+    def test_a_failure_the_system_reported_keeps_the_system_text(self):
+        # A registry that is a directory cannot be read: EISDIR.
+        folder = tempfile.mkdtemp(prefix="corvane-python-")
+        self.addCleanup(os.rmdir, folder)
+        saved = os.environ["CORVANE_REGISTRY"]
+        os.environ["CORVANE_REGISTRY"] = folder
+        try:
+            with self.assertRaises(corvane.Failure) as caught:
+                corvane.classes()
+        finally:
+            os.environ["CORVANE_REGISTRY"] = saved
+        failure = caught.exception
+        self.assertEqual((failure.number, failure.source, failure.system_text),
+                         (75, "Corvane", "Is a directory"))
+        self.assertNotIn("Is a directory", failure.description)
+        copy = pickle.loads(pickle.dumps(failure))
+        self.assertEqual(copy.system_text, "Is a directory")
+        # A component's own failure has no system text.
+        test = corvane.create("Corvane.Test")
+        with self.assertRaises(corvane.Failure) as caught:
+            test.Raise(-2147221503, "it broke")
+        self.assertEqual(caught.exception.system_text, "")
 
     def test_frame_failures_name_the_suite(self):
         with self.assertRaises(corvane.Failure) as caught:
