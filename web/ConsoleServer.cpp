@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "frame/Text.h"
 #include "platform/Failure.h"
@@ -530,33 +531,42 @@ struct ConsoleServer::Impl {
   void ServeStreamed(const PageHandler& page, const httplib::Request& request,
                      httplib::Response& response,
                      const httplib::ContentReader& reader) {
-    BodyStream stream(reader,
-                      request.get_header_value<uint64_t>("Content-Length"));
+    std::optional<BodyStream> stream;
+    stream.emplace(reader,
+                   request.get_header_value<uint64_t>("Content-Length"));
     if (access->Enabled()) {
       std::string type = ContentTypeOf(request);
       std::string head;
       std::array<char, 4096> piece;
       while (head.size() < kMaxFormTokenHead &&
              !Access::ReachesPastFirstPart(type, head)) {
-        size_t got = stream.ReadSome(piece.data(), piece.size());
+        size_t got = stream->ReadSome(piece.data(), piece.size());
         if (got == 0) break;
         head.append(piece.data(), got);
       }
       if (auto refusal = access->CheckForm(request.get_header_value("Cookie"),
                                            type, head)) {
-        // The rest of the body is not read.
+        // The rest of the body is not read. The reader, stopped, marks
+        // the answer as failed; the refusal is written after it.
+        stream.reset();
         response.set_header("Connection", "close");
         SendHtml(response, 403, StatusPage(403, *refusal));
         return;
       }
-      stream.Unread(std::move(head));
+      stream->Unread(std::move(head));
     }
     try {
-      Serve(page, request, response, {}, &stream);
+      Serve(page, request, response, {}, &*stream);
     } catch (...) {
-      if (!stream.Finish()) response.set_header("Connection", "close");
+      FinishBody(*stream, response);
       throw;
     }
+  }
+
+  // Reads and drops what the page left of a streamed body. The reader
+  // may write a failure into the answer, so this comes before the answer
+  // is written.
+  static void FinishBody(BodyStream& stream, httplib::Response& response) {
     if (!stream.Finish()) response.set_header("Connection", "close");
   }
 
@@ -589,6 +599,7 @@ struct ConsoleServer::Impl {
     PageCall call{request, std::move(body), settings, address, stream};
     try {
       PageAnswer answer = page(call);
+      if (stream) FinishBody(*stream, response);
       for (const auto& [name, value] : answer.headers) {
         response.set_header(name, value);
       }
@@ -609,6 +620,7 @@ struct ConsoleServer::Impl {
                    request.get_header_value("Cookie"),
                    PageHtml(answer.title, answer.body_html, frame)));
     } catch (const FormTooLarge& failure) {
+      if (stream) FinishBody(*stream, response);
       SendHtml(response, 413, StatusPage(413, failure.what()));
     }
   }
