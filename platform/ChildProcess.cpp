@@ -138,12 +138,10 @@ bool Exchange(int to_child, int from_child, const ProgramInput& input,
         deadline = Deadline(timeout_ms);
       }
       if (n < 0 && errno == EPIPE) quiet.Raised();
-      // A program that stops reading early gets no more of the body.
-      if (n < 0 && errno != EAGAIN) {
-        CloseOnce(to_child);
-      } else if (start == end && !refill()) {
-        CloseOnce(to_child);
-      }
+      // A program that stops reading early gets no more of the body; the
+      // end of the input closes the pipe.
+      bool stopped = n < 0 && errno != EAGAIN;
+      if (stopped || (start == end && !refill())) CloseOnce(to_child);
     }
     if (fds[0].revents) {
       ssize_t n = RetryOnInterrupt(
