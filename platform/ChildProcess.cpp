@@ -9,7 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Descriptor.h"
@@ -84,13 +87,23 @@ bool Expired(const Deadline& deadline) { return deadline.Left() < 0; }
 
 // Feeds the input and drains the output together, so that neither side
 // waits on a full pipe: the input end does not block, and only what the
-// pipe takes is written at a time. False when the deadline passed first.
-bool Exchange(Descriptor& to_child, int from_child, std::string_view input,
-              size_t max_output, const Deadline& deadline,
+// pipe takes is written at a time. The deadline starts again whenever the
+// input moves. False when it passed first.
+bool Exchange(Descriptor& to_child, int from_child, const ProgramInput& input,
+              size_t max_output, int timeout_ms, Deadline& deadline,
               std::string& output) {
   QuietPipes quiet;
-  size_t written = 0;
-  if (input.empty()) to_child.Reset();
+  std::vector<char> pending(65536);
+  size_t start = 0;
+  size_t end = 0;
+  // The next piece of the input; false at its end.
+  auto refill = [&] {
+    start = 0;
+    end = input(pending.data(), pending.size());
+    deadline = Deadline(timeout_ms);
+    return end > 0;
+  };
+  if (!refill()) to_child.Reset();
   char buffer[65536];
   bool in_time = true;
   for (;;) {
@@ -106,14 +119,17 @@ bool Exchange(Descriptor& to_child, int from_child, std::string_view input,
     if (ready == 0) continue;  // the deadline is checked above
     if (count == 2 && fds[1].revents) {
       ssize_t n = RetryOnInterrupt([&] {
-        return ::write(to_child.Get(), input.data() + written,
-                       std::min<size_t>(input.size() - written, 65536));
+        return ::write(to_child.Get(), pending.data() + start, end - start);
       });
-      if (n > 0) written += static_cast<size_t>(n);
+      if (n > 0) {
+        start += static_cast<size_t>(n);
+        deadline = Deadline(timeout_ms);
+      }
       if (n < 0 && errno == EPIPE) quiet.Raised();
-      // A program that stops reading early gets no more of the body.
-      if (n < 0 && errno != EAGAIN) written = input.size();
-      if (written == input.size()) to_child.Reset();
+      // A program that stops reading early gets no more of the body; the
+      // end of the input closes the pipe.
+      bool stopped = n < 0 && errno != EAGAIN;
+      if (stopped || (start == end && !refill())) to_child.Reset();
     }
     if (fds[0].revents) {
       ssize_t n = RetryOnInterrupt(
@@ -155,6 +171,21 @@ ProgramRun RunProgram(const std::string& program,
                       const std::vector<std::string>& environment,
                       std::string_view input, size_t max_output,
                       int timeout_ms) {
+  return RunProgram(
+      program, environment,
+      [&input](char* data, size_t size) {
+        size_t count = std::min(size, input.size());
+        std::memcpy(data, input.data(), count);
+        input.remove_prefix(count);
+        return count;
+      },
+      max_output, timeout_ms);
+}
+
+ProgramRun RunProgram(const std::string& program,
+                      const std::vector<std::string>& environment,
+                      const ProgramInput& input, size_t max_output,
+                      int timeout_ms) {
   // Both pipes close on exec, so that programs started at the same time by
   // other threads do not hold them open.
   Pipe in = OpenPipe(O_CLOEXEC);
@@ -169,8 +200,8 @@ ProgramRun RunProgram(const std::string& program,
   Deadline deadline(timeout_ms);
   ProgramRun run;
   bool killed = false;
-  if (!Exchange(in.write_end, out.read_end.Get(), input, max_output, deadline,
-                run.output)) {
+  if (!Exchange(in.write_end, out.read_end.Get(), input, max_output, timeout_ms,
+                deadline, run.output)) {
     ::kill(pid, SIGKILL);
     killed = true;
   }

@@ -33,20 +33,6 @@ std::string SessionCookie(std::string_view value, bool secure,
   return cookie;
 }
 
-// The multipart boundary of a Content-Type; empty when it has none.
-std::string BoundaryOf(std::string_view content_type) {
-  size_t at = FindIgnoringCase(content_type, "boundary=");
-  if (at == std::string_view::npos) return {};
-  std::string_view boundary = content_type.substr(at + 9);
-  boundary = boundary.substr(0, boundary.find(';'));
-  while (!boundary.empty() && boundary.back() == ' ') boundary.remove_suffix(1);
-  if (boundary.size() >= 2 && boundary.front() == '"' &&
-      boundary.back() == '"') {
-    boundary = boundary.substr(1, boundary.size() - 2);
-  }
-  return std::string(boundary);
-}
-
 // Takes the field `name` out of a URL-encoded body; its value, or nullopt
 // when the body has no such field.
 std::optional<std::string> TakeEncodedField(std::string& body,
@@ -361,7 +347,7 @@ std::optional<std::string> Access::CheckForm(std::string_view cookie,
   }
   std::optional<std::string> sent;
   if (FindIgnoringCase(content_type, "multipart/form-data") == 0) {
-    std::string boundary = BoundaryOf(content_type);
+    std::string boundary = MultipartBoundary(content_type);
     if (!boundary.empty())
       sent = TakeMultipartField(body, boundary, kFormField);
   } else if (FindIgnoringCase(content_type,
@@ -375,6 +361,17 @@ std::optional<std::string> Access::CheckForm(std::string_view cookie,
       "The form does not carry this session's form token: it was made for "
       "an earlier session or by another site. Open the page again and send "
       "the form from there.");
+}
+
+bool Access::ReachesPastFirstPart(std::string_view content_type,
+                                  std::string_view head) {
+  std::string boundary = MultipartBoundary(content_type);
+  if (boundary.empty()) return true;
+  std::string delimiter = "--" + boundary;
+  size_t first = head.find(delimiter);
+  return first != std::string_view::npos &&
+         head.find("\r\n" + delimiter, first + delimiter.size()) !=
+             std::string_view::npos;
 }
 
 std::string Access::WithFormTokens(std::string_view cookie, std::string html) {

@@ -78,6 +78,12 @@ class Access {
   std::optional<std::string> CheckForm(std::string_view cookie,
                                        std::string_view content_type,
                                        std::string& body);
+  // Whether `head`, the start of a body posted as `content_type`, reaches
+  // past the end of its first multipart part, so that CheckForm on it finds
+  // a form token sent first (as the console's forms send it); true when the
+  // type names no boundary.
+  static bool ReachesPastFirstPart(std::string_view content_type,
+                                   std::string_view head);
 
   // `html` with the session's form token as a hidden field first in each
   // form that posts, and in a meta element for scripts; as it is when the

@@ -8,11 +8,14 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 
+#include "frame/Text.h"
 #include "platform/Failure.h"
 #include "platform/Listener.h"
 #include "platform/ServerSocket.h"
 #include "web/Access.h"
+#include "web/BodyStream.h"
 #include "web/Connections.h"
 #include "web/ConsoleScript.h"
 #include "web/FileFacts.h"
@@ -47,6 +50,12 @@ constexpr size_t kMaxRequestsPerConnection = 100;
 // The HTTP library listens with a queue of 5, which a burst of clients
 // overflows; the kernel then drops or resets their connections.
 constexpr int kListenBacklog = 1024;
+// The most of a streamed form read before its first part must have ended:
+// that part carries the session's form token.
+constexpr size_t kMaxFormTokenHead = 8 * 1024;
+
+// Whether a page takes its multipart body as it arrives.
+enum class Body { kWhole, kStreamed };
 
 constexpr const char* kSecurityHeaders[][2] = {
     {"X-Content-Type-Options", "nosniff"},
@@ -424,13 +433,13 @@ struct ConsoleServer::Impl {
       return page;
     });
     Route("/", IndexPage);
-    Route("/upload", UploadPage);
-    Route("/files", FilesPage);
+    Route("/upload", UploadPage, Body::kStreamed);
+    Route("/files", FilesPage, Body::kStreamed);
     RouteGet("/files/download", FileDownload);
     Route("/mail", MailPage);
     Route("/whois", WhoisPage);
     RouteGet("/gateway/?", GatewayFormPage);
-    RoutePost("/gateway/wharfpost", GatewayPostPage);
+    RoutePost("/gateway/wharfpost", GatewayPostPage, Body::kStreamed);
     RouteGet("/gateway/result", GatewayResultPage);
     RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayOldResultPage);
   }
@@ -518,9 +527,10 @@ struct ConsoleServer::Impl {
   }
 
   // A page whose GET shows it and whose POST does the work.
-  void Route(const std::string& path, const PageHandler& page) {
+  void Route(const std::string& path, const PageHandler& page,
+             Body body = Body::kWhole) {
     RouteGet(path, page);
-    RoutePost(path, page);
+    RoutePost(path, page, body);
     pages.emplace(path, page);
   }
 
@@ -531,10 +541,15 @@ struct ConsoleServer::Impl {
     });
   }
 
-  void RoutePost(const std::string& path, PageHandler page) {
-    server.Post(path, [this, page](const httplib::Request& request,
-                                   httplib::Response& response,
-                                   const httplib::ContentReader& reader) {
+  void RoutePost(const std::string& path, PageHandler page,
+                 Body use = Body::kWhole) {
+    server.Post(path, [this, page, use](const httplib::Request& request,
+                                        httplib::Response& response,
+                                        const httplib::ContentReader& reader) {
+      if (use == Body::kStreamed && Streams(request)) {
+        ServeStreamed(page, request, response, reader);
+        return;
+      }
       std::string body;
       if (!ReadBody(request, reader, body, response)) return;
       if (auto refusal = access->CheckForm(request.get_header_value("Cookie"),
@@ -544,6 +559,60 @@ struct ConsoleServer::Impl {
       }
       Serve(page, request, response, std::move(body));
     });
+  }
+
+  // Whether a request's body can go to its page as it arrives: a
+  // multipart form of a stated length. Other bodies are read whole.
+  static bool Streams(const httplib::Request& request) {
+    return FindIgnoringCase(ContentTypeOf(request), "multipart/form-data") ==
+               0 &&
+           request.has_header("Content-Length") &&
+           !request.has_header("Transfer-Encoding");
+  }
+
+  // Runs the page while the body arrives, the form token checked in the
+  // body's first part before the page sees any of it; what the page leaves
+  // unread is read and dropped after it.
+  void ServeStreamed(const PageHandler& page, const httplib::Request& request,
+                     httplib::Response& response,
+                     const httplib::ContentReader& reader) {
+    std::optional<BodyStream> stream;
+    stream.emplace(reader,
+                   request.get_header_value<uint64_t>("Content-Length"));
+    if (access->Enabled()) {
+      std::string type = ContentTypeOf(request);
+      std::string head;
+      std::array<char, 4096> piece;
+      while (head.size() < kMaxFormTokenHead &&
+             !Access::ReachesPastFirstPart(type, head)) {
+        size_t got = stream->ReadSome(piece.data(), piece.size());
+        if (got == 0) break;
+        head.append(piece.data(), got);
+      }
+      if (auto refusal = access->CheckForm(request.get_header_value("Cookie"),
+                                           type, head)) {
+        // The rest of the body is not read. The reader, stopped, marks
+        // the answer as failed; the refusal is written after it.
+        stream.reset();
+        response.set_header("Connection", "close");
+        SendHtml(response, 403, StatusPage(403, *refusal));
+        return;
+      }
+      stream->Unread(std::move(head));
+    }
+    try {
+      Serve(page, request, response, {}, &*stream);
+    } catch (...) {
+      FinishBody(*stream, response);
+      throw;
+    }
+  }
+
+  // Reads and drops what the page left of a streamed body. The reader
+  // may write a failure into the answer, so this comes before the answer
+  // is written.
+  static void FinishBody(BodyStream& stream, httplib::Response& response) {
+    if (!stream.Finish()) response.set_header("Connection", "close");
   }
 
   // Reads a request's body whole; false, with the refusal answered, when it
@@ -570,10 +639,12 @@ struct ConsoleServer::Impl {
   }
 
   void Serve(const PageHandler& page, const httplib::Request& request,
-             httplib::Response& response, std::string body) {
-    PageCall call{request, std::move(body), settings, address};
+             httplib::Response& response, std::string body,
+             BodyStream* stream = nullptr) {
+    PageCall call{request, std::move(body), settings, address, stream};
     try {
       PageAnswer answer = page(call);
+      if (stream) FinishBody(*stream, response);
       for (const auto& [name, value] : answer.headers) {
         response.set_header(name, value);
       }
@@ -594,6 +665,7 @@ struct ConsoleServer::Impl {
                    request.get_header_value("Cookie"),
                    PageHtml(answer.title, answer.body_html, frame)));
     } catch (const FormTooLarge& failure) {
+      if (stream) FinishBody(*stream, response);
       SendHtml(response, 413, StatusPage(413, failure.what()));
     }
   }

@@ -433,8 +433,7 @@ std::string UploadHtml(PageCall& call, FilesWork& work,
   std::string staged =
       platform::Files().TemporaryName(folder.Path(), ".corvane-upload-");
   platform::Files().CreateDirectory(staged);
-  auto context =
-      HttpContext::New(call.request, call.server, std::exchange(call.body, {}));
+  auto context = call.Context();
   std::vector<std::string> stored;
   std::string details;
   int16_t code = 0;

@@ -3,6 +3,8 @@
 
 #include <httplib.h>
 
+#include "frame/Text.h"
+
 namespace corvane::web {
 namespace {
 
@@ -50,6 +52,19 @@ std::vector<std::string> FormFields::Values(std::string_view name) const {
     if (key == name) values.push_back(value);
   }
   return values;
+}
+
+std::string MultipartBoundary(std::string_view content_type) {
+  size_t at = FindIgnoringCase(content_type, "boundary=");
+  if (at == std::string_view::npos) return {};
+  std::string_view boundary = content_type.substr(at + 9);
+  boundary = boundary.substr(0, boundary.find(';'));
+  while (!boundary.empty() && boundary.back() == ' ') boundary.remove_suffix(1);
+  if (boundary.size() >= 2 && boundary.front() == '"' &&
+      boundary.back() == '"') {
+    boundary = boundary.substr(1, boundary.size() - 2);
+  }
+  return std::string(boundary);
 }
 
 }  // namespace corvane::web

@@ -36,4 +36,8 @@ class FormFields {
   std::vector<std::pair<std::string, std::string>> fields_;
 };
 
+// The multipart boundary of a Content-Type, its quotes taken off; empty when
+// it names none.
+std::string MultipartBoundary(std::string_view content_type);
+
 }  // namespace corvane::web

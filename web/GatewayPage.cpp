@@ -9,6 +9,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "web/BodyStream.h"
 #include "web/Html.h"
 #include "web/RequestGuard.h"
 
@@ -17,8 +18,9 @@ namespace {
 
 // The program's answer is a redirect or a short text page.
 constexpr size_t kMaxAnswerBytes = 1024 * 1024;
-// A run that takes longer is killed; the body is on hand already, so this
-// bounds only the program's own work.
+// A run that takes no input and does not finish for this long is killed:
+// the time counts from the last piece of the body the program took, so
+// this bounds the program's own work, not the time the body takes to come.
 constexpr int kRunTimeoutMs = 120 * 1000;
 constexpr char kResultPage[] = "/gateway/result";
 // The result page's name in the program's redirect.
@@ -72,7 +74,7 @@ bool IsConsoleUrl(const PageCall& call, std::string_view url) {
 std::vector<std::string> CgiEnvironment(const PageCall& call) {
   std::vector<std::string> environment{"PATH=/usr/bin:/bin"};
   for (const auto& [name, value] :
-       CgiVariables(call.request, call.server, call.body.size())) {
+       CgiVariables(call.request, call.server, call.BodyBytes())) {
     // The program redirects next to the referrer: only a page of the
     // console is handed on, else the console's own Gateway page.
     if (name == "HTTP_REFERER") continue;
@@ -213,9 +215,16 @@ PageAnswer GatewayPostPage(PageCall& call) {
   PageAnswer answer;
   answer.title = "Gateway";
   if (call.settings.gateway_program.empty()) return GatewayFormPage(call);
-  auto run =
-      platform::RunProgram(call.settings.gateway_program, CgiEnvironment(call),
-                           call.body, kMaxAnswerBytes, kRunTimeoutMs);
+  auto environment = CgiEnvironment(call);
+  auto run = call.stream ? platform::RunProgram(
+                               call.settings.gateway_program, environment,
+                               [&call](char* data, size_t size) {
+                                 return call.stream->ReadSome(data, size);
+                               },
+                               kMaxAnswerBytes, kRunTimeoutMs)
+                         : platform::RunProgram(call.settings.gateway_program,
+                                                environment, call.body,
+                                                kMaxAnswerBytes, kRunTimeoutMs);
   if (run.timed_out) {
     answer.status = 504;
     answer.body_html =

@@ -3,6 +3,10 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+
+#include "web/BodyStream.h"
+
 namespace corvane::web {
 namespace {
 
@@ -27,6 +31,37 @@ std::string QueryOf(const httplib::Request& request) {
   return mark == std::string::npos ? std::string()
                                    : request.target.substr(mark + 1);
 }
+
+// A request whose body comes from a stream; the server variables and the
+// query come from a memory request made for them.
+class StreamedRequest : public corvane::Request {
+ public:
+  StreamedRequest(std::shared_ptr<corvane::Request> described, BodyStream& body)
+      : described_(std::move(described)),
+        body_(body),
+        total_(
+            static_cast<int32_t>(std::min<uint64_t>(body.Left(), INT32_MAX))) {}
+
+  int32_t TotalBytes() override { return total_; }
+
+  Variant BinaryRead(Variant& count) override {
+    std::string bytes =
+        body_.Read(static_cast<size_t>(std::max(count.ToInt32(), 0)));
+    count = static_cast<int32_t>(bytes.size());
+    return Bytes{std::move(bytes)};
+  }
+
+  std::string ServerVariables(std::string_view name) override {
+    return described_->ServerVariables(name);
+  }
+
+  std::string QueryString() override { return described_->QueryString(); }
+
+ private:
+  std::shared_ptr<corvane::Request> described_;
+  BodyStream& body_;
+  int32_t total_;
+};
 
 }  // namespace
 
@@ -83,6 +118,23 @@ std::shared_ptr<HttpContext> HttpContext::New(const httplib::Request& request,
   data.query_string = QueryOf(request);
   data.body = std::move(body);
   return std::make_shared<HttpContext>(std::move(data));
+}
+
+std::shared_ptr<HttpContext> HttpContext::New(const httplib::Request& request,
+                                              const ServerAddress& server,
+                                              BodyStream& body) {
+  MemoryRequestData data;
+  data.server_variables =
+      CgiVariables(request, server, static_cast<size_t>(body.Left()));
+  data.query_string = QueryOf(request);
+  auto context = std::make_shared<HttpContext>(std::move(data));
+  context->streamed_ = std::make_shared<StreamedRequest>(
+      context->MemoryContext::Request(), body);
+  return context;
+}
+
+std::shared_ptr<corvane::Request> HttpContext::Request() {
+  return streamed_ ? streamed_ : MemoryContext::Request();
 }
 
 }  // namespace corvane::web

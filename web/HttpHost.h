@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The page host of the embedded web server: each HTTP request becomes one
-// scripting context whose Request reads that request (the body once, its
-// headers as CGI server variables, its query string) and whose Response
-// collects the page text.
+// scripting context whose Request reads that request (the body, held whole
+// or streamed from the socket, its headers as CGI server variables, its
+// query string) and whose Response collects the page text.
 #pragma once
 
 #include <map>
@@ -40,6 +40,8 @@ void KeepBodyWhole(httplib::Request& request);
 // The request's Content-Type as the client sent it; empty when none.
 std::string ContentTypeOf(const httplib::Request& request);
 
+class BodyStream;
+
 class HttpContext : public MemoryContext {
  public:
   using MemoryContext::MemoryContext;
@@ -48,6 +50,18 @@ class HttpContext : public MemoryContext {
   static std::shared_ptr<HttpContext> New(const httplib::Request& request,
                                           const ServerAddress& server,
                                           std::string body);
+  // The context of one request whose body BinaryRead takes from `body` as
+  // the page asks, up to the count asked each time; TotalBytes is what the
+  // stream has left now. The stream must outlive the page's reads.
+  static std::shared_ptr<HttpContext> New(const httplib::Request& request,
+                                          const ServerAddress& server,
+                                          BodyStream& body);
+
+  std::shared_ptr<corvane::Request> Request() override;
+
+ private:
+  // The streaming request; nullptr when the body is held whole.
+  std::shared_ptr<corvane::Request> streamed_;
 };
 
 }  // namespace corvane::web

@@ -5,11 +5,21 @@
 
 #include "frame/Component.h"
 #include "frame/Registry.h"
+#include "web/BodyStream.h"
 #include "web/Html.h"
 
 namespace corvane::web {
 
 bool PageCall::IsPost() const { return request.method == "POST"; }
+
+uint64_t PageCall::BodyBytes() const {
+  return stream ? stream->Left() : body.size();
+}
+
+std::shared_ptr<HttpContext> PageCall::Context() {
+  return stream ? HttpContext::New(request, server, *stream)
+                : HttpContext::New(request, server, std::exchange(body, {}));
+}
 
 PageObject::PageObject(std::string_view progid,
                        const std::shared_ptr<ScriptingContext>& context)

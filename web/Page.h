@@ -3,6 +3,7 @@
 // to its scripting context for the length of one request.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,13 +24,24 @@ struct Request;
 
 namespace corvane::web {
 
+class BodyStream;
+
 struct PageCall {
   const httplib::Request& request;
-  // The raw request body of a POST; empty for GET.
+  // The raw request body of a POST held whole; empty for GET and when the
+  // body is streamed.
   std::string body;
   const ConsoleSettings& settings;
   const ServerAddress& server;
+  // The body of a POST that arrives while the page runs; nullptr when it
+  // is held whole in `body`.
+  BodyStream* stream = nullptr;
   bool IsPost() const;
+  // The bytes of the body still to be read.
+  uint64_t BodyBytes() const;
+  // The page's scripting context, its Request reading the stream or, when
+  // the body is held whole, taking `body` over.
+  std::shared_ptr<HttpContext> Context();
 };
 
 struct PageAnswer {

@@ -12,7 +12,9 @@
 #include "frame/Text.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "web/BodyStream.h"
 #include "web/FileFacts.h"
+#include "web/FormFields.h"
 #include "web/Html.h"
 
 namespace corvane::web {
@@ -84,51 +86,70 @@ std::vector<std::vector<std::string>> RecordRows(
   return rows;
 }
 
-// What the upload's parts say before the component reads them: the file
-// names (their directories cut off) of every file sent, the refused ones
-// included, and whether an existing file is to be kept.
-struct SentParts {
-  std::vector<std::string> file_names;
-  bool keep_both = false;
-};
+// The file names (their directories cut off) of every file part of a
+// multipart body, the refused ones included, read from the body's pieces
+// as they pass to the component; a bounded window is kept between pieces.
+class SentFileNames {
+ public:
+  explicit SentFileNames(std::string_view boundary)
+      : delimiter_("\r\n--" + std::string(boundary)) {}
 
-SentParts PartsOf(std::string_view body, std::string_view content_type) {
-  SentParts parts;
-  size_t at = content_type.find("boundary=");
-  if (at == std::string_view::npos) return parts;
-  std::string_view boundary = content_type.substr(at + 9);
-  boundary = TrimOf(boundary.substr(0, boundary.find(';')), "\" ");
-  std::string delimiter = "\r\n--" + std::string(boundary);
-  std::boyer_moore_horspool_searcher search(delimiter.begin(), delimiter.end());
-  // The first delimiter opens the body without a line break before it.
-  auto part = body.starts_with(std::string_view(delimiter).substr(2))
-                  ? body.begin()
-                  : std::search(body.begin(), body.end(), search);
-  while (part != body.end()) {
-    size_t head = static_cast<size_t>(part - body.begin());
-    size_t head_end = body.find("\r\n\r\n", head);
-    if (head_end == std::string_view::npos) break;
-    std::string_view fields = body.substr(head, head_end - head);
-    auto next = std::search(body.begin() + static_cast<ptrdiff_t>(head_end),
-                            body.end(), search);
-    if (size_t name = fields.find("filename=\"");
-        name != std::string_view::npos) {
-      name += 10;
-      std::string_view value =
-          fields.substr(name, fields.find('"', name) - name);
-      size_t slash = value.find_last_of("/\\");
-      if (slash != std::string_view::npos) value.remove_prefix(slash + 1);
-      if (!value.empty()) parts.file_names.emplace_back(value);
-    } else if (Contains(fields, "name=\"existing\"")) {
-      size_t start = head_end + 4;
-      parts.keep_both =
-          body.substr(start, static_cast<size_t>(next - body.begin()) -
-                                 start) == "keep";
+  void Feed(std::string_view piece) {
+    if (delimiter_.size() == 4) return;  // no boundary
+    while (!piece.empty()) {
+      size_t take = std::min(piece.size(), kPieceBytes);
+      window_.append(piece.substr(0, take));
+      piece.remove_prefix(take);
+      Scan();
     }
-    part = next;
   }
-  return parts;
-}
+
+  const std::vector<std::string>& Names() const { return names_; }
+
+ private:
+  static constexpr size_t kPieceBytes = 64 * 1024;
+  // A part head longer than this is not looked at.
+  static constexpr size_t kMaxHeadBytes = 16 * 1024;
+
+  void Scan() {
+    for (;;) {
+      if (!in_head_) {
+        size_t at = window_.find(delimiter_);
+        if (at == std::string::npos) {
+          size_t keep = std::min(window_.size(), delimiter_.size() - 1);
+          window_.erase(0, window_.size() - keep);
+          return;
+        }
+        window_.erase(0, at + delimiter_.size());
+        in_head_ = true;
+      }
+      size_t end = window_.find("\r\n\r\n");
+      if (end == std::string::npos) {
+        if (window_.size() > kMaxHeadBytes) in_head_ = false;
+        return;
+      }
+      TakeHead(std::string_view(window_).substr(0, end));
+      window_.erase(0, end + 4);
+      in_head_ = false;
+    }
+  }
+
+  void TakeHead(std::string_view fields) {
+    size_t name = fields.find("filename=\"");
+    if (name == std::string_view::npos) return;
+    name += 10;
+    std::string_view value = fields.substr(name, fields.find('"', name) - name);
+    size_t slash = value.find_last_of("/\\");
+    if (slash != std::string_view::npos) value.remove_prefix(slash + 1);
+    if (!value.empty()) names_.emplace_back(value);
+  }
+
+  std::string delimiter_;
+  // The first delimiter opens the body without a line break before it.
+  std::string window_ = "\r\n";
+  bool in_head_ = false;
+  std::vector<std::string> names_;
+};
 
 // Why the component refused the file `name`, as the end of a sentence.
 std::string RefusalReason(std::string_view name,
@@ -216,31 +237,35 @@ std::string FailureSentence(int16_t code) {
 }
 
 std::string UploadResultHtml(PageCall& call, UploadForm& form) {
-  // Where the component stores the files depends on a field it reads only
-  // with them: the parts are looked at first.
-  SentParts parts = PartsOf(call.body, ContentTypeOf(call.request));
-  form.keep_both = parts.keep_both;
+  // The files go to a staging folder first: whether an existing file is
+  // replaced depends on a field that may come after them.
   std::string directory = call.settings.UploadDirectory();
   std::optional<StagingFolder> staging;
   std::vector<std::string> sentences;
-  if (form.keep_both) {
-    try {
-      staging.emplace(directory);
-    } catch (const std::exception& failure) {
-      return OutcomeHtml(false,
-                         "Nothing was stored: the upload folder cannot be "
-                         "written to.",
-                         "<p>" + Escape(failure.what()) + "</p>");
-    }
+  try {
+    staging.emplace(directory);
+  } catch (const std::exception& failure) {
+    return OutcomeHtml(false,
+                       "Nothing was stored: the upload folder cannot be "
+                       "written to.",
+                       "<p>" + Escape(failure.what()) + "</p>");
   }
-  auto context =
-      HttpContext::New(call.request, call.server, std::exchange(call.body, {}));
+  SentFileNames sent(MultipartBoundary(ContentTypeOf(call.request)));
+  if (call.stream) {
+    call.stream->Watch([&sent](std::string_view piece) { sent.Feed(piece); });
+  } else {
+    sent.Feed(call.body);
+  }
+  auto context = call.Context();
   PageObject upload("Corvane.upload", context);
-  upload->Put("UpLoadPath", staging ? staging->Path() : directory);
+  upload->Put("UpLoadPath", staging->Path());
   ApplyUploadRules(*upload, call.settings);
   int16_t code = upload->Call("upload").ToInt16();
   auto items =
       RecordRows(*upload->Get("FormItems").ToObject(), {"Name", "Value"});
+  // Without the field, a failed upload keeps both: a file cut short does
+  // not replace a whole one.
+  form.keep_both = code < 0;
   for (const auto& row : items) {
     if (row[0] == "title") form.title = row[1];
     if (row[0] == "note") form.note = row[1];
@@ -253,15 +278,17 @@ std::string UploadResultHtml(PageCall& call, UploadForm& form) {
   std::vector<std::string> renamed;
   bool failed = code < 0;
   for (const auto& row : files) {
-    if (!staging) {
-      stored.push_back(row[0]);
-      continue;
-    }
     // Two parts of one name: the component kept the later one, which the
     // first record's turn has moved already.
     if (!platform::PathEntryExists(staging->Path() + "/" + row[0])) continue;
     try {
-      std::string kept = KeepBoth(staging->Path(), directory, row[0]);
+      std::string kept = row[0];
+      if (form.keep_both) {
+        kept = KeepBoth(staging->Path(), directory, row[0]);
+      } else {
+        platform::Files().Rename(staging->Path() + "/" + row[0],
+                                 directory + row[0]);
+      }
       if (kept != row[0]) {
         renamed.push_back(row[0] + " was there already; the new one is " +
                           kept + ".");
@@ -282,7 +309,7 @@ std::string UploadResultHtml(PageCall& call, UploadForm& form) {
   if (code == -6) {
     std::vector<std::string> taken;
     for (const auto& row : files) taken.push_back(row[0]);
-    for (const auto& name : parts.file_names) {
+    for (const auto& name : sent.Names()) {
       auto found = std::find(taken.begin(), taken.end(), name);
       if (found != taken.end()) {
         taken.erase(found);
@@ -306,13 +333,11 @@ std::string UploadResultHtml(PageCall& call, UploadForm& form) {
   if (code < 0 && upload->Get("GetLastErrNum").ToInt32() != 0) {
     std::string triple = upload.ErrorDetailsHtml();
     // The staging folder is the console's business, not the reader's.
-    if (staging) {
-      std::string hidden = Escape(staging->Path());
-      std::string shown = Escape(directory.substr(0, directory.size() - 1));
-      for (size_t at = triple.find(hidden); at != std::string::npos;
-           at = triple.find(hidden, at)) {
-        triple.replace(at, hidden.size(), shown);
-      }
+    std::string hidden = Escape(staging->Path());
+    std::string shown = Escape(directory.substr(0, directory.size() - 1));
+    for (size_t at = triple.find(hidden); at != std::string::npos;
+         at = triple.find(hidden, at)) {
+      triple.replace(at, hidden.size(), shown);
     }
     details += triple;
   }

@@ -16,21 +16,33 @@ Then, with ab (apache2-utils) driving kept-alive connections:
   requests after 2,000 to warm up. Target: no growth in the second half.
 A comparison whose program is missing is skipped.
 
+Then large uploads: 16 clients at once each send the same 1 GiB file
+(sent from the page cache with sendfile) to the Gateway page, whose
+program gets the body through a pipe, and to the Upload page. Target: the
+console's peak resident memory at most 64 MiB above its idle size, every
+stored file byte-identical. The Upload page's case runs only when a probe
+shows that page streaming (Cargane reading the body in pieces); else it
+says so and is skipped, since 16 whole bodies would fill the memory.
+
 Environment: CORVANE_BIN (the build's bin folder); SERVE_BENCH_REQUESTS
 (requests per case of the first part, 600 by default); SERVE_BENCH_AB
-(requests per ab run, 20,000 by default); SERVE_BENCH_PART=ab runs only
-the cases under ab."""
+(requests per ab run, 20,000 by default); SERVE_BENCH_PART=ab or =large
+runs only those cases; SERVE_BENCH_LARGE_MIB (the large file's size,
+1024 by default) and SERVE_BENCH_LARGE_CLIENTS (16 by default)."""
 
+import hashlib
 import http.client
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import types
+import uuid
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "..", "tests"))
@@ -59,6 +71,12 @@ WARM_UP = 2000
 # Resident memory that may come and go between samples without counting as
 # growth: the allocator's pools move by a few pages.
 RSS_SLACK_KIB = 1024
+LARGE_MIB = int(os.environ.get("SERVE_BENCH_LARGE_MIB", "1024"))
+LARGE_CLIENTS = int(os.environ.get("SERVE_BENCH_LARGE_CLIENTS", "16"))
+LARGE_TARGET_MIB = 64
+# A probe upload of this size that grows the console by more than half of
+# it shows a page that holds the body whole.
+PROBE_MIB = 64
 
 
 def measure(port, clients, make_request):
@@ -349,16 +367,127 @@ def ab_cases(scratch):
         report_ab("CGI 100 KiB upload", UPLOAD_CLIENTS, figures)
 
 
+def post_file(console, path, field, name, source):
+    """Posts the file `source` as the form field `field` named `name`,
+    the body's middle sent with sendfile; the answer's status and head."""
+    boundary = "----bench" + uuid.uuid4().hex
+    start = (f'--{boundary}\r\nContent-Disposition: form-data; '
+             f'name="{field}"; filename="{name}"\r\nContent-Type: '
+             'application/octet-stream\r\n\r\n').encode()
+    end = f"\r\n--{boundary}--\r\n".encode()
+    size = os.path.getsize(source)
+    head = (f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{console.port}\r\n"
+            f"Origin: {console.origin}\r\nReferer: {console.origin}/gateway/"
+            "\r\nCookie: WharfpostToWhere=console\r\nContent-Type: "
+            f"multipart/form-data; boundary={boundary}\r\nContent-Length: "
+            f"{len(start) + size + len(end)}\r\nConnection: close\r\n\r\n"
+            ).encode()
+    with socket.create_connection(("127.0.0.1", console.port),
+                                  timeout=300) as s, open(source, "rb") as f:
+        s.sendall(head + start)
+        s.sendfile(f)
+        s.sendall(end)
+        answer = s.makefile("rb").readline().decode(errors="replace")
+    return answer.strip()
+
+
+def digest_of(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as data:
+        for chunk in iter(lambda: data.read(1 << 20), b""):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
+def large_uploads(console, page, path, field, folder, source, want,
+                  clients):
+    """`clients` uploads of `source` at once to `path`: (peak RSS growth
+    above idle in MiB, seconds, every file byte-identical)."""
+    process = Process(console.process.pid)
+    idle = process.rss_kib()
+    answers = [None] * clients
+    threads = [threading.Thread(target=lambda n=n: answers.__setitem__(
+        n, post_file(console, path, field, f"{page}-{n}.bin", source)))
+        for n in range(clients)]
+    started = time.monotonic()
+    with Sampler(process) as sampler:
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    seconds = time.monotonic() - started
+    identical = True
+    for n, answer in enumerate(answers):
+        stored = os.path.join(folder, f"{page}-{n}.bin")
+        same = os.path.exists(stored) and digest_of(stored) == want
+        if not same:
+            print(f"  {page} upload {n}: {answer}; the stored file differs "
+                  "or is missing", flush=True)
+        identical = identical and same
+        if os.path.exists(stored):
+            os.remove(stored)
+    return (max(sampler.samples) - idle) / 1024, seconds, identical
+
+
+def large_cases(scratch):
+    """Concurrent uploads of a large file to the Gateway and Upload
+    pages, the console's memory sampled."""
+    source = os.path.join(scratch, "large.bin")
+    with open(source, "wb") as out:
+        for _ in range(LARGE_MIB):
+            out.write(os.urandom(1 << 20))
+    want = digest_of(source)
+    probe = os.path.join(scratch, "probe.bin")
+    with open(probe, "wb") as out:
+        out.write(os.urandom(PROBE_MIB << 20))
+    probe_want = digest_of(probe)
+    data = os.path.join(scratch, "large-var")
+    sent = LARGE_CLIENTS * LARGE_MIB
+    print(f"{LARGE_CLIENTS} concurrent uploads of a {LARGE_MIB} MiB file "
+          f"({sent} MiB in all)", flush=True)
+    with Console(data, "--no-auth", "--threads", str(LARGE_CLIENTS),
+                 "--max-body", str((LARGE_MIB + 1) << 20)) as console:
+        pages = (("gateway", "/gateway/wharfpost", "upload1",
+                  os.path.join(data, "gateway", "console")),
+                 ("upload", "/upload", "file", os.path.join(data, "uploads")))
+        console.get("/gateway/")
+        for page, path, field, folder in pages:
+            growth, _, same = large_uploads(console, page + "-probe", path,
+                                            field, folder, probe,
+                                            probe_want, 1)
+            if not same:
+                print(f"{page} page: the probe upload was not stored whole; "
+                      "skipped", flush=True)
+                continue
+            if growth > PROBE_MIB / 2:
+                print(f"{page} page: a {PROBE_MIB} MiB probe grew the "
+                      f"console by {growth:.0f} MiB: the page holds the body "
+                      "whole; the large case is skipped", flush=True)
+                continue
+            growth, seconds, same = large_uploads(
+                console, page, path, field, folder, source, want,
+                LARGE_CLIENTS)
+            print(f"{page} page: peak RSS {growth:.1f} MiB above idle "
+                  f"(target {LARGE_TARGET_MIB} MiB: "
+                  f"{verdict(growth <= LARGE_TARGET_MIB)}), "
+                  f"{sent / seconds:.0f} MiB/s in all, every file "
+                  f"byte-identical: {verdict(same)}", flush=True)
+
+
 def main():
     with open("/proc/cpuinfo") as info:
         model = next((line.split(":", 1)[1].strip() for line in info
                       if line.startswith("model name")), "unknown")
     print(f"CPU: {model}, {os.cpu_count()} cores; {REQUESTS} requests a case")
-    if os.environ.get("SERVE_BENCH_PART") != "ab":
+    part = os.environ.get("SERVE_BENCH_PART")
+    if part is None:
         python_cases()
     scratch = tempfile.mkdtemp(prefix="corvane-serve-bench-")
     try:
-        ab_cases(scratch)
+        if part in (None, "ab"):
+            ab_cases(scratch)
+        if part in (None, "large"):
+            large_cases(scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

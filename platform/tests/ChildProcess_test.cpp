@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -77,6 +79,33 @@ TEST_F(ChildProcessTest, AProgramThatStopsReadingEndsTheExchangeCleanly) {
       RunMatches(60s, Script("closes", "exec 0<&-; sleep 0.2; echo later"),
                  kLargeInput, 50000, false, 0, "later\n"),
       0);
+}
+
+TEST_F(ChildProcessTest, InputTakenPieceByPieceReachesTheProgramWhole) {
+  auto pieces = [](size_t& given, size_t each) {
+    return [&given, each](char* data, size_t size) {
+      size_t count = std::min({size, each, kLargeInput.size() - given});
+      std::memcpy(data, kLargeInput.data() + given, count);
+      given += count;
+      return count;
+    };
+  };
+  size_t given = 0;
+  auto whole = testing::ResultWithin(60s, [&] {
+    auto run = RunProgram("/bin/cat", {"PATH=/usr/bin:/bin"},
+                          pieces(given, 10000), 1 << 30, 50000);
+    return run.output == kLargeInput && run.exit_status == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(whole, 0);
+  // A program that stops reading is asked for no more of it.
+  given = 0;
+  auto early = testing::ResultWithin(60s, [&] {
+    auto run = RunProgram(Script("early", "echo answered; exit 3"),
+                          {"PATH=/usr/bin:/bin"}, pieces(given, 65536), 1 << 30,
+                          50000);
+    return run.output == "answered\n" && given < kLargeInput.size() ? 0 : 1;
+  });
+  EXPECT_EQ(early, 0);
 }
 
 TEST_F(ChildProcessTest, AProgramStillRunningAtTheDeadlineIsKilled) {

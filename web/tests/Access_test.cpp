@@ -175,6 +175,25 @@ TEST_F(AccessTest, FormsCarryTheSessionsTokenWhichIsCheckedAndTakenOut) {
   body = "form_token=" + token;
   EXPECT_TRUE(access.CheckForm("corvane_session=other",
                                "application/x-www-form-urlencoded", body));
+
+  // A streamed form is checked on its start, read until it reaches past
+  // the first part; the token is taken out of that start alone.
+  const std::string type = "multipart/form-data; boundary=\"xyz\"";
+  std::string token_part =
+      "--xyz\r\nContent-Disposition: form-data; name=\"form_token\"\r\n\r\n" +
+      token;
+  EXPECT_FALSE(Access::ReachesPastFirstPart(type, token_part));
+  EXPECT_FALSE(Access::ReachesPastFirstPart(type, token_part + "\r\n--x"));
+  std::string head = token_part + "\r\n--xyz\r\nContent-Disposition: fo";
+  EXPECT_TRUE(Access::ReachesPastFirstPart(type, head));
+  EXPECT_TRUE(Access::ReachesPastFirstPart("multipart/form-data", ""));
+  EXPECT_FALSE(access.CheckForm(cookie, type, head));
+  EXPECT_EQ(head, "--xyz\r\nContent-Disposition: fo");
+  // A token part not yet ended, or a start without the token, is refused.
+  head = token_part;
+  EXPECT_TRUE(access.CheckForm(cookie, type, head));
+  head = rest.substr(0, 60);
+  EXPECT_TRUE(access.CheckForm(cookie, type, head));
 }
 
 TEST(Access, NamedAccountsLogInFromTheUsersFile) {
