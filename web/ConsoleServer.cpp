@@ -169,7 +169,8 @@ thread_local bool answer_closes = false;
 // two system calls and two segments per answer.
 class ConnectionStream : public httplib::Stream {
  public:
-  explicit ConnectionStream(Connection& connection) : connection_(connection) {
+  explicit ConnectionStream(Connection& connection)
+      : connection_(connection), pending_(OutputBuffer()) {
     pending_.clear();
   }
 
@@ -248,13 +249,17 @@ class ConnectionStream : public httplib::Stream {
     connection_.addresses_known = true;
   }
 
-  Connection& connection_;
-  // Kept per thread, so that its room is not taken and given back for
-  // every answer.
-  static thread_local std::string pending_;
-};
+  // The serving thread's buffer, kept so that its room is not taken and
+  // given back for every answer. A streamed body is read on a thread of its
+  // own, which must flush this same buffer before it waits.
+  static std::string& OutputBuffer() {
+    thread_local std::string buffer;
+    return buffer;
+  }
 
-thread_local std::string ConnectionStream::pending_;
+  Connection& connection_;
+  std::string& pending_;
+};
 
 // The HTTP library's server, which parses and answers each request, with
 // the console's handling of connections: an accepted socket goes to
