@@ -190,6 +190,7 @@ int OpenForReading(std::string_view path) {
 }
 
 FileSystem* current_file_system = nullptr;
+thread_local FileSystem* thread_file_system = nullptr;
 
 }  // namespace
 
@@ -379,6 +380,7 @@ std::string PosixFileSystem::TemporaryName(std::string_view directory,
 
 FileSystem& Files() {
   static PosixFileSystem posix;
+  if (thread_file_system != nullptr) return *thread_file_system;
   return current_file_system ? *current_file_system : posix;
 }
 
@@ -388,6 +390,15 @@ ScopedFileSystem::ScopedFileSystem(FileSystem& replacement)
 }
 
 ScopedFileSystem::~ScopedFileSystem() { current_file_system = previous_; }
+
+ScopedThreadFileSystem::ScopedThreadFileSystem(FileSystem& replacement)
+    : previous_(thread_file_system) {
+  thread_file_system = &replacement;
+}
+
+ScopedThreadFileSystem::~ScopedThreadFileSystem() {
+  thread_file_system = previous_;
+}
 
 namespace {
 bool AnyMatch(std::string_view pattern, uint32_t excluded) {

@@ -24,6 +24,8 @@ class CORVANE_API HeldPath {
   // ("/proc/self/fd/N"). Never fails.
   const std::string& Path() const { return path_; }
   bool IsDirectory() const { return directory_; }
+  // The descriptor, owned by this object: for work relative to it.
+  int Descriptor() const { return fd_; }
   // Whether `name` in the held directory is a symbolic link (not followed);
   // false when it is not or does not exist.
   bool IsLink(std::string_view name) const;
