@@ -29,6 +29,10 @@ class CORVANE_API HeldPath {
   // Whether `name` in the held directory is a symbolic link (not followed);
   // false when it is not or does not exist.
   bool IsLink(std::string_view name) const;
+  // Whether `name` in the held directory is a symbolic link to a directory,
+  // wherever it leads (only the kind of what it names is looked at); false
+  // when it is not or leads nowhere.
+  bool LinksToDirectory(std::string_view name) const;
 
  private:
   friend class RootHandle;

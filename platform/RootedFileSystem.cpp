@@ -94,11 +94,15 @@ struct Place {
 };
 
 // The directory holding the last level of `given`, held open, and that
-// level's name ("." for the root itself and for a path ending in "..").
+// level's name. A path that ends in "." or ".." (or names the root) is
+// the directory it leads to, links followed, with the name ".".
 Place PlaceOf(const RootHandle& root, std::string_view given) {
   std::string below = Below(given);
   auto levels = PathLevels(below);
-  if (levels.empty() || levels.back() == "..") {
+  std::string_view end(below);
+  while (!end.empty() && end.back() == '/') end.remove_suffix(1);
+  end = end.substr(end.rfind('/') + 1);
+  if (levels.empty() || end == "." || end == "..") {
     HeldPath itself = HeldBelow(root, given, below);
     if (!itself.IsDirectory())
       throw FailureFromErrno(ENOTDIR, std::string(given));

@@ -96,7 +96,7 @@ TEST_P(RootedVantryTest, WorksOnThePathsAsSeenInsideTheRoot) {
   EXPECT_EQ(vantry_.WriteFile("/docs/inside/new.txt", "again"), 5);
   EXPECT_EQ(tree_.Names("root/docs/sub"), std::set<std::string>{"new.txt"});
   EXPECT_EQ(vantry_.CopyFile("/docs/a.txt", "/docs/sub/a.txt"), 1);
-  EXPECT_EQ(vantry_.CopyFileEx("/docs/sub", "/docs", "*.txt"), 1);
+  EXPECT_EQ(vantry_.CopyFileEx("/docs/inside", "/docs", "*.txt"), 1);
   EXPECT_EQ(tree_.Read("root/docs/new.txt"), "again");
   EXPECT_EQ(vantry_.MakeDir("/docs/made"), 1);
   EXPECT_EQ(vantry_.RenameDir("/docs/new.txt", "/docs/made/moved.txt"), 1);
