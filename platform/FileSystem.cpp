@@ -13,6 +13,7 @@ namespace {
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
 FileSystem* current_file_system = nullptr;
+thread_local FileSystem* thread_file_system = nullptr;
 
 }  // namespace
 
@@ -47,6 +48,7 @@ std::string SystemPath(std::string_view path) {
 
 FileSystem& Files() {
   static PosixFileSystem posix;
+  if (thread_file_system != nullptr) return *thread_file_system;
   return current_file_system ? *current_file_system : posix;
 }
 
@@ -56,6 +58,15 @@ ScopedFileSystem::ScopedFileSystem(FileSystem& replacement)
 }
 
 ScopedFileSystem::~ScopedFileSystem() { current_file_system = previous_; }
+
+ScopedThreadFileSystem::ScopedThreadFileSystem(FileSystem& replacement)
+    : previous_(thread_file_system) {
+  thread_file_system = &replacement;
+}
+
+ScopedThreadFileSystem::~ScopedThreadFileSystem() {
+  thread_file_system = previous_;
+}
 
 namespace {
 bool AnyMatch(std::string_view pattern, uint32_t excluded) {

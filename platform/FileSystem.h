@@ -235,16 +235,33 @@ class CORVANE_API ForwardingFileSystem : public FileSystem {
   FileSystem& inner_;
 };
 
-// The file system in use (the POSIX one unless a test installed another).
+// The file system in use: the one installed for the calling thread, else
+// the one installed for the process (a test's), else the POSIX one.
 CORVANE_API FileSystem& Files();
 
-// Installs `replacement` until the returned guard ends.
+// Installs `replacement` for the whole process until the guard ends (tests
+// inject faults here).
 class CORVANE_API ScopedFileSystem {
  public:
   explicit ScopedFileSystem(FileSystem& replacement);
   ~ScopedFileSystem();
   ScopedFileSystem(const ScopedFileSystem&) = delete;
   ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
+
+ private:
+  FileSystem* previous_;
+};
+
+// Installs `replacement` for the calling thread only until the guard ends,
+// then restores the thread's previous one: a server's worker drives a
+// component through a file system of its own while other workers go on
+// with theirs. Never fails.
+class CORVANE_API ScopedThreadFileSystem {
+ public:
+  explicit ScopedThreadFileSystem(FileSystem& replacement);
+  ~ScopedThreadFileSystem();
+  ScopedThreadFileSystem(const ScopedThreadFileSystem&) = delete;
+  ScopedThreadFileSystem& operator=(const ScopedThreadFileSystem&) = delete;
 
  private:
   FileSystem* previous_;

@@ -20,4 +20,11 @@ bool HeldPath::IsLink(std::string_view name) const {
          S_ISLNK(st.st_mode);
 }
 
+bool HeldPath::LinksToDirectory(std::string_view name) const {
+  struct stat st;
+  std::string text(name);
+  return IsLink(name) && ::fstatat(fd_.Get(), text.c_str(), &st, 0) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
 }  // namespace corvane::platform

@@ -25,9 +25,15 @@ class CORVANE_API HeldPath {
   // ("/proc/self/fd/N"). Never fails.
   const std::string& Path() const { return path_; }
   bool IsDirectory() const { return directory_; }
+  // The descriptor, owned by this object: for work relative to it.
+  int Fd() const { return fd_.Get(); }
   // Whether `name` in the held directory is a symbolic link (not followed);
   // false when it is not or does not exist.
   bool IsLink(std::string_view name) const;
+  // Whether `name` in the held directory is a symbolic link to a directory,
+  // wherever it leads (only the kind of what it names is looked at); false
+  // when it is not or leads nowhere.
+  bool LinksToDirectory(std::string_view name) const;
 
  private:
   friend class RootHandle;

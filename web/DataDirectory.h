@@ -29,8 +29,6 @@ struct PathRefused : std::runtime_error {
 struct NamedEntry {
   platform::HeldPath parent;
   std::string name;
-  // The path the parent's descriptor gives for the entry.
-  std::string Path() const { return parent.Path() + "/" + name; }
 };
 
 class DataDirectory {
@@ -38,6 +36,9 @@ class DataDirectory {
   // `directory` is the data directory, held open; throws PathRefused (500)
   // when it cannot be opened.
   explicit DataDirectory(const std::string& directory);
+
+  // The data directory held open, for a file system rooted in it.
+  const platform::RootHandle& Root() const { return root_; }
 
   // The levels of a path relative to the data directory ("" and "/"-free
   // levels; "." dropped). Throws PathRefused (400) for an absolute path, a

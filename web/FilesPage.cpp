@@ -10,6 +10,7 @@
 #include "frame/Text.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/RootedFileSystem.h"
 #include "web/DataDirectory.h"
 #include "web/FileFacts.h"
 #include "web/FormFields.h"
@@ -108,55 +109,35 @@ std::string NameHtml(std::string_view relative, bool directory = false) {
   return "<code>" + Escape(relative) + (directory ? "/" : "") + "</code>";
 }
 
-// `text` with every path a held descriptor gives replaced by the path the
-// request named, so that messages speak of the data directory's names.
-std::string WithShownPaths(
-    std::string text,
-    const std::vector<std::pair<std::string, std::string>>& shown) {
-  for (const auto& [held, name] : shown) {
-    for (size_t at = text.find(held); at != std::string::npos;
-         at = text.find(held, at)) {
-      size_t end = at + held.size();
-      if (end < text.size() && text[end] >= '0' && text[end] <= '9') {
-        at = end;  // a longer descriptor number
-        continue;
-      }
-      // The data directory itself shows as "/", or as nothing before the
-      // "/" of a name inside it.
-      std::string shown_name = name;
-      if (shown_name.empty() && (end == text.size() || text[end] != '/')) {
-        shown_name = "/";
-      }
-      text.replace(at, held.size(), shown_name);
-      at += shown_name.size();
-    }
-  }
-  return text;
-}
-
-// One request's Vantry object and the data directory it works in.
+// One request's Vantry object and the data directory it works in. Vantry
+// and the page's own file work go through a file system rooted in the data
+// directory, with paths as the page shows them ("/docs/a.txt"), so that
+// nothing they name reaches outside it and the component's texts name what
+// the person sees.
 class FilesWork {
  public:
   explicit FilesWork(PageCall& call)
       : data_(call.settings.data_directory),
+        files_(data_.Root()),
         context_(HttpContext::New(call.request, call.server, {})),
         vantry_("Corvane.Vantry", context_) {}
 
   const DataDirectory& data() const { return data_; }
+  platform::FileSystem& files() { return files_; }
   Dispatch& vantry() const { return *vantry_; }
 
-  // The held path for Vantry; its failures will name `relative` instead.
-  std::string Use(const platform::HeldPath& held, std::string_view relative) {
-    shown_.emplace_back(held.Path(), Shown(relative));
-    return held.Path();
+  // Calls a member of Vantry with the rooted file system installed for
+  // this thread.
+  Variant Call(std::string_view member, std::vector<Variant> arguments = {}) {
+    platform::ScopedThreadFileSystem rooted(files_);
+    return vantry_->Call(member, std::move(arguments));
   }
-  std::string Use(const NamedEntry& entry, std::string_view relative) {
-    size_t slash = relative.rfind('/');
-    shown_.emplace_back(entry.Path(), Shown(relative));
-    shown_.emplace_back(
-        entry.parent.Path(),
-        Shown(relative.substr(0, slash == std::string_view::npos ? 0 : slash)));
-    return entry.Path();
+
+  // "/docs/a.txt" for "docs/a.txt": a path of the rooted file system as the
+  // page shows it; "/." for the data directory itself (Vantry takes no
+  // directory of separators only).
+  static std::string Seen(std::string_view relative) {
+    return relative.empty() ? std::string("/.") : "/" + std::string(relative);
   }
 
   // The component's last-error triple, paths as the request named them. A
@@ -168,10 +149,9 @@ class FilesWork {
     } catch (const Failure&) {
       number = "(beyond 16 bits)";
     }
-    return ErrorHtml(
-        number, vantry_->Get("GetLastErrSource").ToText(),
-        WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(), shown_),
-        LastSystemText(*vantry_));
+    return ErrorHtml(number, vantry_->Get("GetLastErrSource").ToText(),
+                     vantry_->Get("GetLastErrDescription").ToText(),
+                     LastSystemText(*vantry_));
   }
 
   // The same as one paragraph for a result's details.
@@ -182,10 +162,10 @@ class FilesWork {
     } catch (const Failure&) {
       number = "(beyond 16 bits)";
     }
-    return web::ErrorDetailsHtml(
-        number, vantry_->Get("GetLastErrSource").ToText(),
-        WithShownPaths(vantry_->Get("GetLastErrDescription").ToText(), shown_),
-        LastSystemText(*vantry_));
+    return web::ErrorDetailsHtml(number,
+                                 vantry_->Get("GetLastErrSource").ToText(),
+                                 vantry_->Get("GetLastErrDescription").ToText(),
+                                 LastSystemText(*vantry_));
   }
 
   // Whether the last call recorded a failure (the object is new per page).
@@ -194,16 +174,23 @@ class FilesWork {
   }
 
  private:
-  // "/a/b" for "a/b"; empty for the data directory itself.
-  static std::string Shown(std::string_view relative) {
-    return relative.empty() ? std::string() : "/" + std::string(relative);
-  }
-
   DataDirectory data_;
+  platform::RootedFileSystem files_;
   std::shared_ptr<HttpContext> context_;
   PageObject vantry_;
-  std::vector<std::pair<std::string, std::string>> shown_;
 };
+
+// Whether anything is at `item` (a link that leads nowhere included), its
+// parent held in `entry`.
+bool EntryExists(FilesWork& work, const NamedEntry& entry,
+                 const std::string& item) {
+  if (entry.parent.IsLink(entry.name)) return true;
+  try {
+    return work.files().Stat(FilesWork::Seen(item)).has_value();
+  } catch (const Failure&) {
+    return true;  // there, but not to be looked at: Vantry says why
+  }
+}
 
 std::string LinkOutNote() {
   return "<em>a symbolic link that leads out of the data directory: "
@@ -239,10 +226,10 @@ std::string Relative(std::string_view given) {
 // Whether the entry is a directory; a link counts as itself, never as what
 // it points to.
 bool IsDirectoryEntry(FilesWork& work, const NamedEntry& entry,
-                      const std::string& path) {
+                      const std::string& item) {
   if (entry.parent.IsLink(entry.name)) return false;
   int16_t attributes =
-      work.vantry().Call("GetFDAttr", {Variant(path)}).ToInt16();
+      work.Call("GetFDAttr", {Variant(FilesWork::Seen(item))}).ToInt16();
   return attributes != -1 && (attributes & kDirectoryBit) != 0;
 }
 
@@ -251,7 +238,7 @@ NamedEntry HoldChangeable(FilesWork& work, const std::string& item,
                           std::string_view what) {
   RefuseOwnFolder(item, what);
   NamedEntry entry = work.data().HoldEntry(item);
-  if (!platform::PathEntryExists(entry.Path())) {
+  if (!EntryExists(work, entry, item)) {
     throw PathRefused(404, "No file or folder is named \"" + item +
                                "\" in the data directory.");
   }
@@ -261,12 +248,10 @@ NamedEntry HoldChangeable(FilesWork& work, const std::string& item,
 std::string DeleteHtml(FilesWork& work, const std::string& given) {
   std::string item = Relative(given);
   NamedEntry entry = HoldChangeable(work, item, "deleted");
-  std::string path = work.Use(entry, item);
-  bool directory = IsDirectoryEntry(work, entry, path);
-  int16_t code =
-      work.vantry()
-          .Call(directory ? "DeleteDir" : "DeleteFile", {Variant(path)})
-          .ToInt16();
+  bool directory = IsDirectoryEntry(work, entry, item);
+  int16_t code = work.Call(directory ? "DeleteDir" : "DeleteFile",
+                           {Variant(FilesWork::Seen(item))})
+                     .ToInt16();
   if (code == 1) {
     return ResultHtml(true, NameHtml(item, directory) +
                                 (directory ? " and everything in it were "
@@ -292,16 +277,15 @@ std::string MakeDirHtml(FilesWork& work, const std::string& here,
   }
   std::string item = ChildOf(here, name);
   NamedEntry entry = work.data().HoldEntry(item);
-  std::string path = work.Use(entry, item);
-  if (work.vantry().Call("MakeDir", {Variant(path)}).ToInt16() == 1) {
+  if (work.Call("MakeDir", {Variant(FilesWork::Seen(item))}).ToInt16() == 1) {
     return ResultHtml(true,
                       "The folder " + NameHtml(item, true) + " was made.");
   }
   return ResultHtml(
       false,
       "No folder was made: " + NameHtml(item) +
-          (platform::PathEntryExists(path) ? " exists already."
-                                           : " cannot be created here."),
+          (EntryExists(work, entry, item) ? " exists already."
+                                          : " cannot be created here."),
       work.ErrorDetailsHtml());
 }
 
@@ -318,15 +302,13 @@ std::string RenameHtml(FilesWork& work, const std::string& given,
   }
   NamedEntry entry = HoldChangeable(work, item, "renamed");
   NamedEntry target = work.data().HoldEntry(to);
-  std::string from_path = work.Use(entry, item);
-  std::string to_path = work.Use(target, to);
-  if (platform::PathEntryExists(to_path)) {
+  if (EntryExists(work, target, to)) {
     throw PathRefused(409, "Nothing was renamed: \"" + to +
                                "\" exists already; choose another name or "
                                "delete it first.");
   }
-  int16_t code = work.vantry()
-                     .Call("RenameDir", {Variant(from_path), Variant(to_path)})
+  int16_t code = work.Call("RenameDir", {Variant(FilesWork::Seen(item)),
+                                         Variant(FilesWork::Seen(to))})
                      .ToInt16();
   if (code == 1) {
     return ResultHtml(true, NameHtml(item) + " is now " + NameHtml(to) + ".");
@@ -337,19 +319,19 @@ std::string RenameHtml(FilesWork& work, const std::string& given,
                     work.ErrorDetailsHtml());
 }
 
-// Refuses a copy whose pattern matches a link that leads out: the copy
-// would read the file it points to.
-void RefuseLinksOut(const FilesWork& work, const platform::HeldPath& source,
+// Refuses a copy whose pattern matches a link that leads out to a file:
+// the copy would be asked to read the file it points to.
+void RefuseLinksOut(FilesWork& work, const platform::HeldPath& source,
                     const std::string& from, const std::string& pattern) {
   for (const auto& found :
-       platform::Files().Find(source.Path() + "/" + pattern)) {
-    // Only what the copy takes: plain files (a link counts as what it
-    // points to), neither hidden nor directories.
-    if (found.attributes &
-        (platform::kDirectory | platform::kHidden | platform::kSystem)) {
+       work.files().Find(FilesWork::Seen(from) + "/" + pattern)) {
+    // Only what the copy takes: neither hidden entries nor directories (a
+    // link that leads out is listed as itself, so where it leads decides).
+    if (found.attributes & (platform::kDirectory | platform::kHidden)) {
       continue;
     }
-    if (source.IsLink(found.name) && work.data().LeadsOut(source, found.name)) {
+    if (source.IsLink(found.name) && !source.LinksToDirectory(found.name) &&
+        work.data().LeadsOut(source, found.name)) {
       throw PathRefused(403, "Refused: \"" + ChildOf(from, found.name) +
                                  "\" is a symbolic link that leads out of "
                                  "the data directory.");
@@ -358,11 +340,11 @@ void RefuseLinksOut(const FilesWork& work, const platform::HeldPath& source,
 }
 
 // The plain files of the folder that the pattern matches.
-size_t MatchingFiles(const platform::HeldPath& source,
+size_t MatchingFiles(FilesWork& work, const std::string& from,
                      const std::string& pattern) {
   size_t count = 0;
-  for (const auto& found : platform::Files().Find(
-           source.Path() + "/" + (pattern.empty() ? "*" : pattern))) {
+  for (const auto& found : work.files().Find(
+           FilesWork::Seen(from) + "/" + (pattern.empty() ? "*" : pattern))) {
     if ((found.attributes &
          (platform::kDirectory | platform::kHidden | platform::kSystem)) == 0) {
       ++count;
@@ -385,18 +367,17 @@ std::string CopyHtml(FilesWork& work, const std::string& from,
   std::string from_path = Relative(from);
   std::string to_path = Relative(to);
   platform::HeldPath source = work.data().HoldDirectory(from_path);
-  platform::HeldPath target = work.data().HoldDirectory(to_path);
+  work.data().HoldDirectory(to_path);
   RefuseLinksOut(work, source, from_path, pattern);
   std::string shown_pattern = pattern.empty() ? std::string("*") : pattern;
-  size_t matching = MatchingFiles(source, pattern);
+  size_t matching = MatchingFiles(work, from_path, pattern);
   if (matching == 0) {
     return ResultHtml(false, "Nothing was copied: no file in " +
                                  FolderHtml(from_path) + " matches " +
                                  NameHtml(shown_pattern) + ".");
   }
-  int16_t code = work.vantry()
-                     .Call("CopyFileEx", {Variant(work.Use(source, from_path)),
-                                          Variant(work.Use(target, to_path)),
+  int16_t code = work.Call("CopyFileEx", {Variant(FilesWork::Seen(from_path)),
+                                          Variant(FilesWork::Seen(to_path)),
                                           Variant(pattern)})
                      .ToInt16();
   if (code == 1) {
@@ -412,12 +393,16 @@ std::string CopyHtml(FilesWork& work, const std::string& from,
                     work.ErrorDetailsHtml());
 }
 
-// A name of the folder not taken yet: `name`, else "name (2)", "name (3)"...
-std::string FreeName(const platform::HeldPath& folder,
-                     const std::string& name) {
+// A name of the folder `here` not taken yet: `name`, else "name (2)",
+// "name (3)"...
+std::string FreeName(FilesWork& work, const platform::HeldPath& folder,
+                     const std::string& here, const std::string& name) {
+  auto taken = [&](const std::string& candidate) {
+    return folder.IsLink(candidate) ||
+           work.files().Stat(FilesWork::Seen(ChildOf(here, candidate)));
+  };
   std::string candidate = name;
-  for (int number = 2;
-       platform::PathEntryExists(folder.Path() + "/" + candidate); ++number) {
+  for (int number = 2; taken(candidate); ++number) {
     candidate = NumberedName(name, number);
   }
   return candidate;
@@ -425,21 +410,26 @@ std::string FreeName(const platform::HeldPath& folder,
 
 // Files of a multipart POST stored by Cargane into a new hidden folder
 // inside `here`, then moved in one by one: an existing name is replaced or
-// kept with the new file under a numbered name, as the form chose.
+// kept with the new file under a numbered name, as the form chose. Cargane
+// works through the rooted file system too.
 std::string UploadHtml(PageCall& call, FilesWork& work,
                        const std::string& here) {
   platform::HeldPath folder = work.data().HoldDirectory(here);
+  platform::FileSystem& files = work.files();
+  std::string target = here.empty() ? std::string("/") : FilesWork::Seen(here);
   // A free name in the folder for the staging folder.
-  std::string staged =
-      platform::Files().TemporaryName(folder.Path(), ".corvane-upload-");
-  platform::Files().CreateDirectory(staged);
+  std::string staged = files.TemporaryName(target, ".corvane-upload-");
+  files.CreateDirectory(staged);
   auto context = call.Context();
   std::vector<std::string> stored;
   std::string details;
   int16_t code = 0;
   bool replace = false;
   {
+    // Made before the rooted file system is installed: the class registry
+    // lies outside the data directory.
     PageObject upload("Corvane.upload", context);
+    platform::ScopedThreadFileSystem rooted(files);
     upload->Put("UpLoadPath", staged);
     ApplyUploadRules(*upload, call.settings);
     code = upload->Call("upload").ToInt16();
@@ -453,7 +443,7 @@ std::string UploadHtml(PageCall& call, FilesWork& work,
     }
   }
   std::vector<std::string> names;
-  for (const auto& entry : platform::Files().Find(staged + "/*")) {
+  for (const auto& entry : files.Find(staged + "/*")) {
     if ((entry.attributes & platform::kDirectory) == 0) {
       names.push_back(entry.name);
     }
@@ -464,21 +454,22 @@ std::string UploadHtml(PageCall& call, FilesWork& work,
     from.append("/").append(name);
     std::string to_name = name;
     try {
-      auto existing = platform::Files().Stat(folder.Path() + "/" + name);
-      if (existing &&
-          (!replace || (existing->attributes & platform::kDirectory) ||
-           folder.IsLink(name))) {
-        to_name = FreeName(folder, name);
+      bool link = folder.IsLink(name);
+      auto existing = link ? std::nullopt
+                           : files.Stat(FilesWork::Seen(ChildOf(here, name)));
+      if (link || (existing && (!replace || (existing->attributes &
+                                             platform::kDirectory)))) {
+        to_name = FreeName(work, folder, here, name);
       }
-      platform::Files().Rename(from, folder.Path() + "/" + to_name);
+      files.Rename(from, FilesWork::Seen(ChildOf(here, to_name)));
       stored.push_back(to_name);
     } catch (const Failure& failure) {
-      platform::Files().Remove(from);
+      files.Remove(from);
       details +=
           "<p>" + Escape(name) + ": " + Escape(failure.description) + "</p>";
     }
   }
-  platform::Files().RemoveDirectory(staged);
+  files.RemoveDirectory(staged);
   std::string where = FolderHtml(here);
   std::string list;
   for (const auto& name : stored) {
@@ -643,8 +634,9 @@ std::string PagesHtml(const std::string& here, const ListingView& view,
   return html + "</nav>\n";
 }
 
-std::vector<Listed> ListedEntries(const FilesWork& work,
-                                  const platform::HeldPath& directory) {
+std::vector<Listed> ListedEntries(FilesWork& work,
+                                  const platform::HeldPath& directory,
+                                  const std::string& here) {
   std::vector<Listed> entries;
   for (const char* collection : {"SubDirs", "Files"}) {
     bool directories = std::string_view(collection) == "SubDirs";
@@ -658,8 +650,8 @@ std::vector<Listed> ListedEntries(const FilesWork& work,
       if (directory.IsLink(entry.facts.name) &&
           work.data().LeadsOut(directory, entry.facts.name)) {
         entry.leads_out = true;
-      } else if (auto info = platform::Files().Stat(directory.Path() + "/" +
-                                                    entry.facts.name)) {
+      } else if (auto info = work.files().Stat(
+                     FilesWork::Seen(ChildOf(here, entry.facts.name)))) {
         entry.facts.size = info->size;
         entry.facts.modified = info->last_write_time;
       }
@@ -672,7 +664,7 @@ std::vector<Listed> ListedEntries(const FilesWork& work,
 std::string ListingTableHtml(FilesWork& work,
                              const platform::HeldPath& directory,
                              const std::string& here, ListingView view) {
-  std::vector<Listed> entries = ListedEntries(work, directory);
+  std::vector<Listed> entries = ListedEntries(work, directory, here);
   if (entries.empty()) return "<p id=\"empty\">This folder is empty.</p>\n";
   std::vector<ListedEntry> facts;
   facts.reserve(entries.size());
@@ -766,7 +758,7 @@ std::string DeleteQuestionHtml(FilesWork& work, const std::string& here,
                                const std::string& given) {
   std::string item = Relative(given);
   NamedEntry entry = HoldChangeable(work, item, "deleted");
-  bool directory = IsDirectoryEntry(work, entry, entry.Path());
+  bool directory = IsDirectoryEntry(work, entry, item);
   std::string question =
       directory
           ? "Delete the folder " + NameHtml(item, true) +
@@ -804,9 +796,8 @@ std::string ListingHtml(FilesWork& work, const std::string& here,
                         const ListingView& view) {
   platform::HeldPath directory = work.data().HoldDirectory(here);
   std::string html = TrailHtml(here);
-  int16_t code = work.vantry()
-                     .Call("ReadDir", {Variant(work.Use(directory, here))})
-                     .ToInt16();
+  int16_t code =
+      work.Call("ReadDir", {Variant(FilesWork::Seen(here))}).ToInt16();
   if (code != 1) return html + work.ErrorTripleHtml();
   return html + ListingTableHtml(work, directory, here, view);
 }
@@ -890,20 +881,18 @@ PageAnswer FileDownload(PageCall& call) {
   PageAnswer answer;
   answer.title = "Download";
   std::string relative = call.request.get_param_value("path");
-  std::string held_path;
   try {
     FilesWork work(call);
     platform::HeldPath file = work.data().Hold(relative);
-    held_path = file.Path();
     std::string path = DataDirectory::Joined(DataDirectory::Levels(relative));
     if (file.IsDirectory()) {
       throw PathRefused(400, "\"" + path + "\" is a directory, not a file.");
     }
-    // Sent in pieces from the held file, not read whole through Vantry:
-    // a download of any size keeps the console's memory flat.
-    auto info = platform::Files().Stat(file.Path());
+    // Sent in pieces through the rooted file system, not read whole
+    // through Vantry: a download of any size keeps the memory flat.
+    auto info = work.files().Stat(FilesWork::Seen(path));
     if (!info) throw PathRefused(404, "\"" + path + "\" is gone.");
-    FileBody body{platform::Files().OpenReader(file.Path()), info->size,
+    FileBody body{work.files().OpenReader(FilesWork::Seen(path)), info->size,
                   info->last_write_time};
     std::string name = path.substr(path.rfind('/') + 1);
     answer.content_type = ContentTypeOf(name);
@@ -920,9 +909,7 @@ PageAnswer FileDownload(PageCall& call) {
         ResultHtml(false, NameHtml(relative) + " could not be read.",
                    "<p>Error " + std::to_string(failure.number) + " from " +
                        Escape(failure.source) + ": " +
-                       Escape(WithShownPaths(failure.description,
-                                             {{held_path, "/" + relative}})) +
-                       "</p>");
+                       Escape(failure.description) + "</p>");
   }
   return answer;
 }

@@ -9,6 +9,10 @@ Both sides are measured in CPU time (user and system) as well as in wall
 time: on a machine shared with other work the wall time mostly measures
 the wait for a processor. The ratio to the target is taken on CPU time.
 
+The same operations through a file system rooted in the scratch directory
+(as the console's Files page drives Vantry) are timed beside Vantry on the
+plain file system, which is their anchor.
+
 Trees go to a scratch directory under /tmp, or under $VANTRY_BENCH_ROOT
 when set. Each case runs $VANTRY_BENCH_RUNS times (default 3)."""
 
@@ -180,6 +184,55 @@ def bench_copyfileex(bin_dir, scratch):
         shutil.rmtree(path)
 
 
+def beside(name, rooted, plain):
+    m, lo, hi = summary(rooted)
+    am, alo, ahi = summary(plain)
+    print(f"{name}: rooted {m:.3f}s [{lo:.3f}-{hi:.3f}], plain file system "
+          f"{am:.3f}s [{alo:.3f}-{ahi:.3f}]: {m / am:.2f}x the time")
+
+
+def bench_rooted(bin_dir, scratch):
+    """ReadDir, CopyFileEx and DeleteDir through the rooted file system,
+    each beside the same call on the plain file system (CPU time)."""
+    def timed(rooted, *args):
+        if rooted:
+            relative = [os.path.relpath(arg, scratch) for arg in args[1:]]
+            return vantry(bin_dir, "--rooted", scratch, args[0],
+                          *relative)["cpu_seconds"]
+        return vantry(bin_dir, *args)["cpu_seconds"]
+
+    flat = os.path.join(scratch, "flat")
+    flat_tree(flat, 100_000)
+    timed(False, "readdir", flat)
+    plain, rooted = [], []
+    for _ in range(RUNS):
+        plain.append(timed(False, "readdir", flat))
+        rooted.append(timed(True, "readdir", flat))
+    beside("Rooted ReadDir 100,000 files (CPU)", rooted, plain)
+    shutil.rmtree(flat)
+
+    source = os.path.join(scratch, "small")
+    flat_tree(source, 10_000, 4096)
+    plain, rooted = [], []
+    for _ in range(RUNS):
+        for times, is_rooted in ((plain, False), (rooted, True)):
+            target = os.path.join(scratch, "small-copy")
+            shutil.rmtree(target, ignore_errors=True)
+            os.mkdir(target)
+            times.append(timed(is_rooted, "copyfileex", source, target))
+    beside("Rooted CopyFileEx 10,000 files of 4 KiB (CPU)", rooted, plain)
+    shutil.rmtree(source)
+
+    plain, rooted = [], []
+    for _ in range(RUNS):
+        for times, is_rooted in ((plain, False), (rooted, True)):
+            tree = os.path.join(scratch, "tree")
+            deep_tree(tree, 200)
+            times.append(timed(is_rooted, "deletedir", tree))
+    beside("Rooted DeleteDir 20,000 files in 200 directories (CPU)", rooted,
+           plain)
+
+
 def main():
     bin_dir = sys.argv[1]
     root = os.environ.get("VANTRY_BENCH_ROOT", "/tmp")
@@ -187,10 +240,14 @@ def main():
     try:
         print(open("/proc/cpuinfo").read().split("model name")[1]
               .split("\n")[0].strip(": \t"))
-        bench_readdir(bin_dir, scratch)
-        bench_deletedir(bin_dir, scratch)
-        bench_copyfile(bin_dir, scratch)
-        bench_copyfileex(bin_dir, scratch)
+        only = sys.argv[2] if len(sys.argv) > 2 else None
+        for name, bench in (("readdir", bench_readdir),
+                            ("deletedir", bench_deletedir),
+                            ("copyfile", bench_copyfile),
+                            ("copyfileex", bench_copyfileex),
+                            ("rooted", bench_rooted)):
+            if only in (None, name):
+                bench(bin_dir, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

@@ -1,16 +1,22 @@
 // SPDX-License-Identifier: Apache-2.0
 // Times one Vantry operation on trees that compare.py made, and reports the
 // seconds, the result and the growth of the peak resident memory as JSON.
-// Usage: filemgmt_bench readdir DIR | deletedir DIR | copyfile SRC DST |
-//        copyfileex SRCDIR DSTDIR
+// Usage: filemgmt_bench [--rooted ROOT] readdir DIR | deletedir DIR |
+//        copyfile SRC DST | copyfileex SRCDIR DSTDIR
+// With --rooted the operation runs through a file system rooted in ROOT
+// (as the console's Files page runs it) and the paths are taken below ROOT.
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "filemgmt/Vantry.h"
 #include "frame/Collection.h"
+#include "platform/RootHandle.h"
+#include "platform/RootedFileSystem.h"
 
 namespace {
 
@@ -24,13 +30,25 @@ long PeakKilobytes() {
 double CpuSeconds() {
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::optional<corvane::platform::RootHandle> root;
+  std::optional<corvane::platform::RootedFileSystem> rooted;
+  std::optional<corvane::platform::ScopedThreadFileSystem> scope;
+  if (argc > 2 && std::strcmp(argv[1], "--rooted") == 0) {
+    root.emplace(argv[2]);
+    rooted.emplace(*root);
+    scope.emplace(*rooted);
+    argc -= 2;
+    argv += 2;
+  }
   if (argc < 3) {
     std::fprintf(stderr, "usage: %s OPERATION PATH [PATH]\n", argv[0]);
     return 2;
