@@ -134,6 +134,14 @@ class FilesPage(unittest.TestCase):
         self.assertEqual(status, 404)
         self.assertIn("No file or directory is named", page)
 
+    def test_a_link_to_a_fifo_inside_is_listed(self):
+        os.mkfifo(os.path.join(self.docs, "sub", "pipe"))
+        os.symlink("sub/pipe", os.path.join(self.docs, "pipe-link"))
+        status, page = self.get("/files", path="docs")
+        self.assertEqual(status, 200, page)
+        self.assertIn("pipe-link", page)
+        self.assertNotIn("/proc/self", page)
+
     def test_html_in_a_file_name_is_escaped(self):
         self.write(HOSTILE, b"x")
         status, page = self.get("/files", path="docs")

@@ -650,10 +650,19 @@ std::vector<Listed> ListedEntries(FilesWork& work,
       if (directory.IsLink(entry.facts.name) &&
           work.data().LeadsOut(directory, entry.facts.name)) {
         entry.leads_out = true;
-      } else if (auto info = work.files().Stat(
-                     FilesWork::Seen(ChildOf(here, entry.facts.name)))) {
-        entry.facts.size = info->size;
-        entry.facts.modified = info->last_write_time;
+      } else {
+        std::optional<platform::FileInfo> info;
+        try {
+          info = work.files().Stat(
+              FilesWork::Seen(ChildOf(here, entry.facts.name)));
+        } catch (const Failure&) {
+          // A link to something the rooted file system does not open (a
+          // FIFO, a device) is listed without its size and time.
+        }
+        if (info) {
+          entry.facts.size = info->size;
+          entry.facts.modified = info->last_write_time;
+        }
       }
       entries.push_back(std::move(entry));
     }

@@ -98,6 +98,8 @@ TEST_P(RootedVantryTest, WorksOnThePathsAsSeenInsideTheRoot) {
   EXPECT_EQ(vantry_.CopyFile("/docs/a.txt", "/docs/sub/a.txt"), 1);
   EXPECT_EQ(vantry_.CopyFileEx("/docs/inside", "/docs", "*.txt"), 1);
   EXPECT_EQ(tree_.Read("root/docs/new.txt"), "again");
+  EXPECT_EQ(vantry_.CopyFileEx("/docs", "/.", "a.txt"), 1);
+  EXPECT_EQ(tree_.Read("root/a.txt"), "alpha");
   EXPECT_EQ(vantry_.MakeDir("/docs/made"), 1);
   EXPECT_EQ(vantry_.RenameDir("/docs/new.txt", "/docs/made/moved.txt"), 1);
   EXPECT_EQ(vantry_.SetFDAttr("/docs/made/moved.txt", 1), 1);
