@@ -142,7 +142,7 @@ class StreamedUploads(unittest.TestCase):
     def test_a_connection_carries_another_request_after_a_streamed_upload(
             self):
         body, content_type = multipart(
-            [("title", "t")], [("file", "kept.bin", os.urandom(300000))])
+            [("title", "t")], [("file", "kept.bin", os.urandom(3 * CHUNK))])
         body, headers = self.console.with_session(
             "POST", body, {"Content-Type": content_type,
                            "Origin": self.console.origin})

@@ -54,6 +54,10 @@ constexpr int kListenBacklog = 1024;
 // that part carries the session's form token.
 constexpr size_t kMaxFormTokenHead = 8 * 1024;
 
+// A multipart body up to this size is read whole before its page runs:
+// handing it over through a thread of its own costs more than holding it.
+constexpr uint64_t kMostWholeUpload = 1024 * 1024;
+
 // Whether a page takes its multipart body as it arrives.
 enum class Body { kWhole, kStreamed };
 
@@ -566,13 +570,16 @@ struct ConsoleServer::Impl {
     });
   }
 
-  // Whether a request's body can go to its page as it arrives: a
-  // multipart form of a stated length. Other bodies are read whole.
+  // Whether a request's body goes to its page as it arrives: a multipart
+  // form of a stated length above kMostWholeUpload. Other bodies are read
+  // whole.
   static bool Streams(const httplib::Request& request) {
     return FindIgnoringCase(ContentTypeOf(request), "multipart/form-data") ==
                0 &&
            request.has_header("Content-Length") &&
-           !request.has_header("Transfer-Encoding");
+           !request.has_header("Transfer-Encoding") &&
+           request.get_header_value<uint64_t>("Content-Length") >
+               kMostWholeUpload;
   }
 
   // Runs the page while the body arrives, the form token checked in the
