@@ -42,10 +42,10 @@ class Results : public cargane::MultipartResults {
  public:
   explicit Results(UploadState& state) : state_(state) {}
 
-  void AddFile(const cargane::StoredFile& file,
+  void AddFile(const clsFileRecord& file,
                const std::function<void()>& put_in_place) override {
     put_in_place();
-    state_.uploaded_files.push_back({file.FileName, file.FileLen});
+    state_.uploaded_files.push_back(file);
   }
   void AddField(clsFormItem field) override {
     state_.form_items.push_back(std::move(field));

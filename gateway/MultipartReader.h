@@ -25,11 +25,8 @@ inline constexpr size_t kReadSize = 32768;
 
 using cargane::BodyInput;
 
-struct clsFileRecord {
-  std::string FileName;  // stored name, without the directory
-  int64_t FileLen = 0;
-};
-
+// The records of a stored file and a text field; the multipart reader's.
+using clsFileRecord = cargane::StoredFile;
 using clsFormItem = cargane::FormField;
 
 // What ReadMultipartInput needs to know of the request.

@@ -25,14 +25,22 @@ namespace corvane::cargane {
 // the input. Throws Failure when the input cannot be read.
 using BodyInput = std::function<size_t(char* buffer, size_t count)>;
 
-// A file put in place by the reader.
+// A file put in place by the reader: Wharfpost's record of it, and what
+// Cargane's clsFileRecord is made from.
 struct StoredFile {
+  StoredFile(std::string file_name = {}, int64_t file_len = 0,
+             std::string form_name = {})
+      : FileName(std::move(file_name)),
+        FileLen(file_len),
+        FormName(std::move(form_name)) {}
+
   std::string FileName;  // stored name, without the directory
   int64_t FileLen = 0;
   std::string FormName;  // the form field of the file input
 };
 
-// A text field of the form.
+// A text field of the form: Wharfpost's record of it, and what Cargane's
+// clsFormItem is made from.
 struct FormField {
   std::string Name;
   std::string Value;

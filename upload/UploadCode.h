@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace corvane::cargane {
 
@@ -23,5 +24,32 @@ enum UploadCode : int16_t {
   kBodyFailed = kUploadFailed,
   kFileAccessFailed = kAccessFailed,
 };
+
+// What a code says, in a few words for a result page; "an unknown code"
+// for a number that is none of them.
+constexpr std::string_view UploadCodeMeaning(int code) {
+  switch (code) {
+    case kUploadDone:
+      return "every file stored";
+    case kCookieRefused:
+      return "the cookie check failed";
+    case kNoUploadDirectory:
+      return "no upload folder was named (WharfpostToWhere)";
+    case kQuotaExceeded:
+      return "the disk quota is used up";
+    case kPathNotCreated:
+      return "the folder lies outside the upload root or cannot be made";
+    case kExtensionRefused:
+      return "a file was refused for its extension or name";
+    case kUploadFailed:
+      return "the body was broken or cut short";
+    case kAccessFailed:
+      return "a file could not be written";
+    case kNoBoundary:
+      return "the request named no boundary";
+    default:
+      return "an unknown code";
+  }
+}
 
 }  // namespace corvane::cargane
