@@ -22,16 +22,23 @@ class CgiRequest : public Request {
     return static_cast<int32_t>(std::min<int64_t>(ClaimedLength(), INT32_MAX));
   }
 
-  // The body is read only when its claimed length is within the limit; the
-  // buffer grows with the bytes that arrive, not with the claim.
+  // The body is read only when its claimed length is within the limit;
+  // each call delivers the next bytes, up to `count` and never beyond the
+  // claimed length. The buffer grows with the bytes that arrive, not with
+  // the claim.
   Variant BinaryRead(Variant& count) override {
     std::string bytes;
-    if (!body_read_) {
-      body_read_ = true;
+    if (!limit_checked_) {
+      limit_checked_ = true;
       RefuseAboveLimit();
-      size_t wanted = static_cast<size_t>(
-          std::clamp(count.ToInt32(), int32_t{0}, TotalBytes()));
+      within_limit_ = true;
+    }
+    if (within_limit_) {
+      int64_t left = std::max<int64_t>(TotalBytes() - bytes_read_, 0);
+      auto wanted =
+          static_cast<size_t>(std::clamp<int64_t>(count.ToInt32(), 0, left));
       bytes = platform::ReadStandardInput(wanted);
+      bytes_read_ += static_cast<int64_t>(bytes.size());
     }
     count = static_cast<int32_t>(bytes.size());
     return Bytes{std::move(bytes)};
@@ -53,7 +60,9 @@ class CgiRequest : public Request {
 
   int64_t max_body_bytes_;
   CgiResponse& response_;
-  bool body_read_ = false;
+  bool limit_checked_ = false;
+  bool within_limit_ = false;
+  int64_t bytes_read_ = 0;
 };
 
 class CgiResponse : public Response {

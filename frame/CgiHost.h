@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The page host of a program that a web server starts per request: the
-// request comes from CONTENT_LENGTH, standard input (read once), the
+// request comes from CONTENT_LENGTH, standard input (read in pieces), the
 // environment and QUERY_STRING; the response goes to standard output after
 // a "Content-Type: text/html" header, written once before the first text.
 // A body that claims more than the host's limit is refused unread.

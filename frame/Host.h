@@ -20,7 +20,8 @@ class CORVANE_API Request : public DispatchClass<Request> {
   // The request body's length in bytes; 0 without a body.
   virtual int32_t TotalBytes() = 0;
   // Up to `count` bytes of the body as a byte array; `count` is written back
-  // with the number delivered. The body is delivered once per request.
+  // with the number delivered. Each call delivers the next bytes of the
+  // body; after its end, none.
   virtual Variant BinaryRead(Variant& count) = 0;
   // A server variable's value; empty text when it is not set.
   virtual std::string ServerVariables(std::string_view name) = 0;

@@ -10,24 +10,26 @@ namespace {
 
 class MemoryRequest : public Request {
  public:
-  explicit MemoryRequest(MemoryRequestData data) : data_(std::move(data)) {}
+  explicit MemoryRequest(MemoryRequestData data)
+      : data_(std::move(data)),
+        total_(static_cast<int32_t>(
+            std::min<size_t>(data_.body.size(), INT32_MAX))) {}
 
-  int32_t TotalBytes() override {
-    return static_cast<int32_t>(std::min<size_t>(data_.body.size(), INT32_MAX));
-  }
+  int32_t TotalBytes() override { return total_; }
 
+  // Each call delivers the next bytes of the body, up to `count`; the body
+  // is let go once it has been read to its end.
   Variant BinaryRead(Variant& count) override {
     size_t wanted = static_cast<size_t>(std::max(count.ToInt32(), 0));
-    std::string bytes;
-    if (!body_read_) {
-      body_read_ = true;
-      if (wanted >= data_.body.size()) {
-        bytes = std::move(data_.body);
-      } else {
-        bytes = data_.body.substr(0, wanted);
-      }
-      data_.body.clear();
-      data_.body.shrink_to_fit();
+    size_t left = data_.body.size() - read_;
+    size_t delivered = std::min(wanted, left);
+    std::string bytes = read_ == 0 && delivered == left
+                            ? std::move(data_.body)
+                            : data_.body.substr(read_, delivered);
+    read_ += delivered;
+    if (delivered == left) {
+      data_.body = std::string();
+      read_ = 0;
     }
     count = static_cast<int32_t>(bytes.size());
     return Bytes{std::move(bytes)};
@@ -44,7 +46,9 @@ class MemoryRequest : public Request {
 
  private:
   MemoryRequestData data_;
-  bool body_read_ = false;
+  int32_t total_;
+  // Bytes of data_.body delivered so far.
+  size_t read_ = 0;
 };
 
 class MemoryResponse : public Response {

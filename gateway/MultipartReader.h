@@ -1,47 +1,33 @@
 // SPDX-License-Identifier: Apache-2.0
-// Wharfpost's reader of a multipart/form-data body that arrives on standard
-// input: it streams the body in reads of 32,768 bytes, never holding it
-// whole, stores each file part in the upload directory and collects each
+// Wharfpost's reading of a multipart/form-data body that arrives on
+// standard input: the multipart reader streams it in reads of 32,768
+// bytes, stores each file part in the upload directory and collects each
 // text part.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "upload/MultipartReader.h"
+#include "upload/UploadCode.h"
+
 namespace corvane::wharfpost {
 
 // Result codes of an upload, sent as ErrorCode in the redirect.
-enum ResultCode : int16_t {
-  kUploadDone = 1,
-  kCookieRefused = -2,
-  kNoUploadDirectory = -3,
-  kQuotaExceeded = -4,
-  kDirectoryRefused = -5,
-  kFileRefused = -6,
-  kBodyFailed = -7,
-  kFileAccessFailed = -8,
-};
+using ResultCode = cargane::UploadCode;
+using enum cargane::UploadCode;
 
 // Bytes asked of the input at a time.
 inline constexpr size_t kReadSize = 32768;
 
-// Fills up to `count` bytes of `buffer`; returns how many, 0 at the end of
-// the input. Throws Failure when the input cannot be read.
-using BodyInput = std::function<size_t(char* buffer, size_t count)>;
+using cargane::BodyInput;
 
-struct clsFileRecord {
-  std::string FileName;  // stored name, without the directory
-  int64_t FileLen = 0;
-};
-
-struct clsFormItem {
-  std::string Name;
-  std::string Value;
-};
+// The records of a stored file and a text field; the multipart reader's.
+using clsFileRecord = cargane::StoredFile;
+using clsFormItem = cargane::FormField;
 
 // What ReadMultipartInput needs to know of the request.
 struct UploadRequest {

@@ -1,22 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
-// The part loop of `upload`: walks one multipart/form-data body by
-// positions (the body is never copied or cut), stores each file part
-// through a PendingFile and turns each text part into a form item.
+// The part loop of `upload`: reads the request body through the page's
+// request object in bounded pieces with the multipart reader, and turns
+// each stored file into a clsFileRecord and each text part into a form
+// item.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "frame/Collection.h"
 #include "frame/Host.h"
-#include "upload/DelimiterSearch.h"
 #include "upload/GetHeaderParam.h"
-#include "upload/PendingFile.h"
-#include "upload/clsFormItem.h"
+#include "upload/MultipartReader.h"
 
 namespace corvane::cargane {
 
@@ -35,45 +33,47 @@ struct UploadTarget {
   Collection& form;
   // The number of stored files, raised as each file is stored.
   int16_t& stored_count;
+  // The body's length, as TotalBytes gave it.
+  int32_t total_bytes = 0;
 };
 
 // The number raised when a delimiter is missing (hexadecimal 80040001).
 inline constexpr int32_t kSeekingBoundaryFailed = -2147221503;
 
-class MultipartUpload {
+// Bytes asked of the request object at a time.
+inline constexpr int32_t kBinaryReadSize = 65536;
+
+class MultipartUpload : public MultipartResults {
  public:
+  // `first_piece` is what the first BinaryRead of the body gave;
   // `allowance` is the bytes that may still be written, when a quota is in
   // force.
-  MultipartUpload(UploadTarget target, std::string body, std::string delimiter,
-                  std::optional<int64_t> allowance);
-  ~MultipartUpload();
+  MultipartUpload(UploadTarget target, std::string first_piece,
+                  std::string delimiter, std::optional<int64_t> allowance);
 
-  // Processes the parts up to the closing delimiter and returns the code.
-  // Throws Failure when a delimiter is missing, the part structure is
-  // broken or an operation fails; a file part being written is then
-  // discarded as the object goes.
+  // The first piece of the request's body (kBinaryReadSize bytes at most);
+  // throws Failure when the host cannot deliver it.
+  static std::string ReadFirstPiece(Request& request, int32_t total_bytes);
+
+  // Reads the body (TotalBytes of it at most) up to the closing delimiter
+  // and returns the code. Throws Failure when a delimiter is missing, the
+  // part structure is broken or an operation fails; a file part being
+  // written is then discarded.
   int16_t Run();
 
+  void AddFile(const StoredFile& file,
+               const std::function<void()>& put_in_place) override;
+  void AddField(FormField field) override;
+
  private:
-  size_t FindDelimiter(size_t from) const;
-  void BeginPart(std::string_view header);
-  void BeginFilePart(std::string_view header, std::string_view file_name);
-  void EndPart(std::string_view part_body);
-  void StoreFile(std::string_view part_body);
-  void AddFormItem(std::string_view part_body);
+  size_t ReadBody(char* buffer, size_t count);
 
   UploadTarget target_;
-  std::string body_;
-  DelimiterSearch search_;
+  // Bytes read but not yet handed to the reader.
+  std::string piece_;
+  size_t piece_at_ = 0;
+  std::string delimiter_;
   std::optional<int64_t> allowance_;
-  int16_t code_;
-  int16_t file_part_counter_ = 0;
-  std::unique_ptr<PendingFile> output_file_;
-  std::string temporary_base_;
-  int32_t temporary_count_ = 0;
-  std::string stored_name_;
-  std::string file_field_name_;
-  std::shared_ptr<clsFormItem> pending_form_item_;
 };
 
 }  // namespace corvane::cargane

@@ -130,8 +130,9 @@ int16_t upload::ProcessRequest() {
   if (!request_) throw StandardFailure(kObjectRequired);
   int32_t total = request_->TotalBytes();
   if (total == 0) return kUploadDone;
-  Variant count = total;
-  std::string body = request_->BinaryRead(count).TakeText();
+  // The body is read in pieces; the first one comes before anything else
+  // is looked at, as a host that refuses the body fails at once.
+  std::string first_piece = MultipartUpload::ReadFirstPiece(*request_, total);
 
   std::string boundary =
       GetHeaderParam(request_->ServerVariables("CONTENT_TYPE"), "boundary");
@@ -165,8 +166,9 @@ int16_t upload::ProcessRequest() {
       .uploaded_files = *UploadedFiles(),
       .form_items = *FormItems(),
       .form = *Form(),
-      .stored_count = num_of_uploaded_files_};
-  MultipartUpload parts(std::move(target), std::move(body),
+      .stored_count = num_of_uploaded_files_,
+      .total_bytes = total};
+  MultipartUpload parts(std::move(target), std::move(first_piece),
                         std::move(delimiter), allowance);
   return parts.Run();
 }

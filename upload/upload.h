@@ -13,19 +13,9 @@
 
 #include "frame/Collection.h"
 #include "frame/Component.h"
+#include "upload/UploadCode.h"
 
 namespace corvane::cargane {
-
-// Codes of `upload`.
-enum UploadCode : int16_t {
-  kUploadDone = 1,
-  kQuotaExceeded = -4,
-  kPathNotCreated = -5,
-  kExtensionRefused = -6,
-  kUploadFailed = -7,
-  kAccessFailed = -8,
-  kNoBoundary = -9,
-};
 
 // Source of every failure the component records.
 inline constexpr std::string_view kSource = "Cargane";
@@ -42,7 +32,7 @@ class upload : public ComponentClass<upload> {
   void OnEndPage() override;
   // The method `upload` (C++ keeps the class's own name for constructors):
   // parses the request body and returns its code; never raises. The
-  // negative codes are listed in UploadCode.
+  // codes are listed in UploadCode (-2 and -3 are Wharfpost's alone).
   [[nodiscard]] int16_t Upload();
   // Vets a page-given name; empty when refused (see FileNameRules.h).
   [[nodiscard]] std::string CheckFileName(std::string& sFileName);

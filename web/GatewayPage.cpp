@@ -9,6 +9,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "upload/UploadCode.h"
 #include "web/BodyStream.h"
 #include "web/Html.h"
 #include "web/RequestGuard.h"
@@ -38,22 +39,8 @@ the result page.</p>
 </form>
 )";
 
-constexpr std::pair<int, const char*> kCodes[] = {
-    {1, "every file stored"},
-    {-2, "the cookie check failed"},
-    {-3, "no upload folder was named (WharfpostToWhere)"},
-    {-4, "the disk quota is used up"},
-    {-5, "the folder lies outside the upload root or cannot be made"},
-    {-6, "a file was refused for its extension or name"},
-    {-7, "the body was broken or cut short"},
-    {-8, "a file could not be written"},
-};
-
 std::string CodeMeaning(int code) {
-  for (const auto& [number, meaning] : kCodes) {
-    if (number == code) return meaning;
-  }
-  return "an unknown code";
+  return std::string(cargane::UploadCodeMeaning(code));
 }
 
 // Whether `url` is on the console itself: its own origin (the Host the
