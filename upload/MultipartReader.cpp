@@ -168,21 +168,24 @@ bool MultipartReader::IsDelimiter(size_t found) {
          TailAt(found).kind != DelimiterKind::kContent;
 }
 
+size_t MultipartReader::FindDelimiter(size_t from) {
+  for (;;) {
+    size_t found = Find(window_->View(), from);
+    if (found == std::string_view::npos || IsDelimiter(found)) return found;
+    from = found + 1;
+  }
+}
+
 bool MultipartReader::SeekDelimiter() {
   size_t keep = options_.delimiter.size() - 1;
-  for (size_t from = 0;;) {
-    std::string_view view = window_->View();
-    size_t found = Find(view, from);
-    if (found != std::string_view::npos && !IsDelimiter(found)) {
-      from = found + 1;
-      continue;
-    }
+  for (;;) {
+    size_t found = FindDelimiter(0);
     if (found != std::string_view::npos) {
       window_->Consume(found);
       return true;
     }
+    std::string_view view = window_->View();
     if (view.size() > keep) window_->Consume(view.size() - keep);
-    from = 0;
     if (!window_->Fill()) {
       Fault(BodyFault::kNoDelimiter);
       return false;
@@ -273,15 +276,10 @@ bool MultipartReader::ReadContent() {
   const size_t delimiter_size = options_.delimiter.size();
   size_t keep = delimiter_size + 1;
   for (size_t from = 0;;) {
-    std::string_view view = window_->View();
-    size_t found = Find(view, from);
     // Boundary text that is no delimiter is content.
-    if (found != std::string_view::npos && !IsDelimiter(found)) {
-      from = found + 1;
-      continue;
-    }
+    size_t found = FindDelimiter(from);
+    std::string_view view = window_->View();
     if (found != std::string_view::npos) {
-      view = window_->View();
       // The line break before the delimiter is dropped unchecked; a
       // content shorter than it breaks the part structure.
       if (found < 2) Fault(BodyFault::kNoLineBreak);

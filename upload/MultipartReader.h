@@ -150,6 +150,10 @@ class MultipartReader {
   size_t Find(std::string_view text, size_t from) const;
   DelimiterTail TailAt(size_t found);
   bool IsDelimiter(size_t found);
+  // The first delimiter in the window at or after `from` that starts a line
+  // and is followed by a delimiter's tail (the window may grow to tell);
+  // npos when the window holds none.
+  size_t FindDelimiter(size_t from);
   void Fault(BodyFault fault);
   bool SeekDelimiter();
   std::optional<size_t> FindHeaderEnd(size_t start);
