@@ -200,8 +200,19 @@ ProgramRun RunProgram(const std::string& program,
   Deadline deadline(timeout_ms);
   ProgramRun run;
   bool killed = false;
-  if (!Exchange(in.write_end, out.read_end.Get(), input, max_output, timeout_ms,
-                deadline, run.output)) {
+  bool in_time = false;
+  try {
+    in_time = Exchange(in.write_end, out.read_end.Get(), input, max_output,
+                       timeout_ms, deadline, run.output);
+  } catch (...) {
+    // The input (or the memory for the output) failed: the program is
+    // ended and reaped, so that it neither runs on unattended nor stays
+    // behind as a zombie.
+    ::kill(pid, SIGKILL);
+    RetryOnInterrupt([&] { return ::waitpid(pid, nullptr, 0); });
+    throw;
+  }
+  if (!in_time) {
     ::kill(pid, SIGKILL);
     killed = true;
   }

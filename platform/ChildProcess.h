@@ -40,7 +40,9 @@ CORVANE_API ProgramRun RunProgram(const std::string& program,
 
 // The same with the input taken from `input` piece by piece as the program
 // reads it, so that no more than a piece is held; the time limit also
-// starts again with each piece `input` gives.
+// starts again with each piece `input` gives. When `input` throws, the
+// program is killed and reaped, its pipes are closed, and the exception
+// leaves the call.
 CORVANE_API ProgramRun RunProgram(const std::string& program,
                                   const std::vector<std::string>& environment,
                                   const ProgramInput& input, size_t max_output,

@@ -2,6 +2,7 @@
 #include "platform/ChildProcess.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
+#include <thread>
 
 #include "platform/tests/Deadline.h"
 
@@ -117,6 +120,48 @@ TEST_F(ChildProcessTest, AProgramStillRunningAtTheDeadlineIsKilled) {
   EXPECT_EQ(RunMatches(10s, Script("mute", "exec 1>&-; exec sleep 60"),
                        kLargeInput, 300, true, -1, ""),
             0);
+}
+
+// The descriptors the process has open.
+size_t OpenDescriptors() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry :
+       fs::directory_iterator("/proc/self/fd")) {
+    ++count;
+  }
+  return count;
+}
+
+TEST_F(ChildProcessTest, AnInputThatThrowsLeavesNoPipeOpenAndNoProgramBehind) {
+  // The program says who it is, then reads; the input gives one piece and
+  // then fails, as a body whose sender goes away does.
+  std::string pid_file = scratch_ + "/pid";
+  std::string program =
+      Script("reader", "echo $$ > " + pid_file + "; exec cat");
+  auto result = testing::ResultWithin(60s, [&] {
+    size_t before = OpenDescriptors();
+    pid_t pid = 0;
+    int calls = 0;
+    auto input = [&](char* data, size_t) -> size_t {
+      if (++calls > 1) throw std::runtime_error("the sender went away");
+      for (int wait = 0; wait < 500 && pid <= 0; ++wait) {
+        std::ifstream(pid_file) >> pid;
+        if (pid <= 0) std::this_thread::sleep_for(10ms);
+      }
+      data[0] = 'x';
+      return 1;
+    };
+    try {
+      RunProgram(program, {"PATH=/usr/bin:/bin"}, input, 1 << 20, 50000);
+      return 1;
+    } catch (const std::runtime_error&) {
+    }
+    if (OpenDescriptors() != before) return 2;
+    // Reaped: not even a zombie answers.
+    if (pid <= 0 || ::kill(pid, 0) == 0) return 3;
+    return 0;
+  });
+  EXPECT_EQ(result, 0);
 }
 
 }  // namespace
