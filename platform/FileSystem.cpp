@@ -85,4 +85,8 @@ bool DirectoryMatchExists(std::string_view pattern) {
   return AnyMatch(pattern, kHidden | kSystem);
 }
 
+bool PathEntryExists(std::string_view path) {
+  return Files().EntryExists(path);
+}
+
 }  // namespace corvane::platform

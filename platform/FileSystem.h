@@ -148,6 +148,10 @@ class CORVANE_API FileSystem {
   // refused at once (75), a file longer than `limit` bytes fails with 6.
   virtual std::string ReadRegularFile(std::string_view path,
                                       uint64_t limit) = 0;
+  // Whether anything is at `path`, a dangling symbolic link included; false
+  // when nothing is or the path cannot be looked at (a NUL, a level too
+  // long, a level that cannot be searched). Never fails.
+  virtual bool EntryExists(std::string_view path) = 0;
 };
 
 // The POSIX file system.
@@ -173,6 +177,7 @@ class CORVANE_API PosixFileSystem : public FileSystem {
   void RenameNoReplace(std::string_view from, std::string_view to) override;
   void CopyFileData(std::string_view from, std::string_view to) override;
   std::string ReadRegularFile(std::string_view path, uint64_t limit) override;
+  bool EntryExists(std::string_view path) override;
 };
 
 // Forwards every call to another file system; a test derives from it and
@@ -229,6 +234,9 @@ class CORVANE_API ForwardingFileSystem : public FileSystem {
   }
   std::string ReadRegularFile(std::string_view p, uint64_t l) override {
     return inner_.ReadRegularFile(p, l);
+  }
+  bool EntryExists(std::string_view p) override {
+    return inner_.EntryExists(p);
   }
 
  protected:
@@ -311,8 +319,9 @@ CORVANE_API void CopyFileReplacing(DirectoryHandle& from, std::string_view name,
 inline constexpr char kWindowsDirectory[] = "/etc";
 inline constexpr char kSystemDirectory[] = "/usr/lib";
 
-// Whether anything is at the path, a dangling symbolic link included;
-// false for a path the system cannot take (a NUL, a level too long).
+// Whether anything is at the path, a dangling symbolic link included, as
+// the file system in use (Files()) sees it; see FileSystem::EntryExists.
+// Never fails.
 CORVANE_API bool PathEntryExists(std::string_view path);
 
 }  // namespace corvane::platform

@@ -1,24 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
-// The POSIX file system: PosixFileSystem's members and PathEntryExists.
+// The POSIX file system: PosixFileSystem's members.
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "platform/Descriptor.h"
 #include "platform/Failure.h"
+#include "platform/FileOps.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystem.h"
-#include "platform/PosixDirectory.h"
-#include "platform/Retry.h"
 
 namespace corvane::platform {
 namespace {
@@ -40,113 +36,37 @@ SearchPattern SplitPattern(std::string_view pattern) {
   }
   // A trailing separator lists the directory's contents; "*.*" matches every
   // name, dotted or not, as find-first does.
-  if (split.name.empty() || split.name == "*.*") split.name = "*";
+  if (split.name.empty() || split.name == "*.*") split.name.assign(1, '*');
   return split;
-}
-
-// Only `*` and `?` are wildcards; `[`, `]` and `\` match themselves, so they
-// are escaped before fnmatch sees them.
-bool NameMatches(const std::string& pattern, const char* name) {
-  if (pattern == "*") return true;  // a whole listing: every name
-  std::string literal;
-  for (char c : pattern) {
-    if (c == '[' || c == ']' || c == '\\') literal += '\\';
-    literal += c;
-  }
-  return fnmatch(literal.c_str(), name, 0) == 0;
-}
-
-uint32_t AttributesOf(const std::string& name, const struct statx& st) {
-  uint32_t attributes = 0;
-  bool directory = S_ISDIR(st.stx_mode);
-  bool regular = S_ISREG(st.stx_mode);
-  if (directory) attributes |= kDirectory;
-  if (regular) attributes |= kArchive;
-  if (!directory && !regular) attributes |= kSystem;
-  if (IsReadOnlyMode(st.stx_mode)) attributes |= kReadOnly;
-  bool dot_entry = name == "." || name == "..";
-  if (!dot_entry && !name.empty() && name[0] == '.') attributes |= kHidden;
-  return attributes;
-}
-
-int64_t FileTime(const struct statx_timestamp& t) {
-  return FileTimeFromUnix(t.tv_sec, t.tv_nsec);
 }
 
 // The state of `path`, relative to the open directory `directory_fd` (or
 // the current directory), following a final link.
 bool StatPath(const std::string& path, struct statx& st,
               int directory_fd = AT_FDCWD) {
-  return statx(directory_fd, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME,
-               &st) == 0;
+  return StatAt(directory_fd, path.c_str(), 0, st);
 }
-
-FileInfo InfoFromStat(std::string name, const struct statx& st) {
-  FileInfo info;
-  info.attributes = AttributesOf(name, st);
-  info.name = std::move(name);
-  info.size = S_ISDIR(st.stx_mode) ? 0 : st.stx_size;
-  bool has_birth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec;
-  info.creation_time = FileTime(has_birth ? st.stx_btime : st.stx_ctime);
-  info.last_access_time = FileTime(st.stx_atime);
-  info.last_write_time = FileTime(st.stx_mtime);
-  return info;
-}
-
-class PosixReader : public FileReader {
- public:
-  explicit PosixReader(Descriptor fd) : fd_(std::move(fd)) {}
-  size_t Read(char* buffer, size_t count) override {
-    ssize_t got =
-        RetryOnInterrupt([&] { return ::read(fd_.Get(), buffer, count); });
-    if (got < 0) throw FailureFromErrno(errno);
-    return static_cast<size_t>(got);
-  }
-  void Seek(uint64_t offset) override {
-    if (::lseek(fd_.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
-      throw FailureFromErrno(errno);
-    }
-  }
-
- private:
-  Descriptor fd_;
-};
-
-class PosixWriter : public FileWriter {
- public:
-  PosixWriter(Descriptor fd, std::string path, bool unnamed = false)
-      : fd_(std::move(fd)), path_(std::move(path)), unnamed_(unnamed) {}
-  void Write(std::string_view data) override {
-    while (!data.empty()) {
-      ssize_t put = RetryOnInterrupt(
-          [&] { return ::write(fd_.Get(), data.data(), data.size()); });
-      if (put < 0) ThrowErrno(path_);
-      data.remove_prefix(static_cast<size_t>(put));
-    }
-  }
-  void Close() override {
-    // A file without a name stays open until LinkAs names it: closed, it
-    // would be gone.
-    if (unnamed_) return;
-    if (!fd_.Close()) ThrowErrno(path_);
-  }
-  void LinkAs(std::string_view path) override {
-    if (!unnamed_ || fd_.Get() < 0) FileWriter::LinkAs(path);
-    LinkUnnamedFile(fd_.Get(), SystemPath(path));
-    unnamed_ = false;
-    Close();
-  }
-
- private:
-  Descriptor fd_;
-  std::string path_;
-  bool unnamed_;
-};
 
 Descriptor OpenForReading(std::string_view path) {
   Descriptor fd(::open(SystemPath(path).c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) ThrowErrno(path);
   return fd;
+}
+
+// Names the unnamed file `fd` `path`, relative to the current directory.
+void LinkAtPath(int fd, std::string_view path) {
+  std::string name = SystemPath(path);
+  LinkUnnamedFile(fd, AT_FDCWD, name, name);
+}
+
+// Copies the regular file `in` to the path `to`.
+void CopyOpenFile(Descriptor in, std::string_view from, std::string_view to) {
+  struct stat source = RegularSource(in.Get(), from);
+  CopyTarget target;
+  target.name = SystemPath(to);
+  target.directory = DirectoryPart(target.name);
+  target.shown = target.name;
+  CopyInto(in.Get(), source, target);
 }
 
 }  // namespace
@@ -192,23 +112,11 @@ std::optional<FileInfo> PosixFileSystem::Stat(std::string_view path) {
 }
 
 std::string PosixFileSystem::ReadFile(std::string_view path) {
-  Descriptor fd = OpenForReading(path);
-  struct stat st;
-  bool regular = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode);
-  PosixReader reader(std::move(fd));
-  std::string content;
-  if (regular && S_ISREG(st.st_mode)) {
-    content.reserve(static_cast<size_t>(st.st_size));
-  }
-  char buffer[65536];
-  while (size_t got = reader.Read(buffer, sizeof buffer)) {
-    content.append(buffer, got);
-  }
-  return content;
+  return ReadToEnd(OpenForReading(path));
 }
 
 std::unique_ptr<FileReader> PosixFileSystem::OpenReader(std::string_view path) {
-  return std::make_unique<PosixReader>(OpenForReading(path));
+  return std::make_unique<DescriptorReader>(OpenForReading(path));
 }
 
 std::unique_ptr<FileWriter> PosixFileSystem::OpenWriter(std::string_view path,
@@ -225,20 +133,16 @@ std::unique_ptr<FileWriter> PosixFileSystem::OpenWriter(std::string_view path,
       flags |= O_APPEND;
       break;
     case WriteMode::kUnnamed: {
-      std::string directory = DirectoryPart(SystemPath(path));
-      Descriptor fd(::open(directory.empty() ? "." : directory.c_str(),
-                           O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-      if (fd.Get() < 0 &&
-          (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        throw FailureFromErrno(EOPNOTSUPP, PathText(path));
-      }
-      if (fd.Get() < 0) ThrowErrno(path);
-      return std::make_unique<PosixWriter>(std::move(fd), PathText(path), true);
+      Descriptor fd =
+          OpenUnnamed(AT_FDCWD, DirectoryPart(SystemPath(path)), 0666, path);
+      if (fd.Get() < 0) throw FailureFromErrno(EOPNOTSUPP, PathText(path));
+      return std::make_unique<DescriptorWriter>(std::move(fd), PathText(path),
+                                                LinkAtPath);
     }
   }
   Descriptor fd(::open(SystemPath(path).c_str(), flags, 0666));
   if (fd.Get() < 0) ThrowErrno(path);
-  return std::make_unique<PosixWriter>(std::move(fd), PathText(path));
+  return std::make_unique<DescriptorWriter>(std::move(fd), PathText(path));
 }
 
 void PosixFileSystem::Rename(std::string_view from, std::string_view to) {
@@ -261,20 +165,13 @@ void PosixFileSystem::RemoveDirectory(std::string_view path) {
 
 void PosixFileSystem::SetAttributes(std::string_view path,
                                     uint32_t attributes) {
-  // Bits the path already has (directory, hidden, system) may be given
-  // back as they were read; only read-only can change.
-  std::optional<FileInfo> current = Stat(path);
-  if (!current) throw FailureFromErrno(ENOENT, PathText(path));
-  uint32_t settable = kReadOnly | kArchive |
-                      (current->attributes & (kDirectory | kHidden | kSystem));
-  if ((attributes & ~settable) != 0) throw StandardFailure(kInvalidCall);
+  CheckSettable(Stat(path), path, attributes);
   struct stat st;
   std::string name = SystemPath(path);
   if (::stat(name.c_str(), &st) != 0) ThrowErrno(path);
-  mode_t mode = st.st_mode & 07777;
-  mode = (attributes & kReadOnly) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                                  : (mode | S_IWUSR);
-  if (::chmod(name.c_str(), mode) != 0) ThrowErrno(path);
+  if (::chmod(name.c_str(), ModeWithAttributes(st.st_mode, attributes)) != 0) {
+    ThrowErrno(path);
+  }
 }
 
 uint64_t PosixFileSystem::FreeSpace(std::string_view path) {
@@ -285,25 +182,12 @@ uint64_t PosixFileSystem::FreeSpace(std::string_view path) {
 
 std::string PosixFileSystem::TemporaryName(std::string_view directory,
                                            std::string_view prefix) {
-  static std::atomic<uint64_t> counter{0};
-  std::string base(directory);
-  if (!base.empty() && base.back() != '/') base += '/';
-  // Only a name that is taken is worth another try; a directory that is
-  // missing, unreadable or a file, or a name too long, fails every name.
-  constexpr int kAttempts = 100;
-  std::string name;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, "%d.%llu.tmp",
-                  static_cast<int>(::getpid()),
-                  static_cast<unsigned long long>(++counter));
-    name = base + std::string(prefix) + suffix;
+  return FreeTemporaryName(directory, prefix, [](const std::string& name) {
     struct stat st;
-    if (::lstat(SystemPath(name).c_str(), &st) == 0) continue;
-    if (errno == ENOENT) return name;
+    if (::lstat(SystemPath(name).c_str(), &st) == 0) return true;
+    if (errno == ENOENT) return false;
     ThrowErrno(name);
-  }
-  throw FailureFromErrno(EEXIST, PathText(name));
+  });
 }
 
 std::unique_ptr<DirectoryHandle> PosixFileSystem::OpenDirectory(
@@ -314,30 +198,19 @@ std::unique_ptr<DirectoryHandle> PosixFileSystem::OpenDirectory(
       ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.Get() < 0) ThrowErrno(path);
   if (text.back() != '/') text += '/';
-  return MakeDirectoryHandle(std::move(fd), text);
+  return MakeDirectoryHandle(std::move(fd), text, CopyOpenFile);
 }
 
 void PosixFileSystem::RemoveUnlessReadOnly(std::string_view path) {
-  UnlinkUnlessReadOnly(AT_FDCWD, SystemPath(path));
+  std::string name = SystemPath(path);
+  UnlinkUnlessReadOnly(AT_FDCWD, name, {}, name);
 }
 
 void PosixFileSystem::RenameNoReplace(std::string_view from,
                                       std::string_view to) {
   std::string old_name = SystemPath(from);
   std::string new_name = SystemPath(to);
-  if (::renameat2(AT_FDCWD, old_name.c_str(), AT_FDCWD, new_name.c_str(),
-                  RENAME_NOREPLACE) == 0) {
-    return;
-  }
-  if (errno != EINVAL) ThrowErrno(from);
-  // A file system without the flag: a file moves by a link, which refuses
-  // an existing name as well, and the removal of the old name.
-  struct stat st;
-  if (::lstat(old_name.c_str(), &st) != 0 || S_ISDIR(st.st_mode) ||
-      ::link(old_name.c_str(), new_name.c_str()) != 0) {
-    ThrowErrno(from);
-  }
-  if (::unlink(old_name.c_str()) != 0) ThrowErrno(from);
+  RenameWithoutReplacing(AT_FDCWD, old_name, AT_FDCWD, new_name, from);
 }
 
 void PosixFileSystem::CopyFileData(std::string_view from, std::string_view to) {
@@ -353,44 +226,10 @@ std::string PosixFileSystem::ReadRegularFile(std::string_view path,
   Descriptor fd(
       ::open(SystemPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.Get() < 0) ThrowErrno(path);
-  struct stat st;
-  if (::fstat(fd.Get(), &st) != 0) ThrowErrno(path);
-  if (S_ISDIR(st.st_mode)) throw FailureFromErrno(EISDIR, PathText(path));
-  if (!S_ISREG(st.st_mode)) {
-    Failure failure = FailureFromErrno(EACCES, PathText(path));
-    failure.description += " (not a regular file)";
-    throw failure;
-  }
-  if (static_cast<uint64_t>(st.st_size) > limit) {
-    throw StandardFailure(kOverflow);
-  }
-  std::string content(static_cast<size_t>(st.st_size), '\0');
-  size_t filled = 0;
-  for (;;) {
-    if (filled == content.size()) {
-      // The file may have grown since fstat: look for more.
-      if (content.size() >= limit) {
-        char probe;
-        ssize_t more =
-            RetryOnInterrupt([&] { return ::read(fd.Get(), &probe, 1); });
-        if (more < 0) ThrowErrno(path);
-        if (more > 0) throw StandardFailure(kOverflow);
-        break;
-      }
-      content.resize(std::min<uint64_t>(limit, content.size() * 2 + 65536));
-    }
-    ssize_t got = RetryOnInterrupt([&] {
-      return ::read(fd.Get(), content.data() + filled, content.size() - filled);
-    });
-    if (got < 0) ThrowErrno(path);
-    if (got == 0) break;
-    filled += static_cast<size_t>(got);
-  }
-  content.resize(filled);
-  return content;
+  return ReadRegular(fd.Get(), path, limit);
 }
 
-bool PathEntryExists(std::string_view path) {
+bool PosixFileSystem::EntryExists(std::string_view path) {
   // A path the system cannot take (a NUL, a level too long) names nothing.
   std::string system_path;
   try {

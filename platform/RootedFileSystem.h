@@ -50,6 +50,7 @@ class CORVANE_API RootedFileSystem : public FileSystem {
   void RenameNoReplace(std::string_view from, std::string_view to) override;
   void CopyFileData(std::string_view from, std::string_view to) override;
   std::string ReadRegularFile(std::string_view path, uint64_t limit) override;
+  bool EntryExists(std::string_view path) override;
 
  private:
   const RootHandle& root_;

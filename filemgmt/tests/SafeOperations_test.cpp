@@ -230,6 +230,10 @@ class RefusingEverything : public platform::FileSystem {
   std::string ReadRegularFile(std::string_view p, uint64_t) override {
     Refuse("ReadRegularFile", p);
   }
+  bool EntryExists(std::string_view p) override {
+    calls.push_back("EntryExists " + std::string(p));
+    return false;
+  }
 
  private:
   [[noreturn]] void Refuse(const char* call, std::string_view path) {

@@ -113,6 +113,11 @@ class FailNthFileCall : public ForwardingFileSystem {
     Tick(p);
     return inner_.ReadRegularFile(p, l);
   }
+  // Never fails: the failing call finds nothing, as a look that fails does.
+  bool EntryExists(std::string_view p) override {
+    if (counter_.Next()) return false;
+    return inner_.EntryExists(p);
+  }
 
  private:
   void Tick(std::string_view what) {

@@ -15,6 +15,7 @@
 #include "platform/Failure.h"
 #include "platform/tests/Caught.h"
 #include "platform/tests/Deadline.h"
+#include "platform/tests/FailAllocation.h"
 
 namespace corvane::platform {
 namespace {
@@ -338,6 +339,28 @@ TEST_F(FileSystemTest, ACopyShowsUnderItsNewNameOnlyWhenComplete) {
   EXPECT_EQ(Sorted(Names("*")),
             Sorted({".", "..", "a.txt", "b.log", "readme", ".hidden", "sub",
                     ".hiddendir", "big", "old", "new"}));
+}
+
+}  // namespace
+}  // namespace corvane::platform
+
+namespace corvane::platform {
+namespace {
+
+TEST_F(FileSystemTest, AListingThatFailsPartWayClosesItsDirectory) {
+  // Names too long to be kept inside a string: each entry takes an
+  // allocation, so the sweep fails the listings inside their loops over the
+  // entries, not only before them.
+  for (int n = 0; n < 20; ++n) {
+    Write("an-entry-with-a-long-name-" + std::to_string(n), "x");
+  }
+  auto found = testing::SweepAllocations([&] { Files().Find(root_ + "/*"); });
+  EXPECT_EQ(found.leaked_at, -1);
+  EXPECT_GT(found.runs, 20);
+  auto directory = Files().OpenDirectory(root_);
+  auto listed = testing::SweepAllocations([&] { directory->Entries(); });
+  EXPECT_EQ(listed.leaked_at, -1);
+  EXPECT_GT(listed.runs, 20);
 }
 
 }  // namespace

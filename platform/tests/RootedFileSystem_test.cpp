@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/Failure.h"
+#include "platform/tests/FailAllocation.h"
 
 namespace corvane::platform {
 namespace {
@@ -135,6 +136,37 @@ TEST_P(RootedFileSystemTest, WritesInEveryModeAndListsTheRootAsItsOwnParent) {
   EXPECT_EQ(TextOf([&] { files_->Stat("/.."); }, "/.."),
             "Path/File access error: /.. leads out of the directory it is "
             "kept in");
+}
+
+TEST_P(RootedFileSystemTest, AListingThatFailsPartWayClosesItsDirectory) {
+  // Names too long to be kept inside a string: each takes an allocation.
+  for (int n = 0; n < 20; ++n) {
+    std::ofstream(root_ + "/dir/an-entry-with-a-long-name-" +
+                  std::to_string(n));
+  }
+  fs::create_symlink("file.txt", root_ + "/dir/link");
+  auto found = testing::SweepAllocations([&] { files_->Find("/dir/*"); });
+  EXPECT_EQ(found.leaked_at, -1);
+  EXPECT_GT(found.runs, 20);
+  auto directory = files_->OpenDirectory("/dir");
+  auto listed = testing::SweepAllocations([&] { directory->Entries(); });
+  EXPECT_EQ(listed.leaked_at, -1);
+  EXPECT_GT(listed.runs, 20);
+}
+
+TEST_P(RootedFileSystemTest, WhetherAnEntryExistsIsAskedOfTheFileSystemInUse) {
+  fs::create_symlink("nowhere", root_ + "/dir/dangling");
+  ScopedThreadFileSystem rooted(*files_);
+  // Paths below the root, whatever the same text names outside it.
+  EXPECT_TRUE(PathEntryExists("/dir/file.txt"));
+  EXPECT_TRUE(PathEntryExists("dir/dangling"));
+  EXPECT_TRUE(PathEntryExists("/out"));
+  EXPECT_FALSE(PathEntryExists("/dir/missing"));
+  EXPECT_FALSE(PathEntryExists(scratch_ + "/outside/file.txt"));
+  // A path the root refuses or the system cannot take names nothing.
+  EXPECT_FALSE(PathEntryExists("/out/file.txt"));
+  EXPECT_FALSE(PathEntryExists("/../outside"));
+  EXPECT_FALSE(PathEntryExists(std::string("/dir/file.txt\0x", 15)));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWays, RootedFileSystemTest, ::testing::Bool(),
