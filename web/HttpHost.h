@@ -33,8 +33,9 @@ std::map<std::string, std::string> CgiVariables(const httplib::Request& request,
                                                 size_t content_length);
 
 // The server reads a multipart body into parts by itself; the components
-// read the body whole. This moves a request's Content-Type aside so that the
-// server hands the body over as it came; ContentTypeOf still reports it.
+// read the body as it came, through BinaryRead. This moves a request's
+// Content-Type aside so that the server hands the body over unparsed;
+// ContentTypeOf still reports it.
 void KeepBodyWhole(httplib::Request& request);
 
 // The request's Content-Type as the client sent it; empty when none.
@@ -45,8 +46,8 @@ class BodyStream;
 class HttpContext : public MemoryContext {
  public:
   using MemoryContext::MemoryContext;
-  // The context of one request; `body` is moved into it and handed out
-  // once by BinaryRead.
+  // The context of one request whose body, read whole, is moved into it;
+  // each BinaryRead hands out its next bytes, up to the count asked.
   static std::shared_ptr<HttpContext> New(const httplib::Request& request,
                                           const ServerAddress& server,
                                           std::string body);
