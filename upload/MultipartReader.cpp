@@ -227,7 +227,8 @@ void MultipartReader::BeginPart(std::string_view header) {
     if (!options_.empty_file_input_is_field) return;
   }
   std::string field_name = GetHeaderParam(header, "name");
-  if (!field_name.empty()) pending_field_ = FormField{field_name, {}};
+  if (!field_name.empty())
+    pending_field_ = FormField{std::move(field_name), {}};
 }
 
 void MultipartReader::BeginFilePart(std::string_view header,
