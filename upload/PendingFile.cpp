@@ -85,8 +85,17 @@ void PendingFile::Commit() {
   // A read-only earlier file stays, as a replace by Vantry leaves it.
   NamingStoredFile([&] {
     if (unnamed_) {
-      // The body gets a name beside the stored file only now, and is
-      // renamed over it at once.
+      // Where nothing has the stored name yet, the body takes it at once:
+      // one link, which fails rather than replace what appeared meanwhile.
+      try {
+        writer_->LinkAs(full_path_);
+        unnamed_ = false;
+        return;
+      } catch (const Failure& failure) {
+        if (failure.number != kFileAlreadyExists) throw;
+      }
+      // Otherwise it gets a name beside the stored file, and is renamed
+      // over it at once.
       platform::RefuseUnreplaceable(full_path_);
       for (int attempt = 0;; ++attempt) {
         temporary_path_ = TemporaryBase(directory_, prefix_);

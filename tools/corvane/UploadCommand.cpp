@@ -75,6 +75,11 @@ bool IsPlainJsonText(std::string_view text) {
 class Answer {
  public:
   Answer& operator+=(std::string_view text) {
+    if (!blocks_.empty() &&
+        text.size() <= kBlockBytes - blocks_.back().size()) {
+      blocks_.back().append(text);
+      return *this;
+    }
     while (!text.empty()) {
       if (blocks_.empty() || blocks_.back().size() == kBlockBytes) {
         blocks_.emplace_back().reserve(kBlockBytes);
@@ -114,23 +119,38 @@ void AppendJson(Answer& out, const Variant& value) {
 void AppendRecords(
     Answer& out, Dispatch& collection,
     const std::vector<std::pair<const char*, const char*>>& fields) {
-  out += "[";
-  bool first_record = true;
+  // What goes before each member's value: {"name": for the first, ,"name":
+  // for the others.
+  std::vector<std::string> heads;
+  heads.reserve(fields.size());
+  for (const auto& [name, member] : fields) {
+    heads.push_back((heads.empty() ? "{\"" : ",\"") + std::string(name) +
+                    "\":");
+  }
+  // Members are looked up by name once per class, then by position.
+  const ClassInfo* looked_up = nullptr;
+  std::vector<int> positions(fields.size());
   // The component's own collection is read in place, not copied.
   std::vector<Variant> copied;
   const auto* list = dynamic_cast<const Collection*>(&collection);
   if (list == nullptr) copied = collection.Enumerate();
+  out += "[";
+  bool first_record = true;
+  Arguments none;
   for (const Variant& item : list != nullptr ? list->Items() : copied) {
-    out += first_record ? "{" : ",{";
+    if (!first_record) out += ",";
     first_record = false;
     auto object = item.ToObject();
-    bool first_field = true;
-    for (const auto& [name, member] : fields) {
-      out += first_field ? "\"" : ",\"";
-      first_field = false;
-      out += name;
-      out += "\":";
-      AppendJson(out, object->Get(member));
+    const ClassInfo& info = object->Class();
+    if (&info != looked_up) {
+      for (size_t i = 0; i < fields.size(); ++i) {
+        positions[i] = info.Find(fields[i].second);
+      }
+      looked_up = &info;
+    }
+    for (size_t i = 0; i < fields.size(); ++i) {
+      out += heads[i];
+      AppendJson(out, object->Invoke(positions[i], Invocation::kGet, none));
     }
     out += "}";
   }
