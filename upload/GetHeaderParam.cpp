@@ -81,15 +81,35 @@ class ParameterReader {
 
 }  // namespace
 
-std::optional<std::string> FindHeaderParam(std::string_view header,
-                                           std::string_view name) {
+bool FindHeaderParams(std::string_view header,
+                      std::span<const std::string_view> names,
+                      std::span<std::optional<std::string_view>> values) {
   ParameterReader reader(header);
-  while (reader.Next()) {
-    if (EqualsIgnoringCase(reader.name(), name)) {
-      return std::string(reader.value());
+  size_t missing = names.size();
+  while (missing > 0) {
+    try {
+      if (!reader.Next()) return true;
+    } catch (const Failure&) {
+      return false;  // a quoted value without its closing quote
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (!values[i] && EqualsIgnoringCase(reader.name(), names[i])) {
+        values[i] = reader.value();
+        --missing;
+      }
     }
   }
-  return std::nullopt;
+  return true;
+}
+
+std::optional<std::string> FindHeaderParam(std::string_view header,
+                                           std::string_view name) {
+  std::optional<std::string_view> value;
+  if (!FindHeaderParams(header, {&name, 1}, {&value, 1}) && !value) {
+    throw StandardFailure(kInvalidCall);
+  }
+  if (!value) return std::nullopt;
+  return std::string(*value);
 }
 
 std::string GetHeaderParam(std::string_view header, std::string_view name) {

@@ -8,10 +8,15 @@ that a load that comes and goes spreads over all of them; the median of the
 rounds is reported, with each side's peak resident memory. CPU time rather
 than wall time, since the machine may be shared with other work.
 
-Every side does the same work per file: busboy_stdin.js opens each file
-under its final name, writes it and closes it; wharfpost and Cargane write
-it without a name (or under a hidden temporary name) and give it its name
-when it is complete. Nothing is deleted until the end (ext4 slows the
+Every side does the same work per file, one inode and one name:
+busboy_stdin.js opens each file under its final name (open with O_CREAT),
+writes it and closes it; wharfpost and Cargane open it without a name
+(O_TMPFILE), write it and link it under its name when it is complete (a name
+that is taken already goes through a hidden temporary name and a rename).
+On ext4 the creation of an inode right after many deletions costs both sides
+alike; $CARGANE_BENCH_ROOT on a tmpfs takes that cost away. Cargane also
+answers with its JSON text (every field), read here through a pipe as a web
+server would; busboy_stdin.js and wharfpost keep their fields. Nothing is deleted until the end (ext4 slows the
 creation of files right after many deletions): the files of a finished run
 are truncated, which hands their page-cache pages back.
 
@@ -79,13 +84,8 @@ def main(bin_dir, bodies, rounds):
     cpu = {(name, side): [] for name in names for side in order}
     peak = {(name, side): 0 for name in names for side in order}
     try:
-        root = os.path.join(scratch, "root")
-        os.mkdir(root)
-        program = os.path.join(scratch, "wharfpost")
-        shutil.copy2(os.path.join(bin_dir, "wharfpost"), program)
-        with open(program + ".ini", "w") as ini:
-            ini.write(f"[Wharfpost]\nUploadRoot={root}\n")
-        site = {"root": root, "program": program}
+        site = gateway.make_site(bin_dir, scratch)
+        root = site["root"]
         for run in range(rounds + 1):  # round 0 warms the caches up
             turn = order[run % len(order):] + order[:run % len(order)]
             for name in names:

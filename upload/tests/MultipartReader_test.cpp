@@ -135,7 +135,7 @@ Outcome Read(const TestDirectory& dir, const std::string& body, size_t piece,
   BodyInput input = [&](char* buffer, size_t count) {
     run.largest_ask = std::max(run.largest_ask, count);
     size_t n = std::min({count, piece, body.size() - at});
-    std::memcpy(buffer, body.data() + at, n);
+    body.copy(buffer, n, at);
     at += n;
     return n;
   };
