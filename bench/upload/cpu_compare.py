@@ -16,7 +16,8 @@ that is taken already goes through a hidden temporary name and a rename).
 On ext4 the creation of an inode right after many deletions costs both sides
 alike; $CARGANE_BENCH_ROOT on a tmpfs takes that cost away. Cargane also
 answers with its JSON text (every field), read here through a pipe as a web
-server would; busboy_stdin.js and wharfpost keep their fields. Nothing is deleted until the end (ext4 slows the
+server would, wharfpost with its redirect (at most 8,000 bytes);
+busboy_stdin.js collects the fields and answers nothing. Nothing is deleted until the end (ext4 slows the
 creation of files right after many deletions): the files of a finished run
 are truncated, which hands their page-cache pages back.
 
