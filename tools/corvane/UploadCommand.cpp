@@ -91,8 +91,11 @@ class Answer {
     }
     return *this;
   }
-  void WriteTo(Response& response) const {
-    for (const std::string& block : blocks_) response.Write(block);
+  // Hands each block over (the answer is empty afterwards).
+  void WriteTo(Response& response) {
+    for (std::string& block : blocks_)
+      response.Write(Variant(std::move(block)));
+    blocks_.clear();
   }
 
  private:
