@@ -213,5 +213,39 @@ class UploadCommandBodyLimit(unittest.TestCase):
                               result["error"]["description"])
                 self.assertEqual(result["form"], [])
 
+
+class UploadCommandAnswer(unittest.TestCase):
+    """The JSON text of `corvane upload`'s answer, byte for byte: texts are
+    written as they are where JSON allows it, escaped where it must be, and
+    a text that is not UTF-8 goes as Base64."""
+
+    FIELDS = [(b"plain", b"v"), (b"quote", b'a"b\\c'),
+              (b"control", b"\x01\t\r\n\x7f"),
+              (b"accents", "\u00e9\u20ac".encode()), (b"broken", b"\xff\xfe")]
+
+    def test_texts_are_escaped_only_where_json_needs_it(self):
+        body = (b'--XyZ\r\nContent-Disposition: form-data; name="f"; '
+                b'filename="a.txt"\r\n\r\nx\r\n')
+        for name, value in self.FIELDS:
+            body += (b'--XyZ\r\nContent-Disposition: form-data; name="'
+                     + name + b'"\r\n\r\n' + value + b"\r\n")
+        body += b"--XyZ--\r\n"
+        with tempfile.TemporaryDirectory() as directory:
+            env = dict(os.environ, CONTENT_LENGTH=str(len(body)),
+                       CONTENT_TYPE="multipart/form-data; boundary=XyZ")
+            answer = subprocess.run(
+                [program("corvane"), "upload", "--dir", directory,
+                 "--ext", "*"], input=body, env=env, check=True,
+                capture_output=True, timeout=60).stdout
+        _, _, text = answer.partition(b"\r\n\r\n")
+        self.assertEqual(text, (
+            b'{"code":1,"files":[{"name":"a.txt","field":"f","length":1}],'
+            b'"form":[{"name":"plain","value":"v"},'
+            b'{"name":"quote","value":"a\\"b\\\\c"},'
+            b'{"name":"control","value":"\\u0001\\t\\r\\n\x7f"},'
+            b'{"name":"accents","value":"' + "\u00e9\u20ac".encode() + b'"},'
+            b'{"name":"broken","value":{"text_base64":"//4="}}]}\n'))
+
+
 if __name__ == "__main__":
     unittest.main()

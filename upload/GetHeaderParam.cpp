@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "upload/GetHeaderParam.h"
 
+#include <array>
+
 #include "frame/Text.h"
 #include "platform/Failure.h"
 
@@ -9,14 +11,22 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t";
 
-bool EndsItem(char c) { return c == ';' || c == '\r' || c == '\n'; }
+// What ends an item: ";", CR, LF, and "=" where a parameter name ends.
+enum : unsigned char { kEndsValue = 1, kEndsName = 2 };
+
+constexpr std::array<unsigned char, 256> kItemEnds = [] {
+  std::array<unsigned char, 256> ends{};
+  for (unsigned char c : {';', '\r', '\n'}) ends[c] = kEndsValue | kEndsName;
+  ends['='] = kEndsName;
+  return ends;
+}();
 
 // The first position from `from` holding one of ";", CR, LF, or "=" when
 // `stop_at_equals`; the text's size when there is none.
 size_t ItemEnd(std::string_view text, size_t from, bool stop_at_equals) {
+  const unsigned char wanted = stop_at_equals ? kEndsName : kEndsValue;
   for (; from < text.size(); ++from) {
-    char c = text[from];
-    if (EndsItem(c) || (stop_at_equals && c == '=')) return from;
+    if (kItemEnds[static_cast<unsigned char>(text[from])] & wanted) return from;
   }
   return text.size();
 }
@@ -71,15 +81,35 @@ class ParameterReader {
 
 }  // namespace
 
-std::optional<std::string> FindHeaderParam(std::string_view header,
-                                           std::string_view name) {
+bool FindHeaderParams(std::string_view header,
+                      std::span<const std::string_view> names,
+                      std::span<std::optional<std::string_view>> values) {
   ParameterReader reader(header);
-  while (reader.Next()) {
-    if (EqualsIgnoringCase(reader.name(), name)) {
-      return std::string(reader.value());
+  size_t missing = names.size();
+  while (missing > 0) {
+    try {
+      if (!reader.Next()) return true;
+    } catch (const Failure&) {
+      return false;  // a quoted value without its closing quote
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (!values[i] && EqualsIgnoringCase(reader.name(), names[i])) {
+        values[i] = reader.value();
+        --missing;
+      }
     }
   }
-  return std::nullopt;
+  return true;
+}
+
+std::optional<std::string> FindHeaderParam(std::string_view header,
+                                           std::string_view name) {
+  std::optional<std::string_view> value;
+  if (!FindHeaderParams(header, {&name, 1}, {&value, 1}) && !value) {
+    throw StandardFailure(kInvalidCall);
+  }
+  if (!value) return std::nullopt;
+  return std::string(*value);
 }
 
 std::string GetHeaderParam(std::string_view header, std::string_view name) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,16 @@ namespace corvane::cargane {
 // blanks. Throws Failure 5 when a quoted value has no closing quote.
 std::optional<std::string> FindHeaderParam(std::string_view header,
                                            std::string_view name);
+
+// The first value of each of `names` (matched as FindHeaderParam matches a
+// name), in one walk of the header that stops when every one is found or at
+// a quoted value without its closing quote. Each value found goes to
+// `values` at its name's index (`values` is as long as `names`). Returns
+// false when the walk stopped at such a quote: FindHeaderParam throws there
+// for each name not found before it. Cannot fail.
+bool FindHeaderParams(std::string_view header,
+                      std::span<const std::string_view> names,
+                      std::span<std::optional<std::string_view>> values);
 
 // The same value, or the empty text when the parameter is absent. Throws
 // Failure 5 when a quoted value has no closing quote.

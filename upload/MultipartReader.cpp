@@ -2,6 +2,7 @@
 #include "upload/MultipartReader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -14,6 +15,10 @@ namespace {
 
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kServerNameField = "ServerName";
+
+// The parameters of a part header that the reader looks at.
+constexpr std::array<std::string_view, 2> kPartParams = {"filename", "name"};
+enum PartParam : size_t { kFileNameParam, kNameParam };
 
 }  // namespace
 
@@ -213,10 +218,29 @@ std::optional<size_t> MultipartReader::FindHeaderEnd(size_t start) {
   }
 }
 
-void MultipartReader::BeginPart(std::string_view header) {
+// A part header's parameters, read in one walk; each is given, or the
+// failure thrown, as FindHeaderParam gives or throws it.
+struct MultipartReader::PartHeader {
+  explicit PartHeader(std::string_view header)
+      : complete(FindHeaderParams(header, kPartParams, values)) {}
+
+  std::optional<std::string_view> Find(PartParam param) const {
+    if (!values[param] && !complete) throw StandardFailure(kInvalidCall);
+    return values[param];
+  }
+  std::string Get(PartParam param) const {
+    return std::string(Find(param).value_or(std::string_view()));
+  }
+
+  std::array<std::optional<std::string_view>, kPartParams.size()> values;
+  bool complete;
+};
+
+void MultipartReader::BeginPart(std::string_view header_text) {
+  PartHeader header(header_text);
   // One reading of the parameter, without regard to case, both counts the
   // file input and gives its name.
-  std::optional<std::string> file_name = FindHeaderParam(header, "filename");
+  std::optional<std::string_view> file_name = header.Find(kFileNameParam);
   if (file_name) {
     if (file_part_counter_ == std::numeric_limits<int16_t>::max()) {
       throw StandardFailure(kOverflow);
@@ -229,14 +253,16 @@ void MultipartReader::BeginPart(std::string_view header) {
     // A file input left empty creates no file.
     if (!options_.empty_file_input_is_field) return;
   }
-  std::string field_name = GetHeaderParam(header, "name");
-  if (!field_name.empty()) pending_field_ = FormField{field_name, {}};
+  std::string field_name = header.Get(kNameParam);
+  if (!field_name.empty()) {
+    pending_field_ = FormField{std::move(field_name), {}};
+  }
 }
 
-void MultipartReader::BeginFilePart(std::string_view header,
+void MultipartReader::BeginFilePart(const PartHeader& header,
                                     std::string client_name) {
   file_ = StoredFile{client_name, 0, {}};
-  if (options_.keep_form_name) file_.FormName = GetHeaderParam(header, "name");
+  if (options_.keep_form_name) file_.FormName = header.Get(kNameParam);
   if (!options_.query_string.empty()) {
     // An override that CheckFileName or the extension rules refuse is
     // ignored: the browser's name is used.

@@ -146,6 +146,7 @@ class MultipartReader {
 
  private:
   class Window;
+  struct PartHeader;
 
   size_t Find(std::string_view text, size_t from) const;
   DelimiterTail TailAt(size_t found);
@@ -158,7 +159,7 @@ class MultipartReader {
   bool SeekDelimiter();
   std::optional<size_t> FindHeaderEnd(size_t start);
   void BeginPart(std::string_view header);
-  void BeginFilePart(std::string_view header, std::string client_name);
+  void BeginFilePart(const PartHeader& header, std::string client_name);
   bool ReadContent();
   void TakeContent(std::string_view content);
   void EndPart();

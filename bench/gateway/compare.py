@@ -71,17 +71,24 @@ def measure(bin_dir, site, bodies, name, runs):
     return results
 
 
+def make_site(bin_dir, scratch):
+    """A copy of wharfpost in `scratch` with its .ini file, whose upload
+    root is scratch/root; every side's directory goes under that root."""
+    root = os.path.join(scratch, "root")
+    os.mkdir(root)
+    program = os.path.join(scratch, "wharfpost")
+    shutil.copy2(os.path.join(bin_dir, "wharfpost"), program)
+    with open(program + ".ini", "w") as ini:
+        ini.write(f"[Wharfpost]\nUploadRoot={root}\n")
+    return {"root": root, "program": program}
+
+
 def main(bin_dir, bodies):
     scratch = tempfile.mkdtemp(prefix="wharfpost-bench-",
                                dir=os.environ.get("CARGANE_BENCH_ROOT", "/tmp"))
     try:
-        root = os.path.join(scratch, "root")
-        os.mkdir(root)
-        program = os.path.join(scratch, "wharfpost")
-        shutil.copy2(os.path.join(bin_dir, "wharfpost"), program)
-        with open(program + ".ini", "w") as ini:
-            ini.write(f"[Wharfpost]\nUploadRoot={root}\n")
-        site = {"root": root, "program": program}
+        site = make_site(bin_dir, scratch)
+        root = site["root"]
         print(f"{'body':<14}{'wharfpost':>12}{'busboy':>10}{'cargane':>10}"
               f"{'w/b':>7}{'c/b':>7}{'target':>8}"
               "   peak MiB (wharfpost/busboy/cargane)")

@@ -2,9 +2,11 @@
 #include "upload/MultipartReader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "upload/tests/TestDirectory.h"
 #include "upload/tests/UploadPage.h"
@@ -133,7 +135,7 @@ Outcome Read(const TestDirectory& dir, const std::string& body, size_t piece,
   BodyInput input = [&](char* buffer, size_t count) {
     run.largest_ask = std::max(run.largest_ask, count);
     size_t n = std::min({count, piece, body.size() - at});
-    std::memcpy(buffer, body.data() + at, n);
+    body.copy(buffer, n, at);
     at += n;
     return n;
   };
@@ -220,6 +222,51 @@ TEST(MultipartReader, FileOverItsLimitIsRefusedWhileStreaming) {
   std::optional<int64_t> quota = int64_t{20005};
   EXPECT_EQ(Read(dir, body, 4096, quota, 20000).code, kUploadDone);
   EXPECT_EQ(quota, 0);
+}
+
+// A part's file takes a free name at once; a file that appears under that
+// name while the part is written is replaced as any earlier file is, or
+// stays when it is read-only. No temporary file is left either way.
+TEST(PendingFilePlacement, NameTakenMeanwhileIsReplacedOrRefused) {
+  TestDirectory dir;
+  {
+    PendingFile free_name(dir.Path(), dir / ".t.1", dir / "a.txt");
+    free_name.Write("new a");
+    EXPECT_EQ(free_name.Close(), 5);
+    free_name.Commit();
+  }
+  EXPECT_EQ(dir.Read("a.txt"), "new a");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "a.txt").c_str(), &st), 0);
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+
+  {
+    PendingFile taken(dir.Path(), dir / ".t.2", dir / "b.txt");
+    taken.Write("new b");
+    dir.Put("b.txt", "appeared");
+    taken.Close();
+    taken.Commit();
+  }
+  EXPECT_EQ(dir.Read("b.txt"), "new b");
+
+  {
+    PendingFile refused(dir.Path(), dir / ".t.3", dir / "c.txt");
+    refused.Write("new c");
+    dir.Put("c.txt", "read-only");
+    ::chmod((dir / "c.txt").c_str(), 0444);
+    refused.Close();
+    try {
+      refused.Commit();
+      ADD_FAILURE() << "a read-only file was replaced";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kPathFileAccessError);
+      EXPECT_NE(failure.description.find(dir / "c.txt"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(dir.Read("c.txt"), "read-only");
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.txt", "b.txt", "c.txt"}));
 }
 
 }  // namespace
