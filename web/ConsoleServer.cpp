@@ -165,8 +165,8 @@ const char* StatusText(int status) {
 // which the server calls for every answer on the worker's thread.
 thread_local bool answer_closes = false;
 
-// A connection as the HTTP library reads it: first the bytes the head
-// reader buffered, then the socket, each wait bounded. What the library
+// A connection as the HTTP library reads it: first the bytes read with the
+// head, then the socket, each wait bounded. What the library
 // writes is gathered and sent in one piece when the answer is done (or
 // before the stream waits for input, or once a piece is full): the library
 // writes an answer's head and body separately, which would otherwise cost
@@ -453,7 +453,7 @@ struct ConsoleServer::Impl {
     RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayOldResultPage);
   }
 
-  // A refusal of the head reader, answered before the library sees the
+  // A refusal of a head or a connection, answered before the library sees the
   // request; the connection closes after it.
   std::string RefusalAnswer(int status, const std::string& reason) {
     std::string page = StatusPage(status, reason);
