@@ -104,9 +104,7 @@ TEST_F(ConnectionsTest, ServesHeadsWholeInOrderWhateverTheirPieces) {
 }
 
 TEST_F(ConnectionsTest, RefusesHeadsPastTheirBoundsAndEndsIdleConnections) {
-  auto limits = Small();
-  limits.max_waiting = 4;
-  Begin(limits);
+  Begin(Small());
   Client fields(*connections_);
   fields.Send("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n");
   EXPECT_EQ(fields.Lines(1), "refused 431\n");
