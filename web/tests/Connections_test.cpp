@@ -29,6 +29,11 @@ class Client {
   void Send(std::string_view text) {
     EXPECT_TRUE(platform::WriteSocket(socket_, text.data(), text.size(), 1000));
   }
+  // Sends `text`, then what Lines gives.
+  std::string Ask(std::string_view text, size_t count) {
+    Send(text);
+    return Lines(count);
+  }
   // What arrives until `count` lines have or the console ends the
   // connection; "<end>" appended on an end, "<late>" after 5 s.
   std::string Lines(size_t count) {
@@ -89,39 +94,33 @@ class ConnectionsTest : public ::testing::Test {
 TEST_F(ConnectionsTest, ServesHeadsWholeInOrderWhateverTheirPieces) {
   Begin(Small());
   Client pipelined(*connections_);
-  pipelined.Send("GET /a\r\n\r\nGET /b\r\n\r\nGET /c\r\n\r\n");
-  EXPECT_EQ(pipelined.Lines(3), "GET /a 0\nGET /b 1\nGET /c 2\n");
+  EXPECT_EQ(pipelined.Ask("GET /a\r\n\r\nGET /b\r\n\r\nGET /c\r\n\r\n", 3),
+            "GET /a 0\nGET /b 1\nGET /c 2\n");
   // A slow head holds no worker: the other connection is served meanwhile.
   Client slow(*connections_);
   slow.Send("GET /s");
   Client quick(*connections_);
-  quick.Send("GET /q\r\n\r\n");
-  EXPECT_EQ(quick.Lines(1), "GET /q 0\n");
-  slow.Send("low\r\n\r\nGET /close\r\n");
-  EXPECT_EQ(slow.Lines(1), "GET /slow 0\n");
-  slow.Send("\r\n");
-  EXPECT_EQ(slow.Lines(2), "GET /close 1\n<end>");
+  EXPECT_EQ(quick.Ask("GET /q\r\n\r\n", 1), "GET /q 0\n");
+  EXPECT_EQ(slow.Ask("low\r\n\r\nGET /close\r\n", 1), "GET /slow 0\n");
+  EXPECT_EQ(slow.Ask("\r\n", 2), "GET /close 1\n<end>");
 }
 
 TEST_F(ConnectionsTest, RefusesHeadsPastTheirBoundsAndEndsIdleConnections) {
   Begin(Small());
   Client fields(*connections_);
-  fields.Send("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n");
-  EXPECT_EQ(fields.Lines(1), "refused 431\n");
+  EXPECT_EQ(fields.Ask("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n", 1),
+            "refused 431\n");
   Client line(*connections_);
-  line.Send("GET /" + std::string(60, 'x'));
-  EXPECT_EQ(line.Lines(1), "refused 414\n");
+  EXPECT_EQ(line.Ask("GET /" + std::string(60, 'x'), 1), "refused 414\n");
   // A kept-alive connection's next head has the same bounds.
   Client next(*connections_);
-  next.Send("GET /a\r\n\r\nGET /" + std::string(60, 'x'));
-  EXPECT_EQ(next.Lines(2), "GET /a 0\nrefused 414\n");
+  EXPECT_EQ(next.Ask("GET /a\r\n\r\nGET /" + std::string(60, 'x'), 2),
+            "GET /a 0\nrefused 414\n");
   // Too slow a head, and an idle connection, are ended by the sweep.
   Client slow(*connections_);
-  slow.Send("GET /slow");
-  EXPECT_EQ(slow.Lines(2), "refused 408\n<end>");
+  EXPECT_EQ(slow.Ask("GET /slow", 2), "refused 408\n<end>");
   Client idle(*connections_);
-  idle.Send("GET /a\r\n\r\n");
-  EXPECT_EQ(idle.Lines(2), "GET /a 0\n<end>");
+  EXPECT_EQ(idle.Ask("GET /a\r\n\r\n", 2), "GET /a 0\n<end>");
 }
 
 TEST_F(ConnectionsTest, RefusesConnectionsPastTheWaitingBound) {
@@ -133,8 +132,7 @@ TEST_F(ConnectionsTest, RefusesConnectionsPastTheWaitingBound) {
   Client second(*connections_);
   Client third(*connections_);
   EXPECT_EQ(third.Lines(2), "refused 503\n<end>");
-  first.Send("GET /a\r\n\r\n");
-  EXPECT_EQ(first.Lines(1), "GET /a 0\n");
+  EXPECT_EQ(first.Ask("GET /a\r\n\r\n", 1), "GET /a 0\n");
 }
 
 TEST_F(ConnectionsTest, RequestsThatWaitLeaveTheOtherPagesServed) {
@@ -142,8 +140,7 @@ TEST_F(ConnectionsTest, RequestsThatWaitLeaveTheOtherPagesServed) {
   Client waiting(*connections_);
   waiting.Send("WAIT /mail\r\n\r\nGET /after\r\n\r\n");
   Client page(*connections_);
-  page.Send("GET /page\r\n\r\n");
-  EXPECT_EQ(page.Lines(1), "GET /page 0\n");
+  EXPECT_EQ(page.Ask("GET /page\r\n\r\n", 1), "GET /page 0\n");
   release_.set_value();
   EXPECT_EQ(waiting.Lines(2), "WAIT /mail 0\nGET /after 1\n");
 }
