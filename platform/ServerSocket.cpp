@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -115,33 +117,54 @@ void LocalAddress(int socket, std::string& address, int& port) {
   AddressOf(storage, length, address, port);
 }
 
-SocketPoll::SocketPoll() : wake_(OpenPipe(O_CLOEXEC | O_NONBLOCK)) {}
-
-std::vector<size_t> SocketPoll::Wait(const std::vector<int>& sockets,
-                                     int timeout_ms) {
-  std::vector<pollfd> entries;
-  entries.reserve(sockets.size() + 1);
-  entries.push_back({wake_.read_end.Get(), POLLIN, 0});
-  for (int socket : sockets) entries.push_back({socket, POLLIN, 0});
-  std::vector<size_t> ready;
-  if (::poll(entries.data(), entries.size(), timeout_ms) <= 0) return ready;
-  if (entries[0].revents) {
-    char drain[64];
-    while (RetryOnInterrupt([&] {
-             return ::read(wake_.read_end.Get(), drain, sizeof drain);
-           }) > 0) {
-    }
-  }
-  for (size_t n = 1; n < entries.size(); ++n) {
-    if (entries[n].revents) ready.push_back(n - 1);
-  }
-  return ready;
+bool SocketPair(int ends[2]) {
+  return ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0;
 }
 
-void SocketPoll::Wake() {
-  char one = 1;
-  // A full pipe already holds a wake-up.
-  RetryOnInterrupt([&] { return ::write(wake_.write_end.Get(), &one, 1); });
+SocketEvents::SocketEvents()
+    : set_(::epoll_create1(EPOLL_CLOEXEC)),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (set_.Get() < 0 || wake_.Get() < 0) {
+    throw FailureFromErrno(errno, "cannot make a set of sockets");
+  }
+  // Level-triggered and never disarmed: once woken, every wait sees it.
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = kWoken;
+  if (::epoll_ctl(set_.Get(), EPOLL_CTL_ADD, wake_.Get(), &event) != 0) {
+    throw FailureFromErrno(errno, "cannot make a set of sockets");
+  }
+}
+
+namespace {
+
+bool Control(int set, int operation, int socket, uint64_t key) {
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+  event.data.u64 = key;
+  return ::epoll_ctl(set, operation, socket, &event) == 0;
+}
+
+}  // namespace
+
+bool SocketEvents::Add(int socket, uint64_t key) {
+  return Control(set_.Get(), EPOLL_CTL_ADD, socket, key);
+}
+
+bool SocketEvents::Arm(int socket, uint64_t key) {
+  return Control(set_.Get(), EPOLL_CTL_MOD, socket, key);
+}
+
+std::optional<uint64_t> SocketEvents::Wait(int timeout_ms) {
+  // One socket a call: the others stay for the other waiting threads.
+  epoll_event event{};
+  if (::epoll_wait(set_.Get(), &event, 1, timeout_ms) != 1) return {};
+  return uint64_t{event.data.u64};
+}
+
+void SocketEvents::Wake() {
+  uint64_t one = 1;
+  RetryOnInterrupt([&] { return ::write(wake_.Get(), &one, sizeof one); });
 }
 
 }  // namespace corvane::platform

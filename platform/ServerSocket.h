@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // The accepted connections of a server that reads request heads itself: a
-// poll over many sockets that a thread can be woken from, reads and writes
+// set of sockets many threads wait on at once, reads and writes
 // that wait a bounded time, and writes that never raise SIGPIPE.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,25 +54,39 @@ CORVANE_API void CloseSocket(int socket);
 CORVANE_API void PeerAddress(int socket, std::string& address, int& port);
 CORVANE_API void LocalAddress(int socket, std::string& address, int& port);
 
-// A set of sockets a thread waits on, and a way to wake that thread from
-// another one.
-class CORVANE_API SocketPoll {
- public:
-  // Throws Failure when the wake-up pipe cannot be made.
-  SocketPoll();
-  SocketPoll(const SocketPoll&) = delete;
-  SocketPoll& operator=(const SocketPoll&) = delete;
+// Two connected local stream sockets, in `ends`; false when the system
+// cannot make them.
+[[nodiscard]] CORVANE_API bool SocketPair(int ends[2]);
 
-  // Waits until one of `sockets` can be read or has closed, Wake is called,
-  // or `timeout_ms` passes (-1: no limit). Returns the indexes (into
-  // `sockets`) of the sockets that are ready; empty on a wake-up, a
-  // timeout or an interrupted wait.
-  std::vector<size_t> Wait(const std::vector<int>& sockets, int timeout_ms);
-  // Ends the current or the next Wait. Never fails; safe from any thread.
+// Sockets that many threads wait on together, each socket armed for one
+// reading at a time: once a socket is handed to a waiting thread it is not
+// handed out again until it is armed anew, so one thread at a time has it.
+class CORVANE_API SocketEvents {
+ public:
+  // What Wait gives when Wake was called; no socket has this key.
+  static constexpr uint64_t kWoken = ~uint64_t{0};
+
+  // Throws Failure when the system cannot make the set.
+  SocketEvents();
+  SocketEvents(const SocketEvents&) = delete;
+  SocketEvents& operator=(const SocketEvents&) = delete;
+
+  // Adds `socket`, armed, under `key`; false when the system refuses it.
+  [[nodiscard]] bool Add(int socket, uint64_t key);
+  // Arms `socket` again for its next reading (or its end); false when the
+  // system refuses it. The socket must have been added with `key`.
+  [[nodiscard]] bool Arm(int socket, uint64_t key);
+  // Waits until an armed socket can be read or has closed, and returns its
+  // key (the socket is then disarmed); kWoken once Wake has been called;
+  // nothing when `timeout_ms` passed or the wait was interrupted.
+  std::optional<uint64_t> Wait(int timeout_ms);
+  // Ends every current and later Wait with kWoken. Never fails; safe from
+  // any thread.
   void Wake();
 
  private:
-  Pipe wake_;
+  Descriptor set_;
+  Descriptor wake_;
 };
 
 }  // namespace corvane::platform

@@ -12,6 +12,8 @@ constexpr size_t kReadPiece = 16 * 1024;
 // is closed, so that the refusal is not lost to a reset; a bounded amount.
 constexpr auto kDrainTime = std::chrono::milliseconds(2000);
 constexpr size_t kMaxDrained = 4 * 1024 * 1024;
+// How often the sweep looks for connections whose time ran out.
+constexpr auto kSweepPeriod = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -28,12 +30,12 @@ void Connections::Start() {
   std::lock_guard lock(mutex_);
   if (started_) return;
   started_ = true;
-  reader_ = std::thread([this] { ReadHeads(); });
+  sweeper_ = std::thread([this] { Sweep(); });
   for (size_t n = 0; n < std::max<size_t>(limits_.workers, 1); ++n) {
-    workers_.emplace_back([this] { Work(0); });
+    workers_.emplace_back([this] { Work(); });
   }
   for (size_t n = 0; n < std::max<size_t>(limits_.waiting_workers, 1); ++n) {
-    workers_.emplace_back([this] { Work(1); });
+    waiting_workers_.emplace_back([this] { WorkWaiting(); });
   }
 }
 
@@ -42,18 +44,27 @@ void Connections::Accept(int socket) {
   auto connection = std::make_unique<Connection>();
   connection->socket = socket;
   connection->scanner = HeadScanner(limits_.head);
+  connection->deadline = ConnectionClock::now() + limits_.head_time;
+  bool crowded = false;
   {
     std::lock_guard lock(mutex_);
-    if (!stopping_) {
-      incoming_.push_back(std::move(connection));
-      connection = nullptr;
+    crowded = waiting_ >= limits_.max_waiting;
+    if (!stopping_ && !crowded) {
+      uint64_t key = ++last_key_;
+      // Entered before it is armed: a worker may take it at once.
+      open_[key] = Entry{std::move(connection), Holder::kWaiting};
+      ++waiting_;
+      if (events_.Add(socket, key)) return;
+      --waiting_;
+      open_.erase(key);
     }
   }
-  if (connection) {
-    platform::CloseSocket(socket);
-    return;
+  if (crowded) {
+    std::string answer =
+        refusal_(503, "The console has too many open connections.");
+    (void)platform::WriteSocket(socket, answer.data(), answer.size(), 0);
   }
-  poll_.Wake();
+  platform::CloseSocket(socket);
 }
 
 void Connections::Stop() {
@@ -62,18 +73,62 @@ void Connections::Stop() {
     if (stopping_) return;
     stopping_ = true;
   }
-  poll_.Wake();
-  if (reader_.joinable()) reader_.join();
-  {
-    std::lock_guard lock(mutex_);
-    workers_end_ = true;
-  }
-  for (auto& signal : ready_signal_) signal.notify_all();
+  events_.Wake();
+  sweep_signal_.notify_all();
   for (auto& worker : workers_) worker.join();
   workers_.clear();
+  if (sweeper_.joinable()) sweeper_.join();
+  // Only now: the workers above may still queue a request that waits.
+  {
+    std::lock_guard lock(mutex_);
+    waiting_workers_end_ = true;
+  }
+  queued_signal_.notify_all();
+  for (auto& worker : waiting_workers_) worker.join();
+  waiting_workers_.clear();
   std::lock_guard lock(mutex_);
-  for (auto& connection : incoming_) platform::CloseSocket(connection->socket);
-  incoming_.clear();
+  for (auto& [key, entry] : open_) {
+    platform::CloseSocket(entry.connection->socket);
+  }
+  open_.clear();
+  waiting_ = 0;
+}
+
+Connection* Connections::Take(uint64_t key, Holder holder) {
+  std::lock_guard lock(mutex_);
+  auto found = open_.find(key);
+  // A wake-up can come late, for a connection the sweep took meanwhile.
+  if (found == open_.end() || found->second.holder != Holder::kWaiting) {
+    return nullptr;
+  }
+  found->second.holder = holder;
+  --waiting_;
+  return found->second.connection.get();
+}
+
+void Connections::Release(uint64_t key, Next next) {
+  std::unique_ptr<Connection> closed;
+  {
+    std::lock_guard lock(mutex_);
+    auto found = open_.find(key);
+    Entry& entry = found->second;
+    if (next == Next::kWait && !stopping_) {
+      // Marked waiting before it is armed, and armed under the lock, so
+      // that the sweep cannot close the socket in between.
+      entry.holder = Holder::kWaiting;
+      ++waiting_;
+      if (events_.Arm(entry.connection->socket, key)) return;
+      --waiting_;
+    } else if (next == Next::kServe && !waiting_workers_end_) {
+      entry.holder = Holder::kQueue;
+      queued_.push_back(key);
+      queued_signal_.notify_one();
+      return;
+    }
+    closed = std::move(entry.connection);
+    open_.erase(found);
+  }
+  platform::CloseSocket(closed->socket);
 }
 
 Connections::Next Connections::RefuseHead(Connection& connection, int status,
@@ -101,20 +156,25 @@ Connections::Next Connections::Decide(Connection& connection) {
 }
 
 Connections::Next Connections::ReadFrom(Connection& connection) {
-  char piece[kReadPiece];
-  auto read = platform::ReadSocket(connection.socket, piece, sizeof piece, 0);
-  if (read.outcome == platform::SocketRead::kNothing) return Next::kWait;
-  if (read.outcome != platform::SocketRead::kBytes) return Next::kClose;
-  if (connection.draining) {
-    connection.drained += read.count;
-    return connection.drained > kMaxDrained ? Next::kClose : Next::kWait;
+  for (;;) {
+    char piece[kReadPiece];
+    auto read = platform::ReadSocket(connection.socket, piece, sizeof piece, 0);
+    if (read.outcome == platform::SocketRead::kNothing) return Next::kWait;
+    if (read.outcome != platform::SocketRead::kBytes) return Next::kClose;
+    if (connection.draining) {
+      connection.drained += read.count;
+      if (connection.drained > kMaxDrained) return Next::kClose;
+    } else {
+      if (!connection.head_started) {
+        connection.head_started = true;
+        connection.deadline = ConnectionClock::now() + limits_.head_time;
+      }
+      connection.buffer.append(piece, read.count);
+      if (Decide(connection) == Next::kServe) return Next::kServe;
+    }
+    // A short read took all there was; the socket is armed again for more.
+    if (read.count < sizeof piece) return Next::kWait;
   }
-  if (!connection.head_started) {
-    connection.head_started = true;
-    connection.deadline = ConnectionClock::now() + limits_.head_time;
-  }
-  connection.buffer.append(piece, read.count);
-  return Decide(connection);
 }
 
 Connections::Next Connections::Expire(Connection& connection) {
@@ -123,185 +183,95 @@ Connections::Next Connections::Expire(Connection& connection) {
                     "The request head did not arrive in time.");
 }
 
-void Connections::ReadHeads() {
-  std::vector<std::unique_ptr<Connection>> waiting;
-  auto act = [&](size_t index, Next next) {
-    if (next == Next::kWait) return;
-    auto connection = std::move(waiting[index]);
-    if (next == Next::kClose) {
-      platform::CloseSocket(connection->socket);
+void Connections::ServeHeld(uint64_t key, Connection& connection, size_t lane) {
+  for (;;) {
+    if (lane == 0 && waits_(connection.buffer)) {
+      Release(key, Next::kServe);
       return;
     }
-    size_t lane = waits_(connection->buffer) ? 1 : 0;
-    QueueReady(std::move(connection), lane);
-  };
-  auto forget_gone = [&] {
-    std::erase_if(waiting, [](const auto& connection) { return !connection; });
-  };
+    bool again = false;
+    try {
+      again = serve_(connection);
+    } catch (...) {
+      again = false;
+    }
+    ++connection.requests;
+    if (!again) {
+      Release(key, Next::kClose);
+      return;
+    }
+    // The next request may have come with this one: served at once.
+    connection.buffer.erase(0, connection.used);
+    connection.used = 0;
+    connection.scanner.Reset();
+    connection.head_started = !connection.buffer.empty();
+    connection.deadline =
+        ConnectionClock::now() +
+        (connection.head_started ? limits_.head_time : limits_.idle_time);
+    Next next = connection.head_started ? Decide(connection) : Next::kWait;
+    if (next != Next::kServe) {
+      Release(key, next);
+      return;
+    }
+  }
+}
+
+void Connections::Work() {
   for (;;) {
-    std::deque<std::unique_ptr<Connection>> arrived;
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) break;
-      arrived.swap(incoming_);
+    auto key = events_.Wait(-1);
+    if (!key) continue;
+    if (*key == platform::SocketEvents::kWoken) return;
+    Connection* connection = Take(*key, Holder::kWorker);
+    if (!connection) continue;
+    Next next = ReadFrom(*connection);
+    if (next == Next::kServe) {
+      ServeHeld(*key, *connection, 0);
+    } else {
+      Release(*key, next);
     }
-    auto now = ConnectionClock::now();
-    for (auto& connection : arrived) {
-      if (waiting.size() >= limits_.max_waiting) {
-        std::string answer =
-            refusal_(503, "The console has too many open connections.");
-        (void)platform::WriteSocket(connection->socket, answer.data(),
-                                    answer.size(), 0);
-        platform::CloseSocket(connection->socket);
-        continue;
-      }
-      // A kept-alive connection may hold the start of its next request.
-      connection->buffer.erase(0, connection->used);
-      connection->used = 0;
-      connection->scanner.Reset();
-      connection->head_started = !connection->buffer.empty();
-      connection->deadline =
-          now + (connection->head_started   ? limits_.head_time
-                 : connection->requests > 0 ? limits_.idle_time
-                                            : limits_.head_time);
-      waiting.push_back(std::move(connection));
-      size_t index = waiting.size() - 1;
-      if (waiting[index]->head_started) act(index, Decide(*waiting[index]));
-    }
-    forget_gone();
-
-    std::vector<int> sockets;
-    auto soonest = ConnectionClock::time_point::max();
-    for (const auto& connection : waiting) {
-      sockets.push_back(connection->socket);
-      soonest = std::min(soonest, connection->deadline);
-    }
-    int timeout = -1;
-    if (!waiting.empty()) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          soonest - ConnectionClock::now());
-      timeout =
-          static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, 60 * 1000));
-    }
-    for (size_t index : poll_.Wait(sockets, timeout)) {
-      act(index, ReadFrom(*waiting[index]));
-    }
-    now = ConnectionClock::now();
-    for (size_t index = 0; index < waiting.size(); ++index) {
-      if (waiting[index] && waiting[index]->deadline <= now) {
-        act(index, Expire(*waiting[index]));
-      }
-    }
-    forget_gone();
   }
-  for (auto& connection : waiting) platform::CloseSocket(connection->socket);
 }
 
-void Connections::QueueReady(std::unique_ptr<Connection> connection,
-                             size_t lane) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!workers_end_) {
-      ready_[lane].push_back(std::move(connection));
-      connection = nullptr;
-    }
-  }
-  if (connection) {
-    platform::CloseSocket(connection->socket);
-    return;
-  }
-  ready_signal_[lane].notify_one();
-}
-
-void Connections::GiveBack(std::unique_ptr<Connection> connection) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!stopping_) {
-      incoming_.push_back(std::move(connection));
-      connection = nullptr;
-    }
-  }
-  if (connection) {
-    platform::CloseSocket(connection->socket);
-    return;
-  }
-  poll_.Wake();
-}
-
-std::unique_ptr<Connection> Connections::KeepServing(
-    std::unique_ptr<Connection> connection, size_t lane) {
-  Connection& next = *connection;
-  next.buffer.erase(0, next.used);
-  next.used = 0;
-  next.scanner.Reset();
-  auto linger_end = ConnectionClock::now() + limits_.linger;
+void Connections::WorkWaiting() {
   for (;;) {
-    HeadScan scan = next.scanner.Scan(next.buffer);
-    if (scan.state == HeadScan::kComplete) {
-      size_t next_lane = waits_(next.buffer) ? 1 : 0;
-      bool others_wait = false;
-      {
-        std::lock_guard lock(mutex_);
-        others_wait = !ready_[next_lane].empty();
-      }
-      // Behind the connections already waiting, not before them.
-      if (next_lane == lane && !others_wait) return connection;
-      QueueReady(std::move(connection), next_lane);
-      return nullptr;
-    }
-    // A refused head is answered by the reader, as when it arrives there.
-    if (scan.state == HeadScan::kRefused) break;
-    char piece[kReadPiece];
-    auto read = platform::ReadSocket(next.socket, piece, sizeof piece, 0);
-    if (read.outcome == platform::SocketRead::kNothing) {
-      {
-        std::lock_guard lock(mutex_);
-        if (stopping_ || !ready_[lane].empty()) break;
-      }
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          linger_end - ConnectionClock::now());
-      if (left.count() <= 0) break;
-      read = platform::ReadSocket(next.socket, piece, sizeof piece,
-                                  static_cast<int>(left.count()));
-    }
-    if (read.outcome == platform::SocketRead::kNothing) break;
-    if (read.outcome != platform::SocketRead::kBytes) {
-      platform::CloseSocket(next.socket);
-      return nullptr;
-    }
-    next.buffer.append(piece, read.count);
-  }
-  GiveBack(std::move(connection));
-  return nullptr;
-}
-
-void Connections::Work(size_t lane) {
-  auto& ready = ready_[lane];
-  for (;;) {
-    std::unique_ptr<Connection> connection;
+    uint64_t key = 0;
+    Connection* connection = nullptr;
     {
       std::unique_lock lock(mutex_);
-      ready_signal_[lane].wait(lock,
-                               [&] { return !ready.empty() || workers_end_; });
-      if (ready.empty()) return;
-      connection = std::move(ready.front());
-      ready.pop_front();
+      queued_signal_.wait(
+          lock, [&] { return !queued_.empty() || waiting_workers_end_; });
+      if (queued_.empty()) return;
+      key = queued_.front();
+      queued_.pop_front();
+      Entry& entry = open_.at(key);
+      entry.holder = Holder::kWorker;
+      connection = entry.connection.get();
     }
-    while (connection) {
-      bool again = false;
-      try {
-        again = serve_(*connection);
-      } catch (...) {
-        again = false;
-      }
-      ++connection->requests;
-      if (again) {
-        connection = KeepServing(std::move(connection), lane);
-      } else {
-        platform::CloseSocket(connection->socket);
-        connection = nullptr;
+    ServeHeld(key, *connection, 1);
+  }
+}
+
+void Connections::Sweep() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    sweep_signal_.wait_for(lock, kSweepPeriod, [&] { return stopping_; });
+    if (stopping_) return;
+    auto now = ConnectionClock::now();
+    std::vector<std::pair<uint64_t, Connection*>> expired;
+    for (auto& [key, entry] : open_) {
+      // Only a connection waiting in the set: its holder set its deadline
+      // before it let go of it.
+      if (entry.holder == Holder::kWaiting &&
+          entry.connection->deadline <= now) {
+        entry.holder = Holder::kSweep;
+        --waiting_;
+        expired.emplace_back(key, entry.connection.get());
       }
     }
+    if (expired.empty()) continue;
+    lock.unlock();
+    for (auto [key, connection] : expired) Release(key, Expire(*connection));
+    lock.lock();
   }
 }
 

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-// The console's connections: one thread reads the request heads of every
-// connection at once, bounded in size, count and time, and a pool of
-// workers serves only connections whose head has arrived whole. An idle or
-// slow client therefore holds no worker, and a head that grows past its
-// bounds is refused while it arrives. Requests that wait on other servers
-// (mail, whois) have workers of their own, so that however long they wait,
-// the other pages are served. A worker serves the next request of its
-// kept-alive connection itself when no other connection waits for a worker
-// and that head is there or arrives within a moment (`linger`), so that a
-// busy connection does not cross between threads for every request.
+// The console's connections: the workers wait on every connection at once,
+// one shared set of sockets, each socket handed to one worker at a time. A
+// worker reads what a connection has and scans its request head, bounded
+// in size, count and time; a whole head it serves on the spot, an
+// incomplete one it leaves to wait again, so an idle or slow client holds
+// no worker, and a head that grows past its bounds is refused while it
+// arrives. Requests that wait on other servers (mail, whois) go to workers
+// of their own, so that however long they wait, the other pages are
+// served. A connection is held by one party at a time: waiting in the set,
+// a worker, the queue of those workers, or the sweep that ends
+// connections whose time ran out.
 #pragma once
 
 #include <chrono>
@@ -20,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ServerSocket.h"
@@ -43,7 +45,7 @@ struct Connection {
   int peer_port = 0;
   int local_port = 0;
 
-  // The reader's state: the head being scanned and when the wait ends.
+  // While the head arrives: the head being scanned and when the wait ends.
   HeadScanner scanner;
   ConnectionClock::time_point deadline;
   bool head_started = false;
@@ -61,10 +63,6 @@ struct ConnectionLimits {
   std::chrono::milliseconds idle_time{5000};
   // Connections waiting for a head at once; further ones get 503.
   size_t max_waiting = 512;
-  // How long a worker waits for the next head of its connection, while no
-  // other connection waits, before it hands the connection to the reader;
-  // zero: it hands it over at once unless the head is already there.
-  std::chrono::microseconds linger{2000};
   HeadLimits head;
 };
 
@@ -74,7 +72,7 @@ class Connections {
   // when the connection may carry another request (its buffer then holds
   // only what was read beyond the request, from `used` on).
   using Serve = std::function<bool(Connection&)>;
-  // The whole HTTP answer of a refusal by the reader (status, reason).
+  // The whole HTTP answer refusing a head or a connection (status, reason).
   using Refusal = std::function<std::string(int, const std::string&)>;
   // Whether the request of a whole head waits on other servers.
   using Waits = std::function<bool(std::string_view head)>;
@@ -85,7 +83,7 @@ class Connections {
   Connections(const Connections&) = delete;
   Connections& operator=(const Connections&) = delete;
 
-  // Starts the reader and the workers. Throws Failure when it cannot.
+  // Starts the workers and the sweep. Throws Failure when it cannot.
   void Start();
   // Takes an accepted socket over; closed at once after Stop.
   void Accept(int socket);
@@ -94,11 +92,19 @@ class Connections {
   void Stop();
 
  private:
-  void ReadHeads();
-  void Work(size_t lane);
-  // What the reader does next with a connection.
+  // Who holds a connection now.
+  enum class Holder { kWaiting, kWorker, kQueue, kSweep };
+  struct Entry {
+    std::unique_ptr<Connection> connection;
+    Holder holder = Holder::kWaiting;
+  };
+  // What becomes of a connection its holder is done with.
   enum class Next { kWait, kServe, kClose };
-  // Reads what the connection has (reader thread).
+
+  void Work();
+  void WorkWaiting();
+  void Sweep();
+  // Reads what the connection has and scans it; kServe with a whole head.
   Next ReadFrom(Connection& connection);
   // Scans the buffered bytes: a whole head is served, a head past its
   // bounds refused.
@@ -107,37 +113,40 @@ class Connections {
                   const std::string& reason);
   // What a passed deadline does to the connection.
   Next Expire(Connection& connection);
-  // After a request on `lane` that left the connection open: the
-  // connection when this worker serves its next request now; else null,
-  // the connection queued for the workers or the reader, or closed.
-  std::unique_ptr<Connection> KeepServing(
-      std::unique_ptr<Connection> connection, size_t lane);
-  // Queues a connection whose whole head is there for the workers of
-  // `lane`; closes it when the workers have ended.
-  void QueueReady(std::unique_ptr<Connection> connection, size_t lane);
-  // Gives a kept-alive connection back to the reader; closes it after Stop.
-  void GiveBack(std::unique_ptr<Connection> connection);
+  // Serves the connection's requests while their heads are there (the
+  // waiting ones only on `lane` 1), then lets go of it.
+  void ServeHeld(uint64_t key, Connection& connection, size_t lane);
+  // Lets go of a held connection: kWait back to wait in the set (closed
+  // after Stop), kServe to the queue of the workers that wait on other
+  // servers, kClose closed.
+  void Release(uint64_t key, Next next);
+  // The connection under `key` when it waits in the set, now held by
+  // `holder`; null when another party holds it or it has gone.
+  Connection* Take(uint64_t key, Holder holder);
 
   ConnectionLimits limits_;
   Serve serve_;
   Refusal refusal_;
   Waits waits_;
-  platform::SocketPoll poll_;
+  platform::SocketEvents events_;
 
   std::mutex mutex_;
   bool stopping_ = false;
   bool started_ = false;
-  // New and kept-alive connections for the reader.
-  std::deque<std::unique_ptr<Connection>> incoming_;
-  // Connections with a whole head, for the workers of each lane: the
-  // other pages, and the requests that wait on other servers.
-  static constexpr size_t kLanes = 2;
-  std::deque<std::unique_ptr<Connection>> ready_[kLanes];
-  bool workers_end_ = false;
-  std::condition_variable ready_signal_[kLanes];
+  // Every open connection, by a key never used again.
+  std::unordered_map<uint64_t, Entry> open_;
+  uint64_t last_key_ = 0;
+  // Connections waiting in the set.
+  size_t waiting_ = 0;
+  // Connections whose whole head waits on other servers, for their workers.
+  std::deque<uint64_t> queued_;
+  bool waiting_workers_end_ = false;
+  std::condition_variable queued_signal_;
+  std::condition_variable sweep_signal_;
 
-  std::thread reader_;
   std::vector<std::thread> workers_;
+  std::vector<std::thread> waiting_workers_;
+  std::thread sweeper_;
 };
 
 }  // namespace corvane::web

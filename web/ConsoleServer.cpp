@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -71,9 +72,8 @@ constexpr const char* kSecurityHeaders[][2] = {
 };
 
 // Control bytes and bytes above 0x7E as \xNN, so that a request cannot
-// forge or break log lines.
-std::string LogText(std::string_view text) {
-  std::string out;
+// forge or break log lines; appended to `out`.
+void AppendLogText(std::string& out, std::string_view text) {
   for (unsigned char c : text) {
     if (c < 0x20 || c > 0x7E || c == '\\') {
       char escaped[8];
@@ -83,6 +83,11 @@ std::string LogText(std::string_view text) {
       out += static_cast<char>(c);
     }
   }
+}
+
+std::string LogText(std::string_view text) {
+  std::string out;
+  AppendLogText(out, text);
   return out;
 }
 
@@ -113,8 +118,9 @@ RequestFacts FactsOf(const httplib::Request& request) {
   facts.referer = request.get_header_value("Referer");
   facts.header_count = request.headers.size();
   facts.local_address = request.local_addr;
-  if (request.has_header("Content-Length")) {
-    facts.content_length = request.get_header_value<uint64_t>("Content-Length");
+  if (auto length = request.headers.find("Content-Length");
+      length != request.headers.end()) {
+    facts.content_length = std::strtoull(length->second.c_str(), nullptr, 10);
   }
   return facts;
 }
@@ -165,8 +171,8 @@ const char* StatusText(int status) {
 // which the server calls for every answer on the worker's thread.
 thread_local bool answer_closes = false;
 
-// A connection as the HTTP library reads it: first the bytes the head
-// reader buffered, then the socket, each wait bounded. What the library
+// A connection as the HTTP library reads it: first the bytes read with the
+// head, then the socket, each wait bounded. What the library
 // writes is gathered and sent in one piece when the answer is done (or
 // before the stream waits for input, or once a piece is full): the library
 // writes an answer's head and body separately, which would otherwise cost
@@ -453,7 +459,7 @@ struct ConsoleServer::Impl {
     RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayOldResultPage);
   }
 
-  // A refusal of the head reader, answered before the library sees the
+  // A refusal of a head or a connection, answered before the library sees the
   // request; the connection closes after it.
   std::string RefusalAnswer(int status, const std::string& reason) {
     std::string page = StatusPage(status, reason);
@@ -685,15 +691,28 @@ struct ConsoleServer::Impl {
   void Log(const httplib::Request& request, const httplib::Response& response) {
     auto elapsed =
         std::chrono::duration<double, std::milli>(Clock::now() - request_start);
-    size_t bytes = response.body.size();
-    if (response.has_header("Content-Length")) {
-      bytes = response.get_header_value<uint64_t>("Content-Length");
+    // One look-up of each header: the library compares names letter by
+    // letter, without regard to case.
+    uint64_t bytes = response.body.size();
+    if (auto length = response.headers.find("Content-Length");
+        length != response.headers.end()) {
+      bytes = std::strtoull(length->second.c_str(), nullptr, 10);
     }
-    answer_closes = response.get_header_value("Connection") == "close";
+    auto connection = response.headers.find("Connection");
+    answer_closes =
+        connection != response.headers.end() && connection->second == "close";
     char figures[64];
-    std::snprintf(figures, sizeof figures, " %d %zu bytes %.1f ms\n",
-                  response.status, bytes, elapsed.count());
-    WriteLog(LogText(request.method) + ' ' + LogText(request.path) + figures);
+    std::snprintf(figures, sizeof figures, " %d %llu bytes %.1f ms\n",
+                  response.status, static_cast<unsigned long long>(bytes),
+                  elapsed.count());
+    // The thread's line, kept so that its room is not taken for each one.
+    thread_local std::string line;
+    line.clear();
+    AppendLogText(line, request.method);
+    line += ' ';
+    AppendLogText(line, request.path);
+    line += figures;
+    WriteLog(line);
   }
 
   // Writes one whole line at once: the log may be an unbuffered stream
