@@ -170,7 +170,14 @@ Connections::Next Connections::ReadFrom(Connection& connection) {
         connection.deadline = ConnectionClock::now() + limits_.head_time;
       }
       connection.buffer.append(piece, read.count);
-      if (Decide(connection) == Next::kServe) return Next::kServe;
+      Next next = Decide(connection);
+      if (next == Next::kServe) return Next::kServe;
+      // A head still short of its end after its time is refused here too:
+      // the sweep spares a connection whose input waits unread.
+      if (!connection.draining &&
+          ConnectionClock::now() > connection.deadline) {
+        return Expire(connection);
+      }
     }
     // A short read took all there was; the socket is armed again for more.
     if (read.count < sizeof piece) return Next::kWait;
@@ -261,8 +268,12 @@ void Connections::Sweep() {
     for (auto& [key, entry] : open_) {
       // Only a connection waiting in the set: its holder set its deadline
       // before it let go of it.
+      // Nor one whose input has come but waits unread because every
+      // worker was busy: it is neither idle nor slow.
       if (entry.holder == Holder::kWaiting &&
-          entry.connection->deadline <= now) {
+          entry.connection->deadline <= now &&
+          (entry.connection->draining ||
+           !platform::WaitReadable(entry.connection->socket, 0))) {
         entry.holder = Holder::kSweep;
         --waiting_;
         expired.emplace_back(key, entry.connection.get());

@@ -82,6 +82,8 @@ class ConnectionsTest : public ::testing::Test {
     std::string line = c.buffer.substr(0, c.buffer.find("\r\n"));
     c.used = end + 4;
     if (line.starts_with("WAIT ")) release_.get_future().wait();
+    if (line.starts_with("SLOW "))
+      std::this_thread::sleep_for(milliseconds(800));
     std::string answer = line + " " + std::to_string(c.requests) + "\n";
     (void)platform::WriteSocket(c.socket, answer.data(), answer.size(), 1000);
     return line.find("/close") == std::string::npos;
@@ -121,6 +123,18 @@ TEST_F(ConnectionsTest, RefusesHeadsPastTheirBoundsAndEndsIdleConnections) {
   EXPECT_EQ(slow.Ask("GET /slow", 2), "refused 408\n<end>");
   Client idle(*connections_);
   EXPECT_EQ(idle.Ask("GET /a\r\n\r\n", 2), "GET /a 0\n<end>");
+}
+
+TEST_F(ConnectionsTest, AHeadThatCameWhileEveryWorkerWasBusyIsServed) {
+  Begin(Small());
+  Client kept(*connections_);
+  EXPECT_EQ(kept.Ask("GET /a\r\n\r\n", 1), "GET /a 0\n");
+  Client busy(*connections_);
+  busy.Send("SLOW /b\r\n\r\n");
+  std::this_thread::sleep_for(milliseconds(50));
+  // Its idle time runs out while the one worker is busy: not an idle client.
+  EXPECT_EQ(kept.Ask("GET /c\r\n\r\n", 1), "GET /c 1\n");
+  EXPECT_EQ(busy.Lines(1), "SLOW /b 0\n");
 }
 
 TEST_F(ConnectionsTest, RefusesConnectionsPastTheWaitingBound) {
