@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -701,17 +702,25 @@ struct ConsoleServer::Impl {
     auto connection = response.headers.find("Connection");
     answer_closes =
         connection != response.headers.end() && connection->second == "close";
-    char figures[64];
-    std::snprintf(figures, sizeof figures, " %d %llu bytes %.1f ms\n",
-                  response.status, static_cast<unsigned long long>(bytes),
-                  elapsed.count());
     // The thread's line, kept so that its room is not taken for each one.
     thread_local std::string line;
     line.clear();
     AppendLogText(line, request.method);
     line += ' ';
     AppendLogText(line, request.path);
-    line += figures;
+    // " STATUS BYTES bytes MS ms", formatted without the C library's
+    // printf, a measurable part of a small page's cost.
+    char number[64];
+    char* last = number + sizeof number;
+    line += ' ';
+    line.append(number, std::to_chars(number, last, response.status).ptr);
+    line += ' ';
+    line.append(number, std::to_chars(number, last, bytes).ptr);
+    line += " bytes ";
+    line.append(number, std::to_chars(number, last, elapsed.count(),
+                                      std::chars_format::fixed, 1)
+                            .ptr);
+    line += " ms\n";
     WriteLog(line);
   }
 
