@@ -38,39 +38,41 @@ class ParameterReader {
  public:
   explicit ParameterReader(std::string_view text) : text_(text) {}
 
-  // Moves to the next parameter; false at the end of the text.
-  bool Next() {
+  enum class Step { kParameter, kEnd, kUnclosedQuote };
+
+  // Moves to the next parameter; kEnd at the end of the text, and
+  // kUnclosedQuote at a quoted value without its closing quote.
+  Step Next() {
     while (position_ < text_.size()) {
       size_t end = ItemEnd(text_, position_, true);
-      if (end == text_.size()) return false;
+      if (end == text_.size()) return Step::kEnd;
       if (text_[end] != '=') {
         position_ = end + 1;
         continue;
       }
       name_ = TrimOf(text_.substr(position_, end - position_), kBlanks);
-      ReadValue(end + 1);
-      return true;
+      return ReadValue(end + 1) ? Step::kParameter : Step::kUnclosedQuote;
     }
-    return false;
+    return Step::kEnd;
   }
   std::string_view name() const { return name_; }
   std::string_view value() const { return value_; }
 
  private:
-  void ReadValue(size_t from) {
+  // False when a quoted value has no closing quote.
+  bool ReadValue(size_t from) {
     size_t start = text_.find_first_not_of(kBlanks, from);
     if (start != std::string_view::npos && text_[start] == '"') {
       size_t close = text_.find('"', start + 1);
-      if (close == std::string_view::npos) {
-        throw StandardFailure(kInvalidCall);
-      }
+      if (close == std::string_view::npos) return false;
       value_ = text_.substr(start + 1, close - start - 1);
       position_ = close + 1;
-      return;
+      return true;
     }
     size_t end = ItemEnd(text_, from, false);
     value_ = TrimOf(text_.substr(from, end - from), kBlanks);
     position_ = end;
+    return true;
   }
 
   std::string_view text_;
@@ -87,10 +89,13 @@ bool FindHeaderParams(std::string_view header,
   ParameterReader reader(header);
   size_t missing = names.size();
   while (missing > 0) {
-    try {
-      if (!reader.Next()) return true;
-    } catch (const Failure&) {
-      return false;  // a quoted value without its closing quote
+    switch (reader.Next()) {
+      case ParameterReader::Step::kEnd:
+        return true;
+      case ParameterReader::Step::kUnclosedQuote:
+        return false;
+      case ParameterReader::Step::kParameter:
+        break;
     }
     for (size_t i = 0; i < names.size(); ++i) {
       if (!values[i] && EqualsIgnoringCase(reader.name(), names[i])) {
