@@ -112,6 +112,15 @@ std::string StatusReason(int status) {
   }
 }
 
+// The stated Content-Length of a request or answer, in one look-up (the
+// library compares names letter by letter, without regard to case);
+// nullopt when none is stated.
+std::optional<uint64_t> StatedLength(const httplib::Headers& headers) {
+  auto length = headers.find("Content-Length");
+  if (length == headers.end()) return std::nullopt;
+  return std::strtoull(length->second.c_str(), nullptr, 10);
+}
+
 RequestFacts FactsOf(const httplib::Request& request) {
   RequestFacts facts;
   facts.method = request.method;
@@ -120,10 +129,7 @@ RequestFacts FactsOf(const httplib::Request& request) {
   facts.referer = request.get_header_value("Referer");
   facts.header_count = request.headers.size();
   facts.local_address = request.local_addr;
-  if (auto length = request.headers.find("Content-Length");
-      length != request.headers.end()) {
-    facts.content_length = std::strtoull(length->second.c_str(), nullptr, 10);
-  }
+  facts.content_length = StatedLength(request.headers);
   return facts;
 }
 
@@ -584,10 +590,8 @@ struct ConsoleServer::Impl {
   static bool Streams(const httplib::Request& request) {
     return FindIgnoringCase(ContentTypeOf(request), "multipart/form-data") ==
                0 &&
-           request.has_header("Content-Length") &&
            !request.has_header("Transfer-Encoding") &&
-           request.get_header_value<uint64_t>("Content-Length") >
-               kMostWholeUpload;
+           StatedLength(request.headers).value_or(0) > kMostWholeUpload;
   }
 
   // Runs the page while the body arrives, the form token checked in the
@@ -597,8 +601,7 @@ struct ConsoleServer::Impl {
                      httplib::Response& response,
                      const httplib::ContentReader& reader) {
     std::optional<BodyStream> stream;
-    stream.emplace(reader,
-                   request.get_header_value<uint64_t>("Content-Length"));
+    stream.emplace(reader, StatedLength(request.headers).value_or(0));
     if (access->Enabled()) {
       std::string type = ContentTypeOf(request);
       std::string head;
@@ -643,10 +646,8 @@ struct ConsoleServer::Impl {
     // A stated length (at most --max-body, which RequestGuard holds to) is
     // taken at once rather than grown by doubling; its pages are touched
     // only as the body arrives.
-    if (request.has_header("Content-Length")) {
-      body.reserve(std::min<uint64_t>(
-          request.get_header_value<uint64_t>("Content-Length"),
-          settings.max_body));
+    if (auto length = StatedLength(request.headers)) {
+      body.reserve(std::min<uint64_t>(*length, settings.max_body));
     }
     bool read = reader([&](const char* data, size_t length) {
       if (body.size() + length > settings.max_body) return false;
@@ -701,13 +702,8 @@ struct ConsoleServer::Impl {
   void Log(const httplib::Request& request, const httplib::Response& response) {
     auto elapsed =
         std::chrono::duration<double, std::milli>(Clock::now() - request_start);
-    // One look-up of each header: the library compares names letter by
-    // letter, without regard to case.
-    uint64_t bytes = response.body.size();
-    if (auto length = response.headers.find("Content-Length");
-        length != response.headers.end()) {
-      bytes = std::strtoull(length->second.c_str(), nullptr, 10);
-    }
+    uint64_t bytes =
+        StatedLength(response.headers).value_or(response.body.size());
     auto connection = response.headers.find("Connection");
     answer_closes =
         connection != response.headers.end() && connection->second == "close";
