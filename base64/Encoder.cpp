@@ -72,6 +72,7 @@ void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
   constexpr size_t kBlockInput = kBlockLines * kLineInput;
   constexpr size_t kBlockOutput = kBlockLines * (kLineOutput + 2);
   if (count < kStreamFrom) return path.lines(input, count, output);
+  if (path.streamed != nullptr) return path.streamed(input, count, output);
   // stage[i] is the byte for line + i, where `line` is 64-byte aligned:
   // the bytes before the text's start in its first line are not ours.
   alignas(64) char stage[kBlockOutput + 128];

@@ -20,6 +20,10 @@ struct EncoderPath {
   void (*lines)(const unsigned char* input, size_t count, char* output);
   // Writes the Base64 text on one line; returns the end of what it wrote.
   char* (*unbroken)(const unsigned char* input, size_t count, char* output);
+  // The same text as `lines`, written with non-temporal stores; nullptr
+  // when the path has no such way of its own.
+  void (*streamed)(const unsigned char* input, size_t count,
+                   char* output) = nullptr;
 };
 
 const EncoderPath& PortablePath();

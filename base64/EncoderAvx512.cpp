@@ -11,8 +11,10 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 
 #define TALLOWIN_AVX512 \
   __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
@@ -85,8 +87,9 @@ TALLOWIN_AVX512 void EncodeLineMasked(const unsigned char* input,
   EncodeLineFrom(_mm512_maskz_loadu_epi8(kLine, input), output);
 }
 
-TALLOWIN_AVX512 void EncodeLinesAvx512(const unsigned char* input, size_t count,
-                                       char* output) {
+// Line by line, for the lines the periods below leave.
+TALLOWIN_AVX512 void EncodeLineByLine(const unsigned char* input, size_t count,
+                                      char* output) {
   // Whole loads while 64 bytes are there to read.
   for (; count >= 64; count -= kLineInput, input += kLineInput) {
     EncodeLineFrom(_mm512_loadu_si512(input), output);
@@ -96,6 +99,167 @@ TALLOWIN_AVX512 void EncodeLinesAvx512(const unsigned char* input, size_t count,
     output += 2;
   }
   EncodeLinesWith(EncodeLineMasked, input, count, output);
+}
+
+// The line-broken text repeats its layout every 32 lines: 1,728 input bytes
+// become 2,368 output bytes, 37 whole vectors. Each output vector is made
+// from one load with three permutes, its CR LF merged into the last, and
+// written with one store: half the stores of two overlapping vectors per
+// line, and none of them partly over the one before.
+constexpr size_t kPeriodLines = 32;
+constexpr size_t kPeriodInput = kPeriodLines * kLineInput;
+constexpr size_t kPeriodOutput = kPeriodLines * (kLineOutput + 2);
+constexpr size_t kWindows = kPeriodOutput / 64;
+static_assert(kWindows * 64 == kPeriodOutput);
+
+// One output vector of a period.
+struct Window {
+  // For each byte of each 64-bit lane, the input byte (from `from`) placed
+  // there: each group of three bytes a lane needs, last byte first, so that
+  // every character's six bits lie together in the lane.
+  alignas(64) std::array<uint8_t, 64> spread;
+  // For each output byte, the bit offset of its six bits in its lane.
+  alignas(64) std::array<uint8_t, 64> shifts;
+  // CR and LF where the lines end; characters everywhere else.
+  alignas(64) std::array<uint8_t, 64> breaks;
+  uint64_t characters;  // the output bytes that are characters
+  uint32_t from;        // the first input byte read, from the period's start
+};
+
+struct Layout {
+  std::array<Window, kWindows> windows;
+  size_t reads;  // input bytes a period reads from its start
+};
+
+// The layout of a period that starts at a line's start (every line has the
+// same layout, so any line can start one). Evaluated while compiling: a
+// lane that needed more than eight input bytes would stop the build.
+constexpr Layout MakeLayout() {
+  constexpr size_t kLine = kLineOutput + 2;
+  // The input byte each slot of a group needs first and last, counted in
+  // the lane's order (the group's last byte first).
+  constexpr size_t kFirst[4] = {2, 1, 0, 0};
+  constexpr size_t kLast[4] = {2, 2, 1, 0};
+  Layout layout{};
+  for (size_t v = 0; v < kWindows; ++v) {
+    Window& w = layout.windows[v];
+    const size_t start = 64 * v;
+    // A window begins with at most the CR LF before its first character.
+    size_t first = start;
+    if (first % kLine >= kLineOutput) first += kLine - first % kLine;
+    first = first / kLine * kLineOutput + first % kLine;
+    w.from = static_cast<uint32_t>(first / 4 * 3);
+    for (size_t lane = 0; lane < 64; lane += 8) {
+      size_t used = 0;  // lane bytes taken
+      size_t group = ~size_t{0};
+      size_t origin = 0;  // bit offset of the group's last byte, plus 16
+      for (size_t j = lane; j < lane + 8; ++j) {
+        const size_t column = (start + j) % kLine;
+        if (column >= kLineOutput) {
+          w.breaks[j] = column == kLineOutput ? '\r' : '\n';
+          continue;
+        }
+        w.characters |= uint64_t{1} << j;
+        const size_t character = (start + j) / kLine * kLineOutput + column;
+        const size_t slot = character % 4;
+        if (character / 4 != group) {
+          group = character / 4;
+          // The slots of this group in the lane run from `slot` to the
+          // last character of the lane in the same group.
+          size_t last_slot = slot;
+          for (size_t k = j + 1; k < lane + 8 && last_slot < 3; ++k) {
+            if ((start + k) % kLine >= kLineOutput) break;
+            ++last_slot;
+          }
+          const size_t low = kFirst[last_slot];
+          const size_t high = kLast[slot];
+          origin = 8 * used + 16 - 8 * low;
+          for (size_t e = low; e <= high; ++e, ++used) {
+            w.spread[lane + used] =
+                static_cast<uint8_t>(group * 3 + 2 - e - w.from);
+          }
+        }
+        // Slot s of a group holds bits 18 - 6s to 23 - 6s of the group's
+        // value, whose last byte begins at `origin` - 16.
+        w.shifts[j] = static_cast<uint8_t>(origin + 2 - 6 * slot);
+      }
+      if (used > 8) std::abort();  // not a constant: the build fails
+    }
+    layout.reads = std::max<size_t>(layout.reads, w.from + 64);
+  }
+  return layout;
+}
+
+constexpr Layout kLayout = MakeLayout();
+
+// One period by `layout`: 37 vectors, written with non-temporal stores
+// when `kStream` (`output` then on a 64-byte boundary).
+template <bool kStream>
+TALLOWIN_AVX512 inline void EncodePeriod(const unsigned char* input,
+                                         char* output) {
+  const __m512i alphabet = _mm512_load_si512(kAlphabet);
+  for (const Window& w : kLayout.windows) {
+    const __m512i words =
+        _mm512_maskz_permutexvar_epi8(kAll, _mm512_load_si512(w.spread.data()),
+                                      _mm512_loadu_si512(input + w.from));
+    const __m512i indices = _mm512_maskz_multishift_epi64_epi8(
+        kAll, _mm512_load_si512(w.shifts.data()), words);
+    const __m512i text = _mm512_mask_permutexvar_epi8(
+        _mm512_load_si512(w.breaks.data()), w.characters, indices, alphabet);
+    if constexpr (kStream) {
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(output), text);
+    } else {
+      _mm512_storeu_si512(output, text);
+    }
+    output += 64;
+  }
+}
+
+// Whole periods while a period's reads lie inside the input (so input is
+// left after it and its last line ends in CR LF), then line by line.
+static_assert(kLayout.reads > kPeriodInput);
+template <bool kStream>
+TALLOWIN_AVX512 inline void EncodeByPeriods(const unsigned char* input,
+                                            size_t count, char* output) {
+  for (; count >= kLayout.reads; count -= kPeriodInput) {
+    EncodePeriod<kStream>(input, output);
+    input += kPeriodInput;
+    output += kPeriodOutput;
+  }
+  if constexpr (kStream) _mm_sfence();
+  EncodeLineByLine(input, count, output);
+}
+
+TALLOWIN_AVX512 void EncodeLinesAvx512(const unsigned char* input, size_t count,
+                                       char* output) {
+  EncodeByPeriods<false>(input, count, output);
+}
+
+// The same text with non-temporal stores, each to a whole cache line: the
+// first lines go the usual way until a line starts on a 64-byte boundary
+// (lines are 74 bytes, so one of the first 32 does when the output's
+// address is even; an odd one keeps the usual stores throughout).
+TALLOWIN_AVX512 void EncodeLinesStreamedAvx512(const unsigned char* input,
+                                               size_t count, char* output) {
+  size_t lines = 0;
+  while (lines < kPeriodLines &&
+         (reinterpret_cast<uintptr_t>(output) + lines * (kLineOutput + 2)) %
+                 64 !=
+             0) {
+    ++lines;
+  }
+  if (lines == kPeriodLines || count <= (lines + 1) * kLineInput) {
+    return EncodeLinesAvx512(input, count, output);
+  }
+  for (size_t i = 0; i < lines; ++i) {
+    EncodeLineMasked(input, output);
+    output[kLineOutput] = '\r';
+    output[kLineOutput + 1] = '\n';
+    input += kLineInput;
+    output += kLineOutput + 2;
+    count -= kLineInput;
+  }
+  EncodeByPeriods<true>(input, count, output);
 }
 
 TALLOWIN_AVX512 char* EncodeUnbrokenAvx512(const unsigned char* input,
@@ -109,8 +273,8 @@ TALLOWIN_AVX512 char* EncodeUnbrokenAvx512(const unsigned char* input,
   return EncodeTail(input, count, output);
 }
 
-const EncoderPath kAvx512{"avx512vbmi", EncodeLinesAvx512,
-                          EncodeUnbrokenAvx512};
+const EncoderPath kAvx512{"avx512vbmi", EncodeLinesAvx512, EncodeUnbrokenAvx512,
+                          EncodeLinesStreamedAvx512};
 
 }  // namespace
 

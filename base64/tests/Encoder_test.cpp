@@ -74,18 +74,18 @@ TEST(Encoder, VectorisedPathMatchesPortable) {
 }
 
 // A text large enough to be streamed, written at every alignment of the
-// output within a cache line and at lengths that end the last block's line
-// in different places, is byte for byte the path's own, and nothing before
+// output within a cache line and at lengths that end the last line in
+// different places, is byte for byte the portable one, and nothing before
 // or after it is touched.
-TEST(Encoder, StreamedLinesMatchThePathAtEveryOutputAlignment) {
+TEST(Encoder, StreamedLinesMatchPortableAtEveryOutputAlignment) {
   std::mt19937 random(20261209);
   std::string data((size_t{4} << 20) + 3000, '\0');
   for (char& c : data) c = static_cast<char>(random());
   const EncoderPath& path = SelectedPath();
   for (size_t n : {data.size(), data.size() - 1, data.size() - 2000}) {
     std::string input = data.substr(0, n);
-    const std::string expected = Lines(path, input, LinesLength(n));
-    for (size_t offset : {0, 1, 15, 16, 33, 63}) {
+    const std::string expected = Lines(PortablePath(), input, LinesLength(n));
+    for (size_t offset = 0; offset < 64; ++offset) {
       std::string output(offset + expected.size() + 64, '#');
       EncodeLinesStreamed(path,
                           reinterpret_cast<const unsigned char*>(input.data()),
