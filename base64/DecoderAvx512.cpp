@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #define TALLOWIN_AVX512 \
   __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
@@ -45,6 +46,15 @@ alignas(64) constexpr auto kGather = [] {
   return gather;
 }();
 
+// The values of 64 characters into 48 bytes (and 16 bytes after them).
+TALLOWIN_AVX512 inline __m512i Pack(__m512i values) {
+  const __m512i pairs =
+      _mm512_maddubs_epi16(values, _mm512_set1_epi32(0x01400140));
+  const __m512i words = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
+  return _mm512_maskz_permutexvar_epi8(kAll, _mm512_load_si512(kGather.data()),
+                                       words);
+}
+
 // `chars` characters (a multiple of 4, at most 64) at `text` into
 // chars / 4 * 3 bytes; false when one of them is outside the alphabet.
 TALLOWIN_AVX512 inline bool DecodeStep(const char* text, __mmask64 load,
@@ -57,11 +67,7 @@ TALLOWIN_AVX512 inline bool DecodeStep(const char* text, __mmask64 load,
   if ((_mm512_movepi8_mask(_mm512_or_si512(values, in)) & load) != 0) {
     return false;
   }
-  const __m512i pairs =
-      _mm512_maddubs_epi16(values, _mm512_set1_epi32(0x01400140));
-  const __m512i words = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
-  const __m512i bytes = _mm512_maskz_permutexvar_epi8(
-      kAll, _mm512_load_si512(kGather.data()), words);
+  const __m512i bytes = Pack(values);
   if (store == kAll) {
     _mm512_storeu_si512(output, bytes);
   } else {
@@ -99,9 +105,84 @@ TALLOWIN_AVX512 bool DecodeRunAvx512(const char* text, size_t chars,
          DecodeStep(text, Mask(chars), Mask(chars / 4 * 3), output);
 }
 
+// Line-broken text by periods of 32 lines: 36 steps of 64 characters,
+// each gathered from the two vectors it lies in, skipping its CR LF, so
+// that no step is partly written again.
+struct Step {
+  alignas(64) std::array<uint8_t, 64> gather;  // each character, from `from`
+  uint32_t from;  // the first character's place, from the period's start
+};
+
+constexpr size_t kSteps = kPeriodInput / 48;
+static_assert(kSteps * 48 == kPeriodInput);
+
+constexpr auto kPeriodSteps = [] {
+  // Where the character `c` of a period lies in its text.
+  constexpr auto place = [](size_t c) { return c + c / kLineOutput * 2; };
+  std::array<Step, kSteps> steps{};
+  for (size_t s = 0; s < kSteps; ++s) {
+    steps[s].from = static_cast<uint32_t>(place(64 * s));
+    for (size_t j = 0; j < 64; ++j) {
+      steps[s].gather[j] =
+          static_cast<uint8_t>(place(64 * s + j) - steps[s].from);
+    }
+  }
+  return steps;
+}();
+
+// Characters a period reads from its start: more than the period itself,
+// so text follows it and each step may write 16 bytes past its own.
+constexpr size_t kPeriodReads = kPeriodSteps.back().from + 128;
+static_assert(kPeriodReads >= kPeriodOutput + 24);
+
+// One period at `text` into 1,728 bytes; false when a line break is out of
+// place or a character is outside the alphabet.
+TALLOWIN_AVX512 bool DecodePeriod(const char* text, unsigned char* output) {
+  uint32_t breaks = 0;
+  for (size_t line = 0; line < kPeriodLines; ++line) {
+    uint16_t pair;
+    std::memcpy(&pair, text + line * kLineWithBreak + kLineOutput, 2);
+    breaks |= pair ^ ('\r' | '\n' << 8);
+  }
+  const __m512i low = _mm512_load_si512(kValues.data());
+  const __m512i high = _mm512_load_si512(kValues.data() + 64);
+  __m512i faults = _mm512_setzero_si512();
+  for (const Step& step : kPeriodSteps) {
+    const __m512i in = _mm512_maskz_permutex2var_epi8(
+        kAll, _mm512_loadu_si512(text + step.from),
+        _mm512_load_si512(step.gather.data()),
+        _mm512_loadu_si512(text + step.from + 64));
+    const __m512i values = _mm512_maskz_permutex2var_epi8(kAll, low, in, high);
+    faults = _mm512_ternarylogic_epi32(faults, values, in, 0xFE);  // a | b | c
+    _mm512_storeu_si512(output, Pack(values));
+    output += 48;
+  }
+  return breaks == 0 && _mm512_movepi8_mask(faults) == 0;
+}
+
 TALLOWIN_AVX512 DecodeResult DecodeAvx512(const char* text, size_t length,
                                           unsigned char* output) {
-  return DecodeWith(DecodeRunAvx512, text, length, output);
+  size_t done = 0;  // characters decoded by periods
+  if (length > kLineWithBreak && text[kLineOutput] == '\r') {
+    for (; length - done >= kPeriodReads; done += kPeriodOutput) {
+      if (!DecodePeriod(text + done,
+                        output + done / kPeriodOutput * kPeriodInput)) {
+        return DecodeReference(text, length, output);
+      }
+    }
+  }
+  if (done == 0) return DecodeWith(DecodeRunAvx512, text, length, output);
+  // The rest begins a line of text whose lines are broken: the last line,
+  // or lines again.
+  const size_t rest = length - done;
+  DecodeResult result{-1, 0};
+  if (rest <= kLineOutput || text[done + kLineOutput] == '\r') {
+    result = DecodeWith(DecodeRunAvx512, text + done, rest,
+                        output + done / kPeriodOutput * kPeriodInput);
+  }
+  if (result.count < 0) return DecodeReference(text, length, output);
+  result.count += static_cast<int64_t>(done / kPeriodOutput * kPeriodInput);
+  return result;
 }
 
 const DecoderPath kAvx512{"avx512vbmi", DecodeAvx512};

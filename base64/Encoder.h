@@ -11,6 +11,11 @@ namespace corvane::tallowin {
 // Input bytes per line of the line-broken text (72 characters).
 inline constexpr size_t kLineInput = 54;
 inline constexpr size_t kLineOutput = 72;
+// 32 lines with their CR LF: 1,728 bytes as 2,368 characters, a multiple
+// of 64 on both sides, so that the vectorised paths can repeat one layout.
+inline constexpr size_t kPeriodLines = 32;
+inline constexpr size_t kPeriodInput = kPeriodLines * kLineInput;
+inline constexpr size_t kPeriodOutput = kPeriodLines * (kLineOutput + 2);
 
 // One way of encoding. Neither function fails or allocates.
 struct EncoderPath {

@@ -101,14 +101,11 @@ TALLOWIN_AVX512 void EncodeLineByLine(const unsigned char* input, size_t count,
   EncodeLinesWith(EncodeLineMasked, input, count, output);
 }
 
-// The line-broken text repeats its layout every 32 lines: 1,728 input bytes
-// become 2,368 output bytes, 37 whole vectors. Each output vector is made
+// The line-broken text repeats its layout every 32 lines (a period of 37
+// whole vectors). Each output vector is made
 // from one load with three permutes, its CR LF merged into the last, and
 // written with one store: half the stores of two overlapping vectors per
 // line, and none of them partly over the one before.
-constexpr size_t kPeriodLines = 32;
-constexpr size_t kPeriodInput = kPeriodLines * kLineInput;
-constexpr size_t kPeriodOutput = kPeriodLines * (kLineOutput + 2);
 constexpr size_t kWindows = kPeriodOutput / 64;
 static_assert(kWindows * 64 == kPeriodOutput);
 

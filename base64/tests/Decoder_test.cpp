@@ -235,5 +235,31 @@ TEST(Decoder, EveryByteAtEveryPlaceMatchesTheReference) {
   }
 }
 
+// Texts long enough for the paths' 32-line periods (two of them and a
+// rest): a fault at every place, a rest whose lines are not broken, and a
+// break at the end, each fail as the reference does.
+TEST(Decoder, LongTextsFailAtTheFaultOnEveryPath) {
+  std::mt19937 random(2368);
+  std::string input(2 * kPeriodInput + 300, '\0');
+  for (char& c : input) c = static_cast<char>(random());
+  const std::string text = Lines(PortablePath(), input);
+  const size_t last_break = text.rfind('\r');
+  std::vector<std::string> texts{
+      text.substr(0, last_break) + text.substr(last_break + 2), text + "\r\n",
+      text.substr(0, 2 * kPeriodOutput) + text.substr(0, 2 * kLineOutput)};
+  for (size_t at = 0; at < text.size(); ++at) {
+    for (char byte : {'@', '\r', '='}) {
+      texts.push_back(text);
+      texts.back()[at] = byte;
+    }
+  }
+  for (const std::string& changed : texts) {
+    const std::string expected = Decode(kReference, changed);
+    for (const DecoderPath* path : Decoders()) {
+      ASSERT_EQ(Decode(*path, changed), expected) << path->name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvane::tallowin
