@@ -40,9 +40,9 @@ const EncoderPath* Avx512Path();
 const EncoderPath& SelectedPath();
 
 // The line-broken text of `count` bytes by `path`, as `path.lines` writes
-// it. A large text is made a block of lines at a time in a buffer that
-// stays in the cache and sent on to `output` with non-temporal stores, so
-// the memory of `output` is written without being read first.
+// it. A large text goes to `output` with non-temporal stores, so that its
+// memory is written without being read first: by `path.streamed`, or else
+// a block of lines at a time made in a buffer that stays in the cache.
 void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
                          size_t count, char* output);
 
