@@ -111,6 +111,24 @@ TEST(Encoder, VectorisedPathsMatchPortableAtEveryLengthAndAlignment) {
   });
 }
 
+// Around the ends of two and three 32-line periods, where the last period
+// a path takes and the lines after it meet.
+TEST(Encoder, VectorisedLinesMatchPortableAroundSeveralPeriods) {
+  std::mt19937 random(1728);
+  std::string data(3 * kPeriodInput + 256, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  for (const EncoderPath* path : VectorEncoders()) {
+    for (size_t periods : {2, 3}) {
+      for (size_t n = periods * kPeriodInput - 64;
+           n <= periods * kPeriodInput + 192; ++n) {
+        const std::string input = data.substr(n % 7, n);
+        ASSERT_EQ(Lines(*path, input, n % 64), Lines(PortablePath(), input))
+            << path->name << " n=" << n;
+      }
+    }
+  }
+}
+
 TEST(Encoder, Avx512PathIsTestedWhereTheProcessorHasIt) {
   if (Avx512Path() == nullptr) GTEST_SKIP() << "no AVX-512 VBMI here";
   EXPECT_EQ(&SelectedPath(), Avx512Path());
