@@ -194,6 +194,12 @@ TALLOWIN_AVX512 inline bool StreamBlocks(Block block, size_t chars,
   const size_t head = reinterpret_cast<uintptr_t>(output) % 64;
   unsigned char* line = output - head;
   for (size_t b = 0; b < blocks; ++b, text += chars, line += kPeriodInput) {
+    // The text four blocks on, asked for now: with the stores bypassing
+    // the cache the reads are what is left to wait for (together with the
+    // non-temporal stores this took 64 MiB from ~0.65x to ~0.9x memcpy).
+    for (size_t p = 0; p < chars; p += 64) {
+      _mm_prefetch(text + 4 * chars + p, _MM_HINT_T0);
+    }
     if (!block(text, stage + head)) {
       _mm_sfence();
       return false;
