@@ -112,6 +112,16 @@ DecodeResult DecodeReference(const char* text, size_t length,
   return {static_cast<int64_t>(output - start), 0};
 }
 
+DecodeResult DecodeStreamed(const DecoderPath& path, const char* text,
+                            size_t length, unsigned char* output) {
+  // Below this the output is likely read again soon from the cache.
+  constexpr size_t kStreamFrom = size_t{4} << 20;
+  if (length / 4 * 3 < kStreamFrom || path.streamed == nullptr) {
+    return path.decode(text, length, output);
+  }
+  return path.streamed(text, length, output);
+}
+
 const DecoderPath& PortableDecoder() { return kPortable; }
 
 const DecoderPath& SelectedDecoder() {

@@ -30,6 +30,11 @@ struct DecoderPath {
   const char* name;
   DecodeResult (*decode)(const char* text, size_t length,
                          unsigned char* output);
+  // The same result as `decode`, the bytes of the long runs written with
+  // non-temporal stores to whole cache lines; nullptr when the path has no
+  // such way of its own.
+  DecodeResult (*streamed)(const char* text, size_t length,
+                           unsigned char* output) = nullptr;
 };
 
 // The accepted text: characters of the standard alphabet in groups of four,
@@ -45,6 +50,12 @@ const DecoderPath* Avx2Decoder();
 const DecoderPath* Avx512Decoder();
 // The fastest path this processor runs, chosen once.
 const DecoderPath& SelectedDecoder();
+
+// `text` decoded by `path`, as `path.decode` gives it; a large output is
+// written by `path.streamed` where the path has it, so that the memory of
+// `output` is written without being read first.
+DecodeResult DecodeStreamed(const DecoderPath& path, const char* text,
+                            size_t length, unsigned char* output);
 
 // Decodes `chars` characters (a multiple of 4, no padding, no line breaks)
 // with the portable table; false when one of them is not in the alphabet.

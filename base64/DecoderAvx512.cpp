@@ -160,16 +160,104 @@ TALLOWIN_AVX512 bool DecodePeriod(const char* text, unsigned char* output) {
   return breaks == 0 && _mm512_movepi8_mask(faults) == 0;
 }
 
-TALLOWIN_AVX512 DecodeResult DecodeAvx512(const char* text, size_t length,
-                                          unsigned char* output) {
-  size_t done = 0;  // characters decoded by periods
-  if (length > kLineWithBreak && text[kLineOutput] == '\r') {
-    for (; length - done >= kPeriodReads; done += kPeriodOutput) {
-      if (!DecodePeriod(text + done,
-                        output + done / kPeriodOutput * kPeriodInput)) {
+// 36 steps of text on one line, 2,304 characters, into 1,728 bytes (and 16
+// bytes after them); false when a character is outside the alphabet.
+constexpr size_t kBlockChars = kSteps * 64;
+
+TALLOWIN_AVX512 bool DecodeBlock(const char* text, unsigned char* output) {
+  const __m512i low = _mm512_load_si512(kValues.data());
+  const __m512i high = _mm512_load_si512(kValues.data() + 64);
+  __m512i faults = _mm512_setzero_si512();
+  for (size_t s = 0; s < kSteps; ++s) {
+    const __m512i in = _mm512_loadu_si512(text + 64 * s);
+    const __m512i values = _mm512_maskz_permutex2var_epi8(kAll, low, in, high);
+    faults = _mm512_ternarylogic_epi32(faults, values, in, 0xFE);  // a | b | c
+    _mm512_storeu_si512(output + 48 * s, Pack(values));
+  }
+  return _mm512_movepi8_mask(faults) == 0;
+}
+
+// `blocks` blocks of `chars` characters each (decoded by `block` into
+// 1,728 bytes, a whole number of cache lines) at `output`. Each block is
+// decoded into a buffer that stays in the cache, at the place its bytes
+// take in their cache lines, and the whole lines go on with non-temporal
+// stores; the first line, when `output` starts inside it, and the bytes
+// after the last whole line with ordinary ones. False when a block fails
+// (the bytes written so far lie before that block's).
+template <class Block>
+TALLOWIN_AVX512 inline bool StreamBlocks(Block block, size_t chars,
+                                         const char* text, size_t blocks,
+                                         unsigned char* output) {
+  static_assert(kPeriodInput % 64 == 0);
+  // stage[i] is the byte for line + i; a block writes 16 bytes past its own.
+  alignas(64) unsigned char stage[kPeriodInput + 128];
+  const size_t head = reinterpret_cast<uintptr_t>(output) % 64;
+  unsigned char* line = output - head;
+  for (size_t b = 0; b < blocks; ++b, text += chars, line += kPeriodInput) {
+    // The text four blocks on, asked for now: with the stores bypassing
+    // the cache the reads are what is left to wait for (together with the
+    // non-temporal stores this took 64 MiB from ~0.65x to ~0.9x memcpy).
+    for (size_t p = 0; p < chars; p += 64) {
+      _mm_prefetch(text + 4 * chars + p, _MM_HINT_T0);
+    }
+    if (!block(text, stage + head)) {
+      _mm_sfence();
+      return false;
+    }
+    size_t from = 0;
+    if (b == 0 && head != 0) {
+      std::memcpy(output, stage + head, 64 - head);
+      from = 64;
+    }
+    for (size_t i = from; i < kPeriodInput; i += 64) {
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(line + i),
+                          _mm512_load_si512(stage + i));
+    }
+    // The block's bytes past its last whole line begin the next line.
+    _mm512_store_si512(stage, _mm512_load_si512(stage + kPeriodInput));
+  }
+  _mm_sfence();
+  if (blocks > 0) std::memcpy(line, stage, head);
+  return true;
+}
+
+template <bool kStream>
+TALLOWIN_AVX512 DecodeResult DecodeAvx512With(const char* text, size_t length,
+                                              unsigned char* output) {
+  size_t done = 0;  // characters decoded by periods or blocks
+  const bool lines = length > kLineWithBreak && text[kLineOutput] == '\r';
+  if (lines && length >= kPeriodReads) {
+    const size_t periods = (length - kPeriodReads) / kPeriodOutput + 1;
+    if constexpr (kStream) {
+      if (!StreamBlocks(DecodePeriod, kPeriodOutput, text, periods, output)) {
         return DecodeReference(text, length, output);
       }
+      done = periods * kPeriodOutput;
+    } else {
+      for (; done < periods * kPeriodOutput; done += kPeriodOutput) {
+        if (!DecodePeriod(text + done,
+                          output + done / kPeriodOutput * kPeriodInput)) {
+          return DecodeReference(text, length, output);
+        }
+      }
     }
+  } else if (kStream && !lines && length > kBlockChars) {
+    // Text on one line: blocks while a group is left after them.
+    const size_t blocks = (length - 1) / kBlockChars;
+    if (!StreamBlocks(DecodeBlock, kBlockChars, text, blocks, output)) {
+      return DecodeReference(text, length, output);
+    }
+    done = blocks * kBlockChars;
+    const size_t rest = length - done;
+    // A rest that looks line-broken is a fault of the whole text.
+    DecodeResult result{-1, 0};
+    if (rest <= kLineWithBreak || text[done + kLineOutput] != '\r') {
+      result =
+          DecodeWith(DecodeRunAvx512, text + done, rest, output + done / 4 * 3);
+    }
+    if (result.count < 0) return DecodeReference(text, length, output);
+    result.count += static_cast<int64_t>(done / 4 * 3);
+    return result;
   }
   if (done == 0) return DecodeWith(DecodeRunAvx512, text, length, output);
   // The rest begins a line of text whose lines are broken: the last line,
@@ -185,7 +273,18 @@ TALLOWIN_AVX512 DecodeResult DecodeAvx512(const char* text, size_t length,
   return result;
 }
 
-const DecoderPath kAvx512{"avx512vbmi", DecodeAvx512};
+TALLOWIN_AVX512 DecodeResult DecodeAvx512(const char* text, size_t length,
+                                          unsigned char* output) {
+  return DecodeAvx512With<false>(text, length, output);
+}
+
+TALLOWIN_AVX512 DecodeResult DecodeStreamedAvx512(const char* text,
+                                                  size_t length,
+                                                  unsigned char* output) {
+  return DecodeAvx512With<true>(text, length, output);
+}
+
+const DecoderPath kAvx512{"avx512vbmi", DecodeAvx512, DecodeStreamedAvx512};
 
 }  // namespace
 

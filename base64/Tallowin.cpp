@@ -10,6 +10,7 @@
 #include "base64/Decoder.h"
 #include "base64/Encoder.h"
 
+using corvane::tallowin::DecodeStreamed;
 using corvane::tallowin::SelectedDecoder;
 using corvane::tallowin::SelectedPath;
 
@@ -128,8 +129,8 @@ int32_t Base64Decode(const char* text, int32_t length, unsigned char* output,
     if (failure_offset != nullptr) *failure_offset = 0;
     return BASE64_DECODE_BAD_ARGUMENT;
   }
-  auto result =
-      SelectedDecoder().decode(text, static_cast<size_t>(length), output);
+  auto result = DecodeStreamed(SelectedDecoder(), text,
+                               static_cast<size_t>(length), output);
   if (result.count < 0 && failure_offset != nullptr) {
     *failure_offset = static_cast<int32_t>(result.failure_at);
   }

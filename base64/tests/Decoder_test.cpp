@@ -14,28 +14,46 @@
 namespace corvane::tallowin {
 namespace {
 
+// The streamed way of the AVX-512 path as a path of its own (it streams
+// at any length; DecodeStreamed chooses it for large outputs only).
+const DecoderPath* StreamedDecoder() {
+  static const DecoderPath streamed{
+      "avx512vbmi streamed",
+      Avx512Decoder() != nullptr ? Avx512Decoder()->streamed : nullptr};
+  return streamed.decode != nullptr ? &streamed : nullptr;
+}
+
 std::vector<const DecoderPath*> Decoders() {
   std::vector<const DecoderPath*> paths{&PortableDecoder()};
   if (Avx2Decoder() != nullptr) paths.push_back(Avx2Decoder());
   if (Avx512Decoder() != nullptr) paths.push_back(Avx512Decoder());
+  if (StreamedDecoder() != nullptr) paths.push_back(StreamedDecoder());
   return paths;
 }
 
 const DecoderPath kReference{"reference", DecodeReference};
 
 // What a path made of `text`, placed `offset` bytes into its buffer: the
-// bytes, or the failure as "code@offset". Bytes past the reported count
-// must be untouched on a success, and past the room in any case.
+// bytes, or the failure as "code@offset". Bytes before the output must be
+// untouched, and past the reported count on a success, past the room in
+// any case.
 std::string Decode(const DecoderPath& path, const std::string& text,
                    size_t offset = 0) {
   std::vector<char> source(offset + text.size());
-  std::copy(text.begin(), text.end(), source.begin() + offset);
+  std::copy(text.begin(), text.end(), source.data() + offset);
   auto room = static_cast<size_t>(
       Base64DecodeLength(static_cast<int64_t>(text.size())));
   std::string output(offset + room + 16, '\xA5');
   auto* out = reinterpret_cast<unsigned char*>(output.data()) + offset;
   DecodeResult result = path.decode(source.data() + offset, text.size(), out);
   size_t kept = result.count >= 0 ? static_cast<size_t>(result.count) : room;
+  for (size_t i = 0; i < offset; ++i) {
+    if (output[i] != '\xA5') {
+      ADD_FAILURE() << path.name << " wrote " << offset - i
+                    << " bytes before its output";
+      break;
+    }
+  }
   for (size_t i = offset + kept; i < output.size(); ++i) {
     if (output[i] != '\xA5') {
       ADD_FAILURE() << path.name << " wrote at " << i - offset << " of room "
@@ -55,7 +73,7 @@ std::string Lines(const EncoderPath& path, const std::string& input,
   auto length = static_cast<size_t>(
       Base64EncodeLength(static_cast<int64_t>(input.size())));
   std::vector<unsigned char> source(offset + input.size());
-  std::copy(input.begin(), input.end(), source.begin() + offset);
+  std::copy(input.begin(), input.end(), source.data() + offset);
   std::string output(offset + length + 1, '#');
   path.lines(source.data() + offset, input.size(), output.data() + offset);
   EXPECT_EQ(output.back(), '#') << path.name << " wrote past the end";
@@ -65,7 +83,7 @@ std::string Lines(const EncoderPath& path, const std::string& input,
 std::string Unbroken(const EncoderPath& path, const std::string& input,
                      size_t offset = 0) {
   std::vector<unsigned char> source(offset + input.size());
-  std::copy(input.begin(), input.end(), source.begin() + offset);
+  std::copy(input.begin(), input.end(), source.data() + offset);
   std::string output(offset + input.size() / 3 * 4 + 8, '#');
   char* end = path.unbroken(source.data() + offset, input.size(),
                             output.data() + offset);
@@ -275,6 +293,83 @@ TEST(Decoder, LongTextsFailAtTheFaultOnEveryPath) {
     const std::string expected = Decode(kReference, changed);
     for (const DecoderPath* path : Decoders()) {
       ASSERT_EQ(Decode(*path, changed), expected) << path->name;
+    }
+  }
+}
+
+// Texts of a few blocks and periods, streamed to every place of the output
+// within a cache line: the first and last cache lines shared with bytes not
+// the output's, and each ending of the last group.
+TEST(Decoder, StreamedTextsAtEveryOutputAlignmentMatchTheInput) {
+  if (StreamedDecoder() == nullptr) GTEST_SKIP() << "no AVX-512 VBMI here";
+  std::mt19937 random(1728);
+  std::string data(3 * kPeriodInput + 200, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  for (size_t n :
+       {3 * kPeriodInput + 2, 3 * kPeriodInput + 100, 3 * kPeriodInput + 197}) {
+    const std::string input = data.substr(0, n);
+    for (const std::string& text :
+         {Lines(PortablePath(), input), Unbroken(PortablePath(), input)}) {
+      for (size_t offset = 0; offset < 64; ++offset) {
+        ASSERT_EQ(Decode(*StreamedDecoder(), text, offset), input)
+            << "n=" << n << " offset=" << offset;
+      }
+    }
+  }
+}
+
+// Faults in the first and last blocks and in the rest of streamed texts,
+// line-broken and on one line, fail as the reference says at every output
+// alignment, writing nothing outside the room.
+TEST(Decoder, StreamedTextsFailAsTheReferenceAtEveryOutputAlignment) {
+  if (StreamedDecoder() == nullptr) GTEST_SKIP() << "no AVX-512 VBMI here";
+  std::mt19937 random(2304);
+  std::string input(3 * kPeriodInput + 150, '\0');
+  for (char& c : input) c = static_cast<char>(random());
+  const std::string lines = Lines(PortablePath(), input);
+  const std::string unbroken = Unbroken(PortablePath(), input);
+  std::vector<std::string> texts{
+      // A rest on one line that looks line-broken, and one that is not.
+      unbroken.substr(0, 3 * 2304) + lines.substr(0, 200),
+      lines.substr(0, 3 * kPeriodOutput) + unbroken.substr(0, 200)};
+  for (const std::string* text : {&lines, &unbroken}) {
+    for (size_t at : {size_t{5}, 3 * kPeriodOutput - 1, size_t{3 * 2304 + 3},
+                      text->size() - 80, text->size() - 2}) {
+      for (char byte : {'@', '\r', '=', '\x80'}) {
+        texts.push_back(*text);
+        texts.back()[at] = byte;
+      }
+    }
+  }
+  for (const std::string& text : texts) {
+    const std::string expected = Decode(kReference, text);
+    ASSERT_NE(expected.find('@'), std::string::npos) << "not a fault";
+    for (size_t offset = 0; offset < 64; ++offset) {
+      ASSERT_EQ(Decode(*StreamedDecoder(), text, offset), expected)
+          << "offset=" << offset;
+    }
+  }
+}
+
+// As the exported function decodes, streaming outputs from 4 MiB: a text
+// of that size decodes, and a fault near its end fails as the reference
+// says, at two output alignments.
+TEST(Decoder, DecodeStreamedMatchesTheReferenceOnLargeOutputs) {
+  static const DecoderPath exported{
+      "exported", [](const char* text, size_t length, unsigned char* output) {
+        return DecodeStreamed(SelectedDecoder(), text, length, output);
+      }};
+  std::mt19937 random(4096);
+  std::string input((size_t{4} << 20) + 1000, '\0');
+  for (char& c : input) c = static_cast<char>(random());
+  for (const std::string& text :
+       {Lines(SelectedPath(), input), Unbroken(SelectedPath(), input)}) {
+    std::string changed = text;
+    changed[changed.size() - 100] = '*';
+    for (size_t offset : {0, 33}) {
+      ASSERT_EQ(Decode(exported, text, offset), input) << offset;
+      EXPECT_EQ(Decode(exported, changed, offset),
+                Failure(BASE64_DECODE_BAD_CHARACTER, changed.size() - 100));
     }
   }
 }
