@@ -7,6 +7,7 @@
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 namespace corvane::tallowin {
@@ -82,6 +83,12 @@ void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
   size_t from = head == 0 ? 0 : 64;
   // The last lines (with the paths' reading ahead) go by `path` itself.
   while (count > kBlockInput + 2 * kLineInput + 64) {
+    // The input four blocks on, asked for now: with the stores bypassing
+    // the cache the reads are what is left to wait for.
+    for (size_t p = 0; p < kBlockInput; p += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(input) + 4 * kBlockInput + p,
+                   _MM_HINT_T0);
+    }
     // One byte more, so that the block's last line ends in CR LF; that
     // byte's group is written over by the next block.
     path.lines(input, kBlockInput + 1, stage + filled);
