@@ -41,31 +41,31 @@ void BM_Memcpy(benchmark::State& state) {
   ReportRate(state, size);
 }
 
-void BM_Base64Encode(benchmark::State& state) {
+// `encode(input, size, output)` of random bytes into a buffer of the
+// line-broken text's size, made once.
+template <class Encode>
+void TimeEncoding(benchmark::State& state, Encode encode) {
   auto size = static_cast<size_t>(state.range(0));
   auto input = RandomBytes(size);
   std::string output(
       static_cast<size_t>(Base64EncodeLength(static_cast<int64_t>(size))),
       '\0');
   for (auto _ : state) {
-    Base64Encode(input.data(), static_cast<int32_t>(size), output.data());
+    encode(input.data(), size, output.data());
     benchmark::ClobberMemory();
   }
-  state.SetLabel(corvane::tallowin::SelectedPath().name);
   ReportRate(state, size);
 }
 
+void BM_Base64Encode(benchmark::State& state) {
+  TimeEncoding(state, [](const unsigned char* in, size_t n, char* out) {
+    Base64Encode(in, static_cast<int32_t>(n), out);
+  });
+  state.SetLabel(corvane::tallowin::SelectedPath().name);
+}
+
 void BM_Base64EncodePortable(benchmark::State& state) {
-  auto size = static_cast<size_t>(state.range(0));
-  auto input = RandomBytes(size);
-  std::string output(
-      static_cast<size_t>(Base64EncodeLength(static_cast<int64_t>(size))),
-      '\0');
-  for (auto _ : state) {
-    corvane::tallowin::PortablePath().lines(input.data(), size, output.data());
-    benchmark::ClobberMemory();
-  }
-  ReportRate(state, size);
+  TimeEncoding(state, corvane::tallowin::PortablePath().lines);
 }
 
 void BM_EncodeBase64Buffer(benchmark::State& state) {
@@ -113,37 +113,20 @@ void BM_Base64Decode(benchmark::State& state) {
 // One encoding path, line-broken or on one line.
 void EncodePath(benchmark::State& state,
                 const corvane::tallowin::EncoderPath* path, bool lines) {
-  auto size = static_cast<size_t>(state.range(0));
-  auto input = RandomBytes(size);
-  std::string output(
-      static_cast<size_t>(Base64EncodeLength(static_cast<int64_t>(size))),
-      '\0');
-  for (auto _ : state) {
-    if (lines) {
-      path->lines(input.data(), size, output.data());
-    } else {
-      path->unbroken(input.data(), size, output.data());
-    }
-    benchmark::ClobberMemory();
+  if (lines) {
+    TimeEncoding(state, path->lines);
+  } else {
+    TimeEncoding(state, path->unbroken);
   }
-  ReportRate(state, size);
 }
 
 // The line-broken text of one path as Base64Encode writes a large text on
 // a processor whose widest path it is (with non-temporal stores).
 void EncodeStreamed(benchmark::State& state,
                     const corvane::tallowin::EncoderPath* path) {
-  auto size = static_cast<size_t>(state.range(0));
-  auto input = RandomBytes(size);
-  std::string output(
-      static_cast<size_t>(Base64EncodeLength(static_cast<int64_t>(size))),
-      '\0');
-  for (auto _ : state) {
-    corvane::tallowin::EncodeLinesStreamed(*path, input.data(), size,
-                                           output.data());
-    benchmark::ClobberMemory();
-  }
-  ReportRate(state, size);
+  TimeEncoding(state, [path](const unsigned char* in, size_t n, char* out) {
+    corvane::tallowin::EncodeLinesStreamed(*path, in, n, out);
+  });
 }
 
 // One decoding path, on line-broken text or text on one line.
