@@ -114,8 +114,6 @@ DecodeResult DecodeReference(const char* text, size_t length,
 
 DecodeResult DecodeStreamed(const DecoderPath& path, const char* text,
                             size_t length, unsigned char* output) {
-  // Below this the output is likely read again soon from the cache.
-  constexpr size_t kStreamFrom = size_t{4} << 20;
   if (length / 4 * 3 < kStreamFrom || path.streamed == nullptr) {
     return path.decode(text, length, output);
   }

@@ -67,8 +67,6 @@ char* EncodeTail(const unsigned char* input, size_t count, char* output) {
 void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
                          size_t count, char* output) {
 #if defined(__x86_64__)
-  // Below this the text is likely read again soon from the cache.
-  constexpr size_t kStreamFrom = size_t{4} << 20;
   constexpr size_t kBlockLines = 48;
   constexpr size_t kBlockInput = kBlockLines * kLineInput;
   constexpr size_t kBlockOutput = kBlockLines * (kLineOutput + 2);

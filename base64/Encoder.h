@@ -16,6 +16,9 @@ inline constexpr size_t kLineOutput = 72;
 inline constexpr size_t kPeriodLines = 32;
 inline constexpr size_t kPeriodInput = kPeriodLines * kLineInput;
 inline constexpr size_t kPeriodOutput = kPeriodLines * (kLineOutput + 2);
+// Outputs from this size go to memory with non-temporal stores; a smaller
+// one is likely read again soon from the cache.
+inline constexpr size_t kStreamFrom = size_t{4} << 20;
 
 // One way of encoding. Neither function fails or allocates.
 struct EncoderPath {
