@@ -12,9 +12,6 @@
 
 namespace corvane::tallowin {
 
-// Characters of a full line of line-broken text and of its line break.
-inline constexpr size_t kLineWithBreak = kLineOutput + 2;
-
 // What a decoder made of a text: the byte count, or a failure (one of the
 // negative BASE64_DECODE_* codes of Tallowin.h) and the offset of the first
 // character at fault (the text's length when the text ends too early).

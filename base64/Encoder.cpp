@@ -69,7 +69,7 @@ void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
 #if defined(__x86_64__)
   constexpr size_t kBlockLines = 48;
   constexpr size_t kBlockInput = kBlockLines * kLineInput;
-  constexpr size_t kBlockOutput = kBlockLines * (kLineOutput + 2);
+  constexpr size_t kBlockOutput = kBlockLines * kLineWithBreak;
   if (count < kStreamFrom) return path.lines(input, count, output);
   if (path.streamed != nullptr) return path.streamed(input, count, output);
   // stage[i] is the byte for line + i, where `line` is 64-byte aligned:

@@ -11,11 +11,13 @@ namespace corvane::tallowin {
 // Input bytes per line of the line-broken text (72 characters).
 inline constexpr size_t kLineInput = 54;
 inline constexpr size_t kLineOutput = 72;
+// Characters of a full line with its line break (CR LF).
+inline constexpr size_t kLineWithBreak = kLineOutput + 2;
 // 32 lines with their CR LF: 1,728 bytes as 2,368 characters, a multiple
 // of 64 on both sides, so that the vectorised paths can repeat one layout.
 inline constexpr size_t kPeriodLines = 32;
 inline constexpr size_t kPeriodInput = kPeriodLines * kLineInput;
-inline constexpr size_t kPeriodOutput = kPeriodLines * (kLineOutput + 2);
+inline constexpr size_t kPeriodOutput = kPeriodLines * kLineWithBreak;
 // Outputs from this size go to memory with non-temporal stores; a smaller
 // one is likely read again soon from the cache.
 inline constexpr size_t kStreamFrom = size_t{4} << 20;

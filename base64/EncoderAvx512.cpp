@@ -102,10 +102,10 @@ TALLOWIN_AVX512 void EncodeLineByLine(const unsigned char* input, size_t count,
 }
 
 // The line-broken text repeats its layout every 32 lines (a period of 37
-// whole vectors). Each output vector is made
-// from one load with three permutes, its CR LF merged into the last, and
-// written with one store: half the stores of two overlapping vectors per
-// line, and none of them partly over the one before.
+// whole vectors). Each output vector is made from one load with three
+// permutes, its CR LF merged into the last, and written with one store:
+// half the stores of two overlapping vectors per line, and none of them
+// partly over the one before.
 constexpr size_t kWindows = kPeriodOutput / 64;
 static_assert(kWindows * 64 == kPeriodOutput);
 
@@ -132,7 +132,6 @@ struct Layout {
 // same layout, so any line can start one). Evaluated while compiling: a
 // lane that needed more than eight input bytes would stop the build.
 constexpr Layout MakeLayout() {
-  constexpr size_t kLine = kLineOutput + 2;
   // The input byte each slot of a group needs first and last, counted in
   // the lane's order (the group's last byte first).
   constexpr size_t kFirst[4] = {2, 1, 0, 0};
@@ -143,21 +142,23 @@ constexpr Layout MakeLayout() {
     const size_t start = 64 * v;
     // A window begins with at most the CR LF before its first character.
     size_t first = start;
-    if (first % kLine >= kLineOutput) first += kLine - first % kLine;
-    first = first / kLine * kLineOutput + first % kLine;
+    if (first % kLineWithBreak >= kLineOutput)
+      first += kLineWithBreak - first % kLineWithBreak;
+    first = first / kLineWithBreak * kLineOutput + first % kLineWithBreak;
     w.from = static_cast<uint32_t>(first / 4 * 3);
     for (size_t lane = 0; lane < 64; lane += 8) {
       size_t used = 0;  // lane bytes taken
       size_t group = ~size_t{0};
       size_t origin = 0;  // bit offset of the group's last byte, plus 16
       for (size_t j = lane; j < lane + 8; ++j) {
-        const size_t column = (start + j) % kLine;
+        const size_t column = (start + j) % kLineWithBreak;
         if (column >= kLineOutput) {
           w.breaks[j] = column == kLineOutput ? '\r' : '\n';
           continue;
         }
         w.characters |= uint64_t{1} << j;
-        const size_t character = (start + j) / kLine * kLineOutput + column;
+        const size_t character =
+            (start + j) / kLineWithBreak * kLineOutput + column;
         const size_t slot = character % 4;
         if (character / 4 != group) {
           group = character / 4;
@@ -165,7 +166,7 @@ constexpr Layout MakeLayout() {
           // last character of the lane in the same group.
           size_t last_slot = slot;
           for (size_t k = j + 1; k < lane + 8 && last_slot < 3; ++k) {
-            if ((start + k) % kLine >= kLineOutput) break;
+            if ((start + k) % kLineWithBreak >= kLineOutput) break;
             ++last_slot;
           }
           const size_t low = kFirst[last_slot];
@@ -189,7 +190,7 @@ constexpr Layout MakeLayout() {
 
 constexpr Layout kLayout = MakeLayout();
 
-// One period by `layout`: 37 vectors, written with non-temporal stores
+// One period: 37 vectors, written with non-temporal stores
 // when `kStream` (`output` then on a 64-byte boundary).
 template <bool kStream>
 TALLOWIN_AVX512 inline void EncodePeriod(const unsigned char* input,
@@ -249,8 +250,7 @@ TALLOWIN_AVX512 void EncodeLinesStreamedAvx512(const unsigned char* input,
                                                size_t count, char* output) {
   size_t lines = 0;
   while (lines < kPeriodLines &&
-         (reinterpret_cast<uintptr_t>(output) + lines * (kLineOutput + 2)) %
-                 64 !=
+         (reinterpret_cast<uintptr_t>(output) + lines * kLineWithBreak) % 64 !=
              0) {
     ++lines;
   }
@@ -262,7 +262,7 @@ TALLOWIN_AVX512 void EncodeLinesStreamedAvx512(const unsigned char* input,
     output[kLineOutput] = '\r';
     output[kLineOutput + 1] = '\n';
     input += kLineInput;
-    output += kLineOutput + 2;
+    output += kLineWithBreak;
     count -= kLineInput;
   }
   EncodeByPeriods<true>(input, count, output);
