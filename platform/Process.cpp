@@ -77,13 +77,25 @@ size_t ReadStandardInput(char* buffer, size_t count) {
   return have;
 }
 
-void WriteStandardOutput(std::string_view data) {
+namespace {
+
+void WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
-    ssize_t put = RetryOnInterrupt(
-        [&] { return ::write(STDOUT_FILENO, data.data(), data.size()); });
+    ssize_t put =
+        RetryOnInterrupt([&] { return ::write(fd, data.data(), data.size()); });
     if (put < 0) throw FailureFromErrno(errno);
     data.remove_prefix(static_cast<size_t>(put));
   }
+}
+
+}  // namespace
+
+void WriteStandardOutput(std::string_view data) {
+  WriteAll(STDOUT_FILENO, data);
+}
+
+void WriteStandardError(std::string_view data) {
+  WriteAll(STDERR_FILENO, data);
 }
 
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }

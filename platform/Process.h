@@ -41,6 +41,10 @@ CORVANE_API std::string ReadStandardInput(size_t count);
 // Writes all of `data` to standard output; throws Failure on a write error.
 CORVANE_API void WriteStandardOutput(std::string_view data);
 
+// The same to standard error. Data up to the system's pipe limit (4 KiB)
+// goes in one write, so that it stays whole beside other threads' writes.
+CORVANE_API void WriteStandardError(std::string_view data);
+
 // Makes a write to a pipe or socket whose reader has gone fail with EPIPE
 // (a Failure of the write) instead of ending the process. Cannot fail.
 CORVANE_API void IgnoreBrokenPipe();

@@ -97,28 +97,51 @@ void Connections::Stop() {
 Connection* Connections::Take(uint64_t key, Holder holder) {
   std::lock_guard lock(mutex_);
   auto found = open_.find(key);
+  if (found == open_.end()) return nullptr;
+  Entry& entry = found->second;
+  // Its releaser arms it again once this wake-up is known.
+  if (entry.holder == Holder::kArming) entry.woken = true;
   // A wake-up can come late, for a connection the sweep took meanwhile.
-  if (found == open_.end() || found->second.holder != Holder::kWaiting) {
-    return nullptr;
-  }
-  found->second.holder = holder;
+  if (entry.holder != Holder::kWaiting) return nullptr;
+  entry.holder = holder;
   --waiting_;
-  return found->second.connection.get();
+  return entry.connection.get();
+}
+
+bool Connections::Arm(std::unique_lock<std::mutex>& lock, uint64_t key,
+                      Entry& entry) {
+  // Armed outside the lock, so that no worker waits for this system call:
+  // while it is made, the connection is neither the sweep's (which could
+  // close its socket) nor a woken worker's.
+  entry.holder = Holder::kArming;
+  lock.unlock();
+  bool armed = events_.Arm(entry.connection->socket, key);
+  lock.lock();
+  // The entry stays where it was: only its holder removes it.
+  if (!armed) return false;
+  // A worker woken meanwhile let the wake-up go: armed once more, it comes
+  // again while the input waits.
+  while (entry.woken) {
+    entry.woken = false;
+    lock.unlock();
+    armed = events_.Arm(entry.connection->socket, key);
+    lock.lock();
+    if (!armed) return false;
+  }
+  entry.holder = Holder::kWaiting;
+  ++waiting_;
+  return true;
 }
 
 void Connections::Release(uint64_t key, Next next) {
   std::unique_ptr<Connection> closed;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto found = open_.find(key);
     Entry& entry = found->second;
     if (next == Next::kWait && !stopping_) {
-      // Marked waiting before it is armed, and armed under the lock, so
-      // that the sweep cannot close the socket in between.
-      entry.holder = Holder::kWaiting;
-      ++waiting_;
-      if (events_.Arm(entry.connection->socket, key)) return;
-      --waiting_;
+      if (Arm(lock, key, entry)) return;
+      found = open_.find(key);
     } else if (next == Next::kServe && !waiting_workers_end_) {
       entry.holder = Holder::kQueue;
       queued_.push_back(key);

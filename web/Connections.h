@@ -93,10 +93,12 @@ class Connections {
 
  private:
   // Who holds a connection now.
-  enum class Holder { kWaiting, kWorker, kQueue, kSweep };
+  // kArming: its holder is arming it to wait again.
+  enum class Holder { kWaiting, kArming, kWorker, kQueue, kSweep };
   struct Entry {
     std::unique_ptr<Connection> connection;
     Holder holder = Holder::kWaiting;
+    bool woken = false;  // a wake-up came while it was being armed
   };
   // What becomes of a connection its holder is done with.
   enum class Next { kWait, kServe, kClose };
@@ -123,6 +125,10 @@ class Connections {
   // The connection under `key` when it waits in the set, now held by
   // `holder`; null when another party holds it or it has gone.
   Connection* Take(uint64_t key, Holder holder);
+  // Arms a held connection's socket to wait in the set; `lock` holds
+  // `mutex_` on entry and on return, not in between. False when it cannot
+  // be armed; the connection is still held then.
+  bool Arm(std::unique_lock<std::mutex>& lock, uint64_t key, Entry& entry);
 
   ConnectionLimits limits_;
   Serve serve_;

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <optional>
 
 #include "frame/Text.h"
@@ -202,6 +201,11 @@ class ConnectionStream : public httplib::Stream {
            platform::WaitWritable(connection_.socket, kWriteTimeoutMs);
   }
   ssize_t read(char* data, size_t size) override {
+    // The library reads a head's lines one byte a call.
+    if (size == 1 && connection_.used < connection_.buffer.size()) {
+      *data = connection_.buffer[connection_.used++];
+      return 1;
+    }
     if (connection_.used == connection_.buffer.size()) {
       // An answer begun (a "100 Continue") goes out before the wait.
       if (!Flush()) return -1;
@@ -333,12 +337,11 @@ bool WaitsOnPeers(std::string_view head) {
 }  // namespace
 
 struct ConsoleServer::Impl {
-  Impl(ConsoleSettings given, std::ostream& log_stream)
-      : settings(std::move(given)), log(log_stream) {}
+  Impl(ConsoleSettings given, LogLine log_line)
+      : settings(std::move(given)), log(std::move(log_line)) {}
 
   ConsoleSettings settings;
-  std::ostream& log;
-  std::mutex log_mutex;
+  LogLine log;
   Connections* connections_in_use = nullptr;
   HttpServer plain{connections_in_use};
   // With a certificate, the HTTP library's TLS server, which reads its
@@ -729,18 +732,17 @@ struct ConsoleServer::Impl {
     WriteLog(line);
   }
 
-  // Writes one whole line at once: the log may be an unbuffered stream
-  // (standard error), where each piece of a line would cost a system call
-  // of its own and lines of different threads could interleave.
+  // A log that cannot be written does not stop the request.
   void WriteLog(const std::string& line) {
-    std::lock_guard lock(log_mutex);
-    log.write(line.data(), static_cast<std::streamsize>(line.size()));
-    log.flush();
+    try {
+      log(line);
+    } catch (...) {
+    }
   }
 };
 
-ConsoleServer::ConsoleServer(ConsoleSettings settings, std::ostream& log)
-    : impl_(std::make_unique<Impl>(std::move(settings), log)) {}
+ConsoleServer::ConsoleServer(ConsoleSettings settings, LogLine log)
+    : impl_(std::make_unique<Impl>(std::move(settings), std::move(log))) {}
 
 ConsoleServer::~ConsoleServer() = default;
 

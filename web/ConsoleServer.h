@@ -5,9 +5,10 @@
 // the settings name a certificate.
 #pragma once
 
+#include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
+#include <string_view>
 
 #include "web/ConsoleSettings.h"
 
@@ -15,8 +16,13 @@ namespace corvane::web {
 
 class ConsoleServer {
  public:
-  // `log` receives one line per request, each written whole at once.
-  ConsoleServer(ConsoleSettings settings, std::ostream& log);
+  // Takes one whole log line, from any worker at once: it keeps each line
+  // whole without holding the workers up (one write(2) of standard error
+  // does). A failure it throws is ignored.
+  using LogLine = std::function<void(std::string_view line)>;
+
+  // `log` receives one line per request.
+  ConsoleServer(ConsoleSettings settings, LogLine log);
   ~ConsoleServer();
   ConsoleServer(const ConsoleServer&) = delete;
   ConsoleServer& operator=(const ConsoleServer&) = delete;

@@ -200,7 +200,7 @@ int Serve(const ServeOptions& options) {
   // going back to the system and being faulted in again.
   (void)platform::KeepFreedMemory(kMappedFrom, kKeptFree);
   platform::StopSignals signals;  // before any thread starts
-  web::ConsoleServer server(settings, std::cerr);
+  web::ConsoleServer server(settings, platform::WriteStandardError);
   try {
     server.Bind();
   } catch (const Failure& failure) {

@@ -179,5 +179,28 @@ TEST_F(ConnectionsTest, StopServesWholeHeadsAndClosesTheRest) {
   EXPECT_EQ(late.Lines(1), "<end>");
 }
 
+// Each answer's client asks again at once, so that the next request often
+// comes while its connection is being armed to wait again: that wake-up
+// must not be lost.
+TEST_F(ConnectionsTest, KeptAliveRequestsAtOnceOnManyWorkersAreEachServed) {
+  ConnectionLimits limits;
+  limits.workers = 4;
+  Begin(limits);
+  constexpr int kClients = 8;
+  constexpr int kRounds = 300;
+  std::vector<std::future<int>> served;
+  for (int c = 0; c < kClients; ++c) {
+    served.push_back(std::async(std::launch::async, [&] {
+      Client client(*connections_);
+      for (int n = 0; n < kRounds; ++n) {
+        std::string want = "GET /n " + std::to_string(n) + "\n";
+        if (client.Ask("GET /n\r\n\r\n", 1) != want) return n;
+      }
+      return kRounds;
+    }));
+  }
+  for (auto& rounds : served) EXPECT_EQ(rounds.get(), kRounds);
+}
+
 }  // namespace
 }  // namespace corvane::web
