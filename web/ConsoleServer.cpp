@@ -324,10 +324,12 @@ class HandOver : public httplib::TaskQueue {
 // Whether a request waits on another server or program: a post to the
 // Mail, Whois or Gateway page. `head` starts with the request line.
 bool WaitsOnPeers(std::string_view head) {
+  constexpr std::string_view kPost = "POST ";
+  if (!head.starts_with(kPost)) return false;
+  std::string_view target = head.substr(kPost.size());
   for (std::string_view path : {"/mail", "/whois", "/gateway/wharfpost"}) {
-    std::string start = "POST " + std::string(path);
-    if (head.starts_with(start) && head.size() > start.size() &&
-        (head[start.size()] == ' ' || head[start.size()] == '?')) {
+    if (target.starts_with(path) && target.size() > path.size() &&
+        (target[path.size()] == ' ' || target[path.size()] == '?')) {
       return true;
     }
   }
