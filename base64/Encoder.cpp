@@ -113,6 +113,15 @@ void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
 #endif
 }
 
+char* EncodeUnbrokenStreamed(const EncoderPath& path,
+                             const unsigned char* input, size_t count,
+                             char* output) {
+  if (count / 3 * 4 < kStreamFrom || path.unbroken_streamed == nullptr) {
+    return path.unbroken(input, count, output);
+  }
+  return path.unbroken_streamed(input, count, output);
+}
+
 const EncoderPath& PortablePath() { return kPortable; }
 
 const EncoderPath& SelectedPath() {

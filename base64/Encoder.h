@@ -34,6 +34,10 @@ struct EncoderPath {
   // when the path has no such way of its own.
   void (*streamed)(const unsigned char* input, size_t count,
                    char* output) = nullptr;
+  // The same text as `unbroken`, written with non-temporal stores; nullptr
+  // when the path has no such way.
+  char* (*unbroken_streamed)(const unsigned char* input, size_t count,
+                             char* output) = nullptr;
 };
 
 const EncoderPath& PortablePath();
@@ -50,6 +54,13 @@ const EncoderPath& SelectedPath();
 // a block of lines at a time made in a buffer that stays in the cache.
 void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
                          size_t count, char* output);
+
+// The text of `count` bytes on one line by `path`, as `path.unbroken`
+// writes it; a large text by `path.unbroken_streamed` where the path has
+// it. Returns the end of what it wrote.
+char* EncodeUnbrokenStreamed(const EncoderPath& path,
+                             const unsigned char* input, size_t count,
+                             char* output);
 
 // Portable: the text of `count` bytes on one line, whole groups first, then
 // the padded final group; returns the end of what it wrote.

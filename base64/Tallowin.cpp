@@ -115,8 +115,8 @@ char* EncodeBase64Buffer(const unsigned char* input, int32_t count) {
   size_t size = static_cast<size_t>(count) * 4 / 3 + 4;
   char* buffer = Heap().Take(size);
   if (buffer == nullptr) return nullptr;
-  char* end =
-      SelectedPath().unbroken(input, static_cast<size_t>(count), buffer);
+  char* end = EncodeUnbrokenStreamed(SelectedPath(), input,
+                                     static_cast<size_t>(count), buffer);
   *end = '\0';
   return buffer;
 }

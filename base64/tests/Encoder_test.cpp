@@ -77,23 +77,33 @@ TEST(Encoder, VectorisedPathMatchesPortable) {
 // output within a cache line and at lengths that end the last line in
 // different places, is byte for byte the portable one, and nothing before
 // or after it is touched.
-TEST(Encoder, StreamedLinesMatchPortableAtEveryOutputAlignment) {
+TEST(Encoder, StreamedTextsMatchPortableAtEveryOutputAlignment) {
   std::mt19937 random(20261209);
   std::string data((size_t{4} << 20) + 3000, '\0');
   for (char& c : data) c = static_cast<char>(random());
   const EncoderPath& path = SelectedPath();
   for (size_t n : {data.size(), data.size() - 1, data.size() - 2000}) {
     std::string input = data.substr(0, n);
-    const std::string expected = Lines(PortablePath(), input, LinesLength(n));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(input.data());
+    const std::string lines = Lines(PortablePath(), input, LinesLength(n));
+    const std::string unbroken = Unbroken(PortablePath(), input);
     for (size_t offset = 0; offset < 64; ++offset) {
-      std::string output(offset + expected.size() + 64, '#');
-      EncodeLinesStreamed(path,
-                          reinterpret_cast<const unsigned char*>(input.data()),
-                          n, output.data() + offset);
-      ASSERT_EQ(output.substr(0, offset), std::string(offset, '#'));
-      ASSERT_TRUE(output.compare(offset, expected.size(), expected) == 0)
-          << "n=" << n << " offset=" << offset;
-      ASSERT_EQ(output.substr(offset + expected.size()), std::string(64, '#'));
+      auto check = [&](const std::string& output, const std::string& expected,
+                       const char* form) {
+        ASSERT_EQ(output.substr(0, offset), std::string(offset, '#')) << form;
+        ASSERT_TRUE(output.compare(offset, expected.size(), expected) == 0)
+            << form << " n=" << n << " offset=" << offset;
+        ASSERT_EQ(output.substr(offset + expected.size()), std::string(64, '#'))
+            << form;
+      };
+      std::string output(offset + lines.size() + 64, '#');
+      EncodeLinesStreamed(path, bytes, n, output.data() + offset);
+      check(output, lines, "lines");
+      output.assign(offset + unbroken.size() + 64, '#');
+      char* end =
+          EncodeUnbrokenStreamed(path, bytes, n, output.data() + offset);
+      EXPECT_EQ(end, output.data() + offset + unbroken.size());
+      check(output, unbroken, "unbroken");
     }
   }
 }
