@@ -350,6 +350,11 @@ class ConsolePages(unittest.TestCase):
         self.console.get("/whois")
         pattern = r"GET /whois 200 \d+ bytes [\d.]+ ms"
         self.assertRegex(self.console.logged(pattern), pattern)
+        # A long path is cut (not within an escape), so that the line
+        # stays one whole write; the status and figures still follow.
+        self.console.get("/" + "%FF" * 1000)
+        pattern = r"\nGET /(\\xFF){511}\.\.\. \d{3} \d+ bytes [\d.]+ ms\n"
+        self.assertRegex(self.console.logged(pattern), pattern)
 
 
 if __name__ == "__main__":

@@ -63,6 +63,10 @@ constexpr uint64_t kMostWholeUpload = 1024 * 1024;
 // Whether a page takes its multipart body as it arrives.
 enum class Body { kWhole, kStreamed };
 
+// The most characters of a log line's method and path.
+constexpr size_t kLoggedMethod = 64;
+constexpr size_t kLoggedPath = 2048;
+
 constexpr const char* kSecurityHeaders[][2] = {
     {"X-Content-Type-Options", "nosniff"},
     {"X-Frame-Options", "DENY"},
@@ -73,8 +77,11 @@ constexpr const char* kSecurityHeaders[][2] = {
 };
 
 // Control bytes and bytes above 0x7E as \xNN, so that a request cannot
-// forge or break log lines; appended to `out`.
-void AppendLogText(std::string& out, std::string_view text) {
+// forge or break log lines; appended to `out`, at most `most` characters
+// of it, a cut text ending in "...".
+void AppendLogText(std::string& out, std::string_view text,
+                   size_t most = std::string::npos) {
+  const size_t start = out.size();
   for (unsigned char c : text) {
     if (c < 0x20 || c > 0x7E || c == '\\') {
       char escaped[8];
@@ -84,6 +91,15 @@ void AppendLogText(std::string& out, std::string_view text) {
       out += static_cast<char>(c);
     }
   }
+  if (out.size() - start <= most) return;
+  size_t end = start + most - 3;
+  // Not in the middle of an escape (every backslash starts one).
+  size_t escape = out.rfind('\\', end);
+  if (escape != std::string::npos && escape >= start && escape + 4 > end) {
+    end = escape;
+  }
+  out.resize(end);
+  out += "...";
 }
 
 std::string LogText(std::string_view text) {
@@ -715,9 +731,11 @@ struct ConsoleServer::Impl {
     // The thread's line, kept so that its room is not taken for each one.
     thread_local std::string line;
     line.clear();
-    AppendLogText(line, request.method);
+    // Cut so that a line stays within one whole write of the log (4 KiB
+    // reach a pipe whole beside other workers' lines).
+    AppendLogText(line, request.method, kLoggedMethod);
     line += ' ';
-    AppendLogText(line, request.path);
+    AppendLogText(line, request.path, kLoggedPath);
     // " STATUS BYTES bytes MS ms", formatted without the C library's
     // printf, a measurable part of a small page's cost.
     char number[64];
