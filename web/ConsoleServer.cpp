@@ -752,11 +752,13 @@ struct ConsoleServer::Impl {
     WriteLog(line);
   }
 
-  // A log that cannot be written does not stop the request.
   void WriteLog(const std::string& line) {
     try {
       log(line);
     } catch (...) {
+      // The answer has gone out: a log that cannot be written (a closed
+      // standard error) loses only its line, and must not stop the
+      // request or the worker.
     }
   }
 };
