@@ -87,9 +87,10 @@ void EncodeLinesStreamed(const EncoderPath& path, const unsigned char* input,
       _mm_prefetch(reinterpret_cast<const char*>(input) + 4 * kBlockInput + p,
                    _MM_HINT_T0);
     }
-    // One byte more, so that the block's last line ends in CR LF; that
-    // byte's group is written over by the next block.
-    path.lines(input, kBlockInput + 1, stage + filled);
+    // Four bytes more, so that the block's last line ends in CR LF and a
+    // path that reads a few bytes ahead takes it its fast way; their two
+    // groups are written over by the next block.
+    path.lines(input, kBlockInput + 4, stage + filled);
     input += kBlockInput;
     count -= kBlockInput;
     filled += kBlockOutput;

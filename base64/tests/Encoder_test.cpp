@@ -81,29 +81,36 @@ TEST(Encoder, StreamedTextsMatchPortableAtEveryOutputAlignment) {
   std::mt19937 random(20261209);
   std::string data((size_t{4} << 20) + 3000, '\0');
   for (char& c : data) c = static_cast<char>(random());
-  const EncoderPath& path = SelectedPath();
+  // Every path: the AVX-512 one streams by itself, the others through
+  // blocks of lines made in the cache.
+  std::vector<const EncoderPath*> paths = Paths();
+  if (Avx512Path() != nullptr) paths.push_back(Avx512Path());
   for (size_t n : {data.size(), data.size() - 1, data.size() - 2000}) {
     std::string input = data.substr(0, n);
     const auto* bytes = reinterpret_cast<const unsigned char*>(input.data());
     const std::string lines = Lines(PortablePath(), input, LinesLength(n));
     const std::string unbroken = Unbroken(PortablePath(), input);
-    for (size_t offset = 0; offset < 64; ++offset) {
-      auto check = [&](const std::string& output, const std::string& expected,
-                       const char* form) {
-        ASSERT_EQ(output.substr(0, offset), std::string(offset, '#')) << form;
-        ASSERT_TRUE(output.compare(offset, expected.size(), expected) == 0)
-            << form << " n=" << n << " offset=" << offset;
-        ASSERT_EQ(output.substr(offset + expected.size()), std::string(64, '#'))
-            << form;
-      };
-      std::string output(offset + lines.size() + 64, '#');
-      EncodeLinesStreamed(path, bytes, n, output.data() + offset);
-      check(output, lines, "lines");
-      output.assign(offset + unbroken.size() + 64, '#');
-      char* end =
-          EncodeUnbrokenStreamed(path, bytes, n, output.data() + offset);
-      EXPECT_EQ(end, output.data() + offset + unbroken.size());
-      check(output, unbroken, "unbroken");
+    for (const EncoderPath* path : paths) {
+      for (size_t offset = 0; offset < 64; ++offset) {
+        auto check = [&](const std::string& output, const std::string& expected,
+                         const char* form) {
+          ASSERT_EQ(output.substr(0, offset), std::string(offset, '#')) << form;
+          ASSERT_TRUE(output.compare(offset, expected.size(), expected) == 0)
+              << path->name << " " << form << " n=" << n
+              << " offset=" << offset;
+          ASSERT_EQ(output.substr(offset + expected.size()),
+                    std::string(64, '#'))
+              << form;
+        };
+        std::string output(offset + lines.size() + 64, '#');
+        EncodeLinesStreamed(*path, bytes, n, output.data() + offset);
+        check(output, lines, "lines");
+        output.assign(offset + unbroken.size() + 64, '#');
+        char* end =
+            EncodeUnbrokenStreamed(*path, bytes, n, output.data() + offset);
+        EXPECT_EQ(end, output.data() + offset + unbroken.size());
+        check(output, unbroken, "unbroken");
+      }
     }
   }
 }
