@@ -65,12 +65,12 @@ TALLOWIN_AVX2 inline __m256i Pack(__m256i values) {
                                      _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
 }
 
-// 32 characters into 24 bytes, storing 32 (the last 8 are garbage that
-// the caller overwrites).
 TALLOWIN_AVX2 inline __m256i Load(const char* text) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
 }
 
+// 32 characters into 24 bytes, storing 32 (the last 8 are garbage that
+// the caller overwrites).
 TALLOWIN_AVX2 inline bool DecodeWide(const char* text, unsigned char* output) {
   __m256i values;
   if (!Values(Load(text), &values)) return false;
