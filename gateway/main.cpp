@@ -1,5 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The wharfpost program: a web server starts it once per upload request.
 #include "gateway/Wharfpost.h"
+#include "platform/Process.h"
 
-int main() { return corvane::wharfpost::RunWharfpost(); }
+int main() {
+  corvane::platform::KeepStandardDescriptors();
+  return corvane::wharfpost::RunWharfpost();
+}

@@ -98,6 +98,15 @@ void WriteStandardError(std::string_view data) {
   WriteAll(STDERR_FILENO, data);
 }
 
+void KeepStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number, which is this one: the lower ones are open.
+    int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 namespace {

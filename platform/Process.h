@@ -45,6 +45,12 @@ CORVANE_API void WriteStandardOutput(std::string_view data);
 // goes in one write, so that it stays whole beside other threads' writes.
 CORVANE_API void WriteStandardError(std::string_view data);
 
+// Opens /dev/null on standard input, output or error where the process
+// was started with it closed, so that no file or socket it opens later
+// takes that number and receives what is meant for the stream. Cannot
+// fail: a number that cannot be opened stays closed.
+CORVANE_API void KeepStandardDescriptors();
+
 // Makes a write to a pipe or socket whose reader has gone fail with EPIPE
 // (a Failure of the write) instead of ending the process. Cannot fail.
 CORVANE_API void IgnoreBrokenPipe();

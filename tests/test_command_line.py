@@ -106,5 +106,35 @@ class MailLog(unittest.TestCase):
         self.assertEqual(envelopes, [])
 
 
+class ServeStart(unittest.TestCase):
+    def start(self, folder, redirection=""):
+        """`corvane serve` started by a shell with `redirection`, once it
+        has said where it listens."""
+        process = subprocess.Popen(
+            ["sh", "-c", 'exec "$0" serve --listen 127.0.0.1:0 --data "$1" '
+             "--no-auth " + redirection, CORVANE, os.path.join(folder, "d")],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        line = process.stdout.readline().decode()
+        self.assertTrue(line.startswith("Listening on "), line)
+        return process
+
+    def test_a_stop_signal_right_after_start_ends_the_console(self):
+        with tempfile.TemporaryDirectory() as folder:
+            process = self.start(folder)
+            process.terminate()
+            self.assertEqual(process.wait(10), 0)
+
+    def test_a_closed_standard_error_is_held_on_dev_null(self):
+        """So that what goes to standard error goes nowhere rather than
+        into the first file or socket the program opens."""
+        with tempfile.TemporaryDirectory() as folder:
+            process = self.start(folder, "2>&-")
+            self.assertEqual(os.readlink(f"/proc/{process.pid}/fd/2"),
+                             "/dev/null")
+            process.terminate()
+            self.assertEqual(process.wait(10), 0)
+
 if __name__ == "__main__":
     unittest.main()

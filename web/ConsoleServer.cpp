@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "frame/Text.h"
 #include "platform/Failure.h"
@@ -372,6 +375,12 @@ struct ConsoleServer::Impl {
   httplib::Server& server = tls ? static_cast<httplib::Server&>(*tls)
                                 : static_cast<httplib::Server&>(plain);
   std::unique_ptr<Connections> connections;
+  // Where Run and Stop meet: the library's own stop does nothing before
+  // its loop runs, so a Stop that comes first is kept for Run.
+  std::mutex run_mutex;
+  bool stop_asked = false;
+  bool run_entered = false;
+  std::atomic<bool> run_ended{false};
   ServerAddress address;
   std::unique_ptr<RequestGuard> guard;
   std::unique_ptr<Access> access;
@@ -807,14 +816,33 @@ void ConsoleServer::Bind() {
 int ConsoleServer::Port() const { return impl_->port; }
 
 bool ConsoleServer::Run() {
+  {
+    std::lock_guard lock(impl_->run_mutex);
+    if (impl_->stop_asked) return true;
+    impl_->run_entered = true;
+  }
+  bool served = false;
   try {
     if (!impl_->tls) impl_->connections->Start();
+    served = impl_->server.listen_after_bind();
   } catch (const Failure&) {
-    return false;
+    served = false;
   }
-  return impl_->server.listen_after_bind();
+  impl_->run_ended = true;
+  return served;
 }
 
-void ConsoleServer::Stop() { impl_->server.stop(); }
+void ConsoleServer::Stop() {
+  {
+    std::lock_guard lock(impl_->run_mutex);
+    impl_->stop_asked = true;
+    if (!impl_->run_entered) return;  // Run will not start the loop
+  }
+  // Run is starting the loop or in it: stopped once it runs.
+  while (!impl_->server.is_running() && !impl_->run_ended) {
+    std::this_thread::yield();
+  }
+  impl_->server.stop();
+}
 
 }  // namespace corvane::web

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/Process.h"
 #include "tools/corvane/Command.h"
 
 namespace corvane::tool {
@@ -89,6 +90,7 @@ int Run(int argc, char** argv) {
 
 // Every exception is caught below; the check cannot see through CLI11.
 int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
+  corvane::platform::KeepStandardDescriptors();
   try {
     return corvane::tool::Run(argc, argv);
   } catch (...) {
