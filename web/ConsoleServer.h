@@ -34,9 +34,10 @@ class ConsoleServer {
   // The bound port; 0 before Bind.
   int Port() const;
   // Serves until Stop; the requests in flight finish before it returns.
-  // False when the server could not serve at all.
+  // True at once when Stop came first; false when the server could not
+  // serve at all.
   [[nodiscard]] bool Run();
-  // Stops accepting; safe from any thread and before Run.
+  // Stops accepting; safe from any thread, before Run and while Run starts.
   void Stop();
 
  private:
