@@ -125,4 +125,24 @@ inline DecodeResult DecodeWith(Run run, const char* text, size_t length,
   return {static_cast<int64_t>(output + 3 - output_start), 0};
 }
 
+// The rest of a text after its first `done` characters, decoded by whole
+// blocks into `written` bytes: decoded by DecodeWith when it keeps the
+// whole text's form (`lines`: the last line or lines again; else one
+// line), since taken alone a rest of the other form would pass. Anything
+// else, and any failure, is named by the reference on the whole text.
+template <class Run>
+inline DecodeResult DecodeRest(Run run, bool lines, const char* text,
+                               size_t length, size_t done, size_t written,
+                               unsigned char* output) {
+  const size_t rest = length - done;
+  const bool form =
+      lines ? rest <= kLineOutput || text[done + kLineOutput] == '\r'
+            : rest <= kLineWithBreak || text[done + kLineOutput] != '\r';
+  DecodeResult result{-1, 0};
+  if (form) result = DecodeWith(run, text + done, rest, output + written);
+  if (result.count < 0) return DecodeReference(text, length, output);
+  result.count += static_cast<int64_t>(written);
+  return result;
+}
+
 }  // namespace corvane::tallowin

@@ -164,7 +164,8 @@ TALLOWIN_AVX2 DecodeResult DecodeAvx2(const char* text, size_t length,
   // writes past its bytes is written over); the rest line by line. Any
   // fault is named by the reference decoder on the whole text.
   size_t done = 0;
-  if (length > kLineWithBreak && text[kLineOutput] == '\r') {
+  const bool lines = length > kLineWithBreak && text[kLineOutput] == '\r';
+  if (lines) {
     for (; length - done > kRunText + kLineWithBreak; done += kRunText) {
       if (!DecodeRun(text + done, output + done / kRunText * kRunBytes,
                      std::make_index_sequence<kRunBytes / 24>())) {
@@ -172,17 +173,8 @@ TALLOWIN_AVX2 DecodeResult DecodeAvx2(const char* text, size_t length,
       }
     }
   }
-  // What follows runs (more than a line) is in lines too: taken alone, a
-  // longer first line would pass as a text on one line.
-  if (done > 0 && text[done + kLineOutput] != '\r') {
-    return DecodeReference(text, length, output);
-  }
-  const size_t written = done / kRunText * kRunBytes;
-  DecodeResult rest =
-      DecodeWith(DecodeRunAvx2, text + done, length - done, output + written);
-  if (rest.count < 0) return DecodeReference(text, length, output);
-  rest.count += static_cast<int64_t>(written);
-  return rest;
+  return DecodeRest(DecodeRunAvx2, lines, text, length, done,
+                    done / kRunText * kRunBytes, output);
 }
 
 const DecoderPath kAvx2{"avx2", DecodeAvx2};

@@ -248,29 +248,11 @@ TALLOWIN_AVX512 DecodeResult DecodeAvx512With(const char* text, size_t length,
       return DecodeReference(text, length, output);
     }
     done = blocks * kBlockChars;
-    const size_t rest = length - done;
-    // A rest that looks line-broken is a fault of the whole text.
-    DecodeResult result{-1, 0};
-    if (rest <= kLineWithBreak || text[done + kLineOutput] != '\r') {
-      result =
-          DecodeWith(DecodeRunAvx512, text + done, rest, output + done / 4 * 3);
-    }
-    if (result.count < 0) return DecodeReference(text, length, output);
-    result.count += static_cast<int64_t>(done / 4 * 3);
-    return result;
+    return DecodeRest(DecodeRunAvx512, lines, text, length, done, done / 4 * 3,
+                      output);
   }
-  if (done == 0) return DecodeWith(DecodeRunAvx512, text, length, output);
-  // The rest begins a line of text whose lines are broken: the last line,
-  // or lines again.
-  const size_t rest = length - done;
-  DecodeResult result{-1, 0};
-  if (rest <= kLineOutput || text[done + kLineOutput] == '\r') {
-    result = DecodeWith(DecodeRunAvx512, text + done, rest,
-                        output + done / kPeriodOutput * kPeriodInput);
-  }
-  if (result.count < 0) return DecodeReference(text, length, output);
-  result.count += static_cast<int64_t>(done / kPeriodOutput * kPeriodInput);
-  return result;
+  return DecodeRest(DecodeRunAvx512, lines, text, length, done,
+                    done / kPeriodOutput * kPeriodInput, output);
 }
 
 TALLOWIN_AVX512 DecodeResult DecodeAvx512(const char* text, size_t length,
