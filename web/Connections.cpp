@@ -114,20 +114,16 @@ bool Connections::Arm(std::unique_lock<std::mutex>& lock, uint64_t key,
   // while it is made, the connection is neither the sweep's (which could
   // close its socket) nor a woken worker's.
   entry.holder = Holder::kArming;
-  lock.unlock();
-  bool armed = events_.Arm(entry.connection->socket, key);
-  lock.lock();
-  // The entry stays where it was: only its holder removes it.
-  if (!armed) return false;
   // A worker woken meanwhile let the wake-up go: armed once more, it comes
   // again while the input waits.
-  while (entry.woken) {
+  do {
     entry.woken = false;
     lock.unlock();
-    armed = events_.Arm(entry.connection->socket, key);
+    bool armed = events_.Arm(entry.connection->socket, key);
     lock.lock();
+    // The entry stays where it was: only its holder removes it.
     if (!armed) return false;
-  }
+  } while (entry.woken);
   entry.holder = Holder::kWaiting;
   ++waiting_;
   return true;
