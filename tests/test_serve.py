@@ -6,7 +6,9 @@ mail and look up through the components, and it refuses what it must."""
 import email
 import email.policy
 import html
+import http.client
 import os
+import re
 import shutil
 import socket
 import tempfile
@@ -55,7 +57,29 @@ class ConsolePages(unittest.TestCase):
         status, sheet = self.console.get("/style.css")
         self.assertEqual(status, 200)
         self.assertIn("body{", sheet)
-        self.assertEqual(self.console.get("/nothing-here")[0], 404)
+        # An address is matched whole, letter for letter.
+        for path in ("/nothing-here", "/style_css", "/style.css/"):
+            self.assertEqual(self.console.get(path)[0], 404, path)
+
+    def test_a_kept_alive_connection_carries_what_its_header_states(self):
+        connection = http.client.HTTPConnection("127.0.0.1", self.console.port,
+                                                timeout=60)
+        try:
+            answers = []
+            while len(answers) < 200:
+                connection.request("GET", "/style.css")
+                answer = connection.getresponse()
+                answer.read()
+                answers.append((answer.status, answer.getheader("Keep-Alive"),
+                                answer.getheader("Connection")))
+                if answer.will_close:
+                    break
+        finally:
+            connection.close()
+        stated = int(re.search(r"max=(\d+)", answers[0][1]).group(1))
+        self.assertEqual(len(answers), stated)
+        self.assertEqual({status for status, _, _ in answers}, {200})
+        self.assertEqual(answers[-1][2], "close")
 
     def test_upload_stores_two_files_byte_identical_and_shows_the_field(self):
         first, second = os.urandom(70000), bytes(range(256)) * 9 + b"\r\n--"

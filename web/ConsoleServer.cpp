@@ -130,36 +130,67 @@ std::string StatusReason(int status) {
   }
 }
 
-// The stated Content-Length of a request or answer, in one look-up (the
-// library compares names letter by letter, without regard to case);
-// nullopt when none is stated.
+// The first value of each of `names` among `headers`, found in one pass;
+// null where a name is not there. The library's own look-up compares names
+// a letter at a time through the C library, several times for each name.
+template <size_t N>
+std::array<const std::string*, N> FieldValues(
+    const httplib::Headers& headers,
+    const std::array<std::string_view, N>& names) {
+  std::array<const std::string*, N> values{};
+  for (const auto& [name, value] : headers) {
+    for (size_t i = 0; i < N; ++i) {
+      if (!values[i] && EqualsIgnoringCase(name, names[i])) values[i] = &value;
+    }
+  }
+  return values;
+}
+
+std::string ValueOf(const std::string* value) {
+  return value ? *value : std::string();
+}
+
+std::optional<uint64_t> LengthOf(const std::string* value) {
+  if (!value) return std::nullopt;
+  return std::strtoull(value->c_str(), nullptr, 10);
+}
+
+// The stated Content-Length of a request or answer; nullopt when none is
+// stated.
 std::optional<uint64_t> StatedLength(const httplib::Headers& headers) {
-  auto length = headers.find("Content-Length");
-  if (length == headers.end()) return std::nullopt;
-  return std::strtoull(length->second.c_str(), nullptr, 10);
+  return LengthOf(FieldValues<1>(headers, {"Content-Length"})[0]);
 }
 
 RequestFacts FactsOf(const httplib::Request& request) {
+  auto [host, origin, referer, length] = FieldValues<4>(
+      request.headers, {"Host", "Origin", "Referer", "Content-Length"});
   RequestFacts facts;
   facts.method = request.method;
-  facts.host = request.get_header_value("Host");
-  facts.origin = request.get_header_value("Origin");
-  facts.referer = request.get_header_value("Referer");
+  facts.host = ValueOf(host);
+  facts.origin = ValueOf(origin);
+  facts.referer = ValueOf(referer);
   facts.header_count = request.headers.size();
   facts.local_address = request.local_addr;
-  facts.content_length = StatedLength(request.headers);
+  facts.content_length = LengthOf(length);
   return facts;
 }
 
+std::string CookieOf(const httplib::Request& request) {
+  return ValueOf(FieldValues<1>(request.headers, {"Cookie"})[0]);
+}
+
 void SendHtml(httplib::Response& response, int status, std::string html) {
+  static const std::string kHtml = "text/html; charset=utf-8";
   response.status = status;
-  response.set_content(html, "text/html; charset=utf-8");
+  // The page is moved in; the library's set_content would copy it.
+  response.set_content("", 0, kHtml);
+  response.body = std::move(html);
 }
 
 AccessRequest AccessOf(const httplib::Request& request) {
   return AccessRequest{request.method, request.target,
-                       request.get_param_value("token"),
-                       request.get_header_value("Cookie"), request.remote_addr};
+                       request.get_param_value("token"), CookieOf(request),
+                       request.remote_addr};
 }
 
 // A login page or a redirect of the access checks, without the navigation.
@@ -386,6 +417,11 @@ struct ConsoleServer::Impl {
   std::unique_ptr<Access> access;
   // The pages whose GET shows a form and whose POST does the work, by path.
   std::map<std::string, PageHandler> pages;
+  // What answers each address, by its whole path: GET (and HEAD), and POST
+  // with the body still to read.
+  std::map<std::string, httplib::Server::Handler, std::less<>> get_routes;
+  std::map<std::string, httplib::Server::HandlerWithContentReader, std::less<>>
+      post_routes;
   int port = 0;
   int listener = -1;
 
@@ -412,10 +448,11 @@ struct ConsoleServer::Impl {
       };
       server.set_read_timeout(kReadTimeoutMs / 1000, 0);
       server.set_write_timeout(kWriteTimeoutMs / 1000, 0);
-      server.set_keep_alive_max_count(kMaxRequestsPerConnection);
     } else {
       server.new_task_queue = [this] { return new HandOver(*connections); };
     }
+    // Each answer's Keep-Alive header states this count to the client.
+    server.set_keep_alive_max_count(kMaxRequestsPerConnection);
     server.set_payload_max_length(settings.max_body);
     // The head and the body of an answer go out in separate writes; with
     // Nagle's algorithm the body waits for the client's delayed ACK.
@@ -443,17 +480,41 @@ struct ConsoleServer::Impl {
                                     std::exception_ptr error) {
       SendHtml(response, 500, StatusPage(500, DescribeFailure(error)));
     });
-    server.Get("/style.css",
-               [](const httplib::Request&, httplib::Response& response) {
-                 response.set_content(std::string(StyleSheet()), "text/css");
-               });
-    server.Get("/favicon.svg", [](const httplib::Request&,
-                                  httplib::Response& response) {
+    // Every address is matched whole in the console's own tables: one
+    // look-up, where the library would try each route's pattern in turn.
+    server.Get(".*", [this](const httplib::Request& request,
+                            httplib::Response& response) {
+      auto route = get_routes.find(request.path);
+      if (route == get_routes.end()) {
+        SendHtml(response, 404, StatusPage(404, StatusReason(404)));
+        return;
+      }
+      route->second(request, response);
+    });
+    server.Post(".*", [this](const httplib::Request& request,
+                             httplib::Response& response,
+                             const httplib::ContentReader& reader) {
+      auto route = post_routes.find(request.path);
+      if (route != post_routes.end()) {
+        route->second(request, response, reader);
+        return;
+      }
+      // Read, so that the connection can carry the next request.
+      std::string body;
+      if (!ReadBody(request, reader, body, response)) return;
+      SendHtml(response, 404, StatusPage(404, StatusReason(404)));
+    });
+    get_routes.emplace(
+        "/style.css", [](const httplib::Request&, httplib::Response& response) {
+          response.set_content(std::string(StyleSheet()), "text/css");
+        });
+    get_routes.emplace("/favicon.svg", [](const httplib::Request&,
+                                          httplib::Response& response) {
       response.set_header("Cache-Control", "max-age=86400");
       response.set_content(std::string(FaviconSvg()), "image/svg+xml");
     });
-    server.Get("/console.js", [](const httplib::Request& request,
-                                 httplib::Response& response) {
+    get_routes.emplace("/console.js", [](const httplib::Request& request,
+                                         httplib::Response& response) {
       // Pages name the script with a version of its text, which a browser
       // may keep; any other address of it is checked again each time.
       response.set_header("Cache-Control",
@@ -463,13 +524,13 @@ struct ConsoleServer::Impl {
       response.set_content(std::string(ConsoleScript()),
                            "text/javascript; charset=utf-8");
     });
-    server.Get("/login", [this](const httplib::Request& request,
-                                httplib::Response& response) {
+    get_routes.emplace("/login", [this](const httplib::Request& request,
+                                        httplib::Response& response) {
       SendAccess(response, access->LogIn(AccessOf(request), ""));
     });
-    server.Post("/login", [this](const httplib::Request& request,
-                                 httplib::Response& response,
-                                 const httplib::ContentReader& reader) {
+    post_routes.emplace("/login", [this](const httplib::Request& request,
+                                         httplib::Response& response,
+                                         const httplib::ContentReader& reader) {
       std::string body;
       if (!ReadBody(request, reader, body, response)) return;
       try {
@@ -491,10 +552,12 @@ struct ConsoleServer::Impl {
     RouteGet("/files/download", FileDownload);
     Route("/mail", MailPage);
     Route("/whois", WhoisPage);
-    RouteGet("/gateway/?", GatewayFormPage);
+    RouteGet("/gateway", GatewayFormPage);
+    RouteGet("/gateway/", GatewayFormPage);
     RoutePost("/gateway/wharfpost", GatewayPostPage, Body::kStreamed);
     RouteGet("/gateway/result", GatewayResultPage);
-    RouteGet("(/gateway)?/Wharfposted\\.asp", GatewayOldResultPage);
+    RouteGet("/Wharfposted.asp", GatewayOldResultPage);
+    RouteGet("/gateway/Wharfposted.asp", GatewayOldResultPage);
   }
 
   // A refusal of a head or a connection, answered before the library sees the
@@ -571,7 +634,7 @@ struct ConsoleServer::Impl {
                     .log_out = access->Enabled()};
     SendHtml(response, 413,
              access->WithFormTokens(
-                 request.get_header_value("Cookie"),
+                 CookieOf(request),
                  PageHtml(answer.title,
                           OutcomeHtml(false, Escape(reason), {}, "refusal") +
                               answer.body_html,
@@ -588,30 +651,31 @@ struct ConsoleServer::Impl {
   }
 
   void RouteGet(const std::string& path, PageHandler page) {
-    server.Get(path, [this, page](const httplib::Request& request,
-                                  httplib::Response& response) {
+    get_routes.emplace(path, [this, page](const httplib::Request& request,
+                                          httplib::Response& response) {
       Serve(page, request, response, {});
     });
   }
 
   void RoutePost(const std::string& path, PageHandler page,
                  Body use = Body::kWhole) {
-    server.Post(path, [this, page, use](const httplib::Request& request,
-                                        httplib::Response& response,
-                                        const httplib::ContentReader& reader) {
-      if (use == Body::kStreamed && Streams(request)) {
-        ServeStreamed(page, request, response, reader);
-        return;
-      }
-      std::string body;
-      if (!ReadBody(request, reader, body, response)) return;
-      if (auto refusal = access->CheckForm(request.get_header_value("Cookie"),
-                                           ContentTypeOf(request), body)) {
-        SendHtml(response, 403, StatusPage(403, *refusal));
-        return;
-      }
-      Serve(page, request, response, std::move(body));
-    });
+    post_routes.emplace(
+        path, [this, page, use](const httplib::Request& request,
+                                httplib::Response& response,
+                                const httplib::ContentReader& reader) {
+          if (use == Body::kStreamed && Streams(request)) {
+            ServeStreamed(page, request, response, reader);
+            return;
+          }
+          std::string body;
+          if (!ReadBody(request, reader, body, response)) return;
+          if (auto refusal = access->CheckForm(CookieOf(request),
+                                               ContentTypeOf(request), body)) {
+            SendHtml(response, 403, StatusPage(403, *refusal));
+            return;
+          }
+          Serve(page, request, response, std::move(body));
+        });
   }
 
   // Whether a request's body goes to its page as it arrives: a multipart
@@ -642,8 +706,7 @@ struct ConsoleServer::Impl {
         if (got == 0) break;
         head.append(piece.data(), got);
       }
-      if (auto refusal = access->CheckForm(request.get_header_value("Cookie"),
-                                           type, head)) {
+      if (auto refusal = access->CheckForm(CookieOf(request), type, head)) {
         // The rest of the body is not read. The reader, stopped, marks
         // the answer as failed; the refusal is written after it.
         stream.reset();
@@ -721,7 +784,7 @@ struct ConsoleServer::Impl {
                       .log_out = access->Enabled()};
       SendHtml(response, answer.status,
                access->WithFormTokens(
-                   request.get_header_value("Cookie"),
+                   CookieOf(request),
                    PageHtml(answer.title, answer.body_html, frame)));
     } catch (const FormTooLarge& failure) {
       if (stream) FinishBody(*stream, response);
@@ -732,11 +795,10 @@ struct ConsoleServer::Impl {
   void Log(const httplib::Request& request, const httplib::Response& response) {
     auto elapsed =
         std::chrono::duration<double, std::milli>(Clock::now() - request_start);
-    uint64_t bytes =
-        StatedLength(response.headers).value_or(response.body.size());
-    auto connection = response.headers.find("Connection");
-    answer_closes =
-        connection != response.headers.end() && connection->second == "close";
+    auto [length, connection] =
+        FieldValues<2>(response.headers, {"Content-Length", "Connection"});
+    uint64_t bytes = LengthOf(length).value_or(response.body.size());
+    answer_closes = connection && *connection == "close";
     // The thread's line, kept so that its room is not taken for each one.
     thread_local std::string line;
     line.clear();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "frame/Text.h"
 #include "web/BodyStream.h"
 
 namespace corvane::web {
@@ -66,6 +67,14 @@ class StreamedRequest : public corvane::Request {
 }  // namespace
 
 void KeepBodyWhole(httplib::Request& request) {
+  // Most requests carry neither field: one pass finds that out.
+  if (std::none_of(request.headers.begin(), request.headers.end(),
+                   [](const auto& field) {
+                     return EqualsIgnoringCase(field.first, "Content-Type") ||
+                            EqualsIgnoringCase(field.first, kKeptContentType);
+                   })) {
+    return;
+  }
   // A client's own header of that name must not pass for the real one.
   request.headers.erase(kKeptContentType);
   auto type = request.headers.find("Content-Type");

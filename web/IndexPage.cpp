@@ -21,13 +21,15 @@ PageAnswer IndexPage(PageCall& call) {
       "Corvane.WhoisQuery</li>\n"
       "<li><a href=\"/gateway/\">Gateway</a>: upload through the Wharfpost "
       "CGI program</li>\n</ul>\n";
+  html += "<p>Data directory: <code>";
+  html += Escape(call.settings.data_directory);
+  html += "</code>; mail server: <code>";
+  html += Escape(call.settings.smtp_server);
+  html += "</code>; whois server: <code>";
   html +=
-      "<p>Data directory: <code>" + Escape(call.settings.data_directory) +
-      "</code>; mail server: <code>" + Escape(call.settings.smtp_server) +
-      "</code>; whois server: <code>" +
       Escape(call.settings.whois_server.empty() ? "the component's default"
-                                                : call.settings.whois_server) +
-      "</code></p>\n";
+                                                : call.settings.whois_server);
+  html += "</code></p>\n";
   PageAnswer answer;
   answer.title = "Components";
   answer.body_html = std::move(html);
