@@ -85,14 +85,19 @@ constexpr const char* kSecurityHeaders[][2] = {
 void AppendLogText(std::string& out, std::string_view text,
                    size_t most = std::string::npos) {
   const size_t start = out.size();
-  for (unsigned char c : text) {
-    if (c < 0x20 || c > 0x7E || c == '\\') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
+  auto plain = [](unsigned char c) {
+    return c >= 0x20 && c <= 0x7E && c != '\\';
+  };
+  for (size_t from = 0; from < text.size();) {
+    size_t end = from;
+    while (end < text.size() && plain(text[end])) ++end;
+    out.append(text, from, end - from);
+    if (end == text.size()) break;
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                  static_cast<unsigned char>(text[end]));
+    out += escaped;
+    from = end + 1;
   }
   if (out.size() - start <= most) return;
   size_t end = start + most - 3;
@@ -251,29 +256,13 @@ class ConnectionStream : public httplib::Stream {
            platform::WaitWritable(connection_.socket, kWriteTimeoutMs);
   }
   ssize_t read(char* data, size_t size) override {
-    // The library reads a head's lines one byte a call.
+    // The library reads a head's lines one byte a call: that call is kept
+    // to a few instructions, the rest is out of line.
     if (size == 1 && connection_.used < connection_.buffer.size()) {
       *data = connection_.buffer[connection_.used++];
       return 1;
     }
-    if (connection_.used == connection_.buffer.size()) {
-      // An answer begun (a "100 Continue") goes out before the wait.
-      if (!Flush()) return -1;
-      // The library asks for a line's bytes one at a time and for a body
-      // in small pieces; the socket is read in large ones.
-      thread_local std::array<char, kStreamPiece> piece;
-      auto read = platform::ReadSocket(connection_.socket, piece.data(),
-                                       piece.size(), kReadTimeoutMs);
-      if (read.outcome != platform::SocketRead::kBytes) {
-        return read.outcome == platform::SocketRead::kEnd ? 0 : -1;
-      }
-      connection_.buffer.assign(piece.data(), read.count);
-      connection_.used = 0;
-    }
-    size_t count = std::min(size, connection_.buffer.size() - connection_.used);
-    std::memcpy(data, connection_.buffer.data() + connection_.used, count);
-    connection_.used += count;
-    return static_cast<ssize_t>(count);
+    return ReadPiece(data, size);
   }
   ssize_t write(const char* data, size_t size) override {
     if (pending_.size() + size > kStreamPiece) {
@@ -311,6 +300,27 @@ class ConnectionStream : public httplib::Stream {
   }
 
  private:
+  [[gnu::noinline]] ssize_t ReadPiece(char* data, size_t size) {
+    if (connection_.used == connection_.buffer.size()) {
+      // An answer begun (a "100 Continue") goes out before the wait.
+      if (!Flush()) return -1;
+      // The library asks for a line's bytes one at a time and for a body
+      // in small pieces; the socket is read in large ones.
+      thread_local std::array<char, kStreamPiece> piece;
+      auto read = platform::ReadSocket(connection_.socket, piece.data(),
+                                       piece.size(), kReadTimeoutMs);
+      if (read.outcome != platform::SocketRead::kBytes) {
+        return read.outcome == platform::SocketRead::kEnd ? 0 : -1;
+      }
+      connection_.buffer.assign(piece.data(), read.count);
+      connection_.used = 0;
+    }
+    size_t count = std::min(size, connection_.buffer.size() - connection_.used);
+    std::memcpy(data, connection_.buffer.data() + connection_.used, count);
+    connection_.used += count;
+    return static_cast<ssize_t>(count);
+  }
+
   // The addresses of a connection do not change: asked once.
   void KnowAddresses() const {
     if (connection_.addresses_known) return;

@@ -6,7 +6,9 @@
 namespace corvane::web {
 
 PageAnswer IndexPage(PageCall& call) {
-  std::string html =
+  std::string html;
+  html.reserve(2048);
+  html +=
       "<p>Each page uses one component as a page script would: created by "
       "its ProgID, bound to this request, its results and failures shown."
       "</p>\n<ul>\n"

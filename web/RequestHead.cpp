@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/RequestHead.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace corvane::web {
 
 HeadScan HeadScanner::Refuse(int status, std::string reason) {
@@ -21,11 +24,21 @@ HeadScan HeadScanner::LineTooLong() {
 HeadScan HeadScanner::Scan(std::string_view buffer) {
   if (result_.state != HeadScan::kIncomplete) return result_;
   for (; seen_ < buffer.size(); ++seen_) {
-    if (seen_ >= limits_.max_bytes) {
-      return Refuse(431, "The request head is larger than the console takes (" +
-                             std::to_string(limits_.max_bytes) + " bytes).");
+    // To the next line end within the bound, in one search.
+    size_t end = std::min(buffer.size(), limits_.max_bytes);
+    const void* found =
+        seen_ < end ? std::memchr(buffer.data() + seen_, '\n', end - seen_)
+                    : nullptr;
+    if (!found) {
+      seen_ = end;
+      if (end < buffer.size()) {
+        return Refuse(431,
+                      "The request head is larger than the console takes (" +
+                          std::to_string(limits_.max_bytes) + " bytes).");
+      }
+      break;
     }
-    if (buffer[seen_] != '\n') continue;
+    seen_ = static_cast<const char*>(found) - buffer.data();
     std::string_view line = buffer.substr(line_start_, seen_ - line_start_);
     line_start_ = seen_ + 1;
     if (line.size() > limits_.max_line + 1) return LineTooLong();
