@@ -402,25 +402,34 @@ void Vantry::DeleteDirContents(platform::DirectoryHandle& parent,
 // the level above to fail on the directory that is not empty.
 void Vantry::DeleteEntries(platform::DirectoryHandle& directory) {
   try {
-    for (const auto& entry : directory.Entries()) {
+    // The files up to the next subdirectory go to the platform together,
+    // which removes them in the order the file system handles best.
+    std::vector<platform::DirectoryHandle::Entry> files;
+    auto remove_files = [&] {
+      try {
+        directory.RemoveFiles(files);
+      } catch (...) {
+        throw WalkFailure(kFileNotDeleted, "Calling DeleteFile API",
+                          "Not able to delete the file");
+      }
+      files.clear();
+    };
+    for (auto& entry : directory.Entries()) {
       if (IsDotName(entry.name)) continue;  // never deleted
-      if (entry.directory) {
-        DeleteDirContents(directory, entry.name);
-        try {
-          directory.RemoveSubdirectory(entry.name);
-        } catch (...) {
-          throw WalkFailure(kDirectoryNotDeleted, "Calling RemoveDirectory API",
-                            "Not able to delete the directory");
-        }
-      } else {
-        try {
-          directory.RemoveFile(entry.name);
-        } catch (...) {
-          throw WalkFailure(kFileNotDeleted, "Calling DeleteFile API",
-                            "Not able to delete the file");
-        }
+      if (!entry.directory) {
+        files.push_back(std::move(entry));
+        continue;
+      }
+      remove_files();
+      DeleteDirContents(directory, entry.name);
+      try {
+        directory.RemoveSubdirectory(entry.name);
+      } catch (...) {
+        throw WalkFailure(kDirectoryNotDeleted, "Calling RemoveDirectory API",
+                          "Not able to delete the directory");
       }
     }
+    remove_files();
   } catch (...) {
     SaveLastError(CurrentFailure(kSource));
   }

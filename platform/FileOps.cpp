@@ -88,7 +88,8 @@ class DescriptorDirectory : public DirectoryHandle {
                                        : DT_REG;
         }
       }
-      entries.push_back(Entry{name, type == DT_DIR, type == DT_LNK});
+      entries.push_back(
+          Entry{name, type == DT_DIR, type == DT_LNK, entry->d_ino});
     }
     return entries;
   }
@@ -106,6 +107,39 @@ class DescriptorDirectory : public DirectoryHandle {
   void RemoveFile(std::string_view name) override {
     std::string text = SystemPath(name);
     UnlinkUnlessReadOnly(fd_.Get(), text, shown_, text);
+  }
+
+  void RemoveFiles(std::span<const Entry> files) override {
+    // The file system is asked in the order of the files' inodes: ext4 then
+    // visits its inode table in turn, about a tenth less work than in the
+    // directory's own (hashed) order.
+    std::vector<std::string> names;
+    names.reserve(files.size());
+    std::vector<size_t> order(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+      names.push_back(SystemPath(files[i].name));
+      order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      return files[a].inode < files[b].inode;
+    });
+    size_t stop = files.size();
+    int refusal = 0;
+    for (size_t i : order) {
+      if (i >= stop) continue;
+      if (int why = FileRemovalRefusal(fd_.Get(), names[i].c_str())) {
+        stop = i;
+        refusal = why;
+      }
+    }
+    for (size_t i : order) {
+      if (i < stop && ::unlinkat(fd_.Get(), names[i].c_str(), 0) != 0) {
+        throw FailureFromErrno(errno, PathText(Shown(names[i])));
+      }
+    }
+    if (stop < files.size()) {
+      throw FailureFromErrno(refusal, PathText(Shown(names[stop])));
+    }
   }
 
   void RemoveSubdirectory(std::string_view name) override {
@@ -254,6 +288,16 @@ void LinkUnnamedFile(int fd, int directory_fd, const std::string& name,
   }
 }
 
+int FileRemovalRefusal(int directory_fd, const char* name) {
+  struct stat st;
+  if (::fstatat(directory_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno;
+  }
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return EACCES;
+  return 0;
+}
+
 void UnlinkUnlessReadOnly(int directory_fd, const std::string& name,
                           std::string_view shown_folder,
                           std::string_view shown_name) {
@@ -262,12 +306,9 @@ void UnlinkUnlessReadOnly(int directory_fd, const std::string& name,
     shown += shown_name;
     throw FailureFromErrno(error, PathText(shown));
   };
-  struct stat st;
-  if (::fstatat(directory_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    fail(errno);
+  if (int refusal = FileRemovalRefusal(directory_fd, name.c_str())) {
+    fail(refusal);
   }
-  if (S_ISDIR(st.st_mode)) fail(EISDIR);
-  if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) fail(EACCES);
   if (::unlinkat(directory_fd, name.c_str(), 0) != 0) fail(errno);
 }
 

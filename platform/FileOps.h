@@ -97,6 +97,11 @@ Descriptor OpenUnnamed(int directory_fd, const std::string& directory,
 void LinkUnnamedFile(int fd, int directory_fd, const std::string& name,
                      std::string_view shown);
 
+// Why `name` relative to `directory_fd` may not be removed as a file: the
+// errno of its look-up, EISDIR for a directory, EACCES for a read-only file
+// (a link is never read-only); 0 when it may.
+int FileRemovalRefusal(int directory_fd, const char* name);
+
 // Removes `name` relative to `directory_fd` unless it is a directory or a
 // read-only file (a link is removed as a link); the delete refuses
 // read-only files as the original platform does, for every user including

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,7 @@ class CORVANE_API DirectoryHandle {
     std::string name;
     bool directory = false;  // a real directory; a link is never one
     bool link = false;       // a symbolic link
+    uint64_t inode = 0;      // its inode number; 0 when not known
   };
   virtual ~DirectoryHandle() = default;
   // Every entry but "." and "..", in the order the directory delivers them.
@@ -90,6 +92,14 @@ class CORVANE_API DirectoryHandle {
   // Removes the entry `name` that is no directory (a link is removed as a
   // link); a read-only file is refused (75).
   virtual void RemoveFile(std::string_view name) = 0;
+  // Removes `files`, entries of this directory that are no directories, as
+  // RemoveFile would one after another, up to the first that cannot be
+  // removed, whose failure is thrown. Each is checked before any is
+  // removed, so that a read-only file stops the removals where it stands;
+  // a removal that fails after the checks may leave later files removed.
+  virtual void RemoveFiles(std::span<const Entry> files) {
+    for (const Entry& file : files) RemoveFile(file.name);
+  }
   virtual void RemoveSubdirectory(std::string_view name) = 0;
   // Creates `to`, which must not exist, as CopyFileData does, from the entry
   // `name` opened without following a link: a link or anything but a

@@ -363,5 +363,34 @@ TEST_F(FileSystemTest, AListingThatFailsPartWayClosesItsDirectory) {
   EXPECT_GT(listed.runs, 20);
 }
 
+// The files go in the file system's order, yet a read-only one stops the
+// removals where it stands in the order given: those before it are gone,
+// it and those after it stay.
+TEST_F(FileSystemTest, RemoveFilesStopsAtAReadOnlyFileInTheOrderGiven) {
+  for (int n = 0; n < 40; ++n) Write("f" + std::to_string(n), "x");
+  auto directory = Files().OpenDirectory(root_ + "/");
+  std::vector<DirectoryHandle::Entry> files;
+  for (auto& entry : directory->Entries()) {
+    if (entry.name.starts_with('f')) files.push_back(entry);
+  }
+  ASSERT_EQ(files.size(), 40U);
+  // Given against the inodes' order, so that the two orders differ.
+  std::sort(files.begin(), files.end(),
+            [](const auto& a, const auto& b) { return a.inode > b.inode; });
+  ASSERT_NE(files.back().inode, files.front().inode);
+  const size_t read_only = 25;
+  const std::string stopper = root_ + "/" + files[read_only].name;
+  fs::permissions(stopper, fs::perms::owner_read, fs::perm_options::replace);
+  EXPECT_EQ(FailureNumber([&] { directory->RemoveFiles(files); }), 75);
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(fs::exists(root_ + "/" + files[i].name), i >= read_only) << i;
+  }
+  fs::permissions(stopper, fs::perms::owner_all);
+  directory->RemoveFiles(std::span(files).subspan(read_only));
+  for (const auto& file : files) {
+    EXPECT_FALSE(fs::exists(root_ + "/" + file.name)) << file.name;
+  }
+}
+
 }  // namespace
 }  // namespace corvane::platform
