@@ -61,6 +61,21 @@ class ConsolePages(unittest.TestCase):
         for path in ("/nothing-here", "/style_css", "/style.css/"):
             self.assertEqual(self.console.get(path)[0], 404, path)
 
+    def test_each_address_of_a_page_answers_get_and_head(self):
+        for path, status, location in (
+                ("/gateway", 200, None), ("/gateway/", 200, None),
+                ("/Wharfposted.asp?ErrorCode=1", 301,
+                 "/gateway/result?ErrorCode=1"),
+                ("/gateway/Wharfposted.asp?ErrorCode=1", 301,
+                 "/gateway/result?ErrorCode=1"),
+                ("/files/download?path=none.txt", 404, None)):
+            for method in ("GET", "HEAD"):
+                with self.subTest(path=path, method=method):
+                    got, body, headers = self.console.fetch(method, path)
+                    self.assertEqual(got, status)
+                    self.assertEqual(headers.get("Location"), location)
+                    self.assertEqual(body == b"", method == "HEAD")
+
     def test_a_kept_alive_connection_carries_what_its_header_states(self):
         connection = http.client.HTTPConnection("127.0.0.1", self.console.port,
                                                 timeout=60)
