@@ -71,39 +71,50 @@ inline bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
+// Appends `text` to `out`: each run of bytes that `keep` accepts in one
+// piece, every other byte as `escape` writes it.
+template <class Keep, class Escape>
+void AppendEscaped(std::string& out, std::string_view text, Keep keep,
+                   Escape escape) {
+  for (size_t from = 0; from < text.size();) {
+    size_t end = from;
+    while (end < text.size() && keep(text[end])) ++end;
+    out.append(text, from, end - from);
+    if (end == text.size()) return;
+    escape(out, text[end]);
+    from = end + 1;
+  }
+}
+
 // The text with the characters that HTML reads as markup (< > & and both
 // quotes) written as character references, so that it can never add markup.
 inline std::string EscapeHtml(std::string_view text) {
-  auto plain = [](char c) {
-    return c != '<' && c != '>' && c != '&' && c != '"' && c != '\'';
-  };
   std::string escaped;
   escaped.reserve(text.size());
-  size_t start = 0;
-  while (true) {
-    // The run of bytes kept as they are goes in as one piece.
-    size_t end = start;
-    while (end < text.size() && plain(text[end])) ++end;
-    escaped.append(text, start, end - start);
-    if (end == text.size()) return escaped;
-    switch (text[end]) {
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        escaped += "&#39;";
-    }
-    start = end + 1;
-  }
+  AppendEscaped(
+      escaped, text,
+      [](char c) {
+        return c != '<' && c != '>' && c != '&' && c != '"' && c != '\'';
+      },
+      [](std::string& out, char c) {
+        switch (c) {
+          case '<':
+            out += "&lt;";
+            break;
+          case '>':
+            out += "&gt;";
+            break;
+          case '&':
+            out += "&amp;";
+            break;
+          case '"':
+            out += "&quot;";
+            break;
+          default:
+            out += "&#39;";
+        }
+      });
+  return escaped;
 }
 
 // The text with every byte but ASCII letters, digits and the characters of

@@ -85,20 +85,18 @@ constexpr const char* kSecurityHeaders[][2] = {
 void AppendLogText(std::string& out, std::string_view text,
                    size_t most = std::string::npos) {
   const size_t start = out.size();
-  auto plain = [](unsigned char c) {
-    return c >= 0x20 && c <= 0x7E && c != '\\';
-  };
-  for (size_t from = 0; from < text.size();) {
-    size_t end = from;
-    while (end < text.size() && plain(text[end])) ++end;
-    out.append(text, from, end - from);
-    if (end == text.size()) break;
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02X",
-                  static_cast<unsigned char>(text[end]));
-    out += escaped;
-    from = end + 1;
-  }
+  AppendEscaped(
+      out, text,
+      [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte <= 0x7E && c != '\\';
+      },
+      [](std::string& line, char c) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                      static_cast<unsigned char>(c));
+        line += escaped;
+      });
   if (out.size() - start <= most) return;
   size_t end = start + most - 3;
   // Not in the middle of an escape (every backslash starts one).
