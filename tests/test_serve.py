@@ -96,6 +96,38 @@ class ConsolePages(unittest.TestCase):
         self.assertEqual({status for status, _, _ in answers}, {200})
         self.assertEqual(answers[-1][2], "close")
 
+    def test_each_answer_states_each_field_once(self):
+        def fields(method, path, body=None):
+            connection = http.client.HTTPConnection(
+                "127.0.0.1", self.console.port, timeout=60)
+            try:
+                body, headers = self.console.with_session(method, body, {})
+                connection.request(method, path, body=body, headers=headers)
+                answer = connection.getresponse()
+                answer.read()
+                return answer.getheaders()
+            finally:
+                connection.close()
+
+        for method, path, cache in (
+                ("GET", "/", "no-store"), ("GET", "/nothing", "no-store"),
+                ("GET", "/favicon.svg", "max-age=86400"),
+                ("GET", "/console.js", "no-cache"),
+                ("GET", "/console.js?v=1",
+                 "public, max-age=31536000, immutable"),
+                # Refused (no Origin): the answer closes its connection.
+                ("POST", "/upload", "no-store")):
+            with self.subTest(method=method, path=path):
+                got = fields(method, path, b"x" if method == "POST" else None)
+                names = [name.lower() for name, _ in got]
+                self.assertEqual(len(names), len(set(names)), got)
+                got = dict(got)
+                self.assertEqual(got["Cache-Control"], cache)
+                self.assertEqual(got["X-Frame-Options"], "DENY")
+                closes = got.get("Connection") == "close"
+                self.assertEqual(closes, method == "POST")
+                self.assertEqual("Keep-Alive" in got, not closes)
+
     def test_upload_stores_two_files_byte_identical_and_shows_the_field(self):
         first, second = os.urandom(70000), bytes(range(256)) * 9 + b"\r\n--"
         status, page = self.console.post(

@@ -70,14 +70,19 @@ enum class Body { kWhole, kStreamed };
 constexpr size_t kLoggedMethod = 64;
 constexpr size_t kLoggedPath = 2048;
 
-constexpr const char* kSecurityHeaders[][2] = {
+// The fields every answer carries unless its page states them itself.
+struct Field {
+  std::string_view name;
+  std::string_view value;
+};
+constexpr std::array<Field, 5> kSecurityFields = {{
     {"X-Content-Type-Options", "nosniff"},
     {"X-Frame-Options", "DENY"},
     {"Content-Security-Policy",
      "default-src 'self'; frame-ancestors 'none'; form-action 'self'"},
     {"Referrer-Policy", "same-origin"},
     {"Cache-Control", "no-store"},
-};
+}};
 
 // Control bytes and bytes above 0x7E as \xNN, so that a request cannot
 // forge or break log lines; appended to `out`, at most `most` characters
@@ -147,6 +152,34 @@ std::array<const std::string*, N> FieldValues(
     }
   }
   return values;
+}
+
+// Adds, as the last step before an answer is written, the security fields
+// its page did not state (a page may state its own Cache-Control), and
+// takes the library's Keep-Alive off an answer that closes its connection.
+// Added here rather than as the library's default fields, which it would
+// copy into every answer first, so that its own look-ups in the answer's
+// fields go through fewer of them, and so that a page's own field replaces
+// the default instead of being sent beside it.
+void CompleteFields(httplib::Response& response) {
+  constexpr auto kNames = [] {
+    std::array<std::string_view, kSecurityFields.size() + 1> names{};
+    for (size_t i = 0; i < kSecurityFields.size(); ++i) {
+      names[i] = kSecurityFields[i].name;
+    }
+    names.back() = "Connection";
+    return names;
+  }();
+  auto present = FieldValues(response.headers, kNames);
+  for (size_t i = 0; i < kSecurityFields.size(); ++i) {
+    if (present[i]) continue;
+    response.headers.emplace_hint(response.headers.end(),
+                                  std::string(kSecurityFields[i].name),
+                                  std::string(kSecurityFields[i].value));
+  }
+  if (present.back() && *present.back() == "close") {
+    response.headers.erase("Keep-Alive");
+  }
 }
 
 std::string ValueOf(const std::string* value) {
@@ -465,11 +498,10 @@ struct ConsoleServer::Impl {
     // The head and the body of an answer go out in separate writes; with
     // Nagle's algorithm the body waits for the client's delayed ACK.
     server.set_tcp_nodelay(true);
-    httplib::Headers headers;
-    for (const auto& [name, value] : kSecurityHeaders) {
-      headers.emplace(name, value);
-    }
-    server.set_default_headers(std::move(headers));
+    server.set_post_routing_handler(
+        [](const httplib::Request&, httplib::Response& response) {
+          CompleteFields(response);
+        });
     server.set_pre_routing_handler(
         [this](const httplib::Request& request, httplib::Response& response) {
           return BeforeRouting(request, response);
@@ -574,8 +606,8 @@ struct ConsoleServer::Impl {
     std::string page = StatusPage(status, reason);
     std::string answer = "HTTP/1.1 " + std::to_string(status) + " " +
                          StatusText(status) + "\r\n";
-    for (const auto& [name, value] : kSecurityHeaders) {
-      answer += std::string(name) + ": " + value + "\r\n";
+    for (const auto& [name, value] : kSecurityFields) {
+      answer.append(name).append(": ").append(value).append("\r\n");
     }
     answer += "Content-Type: text/html; charset=utf-8\r\nContent-Length: " +
               std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n";
