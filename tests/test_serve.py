@@ -76,6 +76,23 @@ class ConsolePages(unittest.TestCase):
                     self.assertEqual(headers.get("Location"), location)
                     self.assertEqual(body == b"", method == "HEAD")
 
+    def test_a_range_of_a_made_answer_gets_the_whole_answer(self):
+        # Pages, refusals and errors are made for each request: a range of
+        # one is answered whole, under its own status; fixed files are cut.
+        for path, status in (("/", 200), ("/nothing", 404),
+                             ("/files/download?path=none.txt", 404),
+                             ("/style.css", 206)):
+            for asked in ("bytes=0-10", "bytes=99999-"):
+                with self.subTest(path=path, asked=asked):
+                    got, body, headers = self.console.fetch(
+                        "GET", path, headers={"Range": asked})
+                    if status == 206:
+                        self.assertIn(got, (206, 416))
+                        continue
+                    self.assertEqual(got, status)
+                    self.assertNotIn("Content-Range", headers)
+                    self.assertIn(b"</html>", body)
+
     def test_a_kept_alive_connection_carries_what_its_header_states(self):
         connection = http.client.HTTPConnection("127.0.0.1", self.console.port,
                                                 timeout=60)

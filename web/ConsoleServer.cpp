@@ -70,6 +70,23 @@ enum class Body { kWhole, kStreamed };
 constexpr size_t kLoggedMethod = 64;
 constexpr size_t kLoggedPath = 2048;
 
+// The addresses answered in byte ranges when a request asks for them: the
+// console's fixed files and stored files. Every other answer is made for
+// its request (a page, a refusal, an error), so no part of it is one the
+// client could already hold.
+constexpr std::array<std::string_view, 4> kRangedPaths = {
+    "/style.css", "/favicon.svg", "/console.js", "/files/download"};
+
+// Answers the request whole, whatever ranges it asked for: the library
+// would otherwise cut the answer's body under the status the console set
+// (a 200 or an error), which claims the whole.
+void AnswerWhole(const httplib::Request& request) {
+  // The server owns the request; only its handlers see it as const.
+  if (!request.ranges.empty()) {
+    const_cast<httplib::Request&>(request).ranges.clear();
+  }
+}
+
 // The fields every answer carries unless its page states them itself.
 struct Field {
   std::string_view name;
@@ -632,6 +649,9 @@ struct ConsoleServer::Impl {
   httplib::Server::HandlerResponse BeforeRouting(
       const httplib::Request& request, httplib::Response& response) {
     request_start = Clock::now();
+    if (std::ranges::find(kRangedPaths, request.path) == kRangedPaths.end()) {
+      AnswerWhole(request);
+    }
     auto refusal = guard->Check(FactsOf(request));
     if (!refusal) {
       if (auto answer = access->Admit(AccessOf(request))) {
@@ -814,6 +834,7 @@ struct ConsoleServer::Impl {
         SendFile(request, response, *answer.file, answer.content_type);
         return;
       }
+      AnswerWhole(request);
       if (!answer.content_type.empty()) {
         response.status = answer.status;
         response.set_content(answer.content, answer.content_type);
