@@ -76,7 +76,7 @@ class ConsolePages(unittest.TestCase):
                     self.assertEqual(headers.get("Location"), location)
                     self.assertEqual(body == b"", method == "HEAD")
 
-    def test_a_range_of_a_made_answer_gets_the_whole_answer(self):
+    def test_ranges_and_compression_match_what_the_fields_say(self):
         # Pages, refusals and errors are made for each request: a range of
         # one is answered whole, under its own status; fixed files are cut.
         for path, status in (("/", 200), ("/nothing", 404),
@@ -92,6 +92,18 @@ class ConsolePages(unittest.TestCase):
                     self.assertEqual(got, status)
                     self.assertNotIn("Content-Range", headers)
                     self.assertIn(b"</html>", body)
+        # A fixed file's range is cut from it as it is, not compressed; a
+        # compressed answer says it varies with what the client accepts.
+        _, sheet, _ = self.console.fetch("GET", "/style.css")
+        gzip = {"Accept-Encoding": "gzip"}
+        got, part, headers = self.console.fetch(
+            "GET", "/style.css", headers={"Range": "bytes=5-15", **gzip})
+        self.assertEqual((got, part), (206, sheet[5:16]))
+        self.assertNotIn("Content-Encoding", headers)
+        _, _, headers = self.console.fetch("GET", "/console.js?v=1",
+                                           headers=gzip)
+        self.assertEqual(headers["Content-Encoding"], "gzip")
+        self.assertEqual(headers["Vary"], "Accept-Encoding")
 
     def test_a_kept_alive_connection_carries_what_its_header_states(self):
         connection = http.client.HTTPConnection("127.0.0.1", self.console.port,

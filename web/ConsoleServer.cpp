@@ -171,20 +171,21 @@ std::array<const std::string*, N> FieldValues(
   return values;
 }
 
-// Adds, as the last step before an answer is written, the security fields
-// its page did not state (a page may state its own Cache-Control), and
-// takes the library's Keep-Alive off an answer that closes its connection.
-// Added here rather than as the library's default fields, which it would
-// copy into every answer first, so that its own look-ups in the answer's
-// fields go through fewer of them, and so that a page's own field replaces
-// the default instead of being sent beside it.
+// The last step before an answer is written: adds the security fields its
+// page did not state, so that a page's own field (the script's
+// Cache-Control) replaces the default instead of going out beside it; takes
+// the library's Keep-Alive off an answer that closes its connection; and
+// states that a compressed answer varies with Accept-Encoding.
 void CompleteFields(httplib::Response& response) {
+  constexpr size_t kConnection = kSecurityFields.size();
+  constexpr size_t kEncoding = kConnection + 1;
   constexpr auto kNames = [] {
-    std::array<std::string_view, kSecurityFields.size() + 1> names{};
+    std::array<std::string_view, kSecurityFields.size() + 2> names{};
     for (size_t i = 0; i < kSecurityFields.size(); ++i) {
       names[i] = kSecurityFields[i].name;
     }
-    names.back() = "Connection";
+    names[kConnection] = "Connection";
+    names[kEncoding] = "Content-Encoding";
     return names;
   }();
   auto present = FieldValues(response.headers, kNames);
@@ -194,8 +195,15 @@ void CompleteFields(httplib::Response& response) {
                                   std::string(kSecurityFields[i].name),
                                   std::string(kSecurityFields[i].value));
   }
-  if (present.back() && *present.back() == "close") {
+  if (present[kConnection] && *present[kConnection] == "close") {
     response.headers.erase("Keep-Alive");
+  }
+  // The library compresses for a client that accepts it: a cache that
+  // keeps the answer (the script, the icon) must not hand the compressed
+  // one to a client that does not.
+  if (present[kEncoding]) {
+    response.headers.emplace_hint(response.headers.end(), "Vary",
+                                  "Accept-Encoding");
   }
 }
 
@@ -651,6 +659,11 @@ struct ConsoleServer::Impl {
     request_start = Clock::now();
     if (std::ranges::find(kRangedPaths, request.path) == kRangedPaths.end()) {
       AnswerWhole(request);
+    } else if (!request.ranges.empty()) {
+      // A range is cut from the file as stored and sent as it is: the
+      // library would compress the cut part under a Content-Range that
+      // counts the file's own bytes.
+      const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
     }
     auto refusal = guard->Check(FactsOf(request));
     if (!refusal) {
