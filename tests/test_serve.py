@@ -422,6 +422,43 @@ class ConsolePages(unittest.TestCase):
         self.assertEqual(replies.count(b"HTTP/1.1 "), 1)
         self.assertNotIn("/smuggled", self.console.server_log())
 
+    def test_a_body_framed_two_ways_is_never_taken_for_a_request(self):
+        host = f"Host: 127.0.0.1:{self.console.port}\r\n"
+        if self.console.cookie:
+            host += f"Cookie: {self.console.cookie}\r\n"
+        own = f"Origin: {self.console.origin}\r\n"
+        cases = (
+            # (what, head before the blank line, body, status)
+            ("a get with a body", "GET / HTTP/1.1\r\n" + host, True, 200),
+            ("a get with a chunked body",
+             "GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n" + host,
+             "0\r\n\r\n", 200),
+            ("a length and chunks", "POST /nothing HTTP/1.1\r\n" + host + own
+             + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
+             "0\r\n\r\n", 400),
+            ("two lengths", "POST /nothing HTTP/1.1\r\n" + host + own
+             + "Content-Length: 0\r\nContent-Length: 1\r\n", "", 400),
+            ("a blank before the colon", "POST /nothing HTTP/1.1\r\n" + host
+             + own + "Transfer-Encoding : chunked\r\n", "0\r\n\r\n", 400),
+            ("an unreadable request line", "GET / HTTP/9.9\r\n", "", 400))
+        for number, (what, head, body, status) in enumerate(cases):
+            with self.subTest(what):
+                smuggled = (f"GET /smuggled-{number} HTTP/1.1\r\n{host}\r\n")
+                if body is True:
+                    body = smuggled
+                    head += f"Content-Length: {len(body)}\r\n"
+                    smuggled = ""
+                with socket.create_connection(
+                        ("127.0.0.1", self.console.port)) as s:
+                    s.sendall((head + "\r\n" + body + smuggled).encode())
+                    with s.makefile("rb") as answer:
+                        replies = answer.read()
+                self.assertTrue(replies.startswith(f"HTTP/1.1 {status} "
+                                                   .encode()), replies[:40])
+                self.assertEqual(replies.count(b"HTTP/1.1 "), 1)
+                self.assertNotIn(f"/smuggled-{number}",
+                                 self.console.server_log())
+
     def test_a_body_over_the_limit_is_refused_without_being_held(self):
         _, memory_before = self.console.status()
         for chunked in (False, True):

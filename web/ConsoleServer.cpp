@@ -173,9 +173,10 @@ std::array<const std::string*, N> FieldValues(
 
 // The last step before an answer is written: adds the security fields its
 // page did not state, so that a page's own field (the script's
-// Cache-Control) replaces the default instead of going out beside it; takes
-// the library's Keep-Alive off an answer that closes its connection; and
-// states that a compressed answer varies with Accept-Encoding.
+// Cache-Control) replaces the default instead of going out beside it; closes
+// the connection after a 400 and takes the library's Keep-Alive off an
+// answer that closes; and states that a compressed answer varies with
+// Accept-Encoding.
 void CompleteFields(httplib::Response& response) {
   constexpr size_t kConnection = kSecurityFields.size();
   constexpr size_t kEncoding = kConnection + 1;
@@ -195,9 +196,15 @@ void CompleteFields(httplib::Response& response) {
                                   std::string(kSecurityFields[i].name),
                                   std::string(kSecurityFields[i].value));
   }
-  if (present[kConnection] && *present[kConnection] == "close") {
-    response.headers.erase("Keep-Alive");
+  bool closes = present[kConnection] && *present[kConnection] == "close";
+  // A request the library could not parse leaves the rest of its head
+  // unread: the connection ends with the answer, or that rest would be
+  // taken for the next request.
+  if (response.status == 400 && !closes) {
+    response.headers.emplace("Connection", "close");
+    closes = true;
   }
+  if (closes) response.headers.erase("Keep-Alive");
   // The library compresses for a client that accepts it: a cache that
   // keeps the answer (the script, the icon) must not hand the compressed
   // one to a client that does not.
@@ -222,9 +229,28 @@ std::optional<uint64_t> StatedLength(const httplib::Headers& headers) {
   return LengthOf(FieldValues<1>(headers, {"Content-Length"})[0]);
 }
 
+// Whether `name` is a token (RFC 9110 5.1): no blank, no separator. The
+// library keeps a name's blanks ("Transfer-Encoding :"), where a proxy in
+// front may drop them and read the field.
+bool IsFieldName(std::string_view name) {
+  static constexpr auto kTokenBytes = [] {
+    std::array<bool, 256> token{};
+    for (int c = '0'; c <= '9'; ++c) token[c] = true;
+    for (int c = 'A'; c <= 'Z'; ++c) token[c] = token[c + 'a' - 'A'] = true;
+    for (char c : std::string_view("!#$%&'*+-.^_`|~")) {
+      token[static_cast<unsigned char>(c)] = true;
+    }
+    return token;
+  }();
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return kTokenBytes[static_cast<unsigned char>(c)];
+  });
+}
+
 RequestFacts FactsOf(const httplib::Request& request) {
-  auto [host, origin, referer, length] = FieldValues<4>(
-      request.headers, {"Host", "Origin", "Referer", "Content-Length"});
+  auto [host, origin, referer, length, coding] = FieldValues<5>(
+      request.headers,
+      {"Host", "Origin", "Referer", "Content-Length", "Transfer-Encoding"});
   RequestFacts facts;
   facts.method = request.method;
   facts.host = ValueOf(host);
@@ -233,6 +259,16 @@ RequestFacts FactsOf(const httplib::Request& request) {
   facts.header_count = request.headers.size();
   facts.local_address = request.local_addr;
   facts.content_length = LengthOf(length);
+  facts.transfer_encoding = ValueOf(coding);
+  facts.malformed_name =
+      std::any_of(request.headers.begin(), request.headers.end(),
+                  [](const auto& field) { return !IsFieldName(field.first); });
+  if (const std::string* stated = length) {
+    auto [first, end] = request.headers.equal_range("Content-Length");
+    facts.lengths_differ = std::any_of(first, end, [stated](const auto& field) {
+      return field.second != *stated;
+    });
+  }
   return facts;
 }
 
@@ -665,8 +701,12 @@ struct ConsoleServer::Impl {
       // counts the file's own bytes.
       const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
     }
-    auto refusal = guard->Check(FactsOf(request));
+    RequestFacts facts = FactsOf(request);
+    auto refusal = guard->Check(facts);
     if (!refusal) {
+      if (RequestGuard::CarriesUnreadBody(facts)) {
+        response.set_header("Connection", "close");
+      }
       if (auto answer = access->Admit(AccessOf(request))) {
         // An unread body leaves the connection unusable.
         if (request.method == "POST")

@@ -20,6 +20,41 @@ std::string HostText(std::string_view host) {
   return std::string(host);
 }
 
+// Why a body's framing cannot be trusted (RFC 9112 6.1 and 6.3); nullopt
+// when it can. A proxy in front that frames the body otherwise would have
+// the rest of it taken here for another request.
+std::optional<Refusal> FramingRefusal(const RequestFacts& facts) {
+  if (facts.malformed_name) {
+    return Refusal{400,
+                   "A header field's name holds a blank or another "
+                   "character no name may hold."};
+  }
+  if (facts.lengths_differ) {
+    return Refusal{400,
+                   "The request states its Content-Length more than once, "
+                   "with different values."};
+  }
+  if (facts.transfer_encoding.empty()) return std::nullopt;
+  if (facts.content_length) {
+    return Refusal{400,
+                   "The request states both a Content-Length and a "
+                   "Transfer-Encoding."};
+  }
+  std::string_view codings = facts.transfer_encoding;
+  size_t last = codings.rfind(',');
+  std::string_view final_coding = TrimBlanks(
+      last == std::string_view::npos ? codings : codings.substr(last + 1));
+  if (!EqualsIgnoringCase(final_coding, "chunked")) {
+    return Refusal{400,
+                   "The request body's length cannot be known: its "
+                   "Transfer-Encoding does not end with chunked."};
+  }
+  if (last != std::string_view::npos) {
+    return Refusal{501, "The console reads no Transfer-Encoding but chunked."};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 RequestGuard::RequestGuard(const ConsoleSettings& settings, int port)
@@ -92,6 +127,7 @@ std::optional<Refusal> RequestGuard::Check(const RequestFacts& facts) const {
   if (facts.header_count > kMaxHeaders) {
     return Refusal{431, "The request has too many header fields."};
   }
+  if (auto refusal = FramingRefusal(facts)) return refusal;
   if (!ServesHost(facts.host, facts.local_address)) {
     return Refusal{
         403, "This console does not serve the host name " + facts.host + "."};
@@ -114,6 +150,11 @@ std::optional<Refusal> RequestGuard::Check(const RequestFacts& facts) const {
                        " bytes) at once."};
   }
   return std::nullopt;
+}
+
+bool RequestGuard::CarriesUnreadBody(const RequestFacts& facts) {
+  return facts.method != "POST" && (facts.content_length.value_or(0) > 0 ||
+                                    !facts.transfer_encoding.empty());
 }
 
 }  // namespace corvane::web

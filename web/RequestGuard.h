@@ -3,7 +3,7 @@
 // declared length before its body is read: a host name the console does not
 // serve (whatever address it listens on, so that a name rebound to it by DNS
 // reaches nothing), a POST from another origin, a body over the limit, too
-// many headers.
+// many headers, a body whose length is stated in ways that disagree.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,13 @@ struct RequestFacts {
   size_t header_count = 0;
   // The address the connection came in on, as the socket gives it.
   std::string local_address;
+  // How the body is framed: the Transfer-Encoding as stated, and whether
+  // Content-Length is stated more than once with different values.
+  std::string transfer_encoding;
+  bool lengths_differ = false;
+  // Whether a header field's name holds a blank or another byte no name
+  // may hold.
+  bool malformed_name = false;
 };
 
 struct Refusal {
@@ -43,9 +50,14 @@ class RequestGuard {
   // in on.
   RequestGuard(const ConsoleSettings& settings, int port);
 
-  // nullopt when the request may go on; else the status (403, 405, 413,
-  // 431) and a reason for the page.
+  // nullopt when the request may go on; else the status (400, 403, 405,
+  // 413, 431, 501) and a reason for the page.
   std::optional<Refusal> Check(const RequestFacts& facts) const;
+
+  // Whether a request that may go on carries a body the console does not
+  // read (a GET or HEAD with one): its connection must close after the
+  // answer, or the body would be taken for the next request.
+  static bool CarriesUnreadBody(const RequestFacts& facts);
 
   // "scheme://host[:port]" of a URL; empty when it has none.
   static std::string OriginOf(std::string_view url);

@@ -15,9 +15,15 @@ struct GuardCase {
 
 RequestFacts Post(std::string host, std::string origin,
                   std::string referer = "") {
-  return RequestFacts{
-      "POST", std::move(host), std::move(origin), std::move(referer), 10, 5,
-      ""};
+  return RequestFacts{"POST",
+                      std::move(host),
+                      std::move(origin),
+                      std::move(referer),
+                      10,
+                      5,
+                      "",
+                      "",
+                      false};
 }
 
 TEST(RequestGuard, RefusesWhatTheConsoleMustNotServe) {
@@ -53,21 +59,32 @@ TEST(RequestGuard, RefusesWhatTheConsoleMustNotServe) {
       {"loopback when listening on all",
        "::", Post("localhost:8080", "http://localhost:8080"), 0},
       {"get needs no origin", "127.0.0.1",
-       RequestFacts{"GET", "127.0.0.1:8080", "", "", {}, 3, ""}, 0},
-      {"other methods", "127.0.0.1",
        RequestFacts{
-           "DELETE", "127.0.0.1:8080", "http://127.0.0.1:8080", "", {}, 3, ""},
+           "GET", "127.0.0.1:8080", "", "", {}, 3, "", "", false, false},
+       0},
+      {"other methods", "127.0.0.1",
+       RequestFacts{"DELETE",
+                    "127.0.0.1:8080",
+                    "http://127.0.0.1:8080",
+                    "",
+                    {},
+                    3,
+                    "",
+                    "",
+                    false},
        405},
       {"body over the limit", "127.0.0.1",
        RequestFacts{"POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "", 1001,
-                    3, ""},
+                    3, "", "", false, false},
        413},
       {"body at the limit", "127.0.0.1",
        RequestFacts{"POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "", 1000,
-                    3, ""},
+                    3, "", "", false, false},
        0},
       {"too many headers", "127.0.0.1",
-       RequestFacts{"GET", "127.0.0.1:8080", "", "", {}, 101, ""}, 431},
+       RequestFacts{
+           "GET", "127.0.0.1:8080", "", "", {}, 101, "", "", false, false},
+       431},
   };
   for (const auto& c : cases) {
     ConsoleSettings settings;
@@ -80,13 +97,60 @@ TEST(RequestGuard, RefusesWhatTheConsoleMustNotServe) {
   }
 }
 
+// A body framed two ways, or in a way the console cannot read, would have
+// its rest taken for another request by one side of a proxy or the other.
+TEST(RequestGuard, RefusesABodyWhoseFramingDisagrees) {
+  ConsoleSettings settings;
+  settings.host = "127.0.0.1";
+  RequestGuard guard(settings, 8080);
+  auto status = [&](std::string method,
+                    std::optional<unsigned long long> length,
+                    std::string coding, bool lengths_differ = false) {
+    RequestFacts facts = Post("127.0.0.1:8080", "http://127.0.0.1:8080");
+    facts.method = std::move(method);
+    facts.content_length = length;
+    facts.transfer_encoding = std::move(coding);
+    facts.lengths_differ = lengths_differ;
+    auto refusal = guard.Check(facts);
+    return refusal ? refusal->status : 0;
+  };
+  EXPECT_EQ(status("POST", 10, ""), 0);
+  EXPECT_EQ(status("POST", {}, "chunked"), 0);
+  EXPECT_EQ(status("POST", {}, " Chunked "), 0);
+  EXPECT_EQ(status("POST", 10, "", true), 400);
+  EXPECT_EQ(status("POST", 10, "chunked"), 400);
+  EXPECT_EQ(status("GET", 0, "chunked"), 400);
+  EXPECT_EQ(status("POST", {}, "chunked, gzip"), 400);
+  EXPECT_EQ(status("POST", {}, "xchunked"), 400);
+  EXPECT_EQ(status("POST", {}, "gzip, chunked"), 501);
+  RequestFacts blank_in_a_name =
+      Post("127.0.0.1:8080", "http://127.0.0.1:8080");
+  blank_in_a_name.malformed_name = true;
+  EXPECT_EQ(guard.Check(blank_in_a_name)->status, 400);
+
+  auto unread = [](std::string method, std::optional<unsigned long long> length,
+                   std::string coding) {
+    RequestFacts facts;
+    facts.method = std::move(method);
+    facts.content_length = length;
+    facts.transfer_encoding = std::move(coding);
+    return RequestGuard::CarriesUnreadBody(facts);
+  };
+  EXPECT_FALSE(unread("GET", {}, ""));
+  EXPECT_FALSE(unread("GET", 0, ""));
+  EXPECT_FALSE(unread("POST", 10, ""));
+  EXPECT_TRUE(unread("GET", 5, ""));
+  EXPECT_TRUE(unread("HEAD", {}, "chunked"));
+}
+
 TEST(RequestGuard, OnAllAddressesTheAddressAConnectionCameInOnIsServed) {
   ConsoleSettings settings;
   settings.host = "0.0.0.0";
   settings.host_names = {"console.lan:9443"};
   RequestGuard guard(settings, 8080);
   auto status = [&](std::string host, std::string local) {
-    RequestFacts facts{"GET", std::move(host), "", "", {}, 3, std::move(local)};
+    RequestFacts facts{"GET", std::move(host),  "", "",    {},
+                       3,     std::move(local), "", false, false};
     auto refusal = guard.Check(facts);
     return refusal ? refusal->status : 0;
   };
