@@ -86,6 +86,8 @@ bool WriteSocket(int socket, const char* data, size_t size, int timeout_ms) {
 
 void EndWriting(int socket) { ::shutdown(socket, SHUT_WR); }
 
+void EndReading(int socket) { ::shutdown(socket, SHUT_RD); }
+
 void CloseOnExec(int socket) {
   ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
 }

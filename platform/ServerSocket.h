@@ -43,6 +43,10 @@ CORVANE_API bool WaitWritable(int socket, int timeout_ms);
 // reads go on. Never fails.
 CORVANE_API void EndWriting(int socket);
 
+// Ends the receiving direction: reads see an end at once, whatever the
+// peer sends; writes go on. Never fails.
+CORVANE_API void EndReading(int socket);
+
 // Marks the socket to be closed in programs this one starts. Never fails.
 CORVANE_API void CloseOnExec(int socket);
 

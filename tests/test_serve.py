@@ -458,6 +458,11 @@ class ConsolePages(unittest.TestCase):
                 self.assertEqual(replies.count(b"HTTP/1.1 "), 1)
                 self.assertNotIn(f"/smuggled-{number}",
                                  self.console.server_log())
+        # The unreadable request's log line times it from its own start.
+        times = re.findall(r"^GET  400 \d+ bytes ([\d.]+) ms$",
+                           self.console.server_log(), re.M)
+        self.assertTrue(times)
+        self.assertLess(max(map(float, times)), 60000)
 
     def test_a_body_over_the_limit_is_refused_without_being_held(self):
         _, memory_before = self.console.status()

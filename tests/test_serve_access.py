@@ -7,6 +7,7 @@ Whois page's answers as a person reads them."""
 import os
 import re
 import shutil
+import socket
 import subprocess
 import tempfile
 import unittest
@@ -153,6 +154,35 @@ class ConsoleAccess(unittest.TestCase):
         with self.assertRaisesRegex(RuntimeError, "cannot use the certif"):
             mismatched.__enter__()
         mismatched.log.close()
+
+    def test_over_https_an_answer_that_closes_ends_the_connection(self):
+        # A client that keeps writing after an answer that closes (here a
+        # GET whose body is a request) gets nothing more served.
+        certificate, key = make_certificate(self.scratch)
+        with Console(os.path.join(self.scratch, "var"), "--tls-cert",
+                     certificate, "--tls-key", key) as console:
+            host = (f"Host: 127.0.0.1:{console.port}\r\n"
+                    f"Cookie: {console.cookie}\r\n")
+            smuggled = f"GET /smuggled HTTP/1.1\r\n{host}\r\n"
+            plain = socket.create_connection(("127.0.0.1", console.port))
+            with console.tls.wrap_socket(
+                    plain, server_hostname="127.0.0.1") as tls:
+                tls.settimeout(30)
+                tls.sendall((f"GET / HTTP/1.1\r\n{host}Content-Length: "
+                             f"{len(smuggled)}\r\n\r\n{smuggled}").encode())
+                answer = b""
+                while b"</html>" not in answer:
+                    answer += tls.recv(65536)
+                self.assertIn(b"Connection: close", answer)
+                try:
+                    tls.sendall(f"GET /style.css HTTP/1.1\r\n{host}\r\n"
+                                .encode())
+                    while tls.recv(65536):
+                        pass
+                except OSError:
+                    pass  # the console has closed the connection
+            self.assertNotIn("/smuggled", console.server_log())
+            self.assertNotIn("/style.css", console.server_log())
 
     def test_whois_puts_the_asked_fields_first_and_no_record_in_a_sentence(
             self):

@@ -41,7 +41,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// When the request on this worker thread began; set before routing.
+// When the request on this worker thread began; set before routing, unset
+// once its answer is logged.
 thread_local Clock::time_point request_start;
 
 // What a connection reads from its socket at a time while a request is
@@ -212,6 +213,20 @@ void CompleteFields(httplib::Response& response) {
     response.headers.emplace_hint(response.headers.end(), "Vary",
                                   "Accept-Encoding");
   }
+}
+
+// Over TLS the library serves a connection in a loop of its own, which an
+// answer's Connection: close does not end. What the client sent beyond
+// the request (an unread body, the rest of a head) is dropped and the
+// socket's input ended, so that the loop ends at its next read instead of
+// taking those bytes for a request. Called once the answer is written: the
+// library writes only to a connection whose input has not ended.
+void EndTlsInput(const SSL* tls) {
+  // The server owns the connection; the request only shows it as const.
+  auto* connection = const_cast<SSL*>(tls);
+  SSL_set_shutdown(connection,
+                   SSL_get_shutdown(connection) | SSL_RECEIVED_SHUTDOWN);
+  platform::EndReading(SSL_get_fd(connection));
 }
 
 std::string ValueOf(const std::string* value) {
@@ -907,12 +922,17 @@ struct ConsoleServer::Impl {
   }
 
   void Log(const httplib::Request& request, const httplib::Response& response) {
-    auto elapsed =
-        std::chrono::duration<double, std::milli>(Clock::now() - request_start);
+    // A request the library could not parse never reached the routing.
+    std::chrono::duration<double, std::milli> elapsed{};
+    if (request_start != Clock::time_point{}) {
+      elapsed = Clock::now() - request_start;
+      request_start = {};
+    }
     auto [length, connection] =
         FieldValues<2>(response.headers, {"Content-Length", "Connection"});
     uint64_t bytes = LengthOf(length).value_or(response.body.size());
     answer_closes = connection && *connection == "close";
+    if (answer_closes && request.ssl) EndTlsInput(request.ssl);
     // The thread's line, kept so that its room is not taken for each one.
     thread_local std::string line;
     line.clear();
