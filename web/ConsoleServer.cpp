@@ -708,13 +708,15 @@ struct ConsoleServer::Impl {
   httplib::Server::HandlerResponse BeforeRouting(
       const httplib::Request& request, httplib::Response& response) {
     request_start = Clock::now();
+    // The server owns the request; only its handlers see it as const.
+    auto& owned = const_cast<httplib::Request&>(request);
     if (std::ranges::find(kRangedPaths, request.path) == kRangedPaths.end()) {
       AnswerWhole(request);
     } else if (!request.ranges.empty()) {
       // A range is cut from the file as stored and sent as it is: the
       // library would compress the cut part under a Content-Range that
       // counts the file's own bytes.
-      const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
+      owned.headers.erase("Accept-Encoding");
     }
     RequestFacts facts = FactsOf(request);
     auto refusal = guard->Check(facts);
@@ -729,8 +731,7 @@ struct ConsoleServer::Impl {
         SendAccess(response, *answer);
         return httplib::Server::HandlerResponse::Handled;
       }
-      // The server owns the request; only its handlers see it as const.
-      KeepBodyWhole(const_cast<httplib::Request&>(request));
+      KeepBodyWhole(owned);
       return httplib::Server::HandlerResponse::Unhandled;
     }
     // The body of a refused request is never read, so the connection
