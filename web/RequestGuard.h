@@ -28,7 +28,7 @@ struct RequestFacts {
   std::string local_address;
   // How the body is framed: the Transfer-Encoding as stated, and whether
   // Content-Length is stated more than once with different values.
-  std::string transfer_encoding;
+  std::string transfer_encoding{};
   bool lengths_differ = false;
   // Whether a header field's name holds a blank or another byte no name
   // may hold.

@@ -15,15 +15,9 @@ struct GuardCase {
 
 RequestFacts Post(std::string host, std::string origin,
                   std::string referer = "") {
-  return RequestFacts{"POST",
-                      std::move(host),
-                      std::move(origin),
-                      std::move(referer),
-                      10,
-                      5,
-                      "",
-                      "",
-                      false};
+  return RequestFacts{
+      "POST", std::move(host), std::move(origin), std::move(referer), 10, 5,
+      ""};
 }
 
 TEST(RequestGuard, RefusesWhatTheConsoleMustNotServe) {
@@ -59,32 +53,21 @@ TEST(RequestGuard, RefusesWhatTheConsoleMustNotServe) {
       {"loopback when listening on all",
        "::", Post("localhost:8080", "http://localhost:8080"), 0},
       {"get needs no origin", "127.0.0.1",
-       RequestFacts{
-           "GET", "127.0.0.1:8080", "", "", {}, 3, "", "", false, false},
-       0},
+       RequestFacts{"GET", "127.0.0.1:8080", "", "", {}, 3, ""}, 0},
       {"other methods", "127.0.0.1",
-       RequestFacts{"DELETE",
-                    "127.0.0.1:8080",
-                    "http://127.0.0.1:8080",
-                    "",
-                    {},
-                    3,
-                    "",
-                    "",
-                    false},
+       RequestFacts{
+           "DELETE", "127.0.0.1:8080", "http://127.0.0.1:8080", "", {}, 3, ""},
        405},
       {"body over the limit", "127.0.0.1",
        RequestFacts{"POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "", 1001,
-                    3, "", "", false, false},
+                    3, ""},
        413},
       {"body at the limit", "127.0.0.1",
        RequestFacts{"POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "", 1000,
-                    3, "", "", false, false},
+                    3, ""},
        0},
       {"too many headers", "127.0.0.1",
-       RequestFacts{
-           "GET", "127.0.0.1:8080", "", "", {}, 101, "", "", false, false},
-       431},
+       RequestFacts{"GET", "127.0.0.1:8080", "", "", {}, 101, ""}, 431},
   };
   for (const auto& c : cases) {
     ConsoleSettings settings;
@@ -122,8 +105,7 @@ TEST(RequestGuard, OnAllAddressesTheAddressAConnectionCameInOnIsServed) {
   settings.host_names = {"console.lan:9443"};
   RequestGuard guard(settings, 8080);
   auto status = [&](std::string host, std::string local) {
-    RequestFacts facts{"GET", std::move(host),  "", "",    {},
-                       3,     std::move(local), "", false, false};
+    RequestFacts facts{"GET", std::move(host), "", "", {}, 3, std::move(local)};
     auto refusal = guard.Check(facts);
     return refusal ? refusal->status : 0;
   };
